@@ -1,0 +1,88 @@
+# Shared build rules for every Kelm target.
+
+set(KELM_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
+    -Woverloaded-virtual -Wformat=2 -Wno-unused-parameter)
+if(KELM_WERROR)
+  list(APPEND KELM_WARNINGS -Werror)
+endif()
+
+set(KELM_SAN_FLAGS)
+if(KELM_SANITIZE)
+  set(KELM_SAN_FLAGS -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+endif()
+if(KELM_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "KELM_FUZZ needs clang (configure with CC=clang CXX=clang++)")
+  endif()
+  # Every object is instrumented for coverage; only fuzz targets link the libFuzzer main.
+  list(APPEND KELM_SAN_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+endif()
+add_compile_options(${KELM_SAN_FLAGS})
+add_link_options(${KELM_SAN_FLAGS})
+
+# Applies our warnings and include root to a target of our own.
+function(kelm_target_defaults target)
+  target_compile_options(${target} PRIVATE ${KELM_WARNINGS})
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR})
+  if(COMMAND kelm_embed_version)
+    kelm_embed_version(${target})
+  endif()
+endfunction()
+
+# kelm_library(name STATIC|SHARED SOURCES ... [LIBS ...])
+function(kelm_library name kind)
+  cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} ${kind} ${K_SOURCES})
+  kelm_target_defaults(${name})
+  if(K_LIBS)
+    target_link_libraries(${name} PUBLIC ${K_LIBS})
+  endif()
+endfunction()
+
+# kelm_executable(name SOURCES ... [LIBS ...])
+function(kelm_executable name)
+  cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${K_SOURCES})
+  kelm_target_defaults(${name})
+  if(K_LIBS)
+    target_link_libraries(${name} PRIVATE ${K_LIBS})
+  endif()
+endfunction()
+
+# kelm_test(name LABEL area SOURCES ... [LIBS ...] [ENV VAR=VALUE ...])
+# One GoogleTest program; ctest runs it as one test carrying the area's label.
+function(kelm_test name)
+  cmake_parse_arguments(K "" "LABEL" "SOURCES;LIBS;ENV" ${ARGN})
+  if(NOT K_LABEL)
+    message(FATAL_ERROR "kelm_test(${name}) needs a LABEL")
+  endif()
+  add_executable(${name} ${K_SOURCES})
+  kelm_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${K_LIBS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS "${K_LABEL}" TIMEOUT 600
+    ENVIRONMENT "KELM_TEST_BIN=${CMAKE_BINARY_DIR}/bin;KELM_TEST_LIB=${CMAKE_BINARY_DIR}/lib;${K_ENV}")
+endfunction()
+
+# kelm_fuzzer(name SOURCES ... [LIBS ...]): only built with KELM_FUZZ.
+function(kelm_fuzzer name)
+  if(NOT KELM_FUZZ)
+    return()
+  endif()
+  cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${K_SOURCES})
+  kelm_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${K_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+endfunction()
+
+# kelm_benchmark(name SOURCES ... [LIBS ...]): a benchmark program, never run by ctest.
+function(kelm_benchmark name)
+  if(NOT KELM_BENCH)
+    return()
+  endif()
+  cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${K_SOURCES})
+  kelm_target_defaults(${name})
+  target_link_libraries(${name} PRIVATE ${K_LIBS} Threads::Threads)
+endfunction()

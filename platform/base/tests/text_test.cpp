@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include "platform/base/hresult.h"
+#include "platform/base/text.h"
+
+using namespace plat;
+
+TEST(Text, Utf16RoundTripsEveryPlane) {
+  const std::u16string wide = u"A\u00e9\u20ac\U0001F600z";
+  const std::string utf8 = utf16ToUtf8(wide);
+  EXPECT_EQ(utf8, "A\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80z");
+  EXPECT_EQ(utf8ToUtf16(utf8), wide);
+}
+
+TEST(Text, InvalidSequencesAreReplaced) {
+  struct Case {
+    std::string in;
+    std::string out;
+  };
+  const std::string r = "\xEF\xBF\xBD";
+  const Case cases[] = {
+      {"\x80", r},                      // lone continuation byte
+      {"a\xC3", "a" + r},               // truncated at the end
+      {"\xC0\xAF", r},                  // overlong slash
+      {"\xED\xA0\x80", r},              // encoded surrogate
+      {"\xF4\x90\x80\x80", r},          // above U+10FFFF
+      {"\xFF" "b", r + "b"},            // impossible lead byte, next character kept
+      {"\xE2\x82" "c", r + "c"},        // broken middle, next character kept
+  };
+  for (const auto& c : cases) EXPECT_EQ(sanitizeUtf8(c.in), c.out) << c.in;
+}
+
+TEST(Text, UnpairedSurrogatesAreReplaced) {
+  const std::u16string lone_high = {u'x', 0xD800, u'y'};
+  const std::u16string lone_low = {0xDC00};
+  EXPECT_EQ(utf16ToUtf8(lone_high), "x\xEF\xBF\xBDy");
+  EXPECT_EQ(utf16ToUtf8(lone_low), "\xEF\xBF\xBD");
+}
+
+TEST(HResult, SuccessAndFailure) {
+  EXPECT_TRUE(SUCCEEDED(S_OK));
+  EXPECT_TRUE(SUCCEEDED(S_FALSE));
+  EXPECT_TRUE(FAILED(E_FAIL));
+  EXPECT_TRUE(FAILED(KELM_E_REQUEST_FAILED));
+  EXPECT_TRUE(FAILED(KELM_E_ALREADY_OPEN));
+  EXPECT_EQ(hresultText(REGDB_E_CLASSNOTREG), "0x80040154");
+}
