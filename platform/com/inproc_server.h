@@ -30,6 +30,10 @@ class ModuleCount {
   std::atomic<long> locks_{0};
 };
 
+// A number for an object, unique in the process and never handed out again (never 0, at most
+// INT32_MAX, so that it prints as a positive "%d").
+std::uint32_t newObjectId();
+
 // The full path of the loaded library (or program) that holds the given address; empty when unknown.
 std::filesystem::path modulePathOf(const void* address);
 
