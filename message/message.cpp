@@ -72,6 +72,7 @@ void CMessage::Serialize(ArchiveWriter& ar) const {
 }
 
 DecodeStatus CMessage::Load(ArchiveReader& ar) {
+  const std::size_t start = ar.position();
   CMessage m;
   DecodeStatus s = ar.ReadInt32(m.code);
   if (s == DecodeStatus::kOk) s = ar.ReadInt32(m.id);
@@ -80,6 +81,7 @@ DecodeStatus CMessage::Load(ArchiveReader& ar) {
   if (s == DecodeStatus::kOk) {
     *this = std::move(m);
   } else {
+    ar.seek(start);
     Clear();
   }
   return s;
