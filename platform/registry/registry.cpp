@@ -1,0 +1,775 @@
+#include "platform/registry/registry.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/base/paths.h"
+#include "platform/base/text.h"
+
+namespace plat::reg {
+namespace {
+
+std::atomic<int> gBusyTimeoutMs{5000};
+
+std::string fold(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+bool validKeyName(std::string_view n) {
+  return !n.empty() && n.size() <= kMaxKeyNameLength && n.find('\0') == std::string_view::npos;
+}
+
+bool validValueName(std::string_view n) {
+  return n.size() <= kMaxValueNameLength && n.find('\0') == std::string_view::npos;
+}
+
+// Splits "a\\b\\c" into its components; nothing when a component is unacceptable.
+std::optional<std::vector<std::string_view>> splitPath(std::string_view path) {
+  std::vector<std::string_view> parts;
+  while (!path.empty()) {
+    size_t p = path.find('\\');
+    std::string_view part = path.substr(0, p);
+    if (!part.empty()) {
+      if (!validKeyName(part) || parts.size() >= kMaxDepth) return std::nullopt;
+      parts.push_back(part);
+    }
+    if (p == std::string_view::npos) break;
+    path.remove_prefix(p + 1);
+  }
+  return parts;
+}
+
+std::string joinPath(std::string_view base, std::string_view sub) {
+  std::string out(base);
+  auto parts = splitPath(sub);
+  if (!parts) return out;
+  for (auto p : *parts) {
+    if (!out.empty()) out.push_back('\\');
+    out.append(p);
+  }
+  return out;
+}
+
+Status fromSqlite(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+      return Status::Ok;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return Status::Busy;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+      return Status::AccessDenied;
+    case SQLITE_CONSTRAINT:
+      return Status::NotFound;  // the key a value or subkey was written to is gone
+    default:
+      return Status::Failed;
+  }
+}
+
+// A prepared statement, reset and unbound whenever a use ends.
+class Stmt {
+ public:
+  explicit Stmt(sqlite3_stmt* s) : s_(s) {}
+  ~Stmt() {
+    if (s_) {
+      sqlite3_reset(s_);
+      sqlite3_clear_bindings(s_);
+    }
+  }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  bool ok() const { return s_ != nullptr; }
+  Stmt& bind(int i, std::int64_t v) {
+    sqlite3_bind_int64(s_, i, v);
+    return *this;
+  }
+  Stmt& bind(int i, std::string_view t) {
+    sqlite3_bind_text(s_, i, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  Stmt& bindBlob(int i, const std::vector<std::uint8_t>& b) {
+    sqlite3_bind_blob(s_, i, b.empty() ? "" : static_cast<const void*>(b.data()), static_cast<int>(b.size()),
+                      SQLITE_TRANSIENT);
+    return *this;
+  }
+  int step() { return s_ ? sqlite3_step(s_) : SQLITE_ERROR; }
+  std::int64_t i64(int c) { return sqlite3_column_int64(s_, c); }
+  std::string text(int c) {
+    const unsigned char* t = sqlite3_column_text(s_, c);
+    int n = sqlite3_column_bytes(s_, c);
+    return t ? std::string(reinterpret_cast<const char*>(t), static_cast<size_t>(n)) : std::string();
+  }
+  std::optional<std::vector<std::uint8_t>> blob(int c) {
+    const void* b = sqlite3_column_blob(s_, c);
+    int n = sqlite3_column_bytes(s_, c);
+    if (n < 0 || static_cast<size_t>(n) > kMaxDataSize) return std::nullopt;
+    auto p = static_cast<const std::uint8_t*>(b);
+    return p ? std::vector<std::uint8_t>(p, p + n) : std::vector<std::uint8_t>();
+  }
+
+ private:
+  sqlite3_stmt* s_;
+};
+
+enum Q {
+  qChild,
+  qInsertKey,
+  qKeyExists,
+  qDeleteKey,
+  qGetValue,
+  qSetValue,
+  qDeleteValue,
+  qSubKeyAt,
+  qValueAt,
+  qSubKeyCount,
+  qValueCount,
+  qCount
+};
+
+const char* const kQueries[qCount] = {
+    "SELECT id, name FROM keys WHERE parent = ?1 AND lname = ?2",
+    "INSERT INTO keys(parent, name, lname) VALUES(?1, ?2, ?3)",
+    "SELECT 1 FROM keys WHERE id = ?1",
+    "DELETE FROM keys WHERE id = ?1",
+    "SELECT name, type, data FROM vals WHERE key = ?1 AND lname = ?2",
+    "INSERT INTO vals(key, name, lname, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+    "ON CONFLICT(key, lname) DO UPDATE SET type = excluded.type, data = excluded.data",
+    "DELETE FROM vals WHERE key = ?1 AND lname = ?2",
+    "SELECT name FROM keys WHERE parent = ?1 ORDER BY lname LIMIT 1 OFFSET ?2",
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
+    "SELECT count(*) FROM keys WHERE parent = ?1",
+    "SELECT count(*) FROM vals WHERE key = ?1",
+};
+
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS keys("
+    "  id INTEGER PRIMARY KEY,"
+    "  parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
+    "  name TEXT NOT NULL,"
+    "  lname TEXT NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS keys_child ON keys(parent, lname);"
+    "CREATE TABLE IF NOT EXISTS vals("
+    "  key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,"
+    "  name TEXT NOT NULL,"
+    "  lname TEXT NOT NULL,"
+    "  type INTEGER NOT NULL,"
+    "  data BLOB NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS vals_name ON vals(key, lname);"
+    "INSERT OR IGNORE INTO keys(id, parent, name, lname) VALUES(1, NULL, '', '');"
+    "PRAGMA user_version = 1;";
+
+constexpr std::int64_t kRootId = 1;
+
+// One open hive file. A process-wide mutex serialises its use; SQLite's own file locks
+// serialise the processes.
+class Db {
+ public:
+  explicit Db(std::filesystem::path file, bool privateFile) : file_(std::move(file)), pid_(getpid()) {
+    paths::ensureDir(file_.parent_path(), privateFile ? 0700 : 0755);
+    bool exists = ::access(file_.c_str(), F_OK) == 0;
+    bool writable = exists ? ::access(file_.c_str(), W_OK) == 0 : ::access(file_.parent_path().c_str(), W_OK) == 0;
+    int flags = SQLITE_OPEN_FULLMUTEX | (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);
+    if (!exists && !writable) return;  // nothing to read, nothing we may create
+    if (sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+      sqlite3_close(db_);
+      db_ = nullptr;
+      return;
+    }
+    readOnly_ = !writable;
+    sqlite3_busy_timeout(db_, gBusyTimeoutMs.load());
+    sqlite3_exec(db_, "PRAGMA foreign_keys = ON", nullptr, nullptr, nullptr);
+    if (!readOnly_) {
+      if (!exists) ::chmod(file_.c_str(), privateFile ? 0600 : 0644);
+      // A rollback journal, not a write-ahead log: a reader without write permission on the
+      // hive (the console reading what the agent writes) needs no shared-memory file then.
+      sqlite3_exec(db_, "PRAGMA journal_mode = DELETE", nullptr, nullptr, nullptr);
+      if (userVersion() != 1) {
+        if (exec("BEGIN IMMEDIATE") == SQLITE_OK) {
+          if (exec(kSchema) == SQLITE_OK)
+            exec("COMMIT");
+          else
+            exec("ROLLBACK");
+        }
+      }
+    }
+  }
+  ~Db() {
+    for (auto* s : stmts_) sqlite3_finalize(s);
+    sqlite3_close(db_);
+  }
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+
+  bool open() const { return db_ != nullptr; }
+  bool readOnly() const { return readOnly_; }
+  pid_t pid() const { return pid_; }
+  const std::filesystem::path& file() const { return file_; }
+  std::mutex& mutex() { return m_; }
+
+  int exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+
+  Stmt q(Q which) {
+    if (!db_) return Stmt(nullptr);
+    if (!stmts_[which]) {
+      if (sqlite3_prepare_v3(db_, kQueries[which], -1, SQLITE_PREPARE_PERSISTENT, &stmts_[which], nullptr) !=
+          SQLITE_OK) {
+        sqlite3_finalize(stmts_[which]);
+        stmts_[which] = nullptr;
+      }
+    }
+    return Stmt(stmts_[which]);
+  }
+
+  int changes() const { return sqlite3_changes(db_); }
+  std::int64_t lastRowId() const { return sqlite3_last_insert_rowid(db_); }
+
+  void setBusyTimeout(int ms) {
+    if (db_) sqlite3_busy_timeout(db_, ms);
+  }
+
+ private:
+  int userVersion() {
+    sqlite3_stmt* s = nullptr;
+    int v = 0;
+    if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &s, nullptr) == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW)
+      v = sqlite3_column_int(s, 0);
+    sqlite3_finalize(s);
+    return v;
+  }
+
+  std::filesystem::path file_;
+  pid_t pid_;
+  sqlite3* db_ = nullptr;
+  bool readOnly_ = true;
+  std::mutex m_;
+  sqlite3_stmt* stmts_[qCount] = {};
+};
+
+// Hives are opened on first use and kept; the file is looked up each time because the root
+// prefix can change (tests move it). After fork() the parent's connections are abandoned, never
+// closed: SQLite connections must not cross a fork.
+class Hives {
+ public:
+  static Hives& instance() {
+    static Hives* h = new Hives;  // lives until exit; components may use the registry at unload
+    return *h;
+  }
+  Db& get(Hive hive) {
+    auto file = hiveFile(hive);
+    std::lock_guard<std::mutex> lock(m_);
+    if (pid_ != getpid()) {
+      for (auto& [k, v] : dbs_) v.release();  // NOLINT: deliberately abandoned
+      dbs_.clear();
+      pid_ = getpid();
+    }
+    auto& slot = dbs_[file.string()];
+    if (!slot || (!slot->open() && ::access(file.c_str(), F_OK) == 0))
+      slot = std::make_unique<Db>(file, hive == Hive::CurrentUser);
+    return *slot;
+  }
+  void setBusyTimeout(int ms) {
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& [k, v] : dbs_) {
+      std::lock_guard<std::mutex> l(v->mutex());
+      v->setBusyTimeout(ms);
+    }
+  }
+
+ private:
+  std::mutex m_;
+  pid_t pid_ = getpid();
+  std::map<std::string, std::unique_ptr<Db>> dbs_;
+};
+
+Hive storeHive(Hive h) { return h == Hive::ClassesRoot ? Hive::LocalMachine : h; }
+
+// A transaction that rolls back unless committed.
+class WriteTxn {
+ public:
+  explicit WriteTxn(Db& db) : db_(db) {
+    if (!db.open()) {
+      status_ = Status::AccessDenied;
+      return;
+    }
+    if (db.readOnly()) {
+      status_ = Status::AccessDenied;
+      return;
+    }
+    status_ = fromSqlite(db.exec("BEGIN IMMEDIATE"));
+    active_ = status_ == Status::Ok;
+  }
+  ~WriteTxn() {
+    if (active_) db_.exec("ROLLBACK");
+  }
+  Status status() const { return status_; }
+  Status commit() {
+    if (!active_) return status_;
+    int rc = db_.exec("COMMIT");
+    if (rc != SQLITE_OK) return fromSqlite(rc);  // the destructor rolls back
+    active_ = false;
+    return Status::Ok;
+  }
+
+ private:
+  Db& db_;
+  Status status_ = Status::Failed;
+  bool active_ = false;
+};
+
+std::optional<std::int64_t> findChild(Db& db, std::int64_t parent, std::string_view name) {
+  auto s = db.q(qChild);
+  s.bind(1, parent).bind(2, fold(name));
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  return s.i64(0);
+}
+
+std::optional<std::int64_t> walk(Db& db, std::int64_t from, const std::vector<std::string_view>& parts) {
+  std::int64_t id = from;
+  for (auto p : parts) {
+    auto c = findChild(db, id, p);
+    if (!c) return std::nullopt;
+    id = *c;
+  }
+  return id;
+}
+
+// Walks a path, creating what is missing; runs inside a write transaction.
+std::pair<Status, std::int64_t> walkCreate(Db& db, std::int64_t from, const std::vector<std::string_view>& parts) {
+  std::int64_t id = from;
+  for (auto p : parts) {
+    if (auto c = findChild(db, id, p)) {
+      id = *c;
+      continue;
+    }
+    auto s = db.q(qInsertKey);
+    s.bind(1, id).bind(2, p).bind(3, fold(p));
+    int rc = s.step();
+    if (rc != SQLITE_DONE) return {fromSqlite(rc), 0};
+    id = db.lastRowId();
+  }
+  return {Status::Ok, id};
+}
+
+std::optional<Value> readValueRow(Stmt& s) {
+  Value v;
+  v.name = sanitizeUtf8(s.text(0));
+  std::int64_t t = s.i64(1);
+  switch (t) {
+    case 1: case 2: case 3: case 4: case 7:
+      v.type = static_cast<Type>(t);
+      break;
+    default:
+      return std::nullopt;  // not a type this store writes
+  }
+  auto d = s.blob(2);
+  if (!d) return std::nullopt;
+  v.data = std::move(*d);
+  return v;
+}
+
+}  // namespace
+
+const char* statusText(Status s) {
+  switch (s) {
+    case Status::Ok: return "ok";
+    case Status::NotFound: return "not found";
+    case Status::AccessDenied: return "access denied";
+    case Status::InvalidArg: return "invalid argument";
+    case Status::Busy: return "hive busy";
+    case Status::Failed: return "hive unusable";
+  }
+  return "unknown";
+}
+
+HRESULT toHresult(Status s) {
+  switch (s) {
+    case Status::Ok: return S_OK;
+    case Status::NotFound: return hr(0x80070002);  // file not found
+    case Status::AccessDenied: return E_ACCESSDENIED;
+    case Status::InvalidArg: return E_INVALIDARG;
+    case Status::Busy:
+    case Status::Failed: return E_FAIL;
+  }
+  return E_FAIL;
+}
+
+std::filesystem::path hiveFile(Hive hive) {
+  return storeHive(hive) == Hive::CurrentUser ? paths::userConfigDir() / "user.db" : paths::stateDir() / "machine.db";
+}
+
+void setBusyTimeoutMs(int ms) {
+  gBusyTimeoutMs = ms;
+  Hives::instance().setBusyTimeout(ms);
+}
+
+// ---- Value ----
+
+Value Value::string(std::string name, std::string_view s, Type t) {
+  Value v;
+  v.name = std::move(name);
+  v.type = t == Type::ExpandString ? Type::ExpandString : Type::String;
+  v.data.assign(s.begin(), s.end());
+  return v;
+}
+
+Value Value::dword(std::string name, std::uint32_t x) {
+  Value v;
+  v.name = std::move(name);
+  v.type = Type::Dword;
+  v.data = {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(x >> 8), static_cast<std::uint8_t>(x >> 16),
+            static_cast<std::uint8_t>(x >> 24)};
+  return v;
+}
+
+Value Value::binary(std::string name, std::vector<std::uint8_t> bytes) {
+  Value v;
+  v.name = std::move(name);
+  v.type = Type::Binary;
+  v.data = std::move(bytes);
+  return v;
+}
+
+Value Value::multiString(std::string name, const std::vector<std::string>& items) {
+  Value v;
+  v.name = std::move(name);
+  v.type = Type::MultiString;
+  for (const auto& s : items) {
+    // A NUL inside an item would split it on the way back; it ends the item here.
+    std::string_view item(s.data(), std::min(s.size(), s.find('\0')));
+    v.data.insert(v.data.end(), item.begin(), item.end());
+    v.data.push_back(0);
+  }
+  return v;
+}
+
+std::optional<std::string> Value::asString() const {
+  if (type != Type::String && type != Type::ExpandString) return std::nullopt;
+  std::string_view s(reinterpret_cast<const char*>(data.data()), data.size());
+  // Text written by another program may carry its terminator; it is not part of the string.
+  s = s.substr(0, s.find('\0'));
+  return sanitizeUtf8(s);
+}
+
+std::optional<std::uint32_t> Value::asDword() const {
+  if (type != Type::Dword || data.size() != 4) return std::nullopt;
+  return static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+         static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+}
+
+std::optional<std::vector<std::string>> Value::asMultiString() const {
+  if (type != Type::MultiString) return std::nullopt;
+  std::vector<std::string> out;
+  std::string cur;
+  bool pending = false;
+  for (auto b : data) {
+    if (b == 0) {
+      out.push_back(sanitizeUtf8(cur));
+      cur.clear();
+      pending = false;
+    } else {
+      cur.push_back(static_cast<char>(b));
+      pending = true;
+    }
+  }
+  if (pending) out.push_back(sanitizeUtf8(cur));  // an unterminated last item still counts
+  return out;
+}
+
+// ---- Key ----
+
+std::optional<Key> Key::open(Hive hive, std::string_view path) {
+  auto parts = splitPath(path);
+  if (!parts) return std::nullopt;
+  Db& db = Hives::instance().get(hive);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  if (!db.open()) return std::nullopt;
+  std::int64_t base = kRootId;
+  if (hive == Hive::ClassesRoot) {
+    auto b = walk(db, kRootId, {"Software", "Classes"});
+    if (!b) return std::nullopt;
+    base = *b;
+  }
+  auto id = walk(db, base, *parts);
+  if (!id) return std::nullopt;
+  return Key(hive, *id, joinPath("", path));
+}
+
+std::optional<Key> Key::create(Hive hive, std::string_view path, Status* status) {
+  auto set = [&](Status s) {
+    if (status) *status = s;
+  };
+  auto parts = splitPath(path);
+  if (!parts) {
+    set(Status::InvalidArg);
+    return std::nullopt;
+  }
+  if (auto k = open(hive, path)) {
+    set(Status::Ok);
+    return k;
+  }
+  std::vector<std::string_view> full;
+  if (hive == Hive::ClassesRoot) full = {"Software", "Classes"};
+  if (full.size() + parts->size() > kMaxDepth) {
+    set(Status::InvalidArg);
+    return std::nullopt;
+  }
+  Db& db = Hives::instance().get(hive);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  WriteTxn txn(db);
+  if (txn.status() != Status::Ok) {
+    set(txn.status());
+    return std::nullopt;
+  }
+  full.insert(full.end(), parts->begin(), parts->end());
+  auto [made, id] = walkCreate(db, kRootId, full);
+  if (made != Status::Ok) {
+    set(made);
+    return std::nullopt;
+  }
+  Status st = txn.commit();
+  set(st);
+  if (st != Status::Ok) return std::nullopt;
+  return Key(hive, id, joinPath("", path));
+}
+
+std::optional<Key> Key::openSubKey(std::string_view sub) const {
+  if (!valid()) return std::nullopt;
+  auto parts = splitPath(sub);
+  if (!parts) return std::nullopt;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  auto id = walk(db, id_, *parts);
+  if (!id) return std::nullopt;
+  return Key(hive_, *id, joinPath(path_, sub));
+}
+
+std::optional<Key> Key::createSubKey(std::string_view sub, Status* status) const {
+  auto set = [&](Status s) {
+    if (status) *status = s;
+  };
+  if (!valid()) {
+    set(Status::NotFound);
+    return std::nullopt;
+  }
+  auto parts = splitPath(sub);
+  if (!parts) {
+    set(Status::InvalidArg);
+    return std::nullopt;
+  }
+  if (auto k = openSubKey(sub)) {
+    set(Status::Ok);
+    return k;
+  }
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  WriteTxn txn(db);
+  if (txn.status() != Status::Ok) {
+    set(txn.status());
+    return std::nullopt;
+  }
+  auto [made, id] = walkCreate(db, id_, *parts);
+  if (made != Status::Ok) {
+    set(made);
+    return std::nullopt;
+  }
+  Status st = txn.commit();
+  set(st);
+  if (st != Status::Ok) return std::nullopt;
+  return Key(hive_, id, joinPath(path_, sub));
+}
+
+bool Key::exists() const {
+  if (!valid()) return false;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  auto s = db.q(qKeyExists);
+  s.bind(1, id_);
+  return s.step() == SQLITE_ROW;
+}
+
+std::optional<Value> Key::getValue(std::string_view name) const {
+  if (!valid() || !validValueName(name)) return std::nullopt;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  auto s = db.q(qGetValue);
+  s.bind(1, id_).bind(2, fold(name));
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  return readValueRow(s);
+}
+
+std::optional<std::string> Key::getString(std::string_view name) const {
+  auto v = getValue(name);
+  return v ? v->asString() : std::nullopt;
+}
+
+std::optional<std::uint32_t> Key::getDword(std::string_view name) const {
+  auto v = getValue(name);
+  return v ? v->asDword() : std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> Key::getBinary(std::string_view name) const {
+  auto v = getValue(name);
+  if (!v || v->type != Type::Binary) return std::nullopt;
+  return std::move(v->data);
+}
+
+std::optional<std::vector<std::string>> Key::getMultiString(std::string_view name) const {
+  auto v = getValue(name);
+  return v ? v->asMultiString() : std::nullopt;
+}
+
+Status Key::setValue(const Value& v) const {
+  if (!valid()) return Status::NotFound;
+  if (!validValueName(v.name) || v.data.size() > kMaxDataSize) return Status::InvalidArg;
+  switch (v.type) {
+    case Type::String: case Type::ExpandString: case Type::Binary: case Type::MultiString: break;
+    case Type::Dword:
+      if (v.data.size() != 4) return Status::InvalidArg;
+      break;
+    default:
+      return Status::InvalidArg;
+  }
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  WriteTxn txn(db);
+  if (txn.status() != Status::Ok) return txn.status();
+  {
+    auto s = db.q(qSetValue);
+    s.bind(1, id_).bind(2, v.name).bind(3, fold(v.name)).bind(4, static_cast<std::int64_t>(v.type)).bindBlob(5, v.data);
+    int rc = s.step();
+    if (rc != SQLITE_DONE) return fromSqlite(rc);
+  }
+  return txn.commit();
+}
+
+Status Key::setString(std::string_view name, std::string_view s) const {
+  return setValue(Value::string(std::string(name), s));
+}
+Status Key::setExpandString(std::string_view name, std::string_view s) const {
+  return setValue(Value::string(std::string(name), s, Type::ExpandString));
+}
+Status Key::setDword(std::string_view name, std::uint32_t v) const {
+  return setValue(Value::dword(std::string(name), v));
+}
+Status Key::setBinary(std::string_view name, const std::vector<std::uint8_t>& bytes) const {
+  return setValue(Value::binary(std::string(name), bytes));
+}
+Status Key::setMultiString(std::string_view name, const std::vector<std::string>& items) const {
+  return setValue(Value::multiString(std::string(name), items));
+}
+
+Status Key::deleteValue(std::string_view name) const {
+  if (!valid()) return Status::NotFound;
+  if (!validValueName(name)) return Status::InvalidArg;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  WriteTxn txn(db);
+  if (txn.status() != Status::Ok) return txn.status();
+  {
+    auto s = db.q(qDeleteValue);
+    s.bind(1, id_).bind(2, fold(name));
+    int rc = s.step();
+    if (rc != SQLITE_DONE) return fromSqlite(rc);
+    if (db.changes() == 0) return Status::NotFound;
+  }
+  return txn.commit();
+}
+
+Status Key::deleteSubKey(std::string_view sub) const {
+  if (!valid()) return Status::NotFound;
+  auto parts = splitPath(sub);
+  if (!parts || parts->empty()) return Status::InvalidArg;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  WriteTxn txn(db);
+  if (txn.status() != Status::Ok) return txn.status();
+  auto id = walk(db, id_, *parts);
+  if (!id) return Status::NotFound;
+  {
+    auto s = db.q(qDeleteKey);
+    s.bind(1, *id);
+    int rc = s.step();
+    if (rc != SQLITE_DONE) return fromSqlite(rc);
+  }
+  return txn.commit();
+}
+
+std::optional<std::string> Key::subKeyName(std::size_t index) const {
+  if (!valid() || index > static_cast<std::size_t>(INT64_MAX)) return std::nullopt;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  auto s = db.q(qSubKeyAt);
+  s.bind(1, id_).bind(2, static_cast<std::int64_t>(index));
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  return sanitizeUtf8(s.text(0));
+}
+
+std::optional<Value> Key::valueAt(std::size_t index) const {
+  if (!valid() || index > static_cast<std::size_t>(INT64_MAX)) return std::nullopt;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  auto s = db.q(qValueAt);
+  s.bind(1, id_).bind(2, static_cast<std::int64_t>(index));
+  if (s.step() != SQLITE_ROW) return std::nullopt;
+  return readValueRow(s);
+}
+
+std::vector<std::string> Key::subKeyNames() const {
+  std::vector<std::string> out;
+  for (std::size_t i = 0;; ++i) {
+    auto n = subKeyName(i);
+    if (!n) break;
+    out.push_back(std::move(*n));
+  }
+  return out;
+}
+
+std::vector<Value> Key::values() const {
+  std::vector<Value> out;
+  std::size_t n = valueCount();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (auto v = valueAt(i)) out.push_back(std::move(*v));
+  }
+  return out;
+}
+
+std::size_t Key::subKeyCount() const {
+  if (!valid()) return 0;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  auto s = db.q(qSubKeyCount);
+  s.bind(1, id_);
+  return s.step() == SQLITE_ROW ? static_cast<std::size_t>(s.i64(0)) : 0;
+}
+
+std::size_t Key::valueCount() const {
+  if (!valid()) return 0;
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  auto s = db.q(qValueCount);
+  s.bind(1, id_);
+  return s.step() == SQLITE_ROW ? static_cast<std::size_t>(s.i64(0)) : 0;
+}
+
+Status deleteKey(Hive hive, std::string_view path) {
+  auto parts = splitPath(path);
+  if (!parts || parts->empty()) return Status::InvalidArg;
+  auto root = Key::open(hive, "");
+  if (!root) return Status::NotFound;
+  return root->deleteSubKey(path);
+}
+
+}  // namespace plat::reg

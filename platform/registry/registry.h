@@ -1,0 +1,137 @@
+#pragma once
+// The hierarchical store: keys holding a default value and named values, one SQLite database
+// per hive. Names compare case-insensitively and keep the spelling they were created with.
+// Every write is one transaction, so a crash leaves the old or the new state; several processes
+// may use a hive at once (a busy hive is waited for, up to a time-out).
+//
+// Paths are backslash-separated ("Software\\Kelm\\Agent"); empty components are ignored.
+// The default value of a key is the value with the empty name.
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/base/hresult.h"
+
+namespace plat::reg {
+
+enum class Hive {
+  LocalMachine,  // stateDir()/machine.db
+  CurrentUser,   // userConfigDir()/user.db
+  ClassesRoot,   // LocalMachine's Software\Classes
+};
+
+enum class Type : std::uint32_t {
+  None = 0,
+  String = 1,
+  ExpandString = 2,
+  Binary = 3,
+  Dword = 4,
+  MultiString = 7,
+};
+
+enum class Status {
+  Ok,
+  NotFound,       // no such key or value (or the key was deleted meanwhile)
+  AccessDenied,   // the hive is read-only for this process
+  InvalidArg,     // bad name, path too deep, data too large
+  Busy,           // another process held the hive past the busy time-out
+  Failed,         // the hive could not be opened or is damaged
+};
+
+const char* statusText(Status s);
+HRESULT toHresult(Status s);
+
+// Limits on what the store accepts, so that nothing read back is unbounded.
+constexpr std::size_t kMaxKeyNameLength = 255;
+constexpr std::size_t kMaxValueNameLength = 16383;
+constexpr std::size_t kMaxDataSize = 1u << 20;
+constexpr std::size_t kMaxDepth = 512;
+
+// A value as stored. String data is UTF-8 without a terminator; a number is 4 bytes little-endian;
+// a multi-string is each string followed by one NUL.
+struct Value {
+  std::string name;
+  Type type = Type::None;
+  std::vector<std::uint8_t> data;
+
+  static Value string(std::string name, std::string_view s, Type t = Type::String);
+  static Value dword(std::string name, std::uint32_t v);
+  static Value binary(std::string name, std::vector<std::uint8_t> bytes);
+  static Value multiString(std::string name, const std::vector<std::string>& items);
+
+  // Each gives nothing when the value is of another type (String and ExpandString both read as text).
+  std::optional<std::string> asString() const;
+  std::optional<std::uint32_t> asDword() const;
+  std::optional<std::vector<std::string>> asMultiString() const;
+};
+
+// A handle to one key. Copyable; it names the key by identity, so a key deleted by anyone
+// makes every further operation on the handle give NotFound.
+class Key {
+ public:
+  Key() = default;  // not a key: every operation fails
+
+  // Opens an existing key (an empty path is the hive's root).
+  static std::optional<Key> open(Hive hive, std::string_view path);
+  // Opens a key, creating it and any missing parents.
+  static std::optional<Key> create(Hive hive, std::string_view path, Status* status = nullptr);
+
+  std::optional<Key> openSubKey(std::string_view path) const;
+  std::optional<Key> createSubKey(std::string_view path, Status* status = nullptr) const;
+
+  bool valid() const { return id_ != 0; }
+  Hive hive() const { return hive_; }
+  // The key's path from its hive root, as it was asked for.
+  const std::string& path() const { return path_; }
+  // True while the key still exists in the store.
+  bool exists() const;
+
+  // Reading. Each gives nothing when the value is missing or of another type.
+  std::optional<Value> getValue(std::string_view name) const;
+  std::optional<std::string> getString(std::string_view name) const;  // String or ExpandString
+  std::optional<std::uint32_t> getDword(std::string_view name) const;
+  std::optional<std::vector<std::uint8_t>> getBinary(std::string_view name) const;
+  std::optional<std::vector<std::string>> getMultiString(std::string_view name) const;
+
+  // Writing: each replaces the value (and its type) in one transaction.
+  Status setValue(const Value& v) const;
+  Status setString(std::string_view name, std::string_view s) const;
+  Status setExpandString(std::string_view name, std::string_view s) const;
+  Status setDword(std::string_view name, std::uint32_t v) const;
+  Status setBinary(std::string_view name, const std::vector<std::uint8_t>& bytes) const;
+  Status setMultiString(std::string_view name, const std::vector<std::string>& items) const;
+  Status deleteValue(std::string_view name) const;
+
+  // Deletes a subkey (a path below this key) with everything under it.
+  Status deleteSubKey(std::string_view path) const;
+
+  // Enumeration by index: subkeys in name order (case-insensitive), values in creation order.
+  // Nothing past the end.
+  std::optional<std::string> subKeyName(std::size_t index) const;
+  std::optional<Value> valueAt(std::size_t index) const;
+  std::vector<std::string> subKeyNames() const;
+  std::vector<Value> values() const;
+  std::size_t subKeyCount() const;
+  std::size_t valueCount() const;
+
+ private:
+  Key(Hive hive, std::int64_t id, std::string path) : hive_(hive), id_(id), path_(std::move(path)) {}
+  Hive hive_ = Hive::LocalMachine;
+  std::int64_t id_ = 0;
+  std::string path_;
+};
+
+// The file holding a hive (ClassesRoot lives in LocalMachine's file).
+std::filesystem::path hiveFile(Hive hive);
+
+// Deletes the key at a path from the hive root, with everything under it.
+Status deleteKey(Hive hive, std::string_view path);
+
+// How long a busy hive is waited for before Busy (default 5000 ms).
+void setBusyTimeoutMs(int ms);
+
+}  // namespace plat::reg

@@ -1,0 +1,271 @@
+#include "platform/registry/registry.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include "platform/base/temp_root.h"
+
+using namespace plat::reg;
+using plat::testing::runInChild;
+using plat::testing::TempRoot;
+
+namespace {
+
+class Registry : public ::testing::Test {
+ protected:
+  TempRoot root;
+};
+
+struct RoundTripCase {
+  const char* label;
+  Value value;
+};
+
+TEST_F(Registry, EveryTypeRoundTrips) {
+  const RoundTripCase cases[] = {
+      {"default string", Value::string("", "Kelm Agent")},
+      {"empty string", Value::string("Empty", "")},
+      {"utf8 string", Value::string("Text", "Gr\xc3\xbc\xc3\x9f" "e")},
+      {"expand string", Value::string("Path", "%SystemRoot%\\bin", Type::ExpandString)},
+      {"dword zero", Value::dword("Zero", 0)},
+      {"dword max", Value::dword("Max", 0xFFFFFFFFu)},
+      {"binary with zeros", Value::binary("Location", {0, 1, 0, 0xFF, 0})},
+      {"empty binary", Value::binary("NoBytes", {})},
+      {"multi string", Value::multiString("Ports", {"Com1", "", "Com2"})},
+      {"empty multi string", Value::multiString("None", {})},
+  };
+  auto key = Key::create(Hive::LocalMachine, "Software\\Kelm\\Types");
+  ASSERT_TRUE(key);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ASSERT_EQ(key->setValue(c.value), Status::Ok);
+    auto back = Key::open(Hive::LocalMachine, "Software\\Kelm\\Types")->getValue(c.value.name);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->type, c.value.type);
+    EXPECT_EQ(back->data, c.value.data);
+    EXPECT_EQ(back->name, c.value.name);
+  }
+  EXPECT_EQ(key->getString(""), "Kelm Agent");
+  EXPECT_EQ(key->getString("Path"), "%SystemRoot%\\bin");
+  EXPECT_EQ(key->getDword("Max"), 0xFFFFFFFFu);
+  EXPECT_EQ(key->getBinary("Location"), (std::vector<std::uint8_t>{0, 1, 0, 0xFF, 0}));
+  EXPECT_EQ(key->getMultiString("Ports"), (std::vector<std::string>{"Com1", "", "Com2"}));
+  EXPECT_EQ(key->getMultiString("None"), std::vector<std::string>{});
+  // A value read as another type is not there.
+  EXPECT_FALSE(key->getDword("Path"));
+  EXPECT_FALSE(key->getString("Max"));
+  EXPECT_FALSE(key->getBinary("Ports"));
+  EXPECT_FALSE(key->getString("Missing"));
+  // Overwriting changes the type too.
+  ASSERT_EQ(key->setDword("Path", 7), Status::Ok);
+  EXPECT_EQ(key->getDword("Path"), 7u);
+  EXPECT_FALSE(key->getString("Path"));
+}
+
+TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirSpelling) {
+  auto key = Key::create(Hive::CurrentUser, "Software\\Kelm\\Console");
+  ASSERT_TRUE(key);
+  ASSERT_EQ(key->setDword("PollInterval", 5), Status::Ok);
+  auto again = Key::open(Hive::CurrentUser, "SOFTWARE\\kelm\\cONSOLE");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->getDword("pollinterval"), 5u);
+  // Writing through another spelling replaces the value and keeps the first spelling.
+  ASSERT_EQ(again->setDword("POLLINTERVAL", 9), Status::Ok);
+  ASSERT_EQ(key->valueCount(), 1u);
+  EXPECT_EQ(key->valueAt(0)->name, "PollInterval");
+  EXPECT_EQ(key->getDword("PollInterval"), 9u);
+  // Creating an existing key through another spelling opens it.
+  ASSERT_TRUE(Key::create(Hive::CurrentUser, "software\\KELM"));
+  auto sw = Key::open(Hive::CurrentUser, "Software");
+  EXPECT_EQ(sw->subKeyNames(), std::vector<std::string>{"Kelm"});
+  // Hives are separate.
+  EXPECT_FALSE(Key::open(Hive::LocalMachine, "Software\\Kelm\\Console"));
+}
+
+TEST_F(Registry, EnumerationByIndex) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Enum");
+  for (const char* n : {"beta", "Alpha", "gamma"}) ASSERT_TRUE(key->createSubKey(n));
+  EXPECT_EQ(key->subKeyName(0), "Alpha");
+  EXPECT_EQ(key->subKeyName(1), "beta");
+  EXPECT_EQ(key->subKeyName(2), "gamma");
+  EXPECT_FALSE(key->subKeyName(3));
+  EXPECT_FALSE(key->subKeyName(static_cast<std::size_t>(-1)));
+  // Values come back in the order they were first written.
+  key->setString("z", "1");
+  key->setString("a", "2");
+  key->setString("z", "3");
+  EXPECT_EQ(key->valueAt(0)->name, "z");
+  EXPECT_EQ(key->valueAt(1)->name, "a");
+  EXPECT_FALSE(key->valueAt(2));
+  EXPECT_EQ(key->values().size(), 2u);
+  EXPECT_EQ(key->subKeyCount(), 3u);
+}
+
+TEST_F(Registry, DeleteIsRecursiveAndInvalidatesHandles) {
+  auto top = Key::create(Hive::LocalMachine, "Software\\Top");
+  auto deep = top->createSubKey("A\\B\\C");
+  ASSERT_TRUE(deep);
+  EXPECT_EQ(deep->path(), "Software\\Top\\A\\B\\C");
+  ASSERT_EQ(deep->setString("x", "y"), Status::Ok);
+  ASSERT_EQ(top->deleteSubKey("a"), Status::Ok);
+  EXPECT_FALSE(Key::open(Hive::LocalMachine, "Software\\Top\\A\\B"));
+  EXPECT_FALSE(deep->exists());
+  EXPECT_FALSE(deep->getString("x"));
+  EXPECT_EQ(deep->setString("x", "z"), Status::NotFound);
+  EXPECT_FALSE(deep->createSubKey("D"));
+  EXPECT_EQ(top->deleteSubKey("A"), Status::NotFound);
+  EXPECT_EQ(top->deleteValue("nothing"), Status::NotFound);
+  EXPECT_TRUE(top->exists());
+  EXPECT_EQ(deleteKey(Hive::LocalMachine, "Software\\Top"), Status::Ok);
+  EXPECT_FALSE(top->exists());
+  EXPECT_EQ(deleteKey(Hive::LocalMachine, ""), Status::InvalidArg);
+}
+
+TEST_F(Registry, ClassesRootIsMachineSoftwareClasses) {
+  auto clsid = Key::create(Hive::ClassesRoot, "CLSID\\{1234}\\InprocServer32");
+  ASSERT_TRUE(clsid);
+  ASSERT_EQ(clsid->setString("", "/usr/lib/libbrask.so"), Status::Ok);
+  auto viaMachine = Key::open(Hive::LocalMachine, "Software\\Classes\\CLSID\\{1234}\\InprocServer32");
+  ASSERT_TRUE(viaMachine);
+  EXPECT_EQ(viaMachine->getString(""), "/usr/lib/libbrask.so");
+  EXPECT_EQ(clsid->path(), "CLSID\\{1234}\\InprocServer32");
+}
+
+TEST_F(Registry, RefusesUnboundedInput) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Limits");
+  Status st = Status::Ok;
+  EXPECT_FALSE(key->createSubKey(std::string(kMaxKeyNameLength + 1, 'k'), &st));
+  EXPECT_EQ(st, Status::InvalidArg);
+  std::string deep;
+  for (std::size_t i = 0; i <= kMaxDepth; ++i) deep += "d\\";
+  EXPECT_FALSE(Key::create(Hive::LocalMachine, deep, &st));
+  EXPECT_EQ(st, Status::InvalidArg);
+  EXPECT_EQ(key->setString(std::string(kMaxValueNameLength + 1, 'v'), "x"), Status::InvalidArg);
+  EXPECT_EQ(key->setBinary("big", std::vector<std::uint8_t>(kMaxDataSize + 1)), Status::InvalidArg);
+  EXPECT_EQ(key->setString(std::string("a\0b", 3), "x"), Status::InvalidArg);
+  Value badDword{"d", Type::Dword, {1, 2}};
+  EXPECT_EQ(key->setValue(badDword), Status::InvalidArg);
+  EXPECT_EQ(Key().setString("x", "y"), Status::NotFound);
+}
+
+// The console, an ordinary user, reads what the agent (root) wrote; it may not write.
+TEST_F(Registry, ReadOnlyProcessCanRead) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Kelm\\Agent");
+  ASSERT_EQ(key->setDword("Port", 710), Status::Ok);
+  std::filesystem::permissions(root.dir(), std::filesystem::perms(0755));
+  int rc = runInChild([] {
+    if (::geteuid() == 0) {
+      if (::setgid(65534) != 0 || ::setuid(65534) != 0) return 10;
+    } else if (::chmod(hiveFile(Hive::LocalMachine).c_str(), 0444) != 0) {
+      return 11;
+    }
+    auto k = Key::open(Hive::LocalMachine, "Software\\Kelm\\Agent");
+    if (!k) return 1;
+    if (k->getDword("Port") != 710u) return 2;
+    if (k->setDword("Port", 1) != Status::AccessDenied) return 3;
+    if (Key::create(Hive::LocalMachine, "Software\\New")) return 4;
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(key->getDword("Port"), 710u);
+}
+
+TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
+  ASSERT_TRUE(Key::create(Hive::LocalMachine, "Software\\Shared"));
+  constexpr int kWrites = 150;
+  auto writer = [](int who) {
+    return [who] {
+      for (int i = 0; i < kWrites; ++i) {
+        auto k = Key::create(Hive::LocalMachine, "Software\\Shared\\P" + std::to_string(who));
+        auto shared = Key::open(Hive::LocalMachine, "Software\\Shared");
+        if (!k || !shared) return 1;
+        if (k->setDword("v" + std::to_string(i), static_cast<std::uint32_t>(i)) != Status::Ok) return 2;
+        if (shared->setDword("p" + std::to_string(who) + "_" + std::to_string(i), 1) != Status::Ok) return 3;
+      }
+      return 0;
+    };
+  };
+  pid_t a = fork();
+  if (a == 0) _exit(writer(1)());
+  pid_t b = fork();
+  if (b == 0) _exit(writer(2)());
+  int sa = 0, sb = 0;
+  waitpid(a, &sa, 0);
+  waitpid(b, &sb, 0);
+  ASSERT_TRUE(WIFEXITED(sa) && WEXITSTATUS(sa) == 0);
+  ASSERT_TRUE(WIFEXITED(sb) && WEXITSTATUS(sb) == 0);
+  auto shared = Key::open(Hive::LocalMachine, "Software\\Shared");
+  EXPECT_EQ(shared->valueCount(), 2u * kWrites);
+  for (int who : {1, 2}) {
+    auto k = shared->openSubKey("P" + std::to_string(who));
+    ASSERT_TRUE(k);
+    ASSERT_EQ(k->valueCount(), static_cast<std::size_t>(kWrites));
+    for (int i = 0; i < kWrites; ++i) EXPECT_EQ(k->getDword("v" + std::to_string(i)), static_cast<std::uint32_t>(i));
+  }
+}
+
+TEST_F(Registry, WriterKilledMidWriteLeavesOldOrNewValue) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Crash");
+  constexpr std::size_t kSize = 256 * 1024;
+  ASSERT_EQ(key->setBinary("blob", std::vector<std::uint8_t>(kSize, 'A')), Status::Ok);
+  for (int round = 0; round < 4; ++round) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      close(ready[0]);
+      auto k = Key::open(Hive::LocalMachine, "Software\\Crash");
+      char fill = 'B';
+      bool told = false;
+      for (;;) {
+        k->setBinary("blob", std::vector<std::uint8_t>(kSize, static_cast<std::uint8_t>(fill)));
+        k->setDword("n", static_cast<std::uint32_t>(fill));
+        if (!told) {
+          (void)!write(ready[1], "x", 1);
+          told = true;
+        }
+        fill = fill == 'Z' ? 'B' : static_cast<char>(fill + 1);
+      }
+    }
+    close(ready[1]);
+    char c;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    close(ready[0]);
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    auto blob = key->getBinary("blob");
+    ASSERT_TRUE(blob);
+    ASSERT_EQ(blob->size(), kSize);
+    for (auto b : *blob) ASSERT_EQ(b, blob->front());
+    EXPECT_GE(blob->front(), 'A');
+    EXPECT_LE(blob->front(), 'Z');
+  }
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(hiveFile(Hive::LocalMachine).c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "ok");
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+}
+
+TEST_F(Registry, DamagedHiveIsRefusedNotFatal) {
+  auto file = hiveFile(Hive::CurrentUser);
+  std::filesystem::create_directories(file.parent_path());
+  FILE* f = fopen(file.c_str(), "wb");
+  ASSERT_TRUE(f);
+  fputs("this is not a database, just some bytes that are long enough to look like a header......", f);
+  fclose(f);
+  int rc = runInChild([] {
+    if (Key::open(Hive::CurrentUser, "Software")) return 1;
+    Status st = Status::Ok;
+    if (Key::create(Hive::CurrentUser, "Software", &st)) return 2;
+    return st == Status::Failed ? 0 : 3;
+  });
+  EXPECT_EQ(rc, 0);
+}
+
+}  // namespace
