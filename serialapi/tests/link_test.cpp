@@ -218,3 +218,36 @@ TEST(Settings, FixedPortBeyondTheScanRangeConnects) {
 
 }  // namespace
 }  // namespace glimmora::testing
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/registry/registry.h"
+
+namespace glimmora::testing {
+namespace {
+
+TEST(RegistrySettings, ValuesAreReadBySize) {
+  auto root = std::filesystem::temp_directory_path() / ("glimmora-reg-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(root);
+  ::setenv("KELM_ROOT", root.c_str(), 1);
+  ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+  EXPECT_FALSE(readRegistrySettings().port.has_value());
+  auto key = plat::reg::Key::create(plat::reg::Hive::CurrentUser, "VelkariRaidApiCfg\\comport");
+  ASSERT_TRUE(key);
+  key->setDword("port", 3);
+  key->setDword("flag", 2);
+  key->setBinary("number", {5, 0});  // too short to be read
+  key->setBinary("autoconnect", {1, 9, 9, 9});
+  Settings s = readRegistrySettings();
+  EXPECT_EQ(s.port, 3u);
+  EXPECT_EQ(s.flag, 2u);
+  EXPECT_FALSE(s.number.has_value());
+  EXPECT_EQ(s.autoconnect, 1);
+  std::filesystem::remove_all(root);
+  ::unsetenv("KELM_ROOT");
+  ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+}  // namespace glimmora::testing
