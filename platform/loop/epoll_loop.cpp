@@ -1,0 +1,234 @@
+// The epoll implementation of EventLoop.
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/loop/event_loop.h"
+
+namespace plat {
+namespace {
+
+class EpollLoop final : public EventLoop {
+ public:
+  explicit EpollLoop(const Clock& clock) : clock_(clock) {
+    epfd_ = epoll_create1(EPOLL_CLOEXEC);
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    addInternal(wakeFd_);
+    addInternal(timerFd_);
+  }
+
+  ~EpollLoop() override {
+    for (int fd : {timerFd_, wakeFd_, epfd_}) {
+      if (fd >= 0) ::close(fd);
+    }
+  }
+
+  TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) override {
+    const std::int64_t ms = std::max<std::int64_t>(0, interval.count());
+    const TimerId id = ++lastTimer_;
+    timers_[id] = Timer{clock_.monotonicMs() + ms, periodic ? std::max<std::int64_t>(1, ms) : 0,
+                        std::make_shared<std::function<void()>>(std::move(fn))};
+    armTimerFd();
+    return id;
+  }
+
+  void cancelTimer(TimerId id) override {
+    if (timers_.erase(id)) armTimerFd();
+  }
+
+  void post(std::function<void()> task) override {
+    {
+      std::lock_guard<std::mutex> lock(postMutex_);
+      posted_.push_back(std::move(task));
+    }
+    wake();
+  }
+
+  bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) override {
+    if (fd < 0 || watches_.count(fd)) return false;
+    if (++lastGeneration_ == 0) ++lastGeneration_;  // 0 marks the loop's own descriptors
+    const std::uint32_t gen = lastGeneration_;
+    epoll_event ev{};
+    ev.events = toEpoll(events);
+    ev.data.u64 = (std::uint64_t{gen} << 32) | static_cast<std::uint32_t>(fd);
+    if (epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+    watches_[fd] = Watch{gen, events, std::make_shared<std::function<void(std::uint32_t)>>(std::move(fn))};
+    return true;
+  }
+
+  void updateFd(int fd, std::uint32_t events) override {
+    auto it = watches_.find(fd);
+    if (it == watches_.end() || it->second.events == events) return;
+    epoll_event ev{};
+    ev.events = toEpoll(events);
+    ev.data.u64 = (std::uint64_t{it->second.generation} << 32) | static_cast<std::uint32_t>(fd);
+    if (epoll_ctl(epfd_, EPOLL_CTL_MOD, fd, &ev) == 0) it->second.events = events;
+  }
+
+  void unwatchFd(int fd) override {
+    auto it = watches_.find(fd);
+    if (it == watches_.end()) return;
+    epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr);
+    watches_.erase(it);
+  }
+
+  void run() override {
+    RunScope scope(this);
+    while (!quit_) runOnceInScope(-1);
+    quit_ = false;
+  }
+
+  void quit() override {
+    quit_ = true;
+    wake();
+  }
+
+  void runOnce(int timeoutMs) override {
+    RunScope scope(this);
+    runOnceInScope(timeoutMs);
+  }
+
+  const Clock& clock() const override { return clock_; }
+
+ private:
+  struct Timer {
+    std::int64_t deadline;
+    std::int64_t period;  // 0 for one-shot
+    std::shared_ptr<std::function<void()>> fn;
+  };
+  struct Watch {
+    std::uint32_t generation;
+    std::uint32_t events;
+    std::shared_ptr<std::function<void(std::uint32_t)>> fn;
+  };
+
+  static std::uint32_t toEpoll(std::uint32_t events) {
+    std::uint32_t e = 0;
+    if (events & kIoReadable) e |= EPOLLIN | EPOLLRDHUP;
+    if (events & kIoWritable) e |= EPOLLOUT;
+    return e;
+  }
+
+  void addInternal(int fd) {
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.u64 = static_cast<std::uint64_t>(static_cast<std::uint32_t>(fd));  // generation 0
+    epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev);
+  }
+
+  void wake() {
+    const std::uint64_t one = 1;
+    // A full counter already means "wake up"; nothing else can go wrong here.
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+  }
+
+  void drain(int fd) {
+    std::uint64_t v;
+    while (::read(fd, &v, sizeof v) > 0) {
+    }
+  }
+
+  // Arms the timerfd for the earliest deadline, or disarms it.
+  void armTimerFd() {
+    itimerspec spec{};
+    if (!timers_.empty()) {
+      std::int64_t earliest = timers_.begin()->second.deadline;
+      for (const auto& [id, t] : timers_) earliest = std::min(earliest, t.deadline);
+      const std::int64_t delay = earliest - clock_.monotonicMs();
+      if (delay <= 0) {
+        spec.it_value.tv_nsec = 1;  // due now: wake at once
+      } else {
+        spec.it_value.tv_sec = delay / 1000;
+        spec.it_value.tv_nsec = (delay % 1000) * 1000000;
+      }
+    }
+    timerfd_settime(timerFd_, 0, &spec, nullptr);
+  }
+
+  void runOnceInScope(int timeoutMs) {
+    epoll_event events[64];
+    int n = epoll_wait(epfd_, events, 64, timeoutMs);
+    if (n < 0) n = 0;  // EINTR: treat as a wake-up with nothing ready
+    for (int i = 0; i < n; ++i) {
+      const std::uint64_t data = events[i].data.u64;
+      const int fd = static_cast<int>(data & 0xFFFFFFFFu);
+      const auto gen = static_cast<std::uint32_t>(data >> 32);
+      if (gen == 0) {
+        drain(fd);
+        continue;
+      }
+      auto it = watches_.find(fd);
+      // Skip a watch removed (or replaced by a new one on a reused number) earlier in this batch.
+      if (it == watches_.end() || it->second.generation != gen) continue;
+      std::uint32_t ready = 0;
+      const std::uint32_t e = events[i].events;
+      if (e & (EPOLLIN | EPOLLRDHUP)) ready |= kIoReadable;
+      if (e & EPOLLOUT) ready |= kIoWritable;
+      if (e & (EPOLLERR | EPOLLHUP)) ready |= kIoError;
+      auto fn = it->second.fn;  // survives an unwatch from inside the callback
+      (*fn)(ready);
+    }
+    runDueTimers();
+    runPosted();
+  }
+
+  void runDueTimers() {
+    const std::int64_t now = clock_.monotonicMs();
+    std::vector<std::pair<std::int64_t, TimerId>> due;
+    for (const auto& [id, t] : timers_) {
+      if (t.deadline <= now) due.emplace_back(t.deadline, id);
+    }
+    std::sort(due.begin(), due.end());
+    for (const auto& [deadline, id] : due) {
+      auto it = timers_.find(id);
+      if (it == timers_.end()) continue;  // cancelled by an earlier callback
+      auto fn = it->second.fn;
+      if (it->second.period == 0) {
+        timers_.erase(it);
+      } else {
+        // Every expiration missed up to now collapses into this one call.
+        const std::int64_t p = it->second.period;
+        it->second.deadline += p * ((now - it->second.deadline) / p + 1);
+      }
+      (*fn)();
+    }
+    armTimerFd();
+  }
+
+  void runPosted() {
+    std::vector<std::function<void()>> tasks;
+    {
+      std::lock_guard<std::mutex> lock(postMutex_);
+      tasks.swap(posted_);
+    }
+    for (auto& t : tasks) t();
+  }
+
+  const Clock& clock_;
+  int epfd_ = -1;
+  int wakeFd_ = -1;
+  int timerFd_ = -1;
+  std::atomic<bool> quit_{false};
+  TimerId lastTimer_ = 0;
+  std::uint32_t lastGeneration_ = 0;
+  std::map<TimerId, Timer> timers_;
+  std::unordered_map<int, Watch> watches_;
+  std::mutex postMutex_;
+  std::vector<std::function<void()>> posted_;
+};
+
+}  // namespace
+
+std::unique_ptr<EventLoop> makeEpollLoop(const Clock& clock) { return std::make_unique<EpollLoop>(clock); }
+
+}  // namespace plat

@@ -1,0 +1,78 @@
+#pragma once
+// The event loop of a thread that owns things: timers, tasks posted from other threads and
+// file-descriptor readiness, all delivered on the owning thread. The interface holds nothing
+// toolkit-specific, so a GUI toolkit's loop can stand behind it as well as the epoll one.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/base/clock.h"
+
+namespace plat {
+
+using TimerId = std::uint64_t;
+
+// Readiness bits for watched descriptors.
+enum IoEvent : std::uint32_t {
+  kIoReadable = 1u << 0,
+  kIoWritable = 1u << 1,
+  kIoError = 1u << 2,  // error or hang-up; reported whatever was asked for
+};
+
+class EventLoop {
+ public:
+  EventLoop(const EventLoop&) = delete;
+  EventLoop& operator=(const EventLoop&) = delete;
+  virtual ~EventLoop();
+
+  // The loop of the calling thread: the one created on it (the first, while it lives) or the one
+  // running on it. Null on a thread without a loop.
+  static EventLoop* current();
+
+  // Timers run on the loop's thread. A periodic timer whose expirations were missed (the thread
+  // was busy) is called once for all of them. Cancelling an unknown or fired id is harmless, and a
+  // callback may cancel its own timer.
+  virtual TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) = 0;
+  virtual void cancelTimer(TimerId id) = 0;
+
+  // Safe from any thread: the task runs on the loop's thread, in posting order.
+  virtual void post(std::function<void()> task) = 0;
+
+  // Calls fn(events) whenever fd is ready for one of `events` (level-triggered). One watch per
+  // descriptor; false when the descriptor cannot be watched. The callback may change or remove
+  // any watch, its own included.
+  virtual bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) = 0;
+  virtual void updateFd(int fd, std::uint32_t events) = 0;
+  virtual void unwatchFd(int fd) = 0;
+
+  // Runs until quit(). quit() is safe from any thread.
+  virtual void run() = 0;
+  virtual void quit() = 0;
+  // Waits at most timeoutMs (-1: no limit) for something to do, then does everything that is due.
+  // For owners that drive the loop themselves, and for tests.
+  virtual void runOnce(int timeoutMs) = 0;
+
+  // The clock timers are measured on.
+  virtual const Clock& clock() const = 0;
+
+ protected:
+  EventLoop();
+  // A loop that runs on a thread becomes that thread's current loop for the duration.
+  class RunScope {
+   public:
+    explicit RunScope(EventLoop* loop);
+    ~RunScope();
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+   private:
+    EventLoop* previous_;
+  };
+};
+
+// The epoll loop (timerfd for timers, eventfd for posted tasks and quit). With an injected
+// clock, tests move time by hand and call runOnce(0) to fire what is due.
+std::unique_ptr<EventLoop> makeEpollLoop(const Clock& clock = systemClock());
+
+}  // namespace plat

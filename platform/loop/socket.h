@@ -1,0 +1,144 @@
+#pragma once
+// Non-blocking IPv4 sockets on an EventLoop: a TCP stream (client with a connect time-out, or an
+// accepted connection), a TCP listener and a UDP socket. Every notification arrives on the loop's
+// thread; an object may be destroyed from inside its own callback.
+#include <netinet/in.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "platform/loop/event_loop.h"
+
+namespace plat {
+
+// A host name or dotted address; "" and "*" mean any address. False with a reason otherwise.
+bool resolveIpv4(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string* error);
+std::string formatIpv4(const sockaddr_in& addr);  // dotted address, without the port
+
+class TcpStream {
+ public:
+  // What the output buffer holds at most; a write that does not fit is refused.
+  static constexpr std::size_t kDefaultOutputLimit = 8u << 20;
+
+  using ConnectedFn = std::function<void()>;
+  using DataFn = std::function<void(std::string_view bytes)>;
+  // The stream is closed when this is called: the peer closed it, a read or write failed, or the
+  // connect failed or timed out.
+  using ClosedFn = std::function<void(const std::string& reason)>;
+
+  // Starts connecting; null (with a reason) when it cannot even start. Writes made while the
+  // connect is in progress wait in the output buffer.
+  static std::unique_ptr<TcpStream> connect(EventLoop& loop, std::string_view host, std::uint16_t port,
+                                            std::chrono::milliseconds timeout, std::string* error);
+  // Takes over an accepted, connected descriptor.
+  static std::unique_ptr<TcpStream> adopt(EventLoop& loop, int fd);
+
+  TcpStream(const TcpStream&) = delete;
+  TcpStream& operator=(const TcpStream&) = delete;
+  ~TcpStream();
+
+  void onConnected(ConnectedFn fn) { connected_ = std::move(fn); }
+  void onData(DataFn fn) { data_ = std::move(fn); }
+  void onClosed(ClosedFn fn) { closed_ = std::move(fn); }
+
+  // Queues bytes and sends what the socket takes now; the rest drains when it is writable.
+  // False, and nothing queued, when the stream is closed or the bytes would overflow the buffer.
+  bool write(std::string_view bytes);
+  // Sends what it can of the buffer without waiting, shuts down both directions and closes.
+  // No callback follows.
+  void close();
+
+  bool isOpen() const { return fd_ >= 0; }
+  bool isConnected() const { return fd_ >= 0 && !connecting_; }
+  std::size_t pendingOutput() const { return out_.size() - outStart_; }
+  void setOutputLimit(std::size_t bytes) { outputLimit_ = bytes; }
+  const std::string& peerHost() const { return peerHost_; }
+  std::uint16_t peerPort() const { return peerPort_; }
+
+ private:
+  TcpStream(EventLoop& loop, int fd, bool connecting);
+  void handle(std::uint32_t events);
+  void finishConnect();
+  void readSome();
+  bool flush(bool deferredFailure = false);  // false after a write failure (the stream is then closed)
+  void updateInterest();
+  void fail(const std::string& reason, bool deferred = false);
+  void release();
+
+  EventLoop& loop_;
+  int fd_;
+  bool connecting_;
+  bool closing_ = false;
+  TimerId connectTimer_ = 0;
+  std::string out_;
+  std::size_t outStart_ = 0;
+  std::size_t outputLimit_ = kDefaultOutputLimit;
+  std::string peerHost_;
+  std::uint16_t peerPort_ = 0;
+  ConnectedFn connected_;
+  DataFn data_;
+  ClosedFn closed_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+class TcpListener {
+ public:
+  using AcceptFn = std::function<void(std::unique_ptr<TcpStream>)>;
+
+  // Binds with SO_REUSEADDR and listens; port 0 picks a free port. Null with a reason on failure.
+  static std::unique_ptr<TcpListener> listen(EventLoop& loop, std::string_view host, std::uint16_t port,
+                                             std::string* error, int backlog = 64);
+  TcpListener(const TcpListener&) = delete;
+  TcpListener& operator=(const TcpListener&) = delete;
+  ~TcpListener();
+
+  void onAccept(AcceptFn fn) { accept_ = std::move(fn); }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  TcpListener(EventLoop& loop, int fd, std::uint16_t port);
+  void acceptSome();
+
+  EventLoop& loop_;
+  int fd_;
+  std::uint16_t port_;
+  AcceptFn accept_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+class UdpSocket {
+ public:
+  // One call per datagram, never a stream of bytes.
+  using DatagramFn = std::function<void(std::string_view datagram, const std::string& senderHost,
+                                        std::uint16_t senderPort)>;
+
+  // Binds with SO_REUSEADDR; port 0 picks a free port. Null with a reason on failure.
+  static std::unique_ptr<UdpSocket> bind(EventLoop& loop, std::string_view host, std::uint16_t port,
+                                         std::string* error);
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+  ~UdpSocket();
+
+  bool setBroadcast(bool on);
+  // One datagram; false with a reason when it could not be sent.
+  bool sendTo(std::string_view host, std::uint16_t port, std::string_view datagram, std::string* error = nullptr);
+  void onDatagram(DatagramFn fn) { datagram_ = std::move(fn); }
+  std::uint16_t port() const { return port_; }
+
+ private:
+  UdpSocket(EventLoop& loop, int fd, std::uint16_t port);
+  void receiveSome();
+
+  EventLoop& loop_;
+  int fd_;
+  std::uint16_t port_;
+  DatagramFn datagram_;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace plat
