@@ -1,0 +1,213 @@
+#include "platform/com/activation.h"
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+#include "platform/base/paths.h"
+#include "platform/com/inproc_server.h"
+#include "platform/registry/registry.h"
+
+namespace plat::com {
+
+namespace {
+
+constexpr std::size_t kMaxLibraryPath = 4096;
+
+struct Library {
+  void* handle = nullptr;
+  KelmDllGetClassObject getClassObject = nullptr;
+  KelmDllCanUnloadNow canUnloadNow = nullptr;
+};
+
+struct Runtime {
+  std::mutex mutex;
+  std::map<std::string, Library> libraries;  // by path as registered
+  std::map<Guid, LocalProxyMaker> proxies;
+};
+
+Runtime& runtime() {
+  static Runtime* r = new Runtime;  // outlives every static that might still release objects
+  return *r;
+}
+
+// The library of a class: absolute, bounded, as registered.
+HRESULT inprocPath(const Guid& clsid, std::string* path) {
+  auto key = reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\InprocServer32");
+  if (!key) return REGDB_E_CLASSNOTREG;
+  auto p = key->getString("");
+  if (!p || p->empty()) return REGDB_E_CLASSNOTREG;
+  if (p->size() > kMaxLibraryPath || p->front() != '/' || p->find('\0') != std::string::npos) return CO_E_DLLNOTFOUND;
+  *path = *p;
+  return S_OK;
+}
+
+HRESULT loadLibrary(const std::string& path, Library* out) {
+  Runtime& rt = runtime();
+  std::lock_guard<std::mutex> lock(rt.mutex);
+  auto it = rt.libraries.find(path);
+  if (it != rt.libraries.end()) {
+    *out = it->second;
+    return S_OK;
+  }
+  // RTLD_LOCAL: every component keeps its own copy of what it links statically.
+  void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) return CO_E_DLLNOTFOUND;
+  Library lib;
+  lib.handle = h;
+  lib.getClassObject = reinterpret_cast<KelmDllGetClassObject>(::dlsym(h, kDllGetClassObject));
+  lib.canUnloadNow = reinterpret_cast<KelmDllCanUnloadNow>(::dlsym(h, kDllCanUnloadNow));
+  if (!lib.getClassObject) {
+    ::dlclose(h);
+    return CO_E_ERRORINDLL;
+  }
+  rt.libraries.emplace(path, lib);
+  *out = lib;
+  return S_OK;
+}
+
+HRESULT localObject(const Guid& clsid, const Guid& iid, void** out) {
+  LocalProxyMaker maker;
+  {
+    Runtime& rt = runtime();
+    std::lock_guard<std::mutex> lock(rt.mutex);
+    auto it = rt.proxies.find(clsid);
+    if (it != rt.proxies.end()) maker = it->second;
+  }
+  int fd = -1;
+  HRESULT h = connectLocalServer(clsid, &fd);
+  if (FAILED(h)) return h;
+  if (!maker) {
+    ::close(fd);
+    return E_NOINTERFACE;  // nothing in this process speaks the class's protocol
+  }
+  return maker(fd, iid, out);
+}
+
+}  // namespace
+
+std::string classKeyPath(const Guid& clsid) { return "CLSID\\" + clsid.toString(); }
+
+HRESULT CoGetClassObject(const Guid& clsid, std::uint32_t context, const Guid& iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
+  std::string path;
+  HRESULT h = inprocPath(clsid, &path);
+  if (FAILED(h)) return h;
+  Library lib;
+  h = loadLibrary(path, &lib);
+  if (FAILED(h)) return h;
+  h = lib.getClassObject(&clsid, &iid, out);
+  if (FAILED(h)) *out = nullptr;
+  return h;
+}
+
+HRESULT CoCreateInstance(const Guid& clsid, IUnknown* outer, std::uint32_t context, const Guid& iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  HRESULT h = REGDB_E_CLASSNOTREG;
+  if (context & CLSCTX_INPROC_SERVER) {
+    ComPtr<IClassFactory> factory;
+    h = CoGetClassObject(clsid, CLSCTX_INPROC_SERVER, IClassFactory::kIid, factory.putVoid());
+    if (SUCCEEDED(h) && factory) return factory->CreateInstance(outer, iid, out);
+    // A class that is not in-process may still be a local server.
+    if (h != REGDB_E_CLASSNOTREG || !(context & CLSCTX_LOCAL_SERVER)) return FAILED(h) ? h : E_NOINTERFACE;
+  }
+  if (context & CLSCTX_LOCAL_SERVER) {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    h = localObject(clsid, iid, out);
+  }
+  return h;
+}
+
+void CoFreeUnusedLibraries() {
+  Runtime& rt = runtime();
+  std::lock_guard<std::mutex> lock(rt.mutex);
+  for (auto it = rt.libraries.begin(); it != rt.libraries.end();) {
+    if (it->second.canUnloadNow && it->second.canUnloadNow() == S_OK) {
+      ::dlclose(it->second.handle);
+      it = rt.libraries.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+// --- Local servers ------------------------------------------------------------------------------
+
+bool validLocalSocketName(const std::string& name) {
+  if (name.empty() || name.size() > 64 || name.front() == '/') return false;
+  for (char c : name)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == '.' || c == '{' || c == '}'))
+      return false;
+  return name != "." && name != "..";
+}
+
+std::filesystem::path localSocketPath(const std::string& name) { return paths::runtimeDir() / "com" / name; }
+
+void registerLocalProxy(const Guid& clsid, LocalProxyMaker maker) {
+  Runtime& rt = runtime();
+  std::lock_guard<std::mutex> lock(rt.mutex);
+  rt.proxies[clsid] = std::move(maker);
+}
+
+void unregisterLocalProxy(const Guid& clsid) {
+  Runtime& rt = runtime();
+  std::lock_guard<std::mutex> lock(rt.mutex);
+  rt.proxies.erase(clsid);
+}
+
+HRESULT connectLocalServer(const Guid& clsid, int* fd) {
+  if (!fd) return E_POINTER;
+  *fd = -1;
+  auto key = reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\LocalServer32");
+  if (!key) return REGDB_E_CLASSNOTREG;
+  auto name = key->getString("Socket");
+  if (!name) return REGDB_E_CLASSNOTREG;
+  if (!validLocalSocketName(*name)) return CO_E_SERVER_EXEC_FAILURE;
+  std::string path = localSocketPath(*name).string();
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) return CO_E_SERVER_EXEC_FAILURE;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+  int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return E_FAIL;
+  // A local connect completes at once or fails at once, so it is made before going non-blocking.
+  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+    int err = errno;
+    ::close(s);
+    return (err == EACCES || err == EPERM) ? E_ACCESSDENIED : CO_E_SERVER_EXEC_FAILURE;
+  }
+  ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
+  *fd = s;
+  return S_OK;
+}
+
+HRESULT registerLocalServer(const Guid& clsid, const std::string& description, const std::string& socketName,
+                            const std::filesystem::path& program) {
+  if (!validLocalSocketName(socketName)) return E_INVALIDARG;
+  reg::Status st = reg::Status::Ok;
+  auto cls = reg::Key::create(reg::Hive::ClassesRoot, classKeyPath(clsid), &st);
+  if (!cls) return reg::toHresult(st);
+  if ((st = cls->setString("", description)) != reg::Status::Ok) return reg::toHresult(st);
+  auto server = cls->createSubKey("LocalServer32", &st);
+  if (!server) return reg::toHresult(st);
+  if ((st = server->setString("", program.string())) != reg::Status::Ok) return reg::toHresult(st);
+  return reg::toHresult(server->setString("Socket", socketName));
+}
+
+HRESULT unregisterLocalServer(const Guid& clsid) {
+  reg::Status st = reg::deleteKey(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\LocalServer32");
+  return st == reg::Status::Ok || st == reg::Status::NotFound ? S_OK : reg::toHresult(st);
+}
+
+}  // namespace plat::com
