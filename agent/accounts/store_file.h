@@ -1,0 +1,43 @@
+#pragma once
+// Reading and committing the account file. A commit writes the whole new image to the temporary
+// file, syncs it, renames it over the store and syncs the directory, so that a crash at any moment
+// leaves either the old store or the new one. Every operation holds an exclusive lock meanwhile.
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "agent/crypto/crypt_buffer.h"
+#include "platform/base/hresult.h"
+
+namespace kelm::accounts {
+
+class StoreFile {
+ public:
+  StoreFile(std::filesystem::path store, std::filesystem::path temp, std::filesystem::path lock)
+      : store_(std::move(store)), temp_(std::move(temp)), lock_(std::move(lock)) {}
+  ~StoreFile() { unlock(); }
+  StoreFile(const StoreFile&) = delete;
+  StoreFile& operator=(const StoreFile&) = delete;
+
+  // Takes the exclusive lock without waiting: false while another process holds it.
+  bool lock();
+  void unlock();
+
+  // The whole store (bounded in size), or nothing when it is missing or unreadable.
+  std::optional<crypto::Bytes> read() const;
+  plat::HRESULT commit(const crypto::Bytes& image);
+
+  // Called at every point of a commit where a crash could leave something on disk (tests stop the
+  // process there).
+  void setWritePointHook(std::function<void()> hook) { hook_ = std::move(hook); }
+
+ private:
+  void writePoint() const {
+    if (hook_) hook_();
+  }
+  std::filesystem::path store_, temp_, lock_;
+  int lockFd_ = -1;
+  std::function<void()> hook_;
+};
+
+}  // namespace kelm::accounts

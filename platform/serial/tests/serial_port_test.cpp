@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/serial/serial_port.h"
+
+namespace plat::serial {
+namespace {
+
+// A pseudo-terminal whose master side the test plays.
+struct Pty {
+  int master = -1;
+  std::string slave;
+  Pty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0) slave = ::ptsname(master);
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+  }
+};
+
+TEST(SerialPort, OpensRaw8N1WithoutFlowControlAndExclusively) {
+  Pty pty;
+  ASSERT_FALSE(pty.slave.empty());
+  std::string error;
+  auto port = SerialPort::open(pty.slave, 115200, &error);
+  ASSERT_TRUE(port) << error;
+  termios t{};
+  ASSERT_EQ(::tcgetattr(port->fd(), &t), 0);
+  EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B115200));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+  EXPECT_FALSE(SerialPort::open(pty.slave, 115200, &error));
+  EXPECT_NE(error.find("in use"), std::string::npos) << error;
+}
+
+TEST(SerialPort, RefusesWhatIsNotASerialLine) {
+  std::string error;
+  EXPECT_FALSE(SerialPort::open("/nonexistent/ttyS0", 115200, &error));
+  EXPECT_FALSE(SerialPort::open("/dev/null", 115200, &error));
+  EXPECT_NE(error.find("not a terminal"), std::string::npos);
+  Pty pty;
+  EXPECT_FALSE(SerialPort::open(pty.slave, 12345, &error));
+}
+
+TEST(SerialPort, ReadsAreExactAndBoundedAndAHangUpIsAnError) {
+  Pty pty;
+  auto port = SerialPort::open(pty.slave, 115200);
+  ASSERT_TRUE(port);
+  const unsigned char hello[] = {0xA3, 0x00, 0xFF, 0x0A, 0x0D};  // bytes a cooked line would change
+  ASSERT_EQ(::write(pty.master, hello, sizeof hello), 5);
+  unsigned char in[5] = {};
+  auto r = port->read(in, 5, 1000);
+  EXPECT_EQ(r.status, IoStatus::Ok);
+  EXPECT_EQ(std::memcmp(in, hello, 5), 0);
+
+  ASSERT_EQ(::write(pty.master, hello, 2), 2);
+  r = port->read(in, 5, 20);
+  EXPECT_EQ(r.status, IoStatus::Timeout);
+  EXPECT_EQ(r.bytes, 2u);
+
+  EXPECT_EQ(port->write(hello, 5, 1000).status, IoStatus::Ok);
+  unsigned char out[5] = {};
+  EXPECT_EQ(::read(pty.master, out, 5), 5);
+  EXPECT_EQ(std::memcmp(out, hello, 5), 0);
+
+  ::close(pty.master);
+  pty.master = -1;
+  EXPECT_EQ(port->read(in, 1, 1000).status, IoStatus::Error);
+}
+
+}  // namespace
+}  // namespace plat::serial

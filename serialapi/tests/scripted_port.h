@@ -1,0 +1,125 @@
+#pragma once
+// A port that plays the subsystem's side from a script: it answers the handshake, records every request
+// and hands out canned replies in order. No threads, no waiting.
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/base/clock.h"
+#include "serialapi/glimmora_api.h"
+
+namespace glimmora::testing {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Wire {
+  std::mutex m;
+  Bytes handshake{0xA3, 0xA3, 0xA3};
+  bool silent = false;       // nothing answers
+  std::vector<Bytes> requests;  // every write but the handshake bytes
+  std::vector<Bytes> handshakes;  // the single handshake bytes written
+  std::deque<Bytes> replies;
+  Bytes pending;
+  std::vector<int> readTimeouts;
+  int opens = 0;
+
+  void reply(Bytes b) {
+    std::lock_guard<std::mutex> g(m);
+    replies.push_back(std::move(b));
+  }
+  std::vector<Bytes> takeRequests() {
+    std::lock_guard<std::mutex> g(m);
+    auto r = std::move(requests);
+    requests.clear();
+    return r;
+  }
+};
+
+class ScriptedPort final : public Port {
+ public:
+  explicit ScriptedPort(std::shared_ptr<Wire> w) : w_(std::move(w)) {}
+  IoStatus write(const std::uint8_t* data, std::size_t n, int) override {
+    std::lock_guard<std::mutex> g(w_->m);
+    Bytes b(data, data + n);
+    if (n == 1 && (b[0] == 0xA2 || b[0] == 0xA4)) {
+      w_->handshakes.push_back(b);
+      if (b[0] == 0xA2 && !w_->silent) w_->pending = w_->handshake;
+      return IoStatus::Ok;
+    }
+    w_->requests.push_back(b);
+    if (!w_->silent && !w_->replies.empty()) {
+      w_->pending = w_->replies.front();
+      w_->replies.pop_front();
+    }
+    return IoStatus::Ok;
+  }
+  IoStatus read(std::uint8_t* data, std::size_t n, int timeoutMs, std::size_t* got) override {
+    std::lock_guard<std::mutex> g(w_->m);
+    w_->readTimeouts.push_back(timeoutMs);
+    std::size_t k = std::min(n, w_->pending.size());
+    std::copy(w_->pending.begin(), w_->pending.begin() + static_cast<long>(k), data);
+    w_->pending.erase(w_->pending.begin(), w_->pending.begin() + static_cast<long>(k));
+    if (got) *got = k;
+    return k == n ? IoStatus::Ok : IoStatus::Timeout;
+  }
+  void purge() override {
+    std::lock_guard<std::mutex> g(w_->m);
+    w_->pending.clear();
+  }
+  void clearErrors() override {}
+
+ private:
+  std::shared_ptr<Wire> w_;
+};
+
+// A library instance on scripted ports; `present` says which ComN exist.
+struct ScriptedLibrary {
+  std::shared_ptr<Wire> wire = std::make_shared<Wire>();
+  plat::RecordingSleeper sleeper;
+  Settings settings;
+  std::vector<int> present{0};
+  std::vector<std::string> traces;
+  std::mutex traceMutex;
+  std::unique_ptr<Glimmora> lib;
+
+  ScriptedLibrary() {
+    LinkEnv env;
+    env.sleeper = &sleeper;
+    env.openPort = [this](int index) -> std::unique_ptr<Port> {
+      for (int p : present)
+        if (p == index) {
+          std::lock_guard<std::mutex> g(wire->m);
+          ++wire->opens;
+          return std::make_unique<ScriptedPort>(wire);
+        }
+      return nullptr;
+    };
+    env.readSettings = [this] { return settings; };
+    env.trace = [this](std::string_view s) {
+      std::lock_guard<std::mutex> g(traceMutex);
+      traces.emplace_back(s);
+    };
+    lib = std::make_unique<Glimmora>(std::move(env));
+  }
+  ~ScriptedLibrary() { lib->terminate(); }
+
+  // Starts with autoconnect so the connection thread shakes hands at once; waits for it.
+  bool connect();
+  bool hasTrace(std::string_view s) {
+    std::lock_guard<std::mutex> g(traceMutex);
+    for (auto& t : traces)
+      if (t == s) return true;
+    return false;
+  }
+};
+
+// Waits (briefly, really) for a condition that another thread makes true.
+bool eventually(const std::function<bool()>& condition);
+
+// A reply frame: the echoed code, two unread bytes, the payload.
+Bytes replyFrame(std::uint16_t code, Bytes payload);
+Bytes le32(std::uint32_t v);
+Bytes cat(std::initializer_list<Bytes> parts);
+
+}  // namespace glimmora::testing
