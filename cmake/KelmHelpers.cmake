@@ -1,4 +1,5 @@
 # Shared build rules for every Kelm target.
+include(KelmVersion)
 
 set(KELM_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
     -Woverloaded-virtual -Wformat=2 -Wno-unused-parameter)
