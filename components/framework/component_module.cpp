@@ -5,13 +5,37 @@
 
 namespace kelm::fw {
 
+namespace {
+
+// The component's class object. It counts as a live object of the library, so that the library
+// stays loaded while anybody holds it.
+class CComponentFactory final : public plat::com::Object<plat::com::IClassFactory> {
+ public:
+  explicit CComponentFactory(RootMaker make) : make_(std::move(make)) { Module().objectUp(); }
+  ~CComponentFactory() override { Module().objectDown(); }
+  HRESULT CreateInstance(plat::com::IUnknown* outer, const Guid& iid, void** out) override {
+    if (!out) return plat::E_POINTER;
+    *out = nullptr;
+    if (outer) return plat::CLASS_E_NOAGGREGATION;
+    return make_(iid, out);
+  }
+  HRESULT LockServer(bool lock) override {
+    Module().lock(lock);
+    return plat::S_OK;
+  }
+
+ private:
+  RootMaker make_;
+};
+
+}  // namespace
+
 HRESULT GetClassObject(const ComponentIdentity& id, const Guid* clsid, const Guid* iid, void** out, RootMaker make) {
   if (!out) return plat::E_POINTER;
   *out = nullptr;
   if (!clsid || !iid) return plat::E_INVALIDARG;
   if (*clsid != id.clsid) return plat::CLASS_E_CLASSNOTAVAILABLE;
-  auto factory = plat::com::makeObject<plat::com::ClassFactory>(std::move(make),
-                                                                 [](bool lock) { Module().lock(lock); });
+  auto factory = plat::com::makeObject<CComponentFactory>(std::move(make));
   return factory->QueryInterface(*iid, out);
 }
 

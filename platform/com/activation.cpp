@@ -1,7 +1,6 @@
 #include "platform/com/activation.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -174,20 +173,26 @@ HRESULT connectLocalServer(const Guid& clsid, int* fd) {
   auto name = key->getString("Socket");
   if (!name) return REGDB_E_CLASSNOTREG;
   if (!validLocalSocketName(*name)) return CO_E_SERVER_EXEC_FAILURE;
-  std::string path = localSocketPath(*name).string();
+  return connectLocalSocket(localSocketPath(*name), fd);
+}
+
+HRESULT connectLocalSocket(const std::filesystem::path& socketPath, int* fd) {
+  if (!fd) return E_POINTER;
+  *fd = -1;
+  const std::string path = socketPath.string();
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.size() >= sizeof addr.sun_path) return CO_E_SERVER_EXEC_FAILURE;
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (s < 0) return E_FAIL;
-  // A local connect completes at once or fails at once, so it is made before going non-blocking.
+  // A local connect never waits: it completes or fails at once (EAGAIN when the server's backlog
+  // is full, which counts as a server that does not answer).
   if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     int err = errno;
     ::close(s);
     return (err == EACCES || err == EPERM) ? E_ACCESSDENIED : CO_E_SERVER_EXEC_FAILURE;
   }
-  ::fcntl(s, F_SETFL, ::fcntl(s, F_GETFL) | O_NONBLOCK);
   *fd = s;
   return S_OK;
 }

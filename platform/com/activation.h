@@ -49,6 +49,9 @@ void unregisterLocalProxy(const Guid& clsid);
 // Connects to the class's registered socket: the descriptor (non-blocking, close-on-exec) or the
 // failure's HRESULT as above.
 HRESULT connectLocalServer(const Guid& clsid, int* fd);
+// The same for a socket path: CO_E_SERVER_EXEC_FAILURE when nobody listens there, E_ACCESSDENIED
+// when its mode refuses this user.
+HRESULT connectLocalSocket(const std::filesystem::path& path, int* fd);
 
 // Writes the class's socket name into its registry key (the server's registration); removes it.
 HRESULT registerLocalServer(const Guid& clsid, const std::string& description, const std::string& socketName,

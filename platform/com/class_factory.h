@@ -55,6 +55,8 @@ enum : std::uint32_t {
 constexpr HRESULT CO_E_DLLNOTFOUND = hr(0x800401F8);
 constexpr HRESULT CO_E_ERRORINDLL = hr(0x800401F9);
 constexpr HRESULT REGDB_E_KEYMISSING = hr(0x80040152);
+constexpr HRESULT CO_E_NOTINITIALIZED = hr(0x800401F0);  // no event loop on the calling thread
+constexpr HRESULT RPC_E_DISCONNECTED = hr(0x80010108);   // the local server's channel is gone
 
 }  // namespace plat::com
 

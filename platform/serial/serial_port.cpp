@@ -95,7 +95,11 @@ std::unique_ptr<SerialPort> SerialPort::open(const std::filesystem::path& device
 }
 
 SerialPort::~SerialPort() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ >= 0) {
+    // The exclusive mode belongs to the tty, not to this descriptor: give it back for the next opener.
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+  }
 }
 
 IoResult SerialPort::write(const void* data, std::size_t n, int timeoutMs) {

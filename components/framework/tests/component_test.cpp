@@ -172,6 +172,32 @@ TEST_F(ComponentTest, EventsReachAdvisedSinksInAdviseOrder) {
   EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
+TEST_F(ComponentTest, UnusedLibrariesUnloadOnlyWhenNothingHoldsThem) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(CoGetClassObject(kTestComponent.clsid, CLSCTX_INPROC_SERVER, IClassFactory::kIid, factory.putVoid()), S_OK);
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(canUnloadNow(), S_FALSE) << "a held class object keeps the library loaded";
+  ComPtr<IRiver> node;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IRiver::kIid, node.putVoid()), S_OK);
+  factory->LockServer(true);
+  factory.reset();
+  CoFreeUnusedLibraries();
+  std::string model;
+  node->get("Model", &model);  // would crash if the library had gone
+  EXPECT_EQ(model, "Test subsystem");
+  node.reset();
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(canUnloadNow(), S_FALSE) << "the server lock still holds it";
+  // Unlock through a fresh class object, then nothing holds the library.
+  ASSERT_EQ(CoGetClassObject(kTestComponent.clsid, CLSCTX_INPROC_SERVER, IClassFactory::kIid, factory.putVoid()), S_OK);
+  factory->LockServer(false);
+  factory.reset();
+  EXPECT_EQ(canUnloadNow(), S_OK);
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(canUnloadNow(), E_FAIL) << "unloaded";
+  ASSERT_EQ(CoCreateInstance(kTestComponent.clsid, CLSCTX_INPROC_SERVER, node), S_OK) << "and loaded again on demand";
+}
+
 TEST_F(ComponentTest, ActivationFailuresTable) {
   auto write = [](const Guid& clsid, const std::string& path) {
     auto k = reg::Key::create(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\InprocServer32");

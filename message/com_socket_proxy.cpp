@@ -1,0 +1,83 @@
+// The client end of the ComSocket channel.
+#include <unistd.h>
+
+#include "message/com_socket.h"
+#include "message/message_codec.h"
+#include "platform/com/activation.h"
+#include "platform/com/object.h"
+#include "platform/loop/socket.h"
+
+namespace kelm {
+
+namespace {
+
+using plat::HRESULT;
+using plat::com::ComPtr;
+
+class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::IConnectionPointContainer> {
+ public:
+  ComSocketProxy(plat::EventLoop& loop, int fd) : stream_(plat::TcpStream::adopt(loop, fd)) {
+    stream_->onData([this](std::string_view bytes) { received(bytes); });
+    stream_->onClosed([this](const std::string&) { disconnected_ = true; });
+  }
+
+  HRESULT ProcessMessage(std::int32_t code, std::int32_t serial, std::int32_t status,
+                         const std::string& text) override {
+    if (disconnected_ || !stream_->isOpen()) return plat::com::RPC_E_DISCONNECTED;
+    if (text.size() > kMaxTextBytes) return plat::E_INVALIDARG;  // the agent would drop the channel
+    if (!stream_->write(EncodeMessage(CMessage(code, serial, status, text)))) return plat::com::RPC_E_DISCONNECTED;
+    return plat::S_OK;
+  }
+
+  HRESULT FindConnectionPoint(const plat::com::Guid& iid, plat::com::IConnectionPoint** out) override {
+    if (!out) return plat::E_POINTER;
+    *out = nullptr;
+    if (iid != IComSocketEvents::kIid) return plat::CONNECT_E_NOCONNECTION;
+    events_.AddRef();
+    *out = &events_;
+    return plat::S_OK;
+  }
+
+  ~ComSocketProxy() override {
+    events_.clear();
+    stream_->close();
+  }
+
+ private:
+  void received(std::string_view bytes) {
+    ComPtr<ComSocketProxy> keep(this);  // a sink may release the last reference to us
+    decoder_.Feed(bytes);
+    CMessage m;
+    DecodeStatus st;
+    while ((st = decoder_.Next(m)) == DecodeStatus::kOk) {
+      events_.fire([&](IComSocketEvents& sink) { sink.SendReply(m.code, m.id, m.status, m.text); });
+      if (disconnected_) return;
+    }
+    if (st == DecodeStatus::kInvalid) {
+      // The agent's framing is lost; nothing more from this channel can be trusted.
+      disconnected_ = true;
+      stream_->close();
+    }
+  }
+
+  std::unique_ptr<plat::TcpStream> stream_;
+  MessageDecoder decoder_;
+  bool disconnected_ = false;
+  plat::com::ConnectionPoint<IComSocketEvents> events_{static_cast<IComSocket&>(*this)};
+};
+
+}  // namespace
+
+void RegisterComSocketProxy() {
+  plat::com::registerLocalProxy(kClsidComSocket, [](int fd, const plat::com::Guid& iid, void** out) -> HRESULT {
+    plat::EventLoop* loop = plat::EventLoop::current();
+    if (!loop) {
+      ::close(fd);
+      return plat::com::CO_E_NOTINITIALIZED;
+    }
+    auto proxy = plat::com::makeObject<ComSocketProxy>(*loop, fd);
+    return proxy->QueryInterface(iid, out);
+  });
+}
+
+}  // namespace kelm

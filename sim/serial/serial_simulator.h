@@ -1,0 +1,58 @@
+#pragma once
+// The serial subsystem simulator: the model and its line, served on a pseudo-terminal that is
+// published as a link at the device path of Com1.
+#include <filesystem>
+#include <memory>
+
+#include "platform/base/clock.h"
+#include "sim/core/simulator.h"
+#include "sim/serial/subsystem.h"
+#include "sim/serial/wire.h"
+
+namespace sim::serial {
+
+class SerialSimulator final : public Simulator {
+ public:
+  explicit SerialSimulator(plat::Clock& real = plat::systemClock());
+  ~SerialSimulator() override;
+
+  std::string name() const override { return "serial"; }
+  bool configure(const std::vector<std::string>& lines, std::string* error) override;
+  void configureDefault() override { subsystem_.loadDefault(); }
+  bool start(std::string* error) override;
+  void stop() override;
+  void watches(std::vector<Watch>& out) override;
+  void ready(int fd, short revents, std::int64_t nowMs) override;
+  std::int64_t advance(std::int64_t nowMs) override {
+    lastModelMs_ = nowMs;
+    return subsystem_.advance(nowMs);
+  }
+  int realWaitMs() const override;
+  std::string status() const override;
+  bool fault(const std::string& name, const std::vector<std::string>& args, std::string* reply) override;
+
+  // The cable: the pseudo-terminal is closed (and its link removed), or made afresh and published.
+  bool plug(std::string* error);
+  void unplug();
+  bool plugged() const { return master_ >= 0; }
+  std::filesystem::path linkPath() const;
+
+  Subsystem& subsystem() { return subsystem_; }
+  Wire& wire() { return wire_; }
+
+ private:
+  void flush();
+
+  plat::Clock& real_;
+  Subsystem subsystem_;
+  Wire wire_{subsystem_};
+  int master_ = -1;
+  int keeper_ = -1;  // our own slave descriptor, so the line never hangs up between host opens
+  std::string slaveName_;
+  Bytes pendingOut_;
+  std::int64_t lastModelMs_ = 0;
+};
+
+std::unique_ptr<Simulator> makeSerialSimulator();
+
+}  // namespace sim::serial

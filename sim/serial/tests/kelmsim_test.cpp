@@ -1,0 +1,90 @@
+// The kelmsim command as an administrator runs it, in a private root.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct Outcome {
+  int code;
+  std::string out;
+};
+
+class Kelmsim : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = std::filesystem::temp_directory_path() / ("kelmsim-cli-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(root);
+    const char* bin = std::getenv("KELM_TEST_BIN");
+    program = std::string(bin ? bin : ".") + "/kelmsim";
+  }
+  void TearDown() override {
+    run("stop");
+    std::filesystem::remove_all(root);
+  }
+  Outcome run(const std::string& args) {
+    std::string cmd = "KELM_ROOT='" + root.string() + "' '" + program + "' " + args + " 2>&1";
+    FILE* p = ::popen(cmd.c_str(), "r");
+    Outcome r{-1, {}};
+    if (!p) return r;
+    std::array<char, 512> buf;
+    while (std::fgets(buf.data(), buf.size(), p)) r.out += buf.data();
+    int st = ::pclose(p);
+    r.code = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+  }
+  std::filesystem::path root;
+  std::string program;
+};
+
+TEST_F(Kelmsim, StartStatusFaultStop) {
+  auto started = run("start --stepped-clock");
+  ASSERT_EQ(started.code, 0) << started.out;
+  EXPECT_TRUE(std::filesystem::is_symlink(root / "dev" / "ttyS0"));
+  EXPECT_NE(run("start").code, 0) << "a second start is refused";
+
+  auto status = run("status");
+  EXPECT_EQ(status.code, 0);
+  EXPECT_NE(status.out.find("array 0 \"Data\" raid5 disks 32 33 34 state 0x00000000 functional"), std::string::npos)
+      << status.out;
+
+  EXPECT_EQ(run("fault fail-disk 33").code, 0);
+  EXPECT_NE(run("status").out.find("critical"), std::string::npos);
+  auto unknown = run("fault no-such-thing");
+  EXPECT_NE(unknown.code, 0);
+  EXPECT_NE(unknown.out.find("no simulator knows"), std::string::npos);
+  EXPECT_EQ(run("fault serial:unplug").code, 0);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(root / "dev" / "ttyS0")));
+  EXPECT_EQ(run("fault replug").code, 0);
+  EXPECT_NE(run("fault step 5000").out.find("model time 5000 ms"), std::string::npos);
+
+  EXPECT_EQ(run("stop").code, 0);
+  EXPECT_NE(run("status").code, 0);
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(root / "dev" / "ttyS0")));
+}
+
+TEST_F(Kelmsim, ScenarioFileBuildsTheModelAndBadOnesAreRefused) {
+  auto good = root / "good.scn";
+  std::ofstream(good) << "# two disks, one mirror\n[serial]\nhandshake warm\ndisk 1 Alpha 1000\ndisk 2 Beta 1000\n"
+                         "array 3 raid1 Mirror 1 2\nwork 2000\n";
+  auto bad = root / "bad.scn";
+  std::ofstream(bad) << "[serial]\ndisk 1 Alpha\n";
+  auto refused = run("start --scenario " + bad.string());
+  EXPECT_NE(refused.code, 0);
+  EXPECT_NE(refused.out.find("disk ID NAME SIZE_MB"), std::string::npos) << refused.out;
+  EXPECT_NE(run("start --scenario /nonexistent.scn").code, 0);
+  ASSERT_EQ(run("start --scenario " + good.string()).code, 0);
+  auto status = run("status").out;
+  EXPECT_NE(status.find("array 3 \"Mirror\" raid1 disks 1 2"), std::string::npos) << status;
+  EXPECT_EQ(run("bogus").code, 2);
+}
+
+}  // namespace
