@@ -81,6 +81,9 @@ bool walkTables(std::span<const std::uint8_t> b, const Layout& l, Visit visit) {
       std::size_t nameAt = at + 8, valueAt = nameAt + nameLen + 1;
       if (l.total - nameAt < nameLen + 1 + valueLen + 1) return false;
       if (b[nameAt + nameLen] != 0 || b[valueAt + valueLen] != 0) return false;
+      // Texts are C strings for the reader: an empty name or a NUL inside a text is damage.
+      if (nameLen == 0 || std::memchr(b.data() + nameAt, 0, nameLen) || std::memchr(b.data() + valueAt, 0, valueLen))
+        return false;
       entries.push_back({nameAt, nameLen, valueAt, valueLen});
       at = valueAt + valueLen + 1;
     }

@@ -145,8 +145,8 @@ const char* const kQueries[qCount] = {
     "SELECT 1 FROM keys WHERE id = ?1",
     "DELETE FROM keys WHERE id = ?1",
     "SELECT name, type, data FROM vals WHERE key = ?1 AND lname = ?2",
-    "INSERT INTO vals(key, name, lname, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
-    "ON CONFLICT(key, lname) DO UPDATE SET type = excluded.type, data = excluded.data",
+    ("INSERT INTO vals(key, name, lname, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
+     "ON CONFLICT(key, lname) DO UPDATE SET type = excluded.type, data = excluded.data"),
     "DELETE FROM vals WHERE key = ?1 AND lname = ?2",
     "SELECT name FROM keys WHERE parent = ?1 ORDER BY lname LIMIT 1 OFFSET ?2",
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
@@ -271,13 +271,18 @@ class Hives {
     auto file = hiveFile(hive);
     std::lock_guard<std::mutex> lock(m_);
     if (pid_ != getpid()) {
-      for (auto& [k, v] : dbs_) v.release();  // NOLINT: deliberately abandoned
+      for (auto& [k, v] : dbs_) (void)v.release();  // deliberately abandoned
+      for (auto& v : retired_) (void)v.release();
       dbs_.clear();
+      retired_.clear();
       pid_ = getpid();
     }
     auto& slot = dbs_[file.string()];
-    if (!slot || (!slot->open() && ::access(file.c_str(), F_OK) == 0))
-      slot = std::make_unique<Db>(file, hive == Hive::CurrentUser);
+    if (slot && !slot->open() && ::access(file.c_str(), F_OK) == 0) {
+      // The hive appeared since: open it anew, keeping the old object for threads still using it.
+      retired_.push_back(std::move(slot));
+    }
+    if (!slot) slot = std::make_unique<Db>(file, hive == Hive::CurrentUser);
     return *slot;
   }
   void setBusyTimeout(int ms) {
@@ -292,6 +297,7 @@ class Hives {
   std::mutex m_;
   pid_t pid_ = getpid();
   std::map<std::string, std::unique_ptr<Db>> dbs_;
+  std::vector<std::unique_ptr<Db>> retired_;
 };
 
 Hive storeHive(Hive h) { return h == Hive::ClassesRoot ? Hive::LocalMachine : h; }

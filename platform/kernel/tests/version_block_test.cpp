@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 #include "platform/base/paths.h"
@@ -78,6 +80,20 @@ TEST(VersionBlock, DamagedBlocksAreRefusedWithoutReadingPastThem) {
     bad[i] ^= 0xFF;
     (void)decodeVersionBlock(bad);
     (void)queryVersionValue(bad, "\\StringFileInfo\\040704e4\\FileVersion");
+  }
+  // A NUL inside a text would cut it short for a reader pointing into the block.
+  VersionInfo one;
+  one.translations = {{0x0409, 0x04b0}};
+  one.tables = {{{0x0409, 0x04b0}, {{"FileVersion", "1.11"}}}};
+  auto good = *encodeVersionBlock(one);
+  ASSERT_TRUE(decodeVersionBlock(good));
+  for (const char* needle : {"1.11", "FileVersion"}) {
+    auto bad = good;
+    auto at = std::search(bad.begin(), bad.end(), needle, needle + std::strlen(needle));
+    ASSERT_NE(at, bad.end());
+    at[1] = 0;
+    EXPECT_FALSE(decodeVersionBlock(bad)) << needle;
+    EXPECT_FALSE(queryVersionValue(bad, "\\StringFileInfo\\040904b0\\FileVersion"));
   }
   VersionInfo tooMany;
   tooMany.tables.resize(1);

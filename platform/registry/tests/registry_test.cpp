@@ -177,6 +177,7 @@ TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
   constexpr int kWrites = 150;
   auto writer = [](int who) {
     return [who] {
+      setBusyTimeoutMs(60000);  // a loaded machine must not turn contention into a lost write
       for (int i = 0; i < kWrites; ++i) {
         auto k = Key::create(Hive::LocalMachine, "Software\\Shared\\P" + std::to_string(who));
         auto shared = Key::open(Hive::LocalMachine, "Software\\Shared");
@@ -250,6 +251,42 @@ TEST_F(Registry, WriterKilledMidWriteLeavesOldOrNewValue) {
   EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "ok");
   sqlite3_finalize(s);
   sqlite3_close(db);
+}
+
+TEST_F(Registry, AHiveHeldPastTheBusyTimeoutGivesBusyNotAHang) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Busy");
+  ASSERT_EQ(key->setDword("n", 1), Status::Ok);
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(ready[0]);
+    close(release[1]);
+    sqlite3* db = nullptr;
+    sqlite3_open(hiveFile(Hive::LocalMachine).c_str(), &db);
+    bool held = sqlite3_exec(db, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    (void)!write(ready[1], held ? "y" : "n", 1);
+    char c;
+    (void)!read(release[0], &c, 1);  // until the parent closes its end
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  char c = 'n';
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  setBusyTimeoutMs(0);
+  EXPECT_EQ(key->setDword("n", 2), Status::Busy);
+  EXPECT_FALSE(key->getDword("n"));
+  close(release[1]);
+  waitpid(pid, nullptr, 0);
+  setBusyTimeoutMs(5000);
+  EXPECT_EQ(key->getDword("n"), 1u);
+  EXPECT_EQ(key->setDword("n", 2), Status::Ok);
+  close(ready[0]);
 }
 
 TEST_F(Registry, DamagedHiveIsRefusedNotFatal) {

@@ -1,0 +1,74 @@
+#include "message/msg_socket.h"
+
+#include "message/message_api.h"
+
+namespace kelm {
+
+CMsgSocket::CMsgSocket(CMessageApi& owner, plat::EventLoop& loop, const plat::Clock& clock)
+    : owner_(owner), loop_(loop), clock_(clock), lastReceiveMs_(clock.monotonicMs()) {}
+
+CMsgSocket::~CMsgSocket() = default;
+
+bool CMsgSocket::Connect(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout,
+                         std::string* error) {
+  stream_ = plat::TcpStream::connect(loop_, host, port, timeout, error);
+  if (!stream_) return false;
+  Wire();
+  return true;
+}
+
+void CMsgSocket::Adopt(std::unique_ptr<plat::TcpStream> stream) {
+  stream_ = std::move(stream);
+  if (stream_) Wire();
+}
+
+void CMsgSocket::Wire() {
+  stream_->onData([this](std::string_view bytes) { OnReceive(bytes); });
+  // The peer's close or a read, write or connect failure.
+  stream_->onClosed([this](const std::string&) { Disconnect(); });
+}
+
+void CMsgSocket::AttachArchives() {
+  if (stream_ && stream_->isOpen()) outputAttached_ = true;
+}
+
+bool CMsgSocket::SendMessage(const CMessage& m) {
+  if (!outputAttached_) return true;
+  output_.clear();
+  AppendMessage(output_, m);
+  if (stream_->write(output_)) return true;
+  Disconnect();
+  return false;
+}
+
+void CMsgSocket::OnReceive(std::string_view bytes) {
+  lastReceiveMs_ = clock_.monotonicMs();
+  idleSteps_ = 0;
+  input_.Feed(bytes);
+  owner_.ReadMessages();
+}
+
+void CMsgSocket::Disconnect() {
+  if (!outputAttached_) return;
+  outputAttached_ = false;
+  if (stream_) stream_->close();
+  owner_.OnClose();
+}
+
+void CMsgSocket::CheckIdle() {
+  if (!outputAttached_) return;
+  const std::int64_t silence = (clock_.monotonicMs() - lastReceiveMs_) / 1000;
+  if (silence <= kIdleStepSeconds) return;
+  const std::int64_t step = silence / kIdleStepSeconds;
+  if (step <= idleSteps_) return;
+  idleSteps_ = static_cast<std::int32_t>(std::min<std::int64_t>(step, 1000));
+  if (step > kMaxIdleSteps) {
+    Disconnect();
+    return;
+  }
+  // The identifier is the wall-clock time, as the peer expects; only the silence is monotonic.
+  SendMessage(CMessage(kReqKeepAlive, static_cast<std::int32_t>(clock_.wallSeconds()), kStatusNotify,
+                       std::string(kKeepAliveText)));
+}
+
+}  // namespace kelm
