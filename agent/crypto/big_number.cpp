@@ -279,21 +279,29 @@ BigNumber BigNumber::modExp(const BigNumber& a, const BigNumber& e, const BigNum
   BigNumber rr = mod(BigNumber(1).shiftedLeft(unsigned(64 * k)), m);  // R^2 mod m
   std::vector<std::uint32_t> r2 = padded(rr, k);
   std::vector<std::uint32_t> base = padded(compare(a, m) >= 0 ? mod(a, m) : a, k);
-  // Window table: base^0..base^15 in Montgomery form.
-  std::vector<std::vector<std::uint32_t>> table(16, std::vector<std::uint32_t>(k));
+  const unsigned bits = e.bitLength();
+  // Short (public) exponents: plain square-and-multiply. Long ones: 4-bit windows over a table of
+  // base^0..base^15 in Montgomery form.
+  const int tableSize = bits <= 32 ? 2 : 16;
+  std::vector<std::vector<std::uint32_t>> table(static_cast<std::size_t>(tableSize), std::vector<std::uint32_t>(k));
   std::vector<std::uint32_t> one(k, 0);
   one[0] = 1;
   mont.mul(one.data(), r2.data(), table[0].data(), t);
   mont.mul(base.data(), r2.data(), table[1].data(), t);
-  for (int i = 2; i < 16; ++i) mont.mul(table[i - 1].data(), table[1].data(), table[i].data(), t);
+  for (int i = 2; i < tableSize; ++i) mont.mul(table[i - 1].data(), table[1].data(), table[i].data(), t);
   std::vector<std::uint32_t> acc = table[0];
-  unsigned bits = e.bitLength();
-  unsigned windows = (bits + 3) / 4;
-  for (unsigned w = windows; w-- > 0;) {
-    for (int s = 0; s < 4; ++s) mont.mul(acc.data(), acc.data(), acc.data(), t);
-    unsigned idx = 0;
-    for (int b = 3; b >= 0; --b) idx = (idx << 1) | (e.bit(w * 4 + unsigned(b)) ? 1 : 0);
-    if (idx) mont.mul(acc.data(), table[idx].data(), acc.data(), t);
+  if (tableSize == 2) {
+    for (unsigned b = bits; b-- > 0;) {
+      mont.mul(acc.data(), acc.data(), acc.data(), t);
+      if (e.bit(b)) mont.mul(acc.data(), table[1].data(), acc.data(), t);
+    }
+  } else {
+    for (unsigned w = (bits + 3) / 4; w-- > 0;) {
+      for (int s = 0; s < 4; ++s) mont.mul(acc.data(), acc.data(), acc.data(), t);
+      unsigned idx = 0;
+      for (int b = 3; b >= 0; --b) idx = (idx << 1) | (e.bit(w * 4 + unsigned(b)) ? 1 : 0);
+      if (idx) mont.mul(acc.data(), table[idx].data(), acc.data(), t);
+    }
   }
   std::vector<std::uint32_t> res(k);
   mont.mul(acc.data(), one.data(), res.data(), t);

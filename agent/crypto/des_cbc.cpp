@@ -77,6 +77,31 @@ const SpTable& spTable() {
   return t;
 }
 
+// A bit permutation as one lookup per input byte: the permutation of a value is the OR of the
+// permutations of its bytes.
+struct ByteTable {
+  std::uint64_t t[8][256];
+  int bytes;
+  ByteTable(const std::uint8_t* table, int outBits, int inBits) : bytes(inBits / 8) {
+    for (int b = 0; b < bytes; ++b)
+      for (int v = 0; v < 256; ++v) t[b][v] = permute(std::uint64_t(v) << (inBits - 8 * (b + 1)), table, outBits, inBits);
+  }
+  std::uint64_t operator()(std::uint64_t in) const {
+    std::uint64_t out = 0;
+    for (int b = 0; b < bytes; ++b) out |= t[b][(in >> (8 * (bytes - 1 - b))) & 0xFF];
+    return out;
+  }
+};
+struct Tables {
+  ByteTable ip{kIp, 64, 64};
+  ByteTable fp{kFp, 64, 64};
+  ByteTable e{kE, 48, 32};
+};
+const Tables& tables() {
+  static const Tables t;
+  return t;
+}
+
 std::uint64_t load(const std::uint8_t b[8]) {
   std::uint64_t v = 0;
   for (int i = 0; i < 8; ++i) v = (v << 8) | b[i];
@@ -107,17 +132,18 @@ DesKey::~DesKey() { secureZero(subkeys_, sizeof subkeys_); }
 
 std::uint64_t DesKey::crypt(std::uint64_t block, bool decrypt) const {
   const SpTable& t = spTable();
-  std::uint64_t x = permute(block, kIp, 64, 64);
+  const Tables& p = tables();
+  std::uint64_t x = p.ip(block);
   std::uint32_t l = std::uint32_t(x >> 32), r = std::uint32_t(x);
   for (int i = 0; i < 16; ++i) {
-    std::uint64_t e = permute(r, kE, 48, 32) ^ subkeys_[decrypt ? 15 - i : i];
+    std::uint64_t e = p.e(r) ^ subkeys_[decrypt ? 15 - i : i];
     std::uint32_t f = 0;
     for (int box = 0; box < 8; ++box) f |= t.sp[box][(e >> (42 - 6 * box)) & 63];
     std::uint32_t nr = l ^ f;
     l = r;
     r = nr;
   }
-  return permute((std::uint64_t(r) << 32) | l, kFp, 64, 64);
+  return p.fp((std::uint64_t(r) << 32) | l);
 }
 
 void DesKey::encryptBlock(const std::uint8_t in[8], std::uint8_t out[8]) const { store(crypt(load(in), false), out); }
