@@ -25,6 +25,16 @@ int classOf(std::uint32_t severity) {
 
 }  // namespace
 
+std::optional<int> eventArrayPosition(const std::uint8_t* raw) {
+  std::uint32_t code = word(raw, 0);
+  if ((code >= 512 && code <= 525) || code == 530) {
+    int position = static_cast<int>(word(raw, 16) & 0xFF);
+    if (code == 513 && position >= 24) position -= 24;
+    return position;
+  }
+  return std::nullopt;
+}
+
 int ArrayResolver::resolve(int position) const {
   if (std::find(listed.begin(), listed.end(), position) != listed.end()) return position;
   // A member of a two-level array reports under its own position: the event belongs to the two-level array.

@@ -20,6 +20,8 @@ Glimmora& lib() {
 
 glimmora::Link& link() { return lib().link(); }
 
+bool validArray(int array) { return array >= 0 && array <= 16; }
+
 void copyText(char* out, const char* text) {
   if (out) std::snprintf(out, RA_VERSION_BUFFER, "%s", text);
 }
@@ -152,18 +154,27 @@ int raGetEnclosureStatus(int, int* type, int* size, int* record) { return lib().
 
 using glimmora::Payload;
 int raSetCacheWriteBackPolicy(int array, int policy) {
+  if (!validArray(array)) return lib().refuse();
   return lib().statusCommand(124, Payload{}.byte(array).u32(static_cast<std::uint32_t>(policy)));
 }
-int raGetCacheWriteBackPolicy(int array, int* policy) { return lib().readWords(125, Payload{}.byte(array), 4, policy); }
+int raGetCacheWriteBackPolicy(int array, int* policy) {
+  if (!validArray(array)) return lib().refuse();
+  return lib().readWords(125, Payload{}.byte(array), 4, policy);
+}
 int raGetCacheMemorySize(int* size) { return lib().readWords(126, Payload{}, 4, size); }
 int raGetCacheBlockSize(int* size) { return lib().readWords(127, Payload{}, 4, size); }
 int raGetCacheRWHit(int* readHits, int* writeHits) { return lib().readWords(128, Payload{}, 8, readHits, writeHits); }
 int raGetArrayThrottleStatus(int array, int* first, int* second) {
+  if (!validArray(array)) return lib().refuse();
   return lib().readWords(129, Payload{}.byte(array), 8, first, second);
 }
 int raCacheDoubleBufModeSet(int a, int b) { return lib().statusCommand(130, Payload{}.byte(a).byte(b)); }
-int raSetSeqRandomAcessDetection(int array, int on) { return lib().statusCommand(131, Payload{}.byte(array).byte(on)); }
+int raSetSeqRandomAcessDetection(int array, int on) {
+  if (!validArray(array)) return lib().refuse();
+  return lib().statusCommand(131, Payload{}.byte(array).byte(on));
+}
 int raGetSeqRandomAcessDetection(int array, int* on) {
+  if (!validArray(array)) return lib().refuse();
   return lib().readWords(135, Payload{}.byte(array), 1, on, nullptr, true);
 }
 int raCachePreReadSizeSet(int a, int size) {

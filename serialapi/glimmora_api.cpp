@@ -531,9 +531,17 @@ int Glimmora::getEvents(RaEventRecord* records, int* count) {
   errorLogClear();
   ArrayResolver resolver;
   int listed[RA_MAX_ARRAYS] = {}, listedCount = 0;
-  if (enumerateAllArrays(&listedCount, listed) == kOk) {
-    for (int i = 0; i < listedCount; ++i) {
-      resolver.listed.push_back(listed[i]);
+  bool namesArrays = false;
+  for (int i = 0; i < n; ++i) namesArrays |= eventArrayPosition(r.payload() + 40 * i).has_value();
+  if (namesArrays && enumerateAllArrays(&listedCount, listed) == kOk) {
+    resolver.listed.assign(listed, listed + listedCount);
+    // The modes are needed only when an event names an array that is not listed.
+    bool unlisted = false;
+    for (int i = 0; i < n; ++i) {
+      auto position = eventArrayPosition(r.payload() + 40 * i);
+      unlisted |= position && std::find(listed, listed + listedCount, *position) == listed + listedCount;
+    }
+    for (int i = 0; unlisted && i < listedCount; ++i) {
       int mode = -1;
       if (arrayDescription(listed[i], &mode, nullptr, nullptr) == kOk && (mode == 6 || mode == 7))
         resolver.twoLevel.push_back(listed[i]);

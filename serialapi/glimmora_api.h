@@ -29,6 +29,8 @@ int modeIndexFromCode(std::uint32_t code, std::uint32_t diskCount);
 
 // Translates one 40-byte raw controller event. `arrays` resolves the raw array position;
 // `firstTemperature` and `firstFan` are consumed by the first such event.
+// The raw array position an event names, or nothing for an event about no array.
+std::optional<int> eventArrayPosition(const std::uint8_t* raw);
 struct ArrayResolver {
   std::vector<int> listed;       // arrays the controller lists
   std::vector<int> twoLevel;     // listed arrays whose mode index is 6 or 7, in listed order
@@ -84,6 +86,8 @@ class Glimmora {
   int getEvents(RaEventRecord* records, int* count);
   int fwRevision(char* text);
   int initTimeStamp() { return link_.ready() ? kOk : kConnectionLost; }
+  // A parameter out of range: 17 without a link (the link is checked first), else 16.
+  int refuse() const { return link_.ready() ? kInvalidParameters : kConnectionLost; }
 
  private:
   // One transaction; the reply's echo is checked by the caller. `timeoutMs` is set around it.

@@ -305,6 +305,8 @@ TEST_F(LinkedLibrary, ParametersOutOfRangeAnswer16WithoutSending) {
       {"memory width 12", [] { return raReadMemory(0xE0077FE0, 12, nullptr); }},
       {"scan position -1", [] { return raScanDevice(-1, 0, nullptr, nullptr); }},
       {"name missing", [] { return raSetArrayName(1, nullptr); }},
+      {"write-back of array -1", [] { return raSetCacheWriteBackPolicy(-1, 1); }},
+      {"throttle of array 40", [] { return raGetArrayThrottleStatus(40, nullptr, nullptr); }},
   };
   for (const auto& [name, call] : cases) {
     SCOPED_TRACE(name);
