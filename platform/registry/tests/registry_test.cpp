@@ -172,6 +172,19 @@ TEST_F(Registry, ReadOnlyProcessCanRead) {
   EXPECT_EQ(key->getDword("Port"), 710u);
 }
 
+// A forked child that ends normally must not report the connections it inherited as leaks.
+TEST_F(Registry, ForkedChildEndsCleanly) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Fork");
+  ASSERT_EQ(key->setDword("n", 1), Status::Ok);
+  int rc = runInChild([] {
+    auto k = Key::open(Hive::LocalMachine, "Software\\Fork");
+    std::exit(k && k->setDword("n", 2) == Status::Ok ? 0 : 1);
+    return 1;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(key->getDword("n"), 2u);
+}
+
 TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_TRUE(Key::create(Hive::LocalMachine, "Software\\Shared"));
   constexpr int kWrites = 150;
