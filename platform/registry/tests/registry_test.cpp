@@ -247,8 +247,14 @@ TEST_F(Registry, WriterKilledMidWriteLeavesOldOrNewValue) {
     char c;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
     close(ready[0]);
+    // Kill while a write is under way: its rollback journal is on disk until it commits.
+    const std::string journal = hiveFile(Hive::LocalMachine).string() + "-journal";
+    long spins = 0;
+    while (access(journal.c_str(), F_OK) != 0 && spins < 50000000) ++spins;
+    bool midWrite = access(journal.c_str(), F_OK) == 0;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(midWrite) << "the writer was never caught inside a write";
     auto blob = key->getBinary("blob");
     ASSERT_TRUE(blob);
     ASSERT_EQ(blob->size(), kSize);
