@@ -26,7 +26,7 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
-std::string VFormat(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) std::string VFormat(const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   int n = std::vsnprintf(nullptr, 0, format, copy);

@@ -271,8 +271,9 @@ class Hives {
     auto file = hiveFile(hive);
     std::lock_guard<std::mutex> lock(m_);
     if (pid_ != getpid()) {
-      for (auto& [k, v] : dbs_) (void)v.release();  // deliberately abandoned
-      for (auto& v : retired_) (void)v.release();
+      // Kept reachable, never closed: closing would touch the parent's locks and journal.
+      for (auto& [k, v] : dbs_) abandoned_.push_back(v.release());
+      for (auto& v : retired_) abandoned_.push_back(v.release());
       dbs_.clear();
       retired_.clear();
       pid_ = getpid();
@@ -298,6 +299,7 @@ class Hives {
   pid_t pid_ = getpid();
   std::map<std::string, std::unique_ptr<Db>> dbs_;
   std::vector<std::unique_ptr<Db>> retired_;
+  std::vector<Db*> abandoned_;
 };
 
 Hive storeHive(Hive h) { return h == Hive::ClassesRoot ? Hive::LocalMachine : h; }

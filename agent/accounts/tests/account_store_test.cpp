@@ -2,6 +2,7 @@
 
 #include "agent/accounts/store_file.h"
 #include "agent/accounts/tests/store_fixture.h"
+#include "platform/base/paths.h"
 
 namespace kelm::accounts {
 namespace {
@@ -206,6 +207,41 @@ TEST_F(AccountStoreTest, StoreGrowsWhenAnAreaIsFullAndEveryAccountStillOpens) {
   ASSERT_EQ(fresh.DeleteAccount(h, names[3]), S_OK);
   ASSERT_EQ(fresh.RenameAccount(h, names[19], "last"), S_OK);
   EXPECT_EQ(fresh.OpenAccount("last", "pw19", h), S_OK);
+}
+
+TEST_F(AccountStoreTest, LongNamesGrowTheListAreaAlone) {
+  // Three names of 255 bytes overflow the 768 bytes of the names list long before records or digests.
+  std::vector<std::string> names;
+  for (char c : {'a', 'b', 'c'}) {
+    names.push_back(std::string(kMaxNameLength, c));
+    ASSERT_EQ(store_->CreateAccount(admin_, names.back(), "pw", 0), S_OK);
+  }
+  crypto::Bytes b = fileBytes();
+  EXPECT_EQ(le32(b, 28) - le32(b, 24), 1600u);  // the list area grew by 800
+  AccountStore fresh(dir_);
+  for (const auto& n : names) open(fresh, n, "pw");
+  EXPECT_EQ(store_->CreateAccount(admin_, std::string(kMaxNameLength + 1, 'd'), "pw", 0), E_INVALIDARG);
+}
+
+TEST(AccountStoreLocation, LivesInTheStateDirectoryOfTheRootPrefix) {
+  namespace fs = std::filesystem;
+  std::string tmpl = (fs::temp_directory_path() / "kelm-root-XXXXXX").string();
+  ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+  const char* old = getenv("KELM_ROOT");
+  std::string saved = old ? old : "";
+  setenv("KELM_ROOT", tmpl.c_str(), 1);
+  {
+    AccountStore store;
+    EXPECT_EQ(store.filePath(), plat::paths::stateDir() / AccountStore::kFileName);
+    EXPECT_EQ(store.filePath().string().rfind(tmpl, 0), 0u);
+    ASSERT_EQ(store.InitUserStore("admin", "pw"), S_OK);
+    struct stat st;
+    ASSERT_EQ(stat(store.filePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+  }
+  if (old) setenv("KELM_ROOT", saved.c_str(), 1);
+  else unsetenv("KELM_ROOT");
+  fs::remove_all(tmpl);
 }
 
 TEST_F(AccountStoreTest, ConcurrentInitIsRefusedByTheLock) {

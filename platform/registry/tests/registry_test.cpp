@@ -172,6 +172,19 @@ TEST_F(Registry, ReadOnlyProcessCanRead) {
   EXPECT_EQ(key->getDword("Port"), 710u);
 }
 
+// A forked child that ends normally must not report the connections it inherited as leaks.
+TEST_F(Registry, ForkedChildEndsCleanly) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Fork");
+  ASSERT_EQ(key->setDword("n", 1), Status::Ok);
+  int rc = runInChild([] {
+    auto k = Key::open(Hive::LocalMachine, "Software\\Fork");
+    std::exit(k && k->setDword("n", 2) == Status::Ok ? 0 : 1);
+    return 1;
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(key->getDword("n"), 2u);
+}
+
 TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_TRUE(Key::create(Hive::LocalMachine, "Software\\Shared"));
   constexpr int kWrites = 150;
@@ -234,8 +247,14 @@ TEST_F(Registry, WriterKilledMidWriteLeavesOldOrNewValue) {
     char c;
     ASSERT_EQ(read(ready[0], &c, 1), 1);
     close(ready[0]);
+    // Kill while a write is under way: its rollback journal is on disk until it commits.
+    const std::string journal = hiveFile(Hive::LocalMachine).string() + "-journal";
+    long spins = 0;
+    while (access(journal.c_str(), F_OK) != 0 && spins < 50000000) ++spins;
+    bool midWrite = access(journal.c_str(), F_OK) == 0;
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(midWrite) << "the writer was never caught inside a write";
     auto blob = key->getBinary("blob");
     ASSERT_TRUE(blob);
     ASSERT_EQ(blob->size(), kSize);
