@@ -36,6 +36,7 @@ class Transport : public ::testing::Test {
     p.callback = [this](std::int32_t code, void*, const RequestView* v, std::int32_t) {
       codes.push_back(code);
       texts.push_back(v ? v->text : std::string("<close>"));
+      if (onCallback) onCallback(code);
       return 0;
     };
     ASSERT_EQ(api->Connect(p, 0), 0);
@@ -70,6 +71,7 @@ class Transport : public ::testing::Test {
   std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop();
   std::vector<std::int32_t> codes;
   std::vector<std::string> texts;
+  std::function<void(std::int32_t)> onCallback;
   std::unique_ptr<plat::TcpListener> listener;
   std::unique_ptr<plat::TcpStream> peer;
   MessageDecoder peerIn;
@@ -226,6 +228,32 @@ TEST_F(Transport, RandomGarbageNeverCrashesAndTheLinkStillEnds) {
   EXPECT_EQ(std::count(codes.begin(), codes.end(), kReqClose), 1);
   EXPECT_FALSE(api->HasTransport());
   EXPECT_EQ(api->queueSize(), 0u);
+}
+
+TEST_F(Transport, OwnerMayCloseFromInsideItsCallbacks) {
+  // From a completion handed over while a segment's records are being read...
+  api->QueueRequest(kReqQuery, "a", 0, nullptr);
+  const CMessage req = nextPeerRecord();
+  onCallback = [&](std::int32_t code) {
+    if (code == kReqQuery) api->Close();
+  };
+  std::string segment;
+  AppendMessage(segment, CMessage(kReqQuery, req.id, kStatusFinal, "800@Functional"));
+  AppendMessage(segment, CMessage(kNotifyEvent, 0, kStatusNotify, "never read"));
+  peerSend(segment);
+  ASSERT_TRUE(spin([&] { return peerClosed; }));
+  EXPECT_EQ(texts, (std::vector<std::string>{"800@Functional", "<close>"}));
+  EXPECT_EQ(api->socket(), nullptr);
+}
+
+TEST_F(Transport, OwnerMayCloseFromTheCloseCallback) {
+  onCallback = [&](std::int32_t code) {
+    if (code == kReqClose) api->Close();
+  };
+  peer->close();
+  ASSERT_TRUE(spin([&] { return !codes.empty(); }));
+  EXPECT_EQ(codes, (std::vector<std::int32_t>{kReqClose}));
+  EXPECT_EQ(api->socket(), nullptr);
 }
 
 TEST(TransportConnect, NothingListeningEndsInTheCloseCallback) {

@@ -167,13 +167,16 @@ void TcpStream::fail(const std::string& reason, bool deferred) {
   release();
   if (closing_) return;
   if (!deferred) {
-    if (closed_) closed_(reason);
+    // A copy: the callback may destroy this stream, and with it the member.
+    if (auto fn = closed_) fn(reason);
     return;
   }
   // A failing write() tells its caller by its result at once; the close notice follows from the
   // loop, so that no callback runs inside the caller's own call.
   loop_.post([alive = alive_, this, reason] {
-    if (*alive && closed_) closed_(reason);
+    if (!*alive || !closed_) return;
+    auto fn = closed_;
+    fn(reason);
   });
 }
 
@@ -228,8 +231,7 @@ void TcpStream::finishConnect() {
   }
   if (!flush()) return;
   updateInterest();
-  auto alive = alive_;
-  if (connected_) connected_();
+  if (auto fn = connected_) fn();
 }
 
 void TcpStream::readSome() {
@@ -238,7 +240,10 @@ void TcpStream::readSome() {
   for (int i = 0; i < kReadsPerWakeup && *alive && fd_ >= 0; ++i) {
     const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
     if (n > 0) {
-      if (data_) data_(std::string_view(buf, static_cast<std::size_t>(n)));
+      if (data_) {
+        auto fn = data_;  // the callback may destroy this stream
+        fn(std::string_view(buf, static_cast<std::size_t>(n)));
+      }
       if (static_cast<std::size_t>(n) < sizeof buf) return;
       continue;
     }
