@@ -114,6 +114,20 @@ TEST(LinkFall, WithoutAutoconnectCommandsAnswer17UntilReconnected) {
   EXPECT_TRUE(eventually([&] { return s.lib->link().ready(); }));
 }
 
+TEST(LinkFall, AWriteThatCannotCompleteTakesTheLinkDownLikeARead) {
+  ScriptedLibrary s;
+  ASSERT_TRUE(s.connect());
+  s.lib->link().setAutoConnect(0);
+  {
+    std::lock_guard<std::mutex> g(s.wire->m);
+    s.wire->stuck = true;
+  }
+  EXPECT_EQ(s.lib->deleteArray(1), 2);
+  EXPECT_FALSE(s.lib->link().ready());
+  EXPECT_TRUE(s.lib->link().lost());
+  EXPECT_TRUE(s.hasTrace("Error in communicatons--write 1\n"));
+}
+
 TEST(LinkFall, AReplyThatArrivesLateIsPurgedBeforeTheNextRequest) {
   ScriptedLibrary s;
   ASSERT_TRUE(s.connect());

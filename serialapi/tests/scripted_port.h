@@ -17,6 +17,7 @@ struct Wire {
   std::mutex m;
   Bytes handshake{0xA3, 0xA3, 0xA3};
   bool silent = false;       // nothing answers
+  bool stuck = false;        // writes never complete
   std::vector<Bytes> requests;  // every write but the handshake bytes
   std::vector<Bytes> handshakes;  // the single handshake bytes written
   std::deque<Bytes> replies;
@@ -41,6 +42,7 @@ class ScriptedPort final : public Port {
   explicit ScriptedPort(std::shared_ptr<Wire> w) : w_(std::move(w)) {}
   IoStatus write(const std::uint8_t* data, std::size_t n, int) override {
     std::lock_guard<std::mutex> g(w_->m);
+    if (w_->stuck) return IoStatus::Timeout;
     Bytes b(data, data + n);
     if (n == 1 && (b[0] == 0xA2 || b[0] == 0xA4)) {
       w_->handshakes.push_back(b);

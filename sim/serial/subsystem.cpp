@@ -714,7 +714,7 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
 
 std::string Subsystem::status(std::int64_t nowMs) const {
   std::ostringstream o;
-  o << "host " << (hostPresent_ ? "present" : "absent") << "; work takes " << taskMs_ << " ms\n";
+  o << "adapter 1, channels 2; host " << (hostPresent_ ? "present" : "absent") << "; work takes " << taskMs_ << " ms\n";
   for (auto& [id, d] : disks_) {
     const char* st = d.state == kDiskFailed ? "failed" : diskInUse(id) ? "member" : "free";
     o << "disk " << id << " \"" << d.name << "\" " << d.sizeMb << " MB " << (d.present ? st : "absent") << "\n";

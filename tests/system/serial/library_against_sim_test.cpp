@@ -15,7 +15,7 @@ namespace {
 
 using glimmora::IoStatus;
 
-constexpr int kCapMs = 300;
+constexpr int kCapMs = 500;
 
 // The real port, with every time-out held to a short real wait.
 class CappedPort final : public glimmora::Port {
