@@ -80,6 +80,16 @@ class Engine : public ::testing::Test {
 
 }  // namespace
 
+TEST_F(Engine, ASecondConnectIsRefusedAndChangesNothing) {
+  ConnectParams p;
+  EXPECT_EQ(api.Connect(p, 1), plat::KELM_E_ALREADY_OPEN);
+  EXPECT_EQ(api.Connect(p, 0), plat::KELM_E_ALREADY_OPEN);
+  EXPECT_TRUE(sent.empty());
+  api.QueueRequest(kReqQuery, "a", 0, nullptr);
+  answerLast("800@Functional");
+  EXPECT_EQ(calls.size(), 1u) << "the first connection's callback is kept";
+}
+
 TEST_F(Engine, IdentifiersStartAtTheClockAndRequestsGoOneAtATime) {
   EXPECT_EQ(api.QueueRequest(kReqQuery, "a", 0, nullptr), kPending);
   EXPECT_EQ(api.QueueRequest(kReqQuery, "b", 0, nullptr), kPending);
