@@ -493,3 +493,12 @@ TEST(EngineLifetime, AnOwnerMayReleaseTheEngineFromATickCallback) {
   EXPECT_EQ(timeouts, 2);
   EXPECT_EQ(sent.back(), CMessage(kReqComClose, 0, 0, ""));
 }
+
+TEST_F(Engine, SplitFlagOnAnotherRequestIsNoPath) {
+  // Only a change-folder request is cut into steps; any other is sent as it is, and the queue moves.
+  EXPECT_EQ(api.QueueRequest(kReqQuery, "a\\b", kReqSplit, nullptr), kPending);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].text, "a\\b");
+  answerLast("800@Functional");
+  EXPECT_EQ(calls.size(), 1u);
+}
