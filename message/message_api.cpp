@@ -425,6 +425,15 @@ void CMessageApi::ReadMessages() {
 }
 
 void CMessageApi::OnTimerTick() {
+  // Counted for the tick, so that an owner releasing it from a callback does not pull it away
+  // mid-tick; the last release then happens here, at the end.
+  const bool counted = RefCount() > 0;
+  if (counted) AddRef();
+  Tick();
+  if (counted) Release();
+}
+
+void CMessageApi::Tick() {
   // A head that was sent and is still unanswered counts, whether busy or partly answered (a
   // partial reply clears busy) and whatever its state: a peer that goes quiet halfway must not
   // hold the queue for ever.

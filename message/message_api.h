@@ -148,6 +148,7 @@ class CMessageApi : public CPeaLink {
   plat::HRESULT SendFormatted(std::int32_t code, std::string_view name, const char* format, std::uint32_t flags,
                               CPea* owner, va_list args);
   RequestPtr MakeRequest(std::int32_t code, std::string text, std::uint32_t flags, CPea* owner, std::int32_t id);
+  void Tick();
   void Pump();
   // One step of the pump; true when it is to run again.
   bool PumpStep();

@@ -462,3 +462,24 @@ TEST_F(Engine, ALongQueueEndsWithoutDeepRecursion) {
   api.AbortAll();
   EXPECT_EQ(api.queueSize(), 0u);
 }
+
+TEST(EngineLifetime, AnOwnerMayReleaseTheEngineFromATickCallback) {
+  plat::ManualClock clock{kStart};
+  std::vector<CMessage> sent;
+  auto* api = new CMessageApi(clock);
+  api->AddRef();
+  api->SetChannelFactory([&](CMessageApi&) { return std::make_unique<FakeChannel>(&sent); });
+  ConnectParams p;
+  p.flags = kConnNotify | kConnNotify2;
+  int timeouts = 0;
+  p.callback = [&](std::int32_t, void*, const RequestView* v, std::int32_t) {
+    if (v && v->text == "806@Time Out" && ++timeouts == 1) api->Release();  // the owner lets go
+    return 0;
+  };
+  ASSERT_EQ(api->Connect(p, 1), 0);
+  api->QueueRequest(kReqQuery, "a", 0, nullptr);
+  api->QueueRequest(kReqQuery, "b", kReqKeepId, nullptr);
+  for (int i = 0; i < 60; ++i) api->OnTimerTick();  // the engine goes at the end of the last tick
+  EXPECT_EQ(timeouts, 2);
+  EXPECT_EQ(sent.back(), CMessage(kReqComClose, 0, 0, ""));
+}

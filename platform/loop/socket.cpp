@@ -302,7 +302,17 @@ void TcpListener::acceptSome() {
   auto alive = alive_;
   for (int i = 0; i < kAcceptsPerWakeup && *alive; ++i) {
     const int fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) return;  // nothing more now, or out of descriptors: try again on the next readiness
+    if (fd < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // Out of descriptors or memory: the pending connection stays readable, so listening on
+        // would spin. Pause briefly and try again.
+        loop_.unwatchFd(fd_);
+        loop_.startTimer(std::chrono::milliseconds(100), false, [this, alive] {
+          if (*alive) loop_.watchFd(fd_, kIoReadable, [this](std::uint32_t) { acceptSome(); });
+        });
+      }
+      return;
+    }
     auto stream = TcpStream::adopt(loop_, fd);
     if (accept_) {
       accept_(std::move(stream));
