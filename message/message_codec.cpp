@@ -98,7 +98,20 @@ DecodeStatus ArchiveReader::ReadString(std::string& text) {
     pos_ = start;
     return s;
   }
-  text = plat::sanitizeUtf8(in_.substr(pos_, static_cast<std::size_t>(n)));
+  const std::string_view raw = in_.substr(pos_, static_cast<std::size_t>(n));
+  // Plain ASCII needs no checking; anything else is made well-formed UTF-8.
+  bool ascii = true;
+  for (char c : raw) {
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      ascii = false;
+      break;
+    }
+  }
+  if (ascii) {
+    text.assign(raw);
+  } else {
+    text = plat::sanitizeUtf8(raw);
+  }
   pos_ += n;
   return DecodeStatus::kOk;
 }

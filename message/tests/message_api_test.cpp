@@ -80,6 +80,16 @@ class Engine : public ::testing::Test {
 
 }  // namespace
 
+TEST_F(Engine, ASecondConnectIsRefusedAndChangesNothing) {
+  ConnectParams p;
+  EXPECT_EQ(api.Connect(p, 1), plat::KELM_E_ALREADY_OPEN);
+  EXPECT_EQ(api.Connect(p, 0), plat::KELM_E_ALREADY_OPEN);
+  EXPECT_TRUE(sent.empty());
+  api.QueueRequest(kReqQuery, "a", 0, nullptr);
+  answerLast("800@Functional");
+  EXPECT_EQ(calls.size(), 1u) << "the first connection's callback is kept";
+}
+
 TEST_F(Engine, IdentifiersStartAtTheClockAndRequestsGoOneAtATime) {
   EXPECT_EQ(api.QueueRequest(kReqQuery, "a", 0, nullptr), kPending);
   EXPECT_EQ(api.QueueRequest(kReqQuery, "b", 0, nullptr), kPending);
@@ -461,4 +471,34 @@ TEST_F(Engine, ALongQueueEndsWithoutDeepRecursion) {
   for (int i = 0; i < 20000; ++i) api.QueueRequest(kReqQuery, "a", kReqQuiet, nullptr);
   api.AbortAll();
   EXPECT_EQ(api.queueSize(), 0u);
+}
+
+TEST(EngineLifetime, AnOwnerMayReleaseTheEngineFromATickCallback) {
+  plat::ManualClock clock{kStart};
+  std::vector<CMessage> sent;
+  auto* api = new CMessageApi(clock);
+  api->AddRef();
+  api->SetChannelFactory([&](CMessageApi&) { return std::make_unique<FakeChannel>(&sent); });
+  ConnectParams p;
+  p.flags = kConnNotify | kConnNotify2;
+  int timeouts = 0;
+  p.callback = [&](std::int32_t, void*, const RequestView* v, std::int32_t) {
+    if (v && v->text == "806@Time Out" && ++timeouts == 1) api->Release();  // the owner lets go
+    return 0;
+  };
+  ASSERT_EQ(api->Connect(p, 1), 0);
+  api->QueueRequest(kReqQuery, "a", 0, nullptr);
+  api->QueueRequest(kReqQuery, "b", kReqKeepId, nullptr);
+  for (int i = 0; i < 60; ++i) api->OnTimerTick();  // the engine goes at the end of the last tick
+  EXPECT_EQ(timeouts, 2);
+  EXPECT_EQ(sent.back(), CMessage(kReqComClose, 0, 0, ""));
+}
+
+TEST_F(Engine, SplitFlagOnAnotherRequestIsNoPath) {
+  // Only a change-folder request is cut into steps; any other is sent as it is, and the queue moves.
+  EXPECT_EQ(api.QueueRequest(kReqQuery, "a\\b", kReqSplit, nullptr), kPending);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].text, "a\\b");
+  answerLast("800@Functional");
+  EXPECT_EQ(calls.size(), 1u);
 }

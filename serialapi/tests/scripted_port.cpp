@@ -20,9 +20,8 @@ bool ScriptedLibrary::connect() {
 }
 
 Bytes replyFrame(std::uint16_t code, Bytes payload) {
-  Bytes b{static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8), 0, 0};
-  b.insert(b.end(), payload.begin(), payload.end());
-  return b;
+  payload.insert(payload.begin(), {static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8), 0, 0});
+  return payload;
 }
 
 Bytes le32(std::uint32_t v) {

@@ -45,6 +45,48 @@ TEST(Subsystem, RebuildRunsWithTimeAndProducesItsEvents) {
   EXPECT_EQ(*s.handle(115, {0, 36, 2}, 12000), Bytes{1}) << "a functional array needs no rebuild";
 }
 
+Bytes reshapeRequest(std::uint32_t mode, std::vector<std::uint8_t> disks) {
+  Bytes p;
+  for (std::uint32_t v : {0u, mode, static_cast<std::uint32_t>(disks.size()), 0u})
+    for (int i = 0; i < 4; ++i) p.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+  p.insert(p.end(), disks.begin(), disks.end());
+  return p;
+}
+
+TEST(Subsystem, SynchroniseExpandAndConvertRunToTheirEnd) {
+  struct Case {
+    const char* name;
+    std::uint16_t code;
+    Bytes request;
+    std::uint32_t runningWord;
+    std::uint8_t flag;
+    std::vector<std::uint32_t> events;
+    std::uint32_t modeAfter;
+    std::size_t membersAfter;
+  };
+  const std::vector<Case> cases = {
+      {"synchronise", 114, {0, 2}, kArraySynchronising, 0, {516, 524}, kRaid5, 3},
+      {"expand", 147, reshapeRequest(kRaid5, {32, 33, 34, 35}), kArrayReshaping, 0, {530}, kRaid5, 4},
+      {"convert", 147, reshapeRequest(kRaid0, {32, 33, 34}), kArrayReshaping, 1, {530}, kRaid0, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Subsystem s;
+    s.loadDefault();
+    ASSERT_EQ(*s.handle(c.code, c.request, 0), Bytes{0});
+    auto st = *s.handle(110, {0}, 2500);
+    EXPECT_EQ(u32(st, 0), c.runningWord);
+    EXPECT_EQ(u32(st, 4), 25u);
+    EXPECT_EQ(st[8], c.flag);
+    EXPECT_EQ(*s.handle(c.code, c.request, 2500), Bytes{1}) << "one piece of work at a time";
+    s.advance(10000);
+    EXPECT_EQ(u32(*s.handle(110, {0}, 10000), 0), kArrayFunctional);
+    EXPECT_EQ(eventCodes(s), c.events);
+    EXPECT_EQ(s.arrays().at(0).mode, c.modeAfter);
+    EXPECT_EQ(s.arrays().at(0).members.size(), c.membersAfter);
+  }
+}
+
 TEST(Subsystem, CreateAndDeleteChangeTheArraysAndTheQueue) {
   Subsystem s;
   s.loadDefault();
