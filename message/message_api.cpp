@@ -44,7 +44,7 @@ CMessageApi::~CMessageApi() {
 bool CMessageApi::HasTransport() const { return channel_ || (socket_ && socket_->HasOutputArchive()); }
 
 std::int32_t CMessageApi::Connect(const ConnectParams& params, int mode) {
-  if (socket_) return plat::KELM_E_ALREADY_OPEN;
+  if (socket_ || channel_) return plat::KELM_E_ALREADY_OPEN;
   if (mode != 0) {
     std::unique_ptr<MessageChannel> ch = channelFactory_ ? channelFactory_(*this) : nullptr;
     if (!ch) return -1;

@@ -17,11 +17,6 @@ bool CMsgSocket::Connect(const std::string& host, std::uint16_t port, std::chron
   return true;
 }
 
-void CMsgSocket::Adopt(std::unique_ptr<plat::TcpStream> stream) {
-  stream_ = std::move(stream);
-  if (stream_) Wire();
-}
-
 void CMsgSocket::Wire() {
   stream_->onData([this](std::string_view bytes) { OnReceive(bytes); });
   // The peer's close or a read, write or connect failure.

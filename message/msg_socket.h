@@ -30,8 +30,6 @@ class CMsgSocket {
 
   // Starts connecting; false (with a reason) when it cannot start. A later failure disconnects.
   bool Connect(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout, std::string* error);
-  // Takes over a connected stream instead.
-  void Adopt(std::unique_ptr<plat::TcpStream> stream);
   // From here on the link counts as up; records written before the connect completes wait.
   void AttachArchives();
   bool HasOutputArchive() const { return outputAttached_; }

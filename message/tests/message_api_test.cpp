@@ -80,6 +80,16 @@ class Engine : public ::testing::Test {
 
 }  // namespace
 
+TEST_F(Engine, ASecondConnectIsRefusedAndChangesNothing) {
+  ConnectParams p;
+  EXPECT_EQ(api.Connect(p, 1), plat::KELM_E_ALREADY_OPEN);
+  EXPECT_EQ(api.Connect(p, 0), plat::KELM_E_ALREADY_OPEN);
+  EXPECT_TRUE(sent.empty());
+  api.QueueRequest(kReqQuery, "a", 0, nullptr);
+  answerLast("800@Functional");
+  EXPECT_EQ(calls.size(), 1u) << "the first connection's callback is kept";
+}
+
 TEST_F(Engine, IdentifiersStartAtTheClockAndRequestsGoOneAtATime) {
   EXPECT_EQ(api.QueueRequest(kReqQuery, "a", 0, nullptr), kPending);
   EXPECT_EQ(api.QueueRequest(kReqQuery, "b", 0, nullptr), kPending);
@@ -482,4 +492,13 @@ TEST(EngineLifetime, AnOwnerMayReleaseTheEngineFromATickCallback) {
   for (int i = 0; i < 60; ++i) api->OnTimerTick();  // the engine goes at the end of the last tick
   EXPECT_EQ(timeouts, 2);
   EXPECT_EQ(sent.back(), CMessage(kReqComClose, 0, 0, ""));
+}
+
+TEST_F(Engine, SplitFlagOnAnotherRequestIsNoPath) {
+  // Only a change-folder request is cut into steps; any other is sent as it is, and the queue moves.
+  EXPECT_EQ(api.QueueRequest(kReqQuery, "a\\b", kReqSplit, nullptr), kPending);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].text, "a\\b");
+  answerLast("800@Functional");
+  EXPECT_EQ(calls.size(), 1u);
 }
