@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "message/agent_channel.h"
 #include "message/agent_event_sink.h"
 #include "message/com_socket_server.h"
 #include "message/message_codec.h"
@@ -310,6 +311,43 @@ TEST_F(AgentChannelTest, TheSocketAdmitsOnlyItsUserAndGroup) {
     ASSERT_EQ(c.notices.size(), 1u);
     EXPECT_EQ(c.notices[0], ConnectAgentMessage(plat::E_ACCESSDENIED));
   }
+}
+
+TEST_F(AgentChannelTest, TheEngineTalksToTheAgentThroughTheChannel) {
+  startAgent();
+  std::vector<std::string> notices;
+  std::vector<RequestView> views;
+  {
+    CMessageApi api(plat::systemClock(), loop.get());
+    api.SetChannelFactory(AgentChannelFactory([&](const std::string& t) { notices.push_back(t); }));
+    ConnectParams p;
+    p.flags = kConnNotify | kConnNotify2;
+    p.callback = [&](std::int32_t, void*, const RequestView* v, std::int32_t) {
+      if (v) views.push_back(*v);
+      return 0;
+    };
+    ASSERT_EQ(api.Connect(p, 1), 0);
+    // The agent greets a new client with the not-logged-on notice.
+    ASSERT_TRUE(pump([&] { return !views.empty(); }));
+    EXPECT_EQ(views[0].code, kNotifyNotLoggedOn);
+    EXPECT_EQ(api.QueueRequest(kReqQuery, ".", 0, nullptr), kPending);
+    ASSERT_TRUE(pump([&] { return !api.busy() && views.size() == 2; }));
+    EXPECT_EQ(views[1].text, "1:.");
+    EXPECT_TRUE(notices.empty());
+    api.Close();
+    ASSERT_TRUE(waitAgent([&] { return log.alive == 0; }));
+  }
+  EXPECT_EQ(log.count(kReqComOpen), 1);
+  EXPECT_EQ(log.count(kReqComClose), 1);
+  EXPECT_EQ(log.count(kReqQuery), 1);
+
+  // Without the agent's class the engine's Connect fails and says why.
+  plat::com::unregisterLocalServer(kClsidComSocket);
+  CMessageApi api(plat::systemClock(), loop.get());
+  api.SetChannelFactory(AgentChannelFactory([&](const std::string& t) { notices.push_back(t); }));
+  EXPECT_EQ(api.Connect(ConnectParams{}, 1), -1);
+  EXPECT_EQ(notices, std::vector<std::string>{"Cannot CreateInstance: REGDB_E_CLASSNOTREG"});
+  EXPECT_FALSE(api.HasTransport());
 }
 
 TEST(AgentEventSink, InvokeTable) {
