@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -135,8 +136,9 @@ bool Daemon::start(std::string* error) {
   listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   std::error_code ec;
   std::filesystem::remove(path, ec);
+  // Faults are for the owner of the root only.
   if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(listenFd_, 8) != 0) {
+      ::chmod(path.c_str(), 0600) != 0 || ::listen(listenFd_, 8) != 0) {
     *error = "cannot listen on " + path.string() + ": " + std::strerror(errno);
     return false;
   }
@@ -203,7 +205,7 @@ void Daemon::acceptClient() {
     ::close(fd);
     return;
   }
-  clients_.push_back({fd, {}});
+  clients_.push_back({fd, {}, std::chrono::steady_clock::now()});
 }
 
 void Daemon::serveClient(Client& c) {
@@ -269,6 +271,15 @@ void Daemon::run() {
       }
       for (std::size_t i = 1; i < simStart; ++i)
         if (fds[i].revents) serveClient(clients_[i - 1]);
+    }
+    {
+      // A client that does not finish its command in time gives its place up.
+      auto stale = std::chrono::steady_clock::now() - std::chrono::seconds(5);
+      for (auto& c : clients_)
+        if (c.fd >= 0 && c.since < stale) {
+          ::close(c.fd);
+          c.fd = -1;
+        }
       clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [](const Client& c) { return c.fd < 0; }),
                      clients_.end());
       if (fds[0].revents & POLLIN) acceptClient();

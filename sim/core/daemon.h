@@ -2,6 +2,7 @@
 // The kelmsim daemon: loads the scenario, starts every simulator, and runs one poll loop over their
 // descriptors, the model clock and the control socket (one text command per connection).
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -40,6 +41,7 @@ class Daemon {
   struct Client {
     int fd;
     std::string in;
+    std::chrono::steady_clock::time_point since;
   };
   void acceptClient();
   void serveClient(Client& c);

@@ -13,6 +13,9 @@
 #include "sim/core/text_args.h"
 
 namespace sim::serial {
+namespace {
+constexpr std::size_t kMaxPendingOutput = 64 * 1024;
+}  // namespace
 
 SerialSimulator::SerialSimulator(plat::Clock& real) : real_(real) { subsystem_.loadDefault(); }
 
@@ -115,7 +118,7 @@ void SerialSimulator::watches(std::vector<Watch>& out) {
 }
 
 int SerialSimulator::realWaitMs() const {
-  if (!pendingOut_.empty()) return 0;
+  // Output held back by a full line waits for POLLOUT, not for a timer.
   std::int64_t due = wire_.nextDue();
   if (due < 0) return -1;
   std::int64_t d = due - real_.monotonicMs();
@@ -145,6 +148,8 @@ void SerialSimulator::flush() {
     off += static_cast<std::size_t>(w);
   }
   pendingOut_.erase(pendingOut_.begin(), pendingOut_.begin() + static_cast<long>(off));
+  // A host that never reads loses what overflows, as on a real line.
+  if (pendingOut_.size() > kMaxPendingOutput) pendingOut_.clear();
 }
 
 std::string SerialSimulator::status() const {
