@@ -76,7 +76,9 @@ std::unique_ptr<LocalListener> LocalListener::listen(EventLoop& loop, const std:
     return setError(errnoText(what, err));
   };
   if (::bind(fd, reinterpret_cast<sockaddr*>(&tempAddr), sizeof tempAddr) != 0) return fail("bind");
-  if (group && ::chown(temp.c_str(), static_cast<uid_t>(-1), *group) != 0) return fail("chown");
+  // A server that may not hand its socket to the console group (it is not a member) keeps its own
+  // group: still closed to everybody else.
+  if (group && ::chown(temp.c_str(), static_cast<uid_t>(-1), *group) != 0 && errno != EPERM) return fail("chown");
   if (::chmod(temp.c_str(), kSocketMode) != 0) return fail("chmod");
   if (::listen(fd, backlog) != 0) return fail("listen");
   if (::rename(temp.c_str(), final.c_str()) != 0) return fail("rename");

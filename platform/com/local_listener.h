@@ -25,7 +25,7 @@ class LocalListener {
 
   // Replaces a stale socket of that name (one nobody listens on); a live one is left alone and
   // gives an error. The socket appears with its final mode and group: it is bound under a
-  // temporary name and renamed into place.
+  // temporary name and renamed into place. A group this process may not give is left out.
   static std::unique_ptr<LocalListener> listen(EventLoop& loop, const std::string& socketName, std::string* error,
                                                std::optional<gid_t> group = consoleGroupId(), int backlog = 16);
   LocalListener(const LocalListener&) = delete;

@@ -58,6 +58,16 @@ TEST_F(LocalListenerTest, ReplacesAStaleSocketRefusesALiveOneAndCleansUp) {
     EXPECT_FALSE(LocalListener::listen(*loop, bad, &error, std::nullopt)) << bad;
 }
 
+TEST_F(LocalListenerTest, TheSocketGoesToTheConsoleGroupWhenThatMayBeGiven) {
+  const gid_t other = 65534;
+  auto listener = LocalListener::listen(*loop, "grp.sock", &error, other);
+  ASSERT_TRUE(listener) << error << " (a group that may not be given is left out, not fatal)";
+  struct stat st{};
+  ASSERT_EQ(::stat(listener->path().c_str(), &st), 0);
+  EXPECT_EQ(st.st_gid, ::geteuid() == 0 ? other : ::getegid());
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+}
+
 TEST_F(LocalListenerTest, AcceptsEachClientAsItsOwnStream) {
   auto listener = LocalListener::listen(*loop, "svc.sock", &error, std::nullopt);
   ASSERT_TRUE(listener) << error;
