@@ -44,7 +44,7 @@ struct IComSocketEvents : plat::com::IUnknown {
 
 // Makes CoCreateInstance of ComSocket with CLSCTX_LOCAL_SERVER work in this process: the object
 // it gives speaks to the agent's socket on the calling thread's event loop, and its SendReply
-// events arrive on that loop's thread. Idempotent.
+// events arrive on that loop's thread (release the object before that loop goes). Idempotent.
 void RegisterComSocketProxy();
 
 }  // namespace kelm

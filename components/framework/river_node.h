@@ -58,10 +58,6 @@ std::string EncodeBytes(const std::uint8_t* bytes, std::size_t count);
 
 class CRiverNode : public plat::com::Object<IRiver, plat::com::IConnectionPointContainer> {
  public:
-  using Object::AddRef;
-  using Object::QueryInterface;
-  using Object::Release;
-
   static constexpr int kClassType = kNodeBase;
 
   // IRiver
