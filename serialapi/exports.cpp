@@ -27,15 +27,10 @@ void copyText(char* out, const char* text) {
 }
 
 // The two-way settings: 0 reads into the pointer, 1 writes the pointed value, anything else does nothing.
-int twoWay(int direction, int* value, std::uint32_t address, int* result) {
-  if (direction == 0) {
-    *result = lib().readSetting8(address, value);
-  } else if (direction == 1) {
-    *result = value ? lib().writeSetting8(address, *value) : glimmora::kInvalidParameters;
-  } else {
-    *result = 0;
-  }
-  return *result;
+int twoWay(int direction, int* value, std::uint32_t address) {
+  if (direction == 0) return lib().readSetting8(address, value);
+  if (direction == 1) return value ? lib().writeSetting8(address, *value) : glimmora::kInvalidParameters;
+  return 0;
 }
 
 }  // namespace
@@ -195,8 +190,7 @@ int evtDiskTest(int a, int b, int c) { return lib().statusCommand(155, Payload{}
 int raGetBuzzCtrlStatus(int* value) { return lib().readSetting8(mem::kBuzzer, value); }
 int raSetBuzzCtrlStatus(int value) { return lib().writeSetting8(mem::kBuzzer, value); }
 int raGBBoundaryEnabled(int direction, int* value) {
-  int rc = 0;
-  twoWay(direction, value, mem::kGbBoundary, &rc);
+  twoWay(direction, value, mem::kGbBoundary);
   return 0;
 }
 int raGetRebuildPriority(int* value) { return lib().readSetting8(mem::kRebuildPriority, value); }
@@ -204,20 +198,12 @@ int raSetRebuildPriority(int value) { return lib().writeSetting8(mem::kRebuildPr
 int raGetMemSize(int* size) { return lib().readMemory(mem::kMemorySize, 32, size); }
 int raGetSmartCheckEnable(int* value) { return lib().readSetting8(mem::kSmartCheck, value); }
 int raSetSmartCheckEnable(int value) { return lib().writeSetting8(mem::kSmartCheck, value); }
-int raSmartCheckEnabled(int direction, int* value) {
-  int rc = 0;
-  return twoWay(direction, value, mem::kSmartCheck, &rc);
-}
+int raSmartCheckEnabled(int direction, int* value) { return twoWay(direction, value, mem::kSmartCheck); }
 int raGetHardDiskWriteCache(int* value) { return lib().readSetting8(mem::kDiskWriteCache, value); }
 int raSetHardDiskWriteCache(int value) { return lib().writeSetting8(mem::kDiskWriteCache, value); }
 int raCreateArrayInitializeEnabled(int direction, int* value) {
-  int rc = 0;
-  if (direction == 1 && value) {
-    int bit = *value & 1;
-    twoWay(1, &bit, mem::kInitOnCreate, &rc);
-  } else {
-    twoWay(direction, value, mem::kInitOnCreate, &rc);
-  }
+  int bit = value ? *value & 1 : 0;  // only bit 0 is written
+  twoWay(direction, direction == 1 && value ? &bit : value, mem::kInitOnCreate);
   return 0;
 }
 int raGetFWRevision(char* text) { return lib().fwRevision(text); }

@@ -2,6 +2,13 @@
 // The exported functions of libglimmora.so, the serial controller access library.
 // Every function returns a small result code (0 success, texts from raErrorDescription) unless noted.
 // Output pointers may be null unless noted; text outputs are caller-owned buffers of the sizes below.
+//
+// Use: raInitialize(0) per user (calls are counted; the last raTerminate(0) ends the link). The link
+// comes up on the library's own connection thread: at once when the user's registry value
+// VelkariRaidApiCfg\comport\autoconnect is non-zero, else after TryToConnectComPort() or
+// SetAutoConnectFlag(1). raIsComportReady() says when commands can go out; until then, and after a
+// time-out took the link down, every command answers 17 without touching the port. Commands may be
+// called from any thread: one lock serialises the transactions. ComN is dev/ttyS<N-1> under KELM_ROOT.
 #include <cstdint>
 
 extern "C" {
