@@ -90,9 +90,10 @@ Reply Glimmora::transact(std::uint16_t code, const Payload& payload, std::uint16
                          std::optional<int> timeoutMs) {
   Reply reply(replyLength);
   auto request = buildRequest(code, payload, replyLength);
-  if (timeoutMs) link_.setLinkTimeout(*timeoutMs);
-  bool ok = link_.transaction(reply.data(), reply.size(), request.data(), request.size());
-  if (timeoutMs) link_.setLinkTimeout(Link::kDefaultTimeoutMs);
+  // A long command carries its own read time-out and then puts the default back. After a failure the
+  // link is down and the reconnect sets the handshake time-out, which the restore must not overwrite.
+  bool ok = link_.transaction(reply.data(), reply.size(), request.data(), request.size(), timeoutMs.value_or(0));
+  if (ok && timeoutMs) link_.setLinkTimeout(Link::kDefaultTimeoutMs);
   // A reply cut short by the time-out may already hold a matching echo; it must not pass for an answer.
   if (!ok) reply = Reply(replyLength);
   return reply;

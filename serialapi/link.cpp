@@ -306,13 +306,13 @@ bool Link::connectOnce() {
 }
 
 bool Link::transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
-                       std::size_t requestLength) {
+                       std::size_t requestLength, int timeoutMs) {
   if (!ready_) return false;
-  return exchange(reply, replyLength, request, requestLength, false);
+  return exchange(reply, replyLength, request, requestLength, false, nullptr, timeoutMs);
 }
 
 bool Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
-                    std::size_t requestLength, bool raw, IoStatus* status) {
+                    std::size_t requestLength, bool raw, IoStatus* status, int timeoutMs) {
   std::lock_guard<std::mutex> g(lock_);
   Port* p = currentHandle_;
   if (!p) return false;
@@ -320,7 +320,7 @@ bool Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uin
   p->clearErrors();
   p->purge();
   env_.sleeper->sleepMs(1);
-  int timeout = readTimeoutMs_;
+  int timeout = timeoutMs > 0 ? timeoutMs : readTimeoutMs_.load();
   IoStatus st = p->write(request, requestLength, timeout);
   if (st == IoStatus::Ok && (raw ? replyLength > 0 : replyLength > 4)) {
     std::size_t got = 0;

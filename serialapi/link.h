@@ -63,7 +63,10 @@ class Link {
 
   // A locked request/reply; fails at once while the link is not ready. Reads the reply only when
   // `replyLength` is above 4.
-  bool transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request, std::size_t requestLength);
+  // timeoutMs, when given, is this transaction's own read time-out; the shared one is left alone, so a
+  // concurrent reconnect or another caller's command never sees it changed.
+  bool transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request, std::size_t requestLength,
+                   int timeoutMs = 0);
   void setLinkTimeout(int ms) { readTimeoutMs_ = ms; }
   int linkTimeout() const { return readTimeoutMs_; }
 
@@ -103,7 +106,7 @@ class Link {
   bool connectOnce();
   // Write then read under the lock; `raw` reads whenever a reply length is given.
   bool exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
-                std::size_t requestLength, bool raw, IoStatus* status = nullptr);
+                std::size_t requestLength, bool raw, IoStatus* status = nullptr, int timeoutMs = 0);
   void linkFailedLocked();
   bool usable(int index) const;
   void select(int index);
