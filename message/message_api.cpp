@@ -15,7 +15,7 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
-std::string vformat(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) std::string vformat(const char* format, va_list args) {
   if (!format) return {};
   va_list copy;
   va_copy(copy, args);

@@ -145,8 +145,9 @@ class CMessageApi : public CPeaLink {
   };
   using RequestPtr = std::shared_ptr<MessageRequest>;
 
-  plat::HRESULT SendFormatted(std::int32_t code, std::string_view name, const char* format, std::uint32_t flags,
-                              CPea* owner, va_list args);
+  __attribute__((format(printf, 4, 0))) plat::HRESULT SendFormatted(std::int32_t code, std::string_view name,
+                                                                      const char* format, std::uint32_t flags,
+                                                                      CPea* owner, va_list args);
   RequestPtr MakeRequest(std::int32_t code, std::string text, std::uint32_t flags, CPea* owner, std::int32_t id);
   void Tick();
   void Pump();
