@@ -587,7 +587,10 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
     }
     case 113: {
       Array* a = arrayAt(r.u8(0));
-      put32(out, a ? a->mode : 0xFFFFFFFF);
+      // The controller keeps a stripe-mirror as a mirror: it reports the mirror code and the host tells
+      // the two apart by the disk count.
+      std::uint32_t reported = a && a->mode == kRaid01 ? kRaid1 : a ? a->mode : 0xFFFFFFFF;
+      put32(out, reported);
       put32(out, a ? arraySizeMb(*a) : 0);
       put32(out, a ? a->block * 2 : 0);
       put32(out, 0);

@@ -109,6 +109,13 @@ TEST(Subsystem, CreateAndDeleteChangeTheArraysAndTheQueue) {
   EXPECT_EQ(s.handle(152, {5}, 0)->size(), 80u);
   s.handle(151, {0}, 0);
   EXPECT_TRUE(s.events().empty());
+
+  // A stripe-mirror is described with the mirror code: 257 goes one way only.
+  create[20] = 0x01;
+  create[21] = 0x01;
+  ASSERT_EQ(*s.handle(109, create, 0), Bytes{0});
+  ASSERT_EQ(s.arrays().at(1).mode, kRaid01);
+  EXPECT_EQ(u32(*s.handle(113, {1}, 0), 0), kRaid1);
 }
 
 TEST(Subsystem, BadRequestsAreRefusedNotTrusted) {
