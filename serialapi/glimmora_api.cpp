@@ -12,6 +12,10 @@ constexpr int kMaxArray = 16;
 
 bool validDisk(int disk) { return disk >= 0 && disk <= kMaxDisk; }
 bool validArray(int array) { return array >= 0 && array <= kMaxArray; }
+// The arguments of a reshape that can be checked before anything goes on the line.
+bool validReshape(int array, int n, const int* disks) {
+  return validArray(array) && n > 0 && n <= RA_MAX_DISKS && disks;
+}
 
 int toInt(std::uint32_t v) { return static_cast<int>(v); }
 
@@ -331,7 +335,7 @@ int Glimmora::createArray(const char* name, int modeIndex, int n, const int* dis
 int Glimmora::expandConvert(int array, int modeIndex, int n, const int* disks) {
   if (!link_.ready()) return kConnectionLost;
   auto code = modeCode(modeIndex);
-  if (!validArray(array) || !code || n <= 0 || n > RA_MAX_DISKS || !disks) return kInvalidParameters;
+  if (!code || !validReshape(array, n, disks)) return kInvalidParameters;
   Payload p;
   p.u32(static_cast<std::uint32_t>(array) & 0xFF).u32(*code).u32(static_cast<std::uint32_t>(n)).u32(0);
   for (int i = 0; i < n; ++i) p.byte(disks[i]);
@@ -343,6 +347,8 @@ int Glimmora::expandConvert(int array, int modeIndex, int n, const int* disks) {
 
 int Glimmora::arrayConversion(int array, const int* disks, int n, int newModeIndex) {
   if (!link_.ready()) return kConnectionLost;
+  // Bad arguments are refused before the description is read.
+  if (!modeCode(newModeIndex) || !validReshape(array, n, disks)) return kInvalidParameters;
   int current = -1;
   int rc = arrayDescription(array, &current, nullptr, nullptr);
   if (rc != kOk) return rc;
@@ -351,6 +357,7 @@ int Glimmora::arrayConversion(int array, const int* disks, int n, int newModeInd
 
 int Glimmora::arrayExpansion(int array, const int* disks, int n) {
   if (!link_.ready()) return kConnectionLost;
+  if (!validReshape(array, n, disks)) return kInvalidParameters;
   int current = -1;
   int rc = arrayDescription(array, &current, nullptr, nullptr);
   if (rc != kOk) return rc;
