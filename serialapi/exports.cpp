@@ -29,7 +29,7 @@ void copyText(char* out, const char* text) {
 // The two-way settings: 0 reads into the pointer, 1 writes the pointed value, anything else does nothing.
 int twoWay(int direction, int* value, std::uint32_t address) {
   if (direction == 0) return lib().readSetting8(address, value);
-  if (direction == 1) return value ? lib().writeSetting8(address, *value) : glimmora::kInvalidParameters;
+  if (direction == 1) return value ? lib().writeSetting8(address, *value) : lib().refuse();
   return 0;
 }
 

@@ -432,6 +432,7 @@ TEST(Events, WithoutALinkTheRecordSaysSo) {
   EXPECT_STREQ(records[0].text, "Serial port connection lost.");
   EXPECT_EQ(raDeleteArray(1), 17);
   EXPECT_EQ(raInitTimeStamp(), 17);
+  EXPECT_EQ(raSmartCheckEnabled(1, nullptr), 17) << "the link is checked before the arguments";
   setInstanceForTesting(nullptr);
 }
 
