@@ -411,7 +411,8 @@ HRESULT AccountStore::RenameAccount(AccountHandle requester, std::string_view na
   StoreImage& img = *s.image;
   if (currentIndex(*a, img) < 0) return E_FAIL;
   int idx = img.find(name);
-  if (idx < 0 || img.find(newName) >= 0) return E_INVALIDARG;
+  if (idx < 0) return E_FAIL;
+  if (img.find(newName) >= 0) return E_INVALIDARG;
   if (a->name != name)
     if (HRESULT h = adminProof(*a, img); FAILED(h)) return h;
   auto names = readNames(img, a->namesKey.view());

@@ -112,8 +112,13 @@ TEST_F(AccountStoreTest, RenameRulesAndARefusedRenameChangesNothing) {
     AccountHandle who;
     const char* from;
     const char* to;
-  } refused[] = {{admin_, "ann", "bob"}, {admin_, "nobody", "x"}, {ann, "bob", "robert"}, {admin_, "ann", ""}};
-  for (const auto& c : refused) EXPECT_EQ(store_->RenameAccount(c.who, c.from, c.to), E_INVALIDARG) << c.from;
+    plat::HRESULT result;
+  } refused[] = {{admin_, "ann", "bob", E_INVALIDARG},
+                 {admin_, "nobody", "x", E_FAIL},  // a name that does not exist
+                 {ann, "nobody", "x", E_FAIL},
+                 {ann, "bob", "robert", E_INVALIDARG},
+                 {admin_, "ann", "", E_INVALIDARG}};
+  for (const auto& c : refused) EXPECT_EQ(store_->RenameAccount(c.who, c.from, c.to), c.result) << c.from;
   EXPECT_EQ(fileBytes(), before);
 
   ASSERT_EQ(store_->RenameAccount(ann, "ann", "anna"), S_OK);  // one's own account
