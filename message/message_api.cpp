@@ -268,8 +268,10 @@ bool CMessageApi::PumpStep() {
       return false;
     }
     const CMessage m(head->code, head->id, kStatusRequest, head->text);
-    if (!SendRecord(m)) return false;  // the link went down; its close has ended the queue
-    if (queue_.empty() || queue_.front() != head) return true;
+    // A socket that fails to write goes down, and its close ends the queue. A local channel that
+    // refuses the record does not: the request then counts as sent, so the time-out ends it.
+    SendRecord(m);
+    if (queue_.empty() || queue_.front() != head || head->state != kStatusRequest) return true;
     busy_ = true;
     head->done = true;
     head->ticks = 0;
