@@ -522,3 +522,28 @@ TEST_F(Engine, ARequestTheChannelCannotTakeStillEnds) {
   ASSERT_EQ(sent.size(), 1u);
   EXPECT_EQ(sent[0].text, "b");
 }
+
+TEST_F(Engine, AbortingAnUnansweredStepNeverHandsOnTheStepName) {
+  // The peer refuses the step with "not logged on" and the owner ends the sequence.
+  callbackResult = 1;
+  api.SendChangeFolder("\\Array1", 0, nullptr);
+  api.QueueRequest(kReqQuery, ".", kReqKeepId, nullptr);
+  answerLast("800@Functional");
+  ASSERT_EQ(sent.back().text, "Array1");
+  reply(kNotifyNotLoggedOn, 0, kStatusNotify, "\\@");
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].code, kNotifyNotLoggedOn);
+  for (std::size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].view.text, "804@Abort") << i;
+  EXPECT_EQ(api.currentPath(), "");
+  EXPECT_EQ(api.queueSize(), 0u);
+}
+
+TEST_F(Engine, AStepThatTimesOutLeavesNoCurrentPath) {
+  api.SendChangeFolder("\\A", 0, nullptr);
+  answerLast("800@Functional");
+  EXPECT_EQ(api.currentPath(), "\\A");
+  tick(60);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].view.text, "806@Time Out");
+  EXPECT_EQ(api.currentPath(), "") << "the peer's folder is unknown now";
+}
