@@ -85,7 +85,7 @@ CryptBuffer protectedGroup(const AccountStore::OpenAccountData& a) {
 
 HRESULT openProtectedItems(ByteView item, std::string_view password, AccountStore::OpenAccountData& a) {
   auto plain = decryptBlock(item, text(password));
-  if (!plain) return E_ACCESSDENIED;  // wrong password
+  if (!plain) return E_FAIL;  // wrong password: the block does not decrypt
   auto parts = readGroup(plain->view(), kTagProtected);
   if (!parts || parts->size() != 4 || (*parts)[0].value.size() != 16) return E_FAIL;
   auto ownPub = RsaPublicKey::parse((*parts)[1].value);
@@ -411,7 +411,8 @@ HRESULT AccountStore::RenameAccount(AccountHandle requester, std::string_view na
   StoreImage& img = *s.image;
   if (currentIndex(*a, img) < 0) return E_FAIL;
   int idx = img.find(name);
-  if (idx < 0 || img.find(newName) >= 0) return E_INVALIDARG;
+  if (idx < 0) return E_FAIL;
+  if (img.find(newName) >= 0) return E_INVALIDARG;
   if (a->name != name)
     if (HRESULT h = adminProof(*a, img); FAILED(h)) return h;
   auto names = readNames(img, a->namesKey.view());

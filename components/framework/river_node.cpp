@@ -267,9 +267,13 @@ int CRiverNode::AddChild(CRiverNode* child, const std::string* name) {
   if (!child || !child->initialised_ || child == this) return 0;
   const std::string entryName = name ? *name : child->name_;
   plat::com::ComPtr<CRiverNode> keep(child);
+  // Listing a child again under its entry (a scan that finds it once more) must not cut it off
+  // from this node: redefining the entry detaches the child it held.
+  CRiverNode* const parentBefore = child->parent_;
   if (!AddDrop(entryName, kDropChild, child->HandleText())) return 0;
   CDrop* d = FindDrop(entryName);
   d->child = std::move(keep);
+  if (parentBefore == this) child->parent_ = this;
   return 1;
 }
 

@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 
 #include "agent/accounts/store_file.h"
+#include "agent/accounts/store_format.h"
 #include "agent/accounts/tests/store_fixture.h"
 #include "platform/base/paths.h"
 
@@ -51,18 +52,37 @@ TEST_F(AccountStoreTest, InitMakesTheFixedLayoutWithOneAdministrator) {
   EXPECT_EQ(store_->GetHandleRights(admin_), 0xF7FFFFFFu);
   EXPECT_EQ(list(admin_), (std::vector<AccountEntry>{{"admin", 0xF7FFFFFF}}));
   AccountHandle h = 0;
-  EXPECT_EQ(store_->OpenAccount("admin", "wrong", h), E_ACCESSDENIED);
+  EXPECT_EQ(store_->OpenAccount("admin", "wrong", h), E_FAIL);
   EXPECT_EQ(h, 0u);
   EXPECT_EQ(store_->OpenAccount("nobody", "root pw", h), E_FAIL);
   EXPECT_EQ(store_->OpenAccount("", "x", h), E_INVALIDARG);
   EXPECT_EQ(store_->OpenAccount(std::string(256, 'n'), "x", h), E_INVALIDARG);
 }
 
+TEST_F(AccountStoreTest, SignedRightsThatDoNotOpenDenyAccess) {
+  // The first account's record: '2' { '6' protected items, '6' signed rights, '6', '6' }.
+  crypto::Bytes b = fileBytes();
+  ByteView all(b.data(), b.size());
+  auto record = readElement(all, 320);
+  ASSERT_TRUE(record && record->tag == kTagRecord);
+  auto items = readGroup(record->value, kTagItem);
+  ASSERT_TRUE(items && items->size() == 4u);
+  ASSERT_EQ((*items)[1].value.size(), 64u);
+  std::size_t at = std::size_t((*items)[1].value.data() - b.data()) + 40;
+  b[at] ^= 0x01;
+  writeFile(b);
+  AccountStore s(dir_);
+  AccountHandle h = 7;
+  EXPECT_EQ(s.OpenAccount("admin", "root pw", h), E_ACCESSDENIED);
+  EXPECT_EQ(h, 0u);
+  EXPECT_EQ(s.OpenAccount("admin", "wrong", h), E_FAIL);  // the password is checked first
+}
+
 TEST_F(AccountStoreTest, HandlesCountTheirUses) {
   AccountHandle again = open(*store_, "admin", "root pw");
   EXPECT_EQ(again, admin_);
   AccountHandle h = 0;
-  EXPECT_EQ(store_->OpenAccount("admin", "wrong", h), E_ACCESSDENIED);  // checked all the same
+  EXPECT_EQ(store_->OpenAccount("admin", "wrong", h), E_FAIL);  // checked all the same
   EXPECT_EQ(store_->CloseAccount(admin_), S_OK);
   EXPECT_TRUE(store_->IsOpenHandle(admin_));
   EXPECT_EQ(store_->CloseAccount(admin_), S_OK);
@@ -112,8 +132,13 @@ TEST_F(AccountStoreTest, RenameRulesAndARefusedRenameChangesNothing) {
     AccountHandle who;
     const char* from;
     const char* to;
-  } refused[] = {{admin_, "ann", "bob"}, {admin_, "nobody", "x"}, {ann, "bob", "robert"}, {admin_, "ann", ""}};
-  for (const auto& c : refused) EXPECT_EQ(store_->RenameAccount(c.who, c.from, c.to), E_INVALIDARG) << c.from;
+    plat::HRESULT result;
+  } refused[] = {{admin_, "ann", "bob", E_INVALIDARG},
+                 {admin_, "nobody", "x", E_FAIL},  // a name that does not exist
+                 {ann, "nobody", "x", E_FAIL},
+                 {ann, "bob", "robert", E_INVALIDARG},
+                 {admin_, "ann", "", E_INVALIDARG}};
+  for (const auto& c : refused) EXPECT_EQ(store_->RenameAccount(c.who, c.from, c.to), c.result) << c.from;
   EXPECT_EQ(fileBytes(), before);
 
   ASSERT_EQ(store_->RenameAccount(ann, "ann", "anna"), S_OK);  // one's own account
@@ -136,7 +161,7 @@ TEST_F(AccountStoreTest, SetPasswordReplacesOnlyThatAccountsPassword) {
   ASSERT_EQ(store_->SetPassword(ann, "a much longer new password than before"), S_OK);
   AccountStore fresh(dir_);
   AccountHandle h = 0;
-  EXPECT_EQ(fresh.OpenAccount("ann", "old", h), E_ACCESSDENIED);
+  EXPECT_EQ(fresh.OpenAccount("ann", "old", h), E_FAIL);
   EXPECT_EQ(fresh.OpenAccount("ann", "a much longer new password than before", h), S_OK);
   EXPECT_EQ(fresh.OpenAccount("bob", "bobs", h), S_OK);
   EXPECT_EQ(fresh.OpenAccount("admin", "root pw", h), S_OK);

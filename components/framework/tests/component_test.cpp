@@ -85,6 +85,21 @@ TEST_F(ComponentTest, RegisteredTwiceLeavesOneEntryAndUnregisterKeepsTheList) {
   EXPECT_EQ(server->getString("ThreadingModel"), "Apartment");
   EXPECT_EQ(std::filesystem::path(server->getString("").value_or("")).filename(), "libkelmtestcomponent.so");
 
+  // The class keys: the ProgID, the ProgID without its version, and the class with its names.
+  const std::string clsid = kTestComponent.clsid.toString();
+  auto text = [](std::string_view path, std::string_view name = "") {
+    auto k = reg::Key::open(reg::Hive::ClassesRoot, path);
+    return k ? k->getString(name).value_or("<no value>") : std::string("<no key>");
+  };
+  EXPECT_EQ(text("KelmTest.TestRAID.1"), "test Class");
+  EXPECT_EQ(text("KelmTest.TestRAID.1\\CLSID"), clsid);
+  EXPECT_EQ(text("KelmTest.TestRAID"), "test Class");
+  EXPECT_EQ(text("KelmTest.TestRAID\\CurVer"), "KelmTest.TestRAID.1");
+  EXPECT_EQ(text("CLSID\\" + clsid), "test Class");
+  EXPECT_EQ(text("CLSID\\" + clsid + "\\ProgID"), "KelmTest.TestRAID.1");
+  EXPECT_EQ(text("CLSID\\" + clsid + "\\VersionIndependentProgID"), "KelmTest.TestRAID");
+  EXPECT_TRUE(reg::Key::open(reg::Hive::ClassesRoot, "CLSID\\" + clsid + "\\Programmable"));
+
   ASSERT_EQ(regsvr("-u"), 0);
   list = reg::Key::open(reg::Hive::LocalMachine, kIoClsidKey);
   ASSERT_TRUE(list) << "IO_CLSID stays";
@@ -92,6 +107,8 @@ TEST_F(ComponentTest, RegisteredTwiceLeavesOneEntryAndUnregisterKeepsTheList) {
   EXPECT_TRUE(reg::Key::open(reg::Hive::LocalMachine, kAgentKey));
   EXPECT_FALSE(reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(kTestComponent.clsid)));
   EXPECT_TRUE(reg::Key::open(reg::Hive::ClassesRoot, "CLSID")) << "CLSID is never removed";
+  EXPECT_FALSE(reg::Key::open(reg::Hive::ClassesRoot, "KelmTest.TestRAID.1"));
+  EXPECT_FALSE(reg::Key::open(reg::Hive::ClassesRoot, "KelmTest.TestRAID"));
   ComPtr<IRiver> river;
   EXPECT_EQ(CoCreateInstance(kTestComponent.clsid, CLSCTX_INPROC_SERVER, river), REGDB_E_CLASSNOTREG);
 }

@@ -116,6 +116,23 @@ TEST(Children, RedefiningAChildEntryReleasesThePreviousChild) {
   EXPECT_EQ(parent->set("Slot", "x", 0), plat::S_FALSE);
 }
 
+TEST(Children, AddingTheSameChildAgainKeepsItListedUnderItsParent) {
+  auto parent = makeObject<Leaf>(kSerialController);
+  parent->Init(nullptr, "Ctrl", 0, 0, 0);
+  auto a = makeObject<Leaf>();
+  a->Init(parent.get(), "A", 1, 0, 0);
+  ASSERT_EQ(parent->AddChild(a.get()), 1);
+  long before = Module().objects();
+  CRiverNode* weakA = a.get();
+  a.reset();
+  // A scan that finds the child again and lists it once more.
+  ASSERT_EQ(parent->AddChild(weakA), 1);
+  EXPECT_EQ(Module().objects(), before) << "the child is still held exactly once";
+  EXPECT_EQ(parent->ChildByName("A"), weakA);
+  EXPECT_EQ(weakA->Parent(), parent.get());
+  EXPECT_EQ(parent->FindDrop("A")->value, weakA->HandleText());
+}
+
 TEST(Children, AddChildRefusesUninitialisedNodesAndRemoveEntryOnlyItsOwn) {
   auto parent = makeObject<Leaf>();
   parent->Init(nullptr, "P", 0, 0, 0);
