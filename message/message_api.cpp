@@ -210,7 +210,8 @@ std::int32_t CMessageApi::AbortRequestsOfId(std::int32_t id) {
     if (r->id != id) continue;
     if (first) {
       first = false;
-      if (r->state != kStatusFinal) {
+      if (r->state != kStatusFinal || r->awaitingAnswer) {
+        EndUnanswered(*r);
         r->state = kStatusFinal;
         r->text = FormatResult(kResultAbort);
       }
@@ -236,8 +237,15 @@ std::int32_t CMessageApi::AbortRequestsOfKey(std::int32_t id) {
   return 0;
 }
 
+void CMessageApi::EndUnanswered(MessageRequest& r) {
+  // The step never got its answer: which folder the peer is in is unknown now.
+  if (r.awaitingAnswer) currentPath_.clear();
+  r.awaitingAnswer = false;
+}
+
 std::int32_t CMessageApi::AbortAll() {
   for (const RequestPtr& r : queue_) {
+    EndUnanswered(*r);
     r->state = kStatusFinal;
     r->done = true;
     r->text = FormatResult(kResultAbort);
@@ -268,12 +276,17 @@ bool CMessageApi::PumpStep() {
       return false;
     }
     const CMessage m(head->code, head->id, kStatusRequest, head->text);
-    if (!SendRecord(m)) return false;  // the link went down; its close has ended the queue
-    if (queue_.empty() || queue_.front() != head) return true;
+    // A socket that fails to write goes down, and its close ends the queue. A local channel that
+    // refuses the record does not: the request then counts as sent, so the time-out ends it.
+    SendRecord(m);
+    if (queue_.empty() || queue_.front() != head || head->state != kStatusRequest) return true;
     busy_ = true;
     head->done = true;
     head->ticks = 0;
-    if (head->code == kReqChangeFolder) head->state = kStatusFinal;
+    if (head->code == kReqChangeFolder) {
+      head->state = kStatusFinal;
+      head->awaitingAnswer = true;
+    }
     haveLastSent_ = true;
     lastSentId_ = head->id;
     lastSentCode_ = head->code;
@@ -365,6 +378,7 @@ std::int32_t CMessageApi::OnMessage(const CMessage& m) {
       (m.status == kStatusPartial || m.status == kStatusFinal)) {
     RequestPtr head = queue_.front();
     head->state = m.status;
+    head->awaitingAnswer = false;
     head->replyCount++;
     head->ticks = 0;
     if (m.status == kStatusFinal && head->code == kReqChangeFolder) {
@@ -443,6 +457,7 @@ void CMessageApi::Tick() {
     RequestPtr head = queue_.front();
     if (++head->ticks >= kRequestTimeoutTicks) {
       busy_ = false;
+      EndUnanswered(*head);
       head->state = kStatusFinal;
       head->done = true;
       head->text = FormatResult(kResultTimeOut);

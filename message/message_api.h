@@ -142,6 +142,9 @@ class CMessageApi : public CPeaLink {
     std::int32_t replyCount = 0;
     std::int32_t ticks = 0;
     bool done = false;
+    // A change-folder step is final once sent, but its text is still the step's name until the
+    // answer arrives.
+    bool awaitingAnswer = false;
   };
   using RequestPtr = std::shared_ptr<MessageRequest>;
 
@@ -155,6 +158,7 @@ class CMessageApi : public CPeaLink {
   bool PumpStep();
   void ExpandPath(const RequestPtr& head);
   bool PropagateFailure(const RequestPtr& failed);
+  void EndUnanswered(MessageRequest& r);
   bool SendRecord(const CMessage& m);
   bool CallbacksOn() const { return (connFlags_ & (kConnNotify | kConnNotify2)) == (kConnNotify | kConnNotify2) && callback_; }
   void CallBack(const MessageRequest& r);

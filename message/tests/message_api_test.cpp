@@ -14,14 +14,16 @@ constexpr std::int64_t kStart = 1700000000;
 // The local channel stand-in: records the engine sends.
 class FakeChannel : public MessageChannel {
  public:
-  explicit FakeChannel(std::vector<CMessage>* sent) : sent_(sent) {}
+  explicit FakeChannel(std::vector<CMessage>* sent, const bool* failing = nullptr) : sent_(sent), failing_(failing) {}
   bool SendMessage(const CMessage& m) override {
+    if (failing_ && *failing_) return false;  // the peer is gone
     sent_->push_back(m);
     return true;
   }
 
  private:
   std::vector<CMessage>* sent_;
+  const bool* failing_;
 };
 
 struct Call {
@@ -35,7 +37,7 @@ class Engine : public ::testing::Test {
   void SetUp() override { connect(api, kConnNotify | kConnNotify2); }
 
   void connect(CMessageApi& a, std::uint32_t flags) {
-    a.SetChannelFactory([this](CMessageApi&) { return std::make_unique<FakeChannel>(&sent); });
+    a.SetChannelFactory([this](CMessageApi&) { return std::make_unique<FakeChannel>(&sent, &channelFails); });
     ConnectParams p;
     p.flags = flags;
     p.callback = [this](std::int32_t code, void* ctx, const RequestView* v, std::int32_t reserved) {
@@ -75,6 +77,7 @@ class Engine : public ::testing::Test {
   std::int32_t callbackResult = 0;
   std::function<void(std::int32_t, const RequestView*)> onCallback;
   int context = 0;
+  bool channelFails = false;
   CMessageApi api{clock};  // last, so that it goes first: its farewell record needs `sent`
 };
 
@@ -501,4 +504,46 @@ TEST_F(Engine, SplitFlagOnAnotherRequestIsNoPath) {
   EXPECT_EQ(sent[0].text, "a\\b");
   answerLast("800@Functional");
   EXPECT_EQ(calls.size(), 1u);
+}
+
+TEST_F(Engine, ARequestTheChannelCannotTakeStillEnds) {
+  // A local channel whose peer has gone refuses every record; the queue must not stall for ever.
+  channelFails = true;
+  api.QueueRequest(kReqQuery, "a", 0, nullptr);
+  api.QueueRequest(kReqQuery, "a2", kReqKeepId, nullptr);
+  api.QueueRequest(kReqQuery, "b", 0, nullptr);
+  tick(59);
+  EXPECT_TRUE(calls.empty());
+  channelFails = false;  // the peer is back: the next identifier goes out
+  tick(1);
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].view.text, "806@Time Out");
+  EXPECT_EQ(calls[1].view.text, "806@Time Out");
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].text, "b");
+}
+
+TEST_F(Engine, AbortingAnUnansweredStepNeverHandsOnTheStepName) {
+  // The peer refuses the step with "not logged on" and the owner ends the sequence.
+  callbackResult = 1;
+  api.SendChangeFolder("\\Array1", 0, nullptr);
+  api.QueueRequest(kReqQuery, ".", kReqKeepId, nullptr);
+  answerLast("800@Functional");
+  ASSERT_EQ(sent.back().text, "Array1");
+  reply(kNotifyNotLoggedOn, 0, kStatusNotify, "\\@");
+  ASSERT_EQ(calls.size(), 3u);
+  EXPECT_EQ(calls[0].code, kNotifyNotLoggedOn);
+  for (std::size_t i = 1; i < calls.size(); ++i) EXPECT_EQ(calls[i].view.text, "804@Abort") << i;
+  EXPECT_EQ(api.currentPath(), "");
+  EXPECT_EQ(api.queueSize(), 0u);
+}
+
+TEST_F(Engine, AStepThatTimesOutLeavesNoCurrentPath) {
+  api.SendChangeFolder("\\A", 0, nullptr);
+  answerLast("800@Functional");
+  EXPECT_EQ(api.currentPath(), "\\A");
+  tick(60);
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].view.text, "806@Time Out");
+  EXPECT_EQ(api.currentPath(), "") << "the peer's folder is unknown now";
 }
