@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include "message/msg_socket.h"
+#include "platform/base/format.h"
 #include "platform/base/paths.h"
 
 namespace kelm {
@@ -15,18 +16,6 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
 
-__attribute__((format(printf, 1, 0))) std::string vformat(const char* format, va_list args) {
-  if (!format) return {};
-  va_list copy;
-  va_copy(copy, args);
-  const int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n <= 0) return {};
-  std::string out(static_cast<std::size_t>(n) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, args);
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
 
 }  // namespace
 
@@ -132,7 +121,7 @@ plat::HRESULT CMessageApi::SendFormatted(std::int32_t code, std::string_view nam
                                          std::uint32_t flags, CPea* owner, va_list args) {
   std::string text(name);
   text += '@';
-  text += vformat(format, args);
+  text += plat::vformat(format, args);
   return QueueRequest(code, std::move(text), flags, owner);
 }
 

@@ -1,5 +1,7 @@
 #include "components/framework/river_node.h"
 
+#include "platform/base/format.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -26,17 +28,6 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
-__attribute__((format(printf, 1, 0))) std::string VFormat(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  int n = std::vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  if (n <= 0) return {};
-  std::string out(static_cast<std::size_t>(n) + 1, '\0');
-  std::vsnprintf(out.data(), out.size(), format, args);
-  out.resize(static_cast<std::size_t>(n));
-  return out;
-}
 
 }  // namespace
 
@@ -227,7 +218,7 @@ int CRiverNode::SetAttr(const std::string& name, std::uint32_t flags, const std:
 int CRiverNode::SetAttrF(const std::string& name, std::uint32_t flags, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string value = VFormat(format, args);
+  std::string value = plat::vformat(format, args);
   va_end(args);
   return SetAttr(name, flags, value);
 }

@@ -45,3 +45,13 @@ TEST(HResult, SuccessAndFailure) {
   EXPECT_TRUE(FAILED(KELM_E_ALREADY_OPEN));
   EXPECT_EQ(hresultText(REGDB_E_CLASSNOTREG), "0x80040154");
 }
+
+#include "platform/base/format.h"
+
+TEST(Format, GrowsToAnyLengthAndTreatsArgumentsAsData) {
+  const std::string long_name(5000, 'x');
+  EXPECT_EQ(plat::format("%s@%d", long_name.c_str(), -7), long_name + "@-7");
+  // A name containing conversions is data, never a format.
+  EXPECT_EQ(plat::format("%s", "%s%n%d"), "%s%n%d");
+  EXPECT_EQ(plat::format("%s", ""), "");
+}
