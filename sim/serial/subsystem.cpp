@@ -122,9 +122,11 @@ void Subsystem::clear() {
 
 void Subsystem::loadDefault() {
   clear();
+  // A disk's id is its channel position, which is where the host's channel walk looks for it.
+  // Channel 0 stays empty: device names share one number space with the arrays, and array 0 is "Data".
   for (int i = 0; i < 5; ++i) {
     Disk d;
-    d.id = 32 + i;
+    d.id = 1 + i;
     d.name = "SV-DISK " + std::to_string(i + 1);
     d.sizeMb = 76319;
     d.cylinders = 16383;
@@ -135,7 +137,7 @@ void Subsystem::loadDefault() {
   a.id = 0;
   a.name = "Data";
   a.mode = kRaid5;
-  a.members = {32, 33, 34};
+  a.members = {1, 2, 3};
   arrays_[0] = a;
 }
 
@@ -459,7 +461,7 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
   hostPresent_ = true;
   switch (code) {
     case 101:
-      put32(out, 1);
+      put32(out, kChannelPairs);
       return out;
     case 102: {
       int pos = r.u8(0);
@@ -717,7 +719,7 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
 
 std::string Subsystem::status(std::int64_t nowMs) const {
   std::ostringstream o;
-  o << "adapter 1, channels 2; host " << (hostPresent_ ? "present" : "absent") << "; work takes " << taskMs_ << " ms\n";
+  o << "adapter 1, channels " << 2 * kChannelPairs << "; host " << (hostPresent_ ? "present" : "absent") << "; work takes " << taskMs_ << " ms\n";
   for (auto& [id, d] : disks_) {
     const char* st = d.state == kDiskFailed ? "failed" : diskInUse(id) ? "member" : "free";
     o << "disk " << id << " \"" << d.name << "\" " << d.sizeMb << " MB " << (d.present ? st : "absent") << "\n";

@@ -1,5 +1,5 @@
 #pragma once
-// The simulated serial-attached RAID subsystem: one adapter with two channels, disks, arrays with
+// The simulated serial-attached RAID subsystem: one adapter with six channels, disks, arrays with
 // their state words and running work, the controller memory map, the enclosure sensors and the
 // event queue. It answers each request payload with its reply payload; the wire layer frames it.
 #include <array>
@@ -37,6 +37,8 @@ constexpr std::uint32_t kMemoryBase = 0xE0077F00;
 constexpr std::size_t kMaxEvents = 64;
 constexpr int kMaxArrays = 16;
 constexpr int kMaxDisks = 20;
+// The adapter reports its channels in pairs; a disk whose id is below twice this sits on that channel.
+constexpr std::uint32_t kChannelPairs = 3;
 
 struct Disk {
   int id = 0;

@@ -53,10 +53,10 @@ TEST_F(Kelmsim, StartStatusFaultStop) {
 
   auto status = run("status");
   EXPECT_EQ(status.code, 0);
-  EXPECT_NE(status.out.find("array 0 \"Data\" raid5 disks 32 33 34 state 0x00000000 functional"), std::string::npos)
+  EXPECT_NE(status.out.find("array 0 \"Data\" raid5 disks 1 2 3 state 0x00000000 functional"), std::string::npos)
       << status.out;
 
-  EXPECT_EQ(run("fault fail-disk 33").code, 0);
+  EXPECT_EQ(run("fault fail-disk 2").code, 0);
   EXPECT_NE(run("status").out.find("critical"), std::string::npos);
   auto unknown = run("fault no-such-thing");
   EXPECT_NE(unknown.code, 0);

@@ -55,7 +55,7 @@ TEST_F(PtyFixture, PublishesComOneAndSpeaksTheProtocol) {
   ASSERT_TRUE(port);
   EXPECT_EQ(ask(*port, {0xA2}, 3), (Bytes{0xA3, 0xA3, 0x00}));
   EXPECT_TRUE(ask(*port, {0xA4}, 0).empty());
-  EXPECT_EQ(ask(*port, {0xA1, 0xA1, 0x65, 0x00, 0x00, 0x00, 0x04, 0x00}, 8), (Bytes{0x65, 0, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(ask(*port, {0xA1, 0xA1, 0x65, 0x00, 0x00, 0x00, 0x04, 0x00}, 8), (Bytes{0x65, 0, 0, 0, 3, 0, 0, 0}));
 }
 
 TEST_F(PtyFixture, PullingTheCableHangsUpTheHostAndPluggingPublishesAFreshLine) {

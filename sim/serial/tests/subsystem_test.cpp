@@ -29,10 +29,10 @@ TEST(Subsystem, RebuildRunsWithTimeAndProducesItsEvents) {
   Subsystem s;
   s.loadDefault();
   std::string reply;
-  ASSERT_TRUE(s.fault("fail-disk", {"33"}, 0, &reply));
+  ASSERT_TRUE(s.fault("fail-disk", {"2"}, 0, &reply));
   EXPECT_EQ(s.arrays().at(0).stateWord(), kArrayCritical);
   EXPECT_EQ(*s.handle(115, {0, 0xFF, 2}, 1000), Bytes{0});
-  EXPECT_EQ(s.arrays().at(0).rebuildDisk, 35);
+  EXPECT_EQ(s.arrays().at(0).rebuildDisk, 4);
   auto status = *s.handle(110, {0}, 6000);
   EXPECT_EQ(u32(status, 0), kArrayRebuilding);
   EXPECT_EQ(u32(status, 4), 50u);
@@ -40,9 +40,9 @@ TEST(Subsystem, RebuildRunsWithTimeAndProducesItsEvents) {
   s.advance(11000);
   status = *s.handle(110, {0}, 11000);
   EXPECT_EQ(u32(status, 0), kArrayFunctional);
-  EXPECT_EQ(s.arrays().at(0).members, (std::vector<int>{32, 35, 34}));
+  EXPECT_EQ(s.arrays().at(0).members, (std::vector<int>{1, 4, 3}));
   EXPECT_EQ(eventCodes(s), (std::vector<std::uint32_t>{256, 522, 513, 523}));
-  EXPECT_EQ(*s.handle(115, {0, 36, 2}, 12000), Bytes{1}) << "a functional array needs no rebuild";
+  EXPECT_EQ(*s.handle(115, {0, 5, 2}, 12000), Bytes{1}) << "a functional array needs no rebuild";
 }
 
 Bytes reshapeRequest(std::uint32_t mode, std::vector<std::uint8_t> disks) {
@@ -66,8 +66,8 @@ TEST(Subsystem, SynchroniseExpandAndConvertRunToTheirEnd) {
   };
   const std::vector<Case> cases = {
       {"synchronise", 114, {0, 2}, kArraySynchronising, 0, {516, 524}, kRaid5, 3},
-      {"expand", 147, reshapeRequest(kRaid5, {32, 33, 34, 35}), kArrayReshaping, 0, {530}, kRaid5, 4},
-      {"convert", 147, reshapeRequest(kRaid0, {32, 33, 34}), kArrayReshaping, 1, {530}, kRaid0, 3},
+      {"expand", 147, reshapeRequest(kRaid5, {1, 2, 3, 4}), kArrayReshaping, 0, {530}, kRaid5, 4},
+      {"convert", 147, reshapeRequest(kRaid0, {1, 2, 3}), kArrayReshaping, 1, {530}, kRaid0, 3},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -93,7 +93,7 @@ TEST(Subsystem, CreateAndDeleteChangeTheArraysAndTheQueue) {
   Bytes create(20, 0);
   create[0] = 'M';
   for (auto v : {1u, 2u}) create.insert(create.end(), {static_cast<std::uint8_t>(v), 0, 0, 0});
-  create.insert(create.end(), {35, 36, 16, 0, 0, 0});
+  create.insert(create.end(), {4, 5, 16, 0, 0, 0});
   EXPECT_EQ(*s.handle(109, create, 0), Bytes{0});
   ASSERT_EQ(s.arrays().count(1), 1u);
   EXPECT_EQ(s.arrays().at(1).name, "M");
@@ -124,8 +124,8 @@ TEST(Subsystem, BadRequestsAreRefusedNotTrusted) {
   const std::vector<std::pair<const char*, Bytes>> creates = {
       {"truncated", Bytes(10, 0)},
       {"huge disk count", [] { Bytes b(20, 0); b.insert(b.end(), {0, 0, 0, 0, 0xFF, 0xFF, 0, 0}); return b; }()},
-      {"unknown mode", [] { Bytes b(20, 0); b.insert(b.end(), {7, 0, 0, 0, 1, 0, 0, 0, 35, 0, 0, 0, 0}); return b; }()},
-      {"disk twice", [] { Bytes b(20, 0); b.insert(b.end(), {1, 0, 0, 0, 2, 0, 0, 0, 35, 35, 0, 0, 0, 0}); return b; }()},
+      {"unknown mode", [] { Bytes b(20, 0); b.insert(b.end(), {7, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, 0}); return b; }()},
+      {"disk twice", [] { Bytes b(20, 0); b.insert(b.end(), {1, 0, 0, 0, 2, 0, 0, 0, 4, 4, 0, 0, 0, 0}); return b; }()},
       {"absent disk", [] { Bytes b(20, 0); b.insert(b.end(), {0, 0, 0, 0, 1, 0, 0, 0, 99, 0, 0, 0, 0}); return b; }()},
   };
   for (const auto& [name, payload] : creates) EXPECT_EQ(*s.handle(109, payload, 0), Bytes{1}) << name;
@@ -151,8 +151,8 @@ TEST(Subsystem, MemoryMapHoldsTheSettingsAndTheSlots) {
   };
   EXPECT_EQ(read(0xE0077FE4, 32), 64u << 20);
   EXPECT_EQ(read(0xE0077F90, 16), 0x0236u);
-  EXPECT_EQ(read(0xE0077F20 + 32, 8), 1u);  // member
-  EXPECT_EQ(read(0xE0077F20 + 35, 8), 2u);  // free
+  EXPECT_EQ(read(0xE0077F20 + 1, 8), 1u);  // member
+  EXPECT_EQ(read(0xE0077F20 + 4, 8), 2u);  // free
   EXPECT_EQ(read(0x1000, 32), 0u);          // outside the map
   Bytes write;
   for (auto v : {0xE0077FE2u, 0x1105u, 8u})
@@ -217,7 +217,7 @@ TEST_F(WireFixture, FramesArriveInPiecesAndNoiseIsSkipped) {
     auto out = exchange({b});
     got.insert(got.end(), out.begin(), out.end());
   }
-  EXPECT_EQ(got, (Bytes{101, 0, 0, 0, 1, 0, 0, 0}));
+  EXPECT_EQ(got, (Bytes{101, 0, 0, 0, 3, 0, 0, 0}));
   Bytes oversize = {0xA1, 0xA1, 101, 0, 0xFF, 0xFF, 4, 0};
   EXPECT_TRUE(exchange(oversize).empty());
   EXPECT_EQ(exchange(f).size(), 8u) << "the line recovers after an oversize header";
