@@ -178,6 +178,8 @@ class AccountStore::Session {
     image = StoreImage::parse(std::move(*bytes));
     return image ? S_OK : E_FAIL;
   }
+  // Loads the store and refuses a handle whose account is no longer the one it opened.
+  HRESULT loadFor(const OpenAccountData& account);
   HRESULT commit() { return file_.commit(image->bytes()); }
 
   std::optional<StoreImage> image;
@@ -213,6 +215,11 @@ int currentIndex(const AccountStore::OpenAccountData& a, const StoreImage& img) 
 }
 
 }  // namespace
+
+HRESULT AccountStore::Session::loadFor(const OpenAccountData& account) {
+  if (HRESULT h = load(); FAILED(h)) return h;
+  return currentIndex(account, *image) < 0 ? E_FAIL : S_OK;
+}
 
 HRESULT AccountStore::adminProof(OpenAccountData& a, const StoreImage& img) {
   if (a.adminKeyItem.empty()) return E_INVALIDARG;  // not an administrator
@@ -340,9 +347,8 @@ HRESULT AccountStore::CreateAccount(AccountHandle creator, std::string_view name
   OpenAccountData* a = find(creator);
   if (!a || !validName(name) || !validPassword(password)) return E_INVALIDARG;
   Session s(*this);
-  if (HRESULT h = s.load(); FAILED(h)) return h;
+  if (HRESULT h = s.loadFor(*a); FAILED(h)) return h;
   StoreImage& img = *s.image;
-  if (currentIndex(*a, img) < 0) return E_FAIL;
   if (HRESULT h = adminProof(*a, img); FAILED(h)) return h;
   if (img.find(name) >= 0) return E_INVALIDARG;
   auto names = readNames(img, a->namesKey.view());
@@ -375,9 +381,8 @@ HRESULT AccountStore::DeleteAccount(AccountHandle requester, std::string_view na
   OpenAccountData* a = find(requester);
   if (!a) return E_INVALIDARG;
   Session s(*this);
-  if (HRESULT h = s.load(); FAILED(h)) return h;
+  if (HRESULT h = s.loadFor(*a); FAILED(h)) return h;
   StoreImage& img = *s.image;
-  if (currentIndex(*a, img) < 0) return E_FAIL;
   if (HRESULT h = adminProof(*a, img); FAILED(h)) return h;
   int idx = img.find(name);
   if (idx < 0) return E_INVALIDARG;
@@ -407,9 +412,8 @@ HRESULT AccountStore::RenameAccount(AccountHandle requester, std::string_view na
   OpenAccountData* a = find(requester);
   if (!a || !validName(newName)) return E_INVALIDARG;
   Session s(*this);
-  if (HRESULT h = s.load(); FAILED(h)) return h;
+  if (HRESULT h = s.loadFor(*a); FAILED(h)) return h;
   StoreImage& img = *s.image;
-  if (currentIndex(*a, img) < 0) return E_FAIL;
   int idx = img.find(name);
   if (idx < 0) return E_FAIL;
   if (img.find(newName) >= 0) return E_INVALIDARG;
@@ -453,9 +457,8 @@ HRESULT AccountStore::ChangeRights(AccountHandle requester, std::string_view nam
   OpenAccountData* a = find(requester);
   if (!a) return E_INVALIDARG;
   Session s(*this);
-  if (HRESULT h = s.load(); FAILED(h)) return h;
+  if (HRESULT h = s.loadFor(*a); FAILED(h)) return h;
   StoreImage& img = *s.image;
-  if (currentIndex(*a, img) < 0) return E_FAIL;
   if (HRESULT h = adminProof(*a, img); FAILED(h)) return h;
   int idx = img.find(name);
   if (idx < 0) return E_FAIL;

@@ -534,6 +534,15 @@ std::optional<Key> Key::create(Hive hive, std::string_view path, Status* status)
     set(Status::InvalidArg);
     return std::nullopt;
   }
+  full.insert(full.end(), parts->begin(), parts->end());
+  return createBelow(hive, kRootId, full, joinPath("", path), status);
+}
+
+std::optional<Key> Key::createBelow(Hive hive, std::int64_t parent, const std::vector<std::string_view>& parts,
+                                    std::string path, Status* status) {
+  auto set = [&](Status s) {
+    if (status) *status = s;
+  };
   Db& db = Hives::instance().get(hive);
   std::lock_guard<std::mutex> lock(db.mutex());
   WriteTxn txn(db);
@@ -541,8 +550,7 @@ std::optional<Key> Key::create(Hive hive, std::string_view path, Status* status)
     set(txn.status());
     return std::nullopt;
   }
-  full.insert(full.end(), parts->begin(), parts->end());
-  auto [made, id] = walkCreate(db, kRootId, full);
+  auto [made, id] = walkCreate(db, parent, parts);
   if (made != Status::Ok) {
     set(made);
     return std::nullopt;
@@ -550,7 +558,7 @@ std::optional<Key> Key::create(Hive hive, std::string_view path, Status* status)
   Status st = txn.commit();
   set(st);
   if (st != Status::Ok) return std::nullopt;
-  return Key(hive, id, joinPath("", path));
+  return Key(hive, id, std::move(path));
 }
 
 std::optional<Key> Key::openSubKey(std::string_view sub) const {
@@ -581,22 +589,7 @@ std::optional<Key> Key::createSubKey(std::string_view sub, Status* status) const
     set(Status::Ok);
     return k;
   }
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  WriteTxn txn(db);
-  if (txn.status() != Status::Ok) {
-    set(txn.status());
-    return std::nullopt;
-  }
-  auto [made, id] = walkCreate(db, id_, *parts);
-  if (made != Status::Ok) {
-    set(made);
-    return std::nullopt;
-  }
-  Status st = txn.commit();
-  set(st);
-  if (st != Status::Ok) return std::nullopt;
-  return Key(hive_, id, joinPath(path_, sub));
+  return createBelow(hive_, id_, *parts, joinPath(path_, sub), status);
 }
 
 bool Key::exists() const {

@@ -120,6 +120,9 @@ class Key {
 
  private:
   Key(Hive hive, std::int64_t id, std::string path) : hive_(hive), id_(id), path_(std::move(path)) {}
+  // Creates the missing keys of `parts` below `parent` in one transaction.
+  static std::optional<Key> createBelow(Hive hive, std::int64_t parent, const std::vector<std::string_view>& parts,
+                                        std::string path, Status* status);
   Hive hive_ = Hive::LocalMachine;
   std::int64_t id_ = 0;
   std::string path_;
