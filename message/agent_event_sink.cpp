@@ -15,13 +15,17 @@ using plat::com::ComPtr;
 
 std::string ConnectAgentMessage(HRESULT h) {
   switch (static_cast<std::uint32_t>(h)) {
-    case 0x80004002u: return "Cannot CreateInstance: E_NO_INTERFACE";
-    case 0x80029C4Au: return "Cannot load Type library of COM Server, run halvorn /regserver";
-    case 0x80040154u: return "Cannot CreateInstance: REGDB_E_CLASSNOTREG";
+    case 0x80004002u:
+      return "Cannot CreateInstance: E_NO_INTERFACE";
+    case 0x80029C4Au:
+      return "Cannot load Type library of COM Server, run halvorn /regserver";
+    case 0x80040154u:
+      return "Cannot CreateInstance: REGDB_E_CLASSNOTREG";
     case 0x80070005u:
       return "Access Denied Execing Com Server, Check  Permissions using DCOMCNFG.EXE and add Access Permissions "
              "for this user for HalvornCom, then reboot";
-    case 0x80080005u: return "Server Execution Failure, Agent not installed/registered?";
+    case 0x80080005u:
+      return "Server Execution Failure, Agent not installed/registered?";
     default: {
       char buf[64];
       std::snprintf(buf, sizeof buf, "CreateInstance: Unknown Error code %x", static_cast<unsigned>(h));

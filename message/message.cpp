@@ -8,14 +8,22 @@ namespace kelm {
 
 std::string_view ResultText(std::int32_t code) {
   switch (code) {
-    case kResultFunctional: return "Functional";
-    case kResultError: return "Error";
-    case kResultAccessDenied: return "Access Denied";
-    case kResultNotFound: return "Not found";
-    case kResultAbort: return "Abort";
-    case kResultInvalidArgument: return "Invalid argument";
-    case kResultTimeOut: return "Time Out";
-    default: return {};
+    case kResultFunctional:
+      return "Functional";
+    case kResultError:
+      return "Error";
+    case kResultAccessDenied:
+      return "Access Denied";
+    case kResultNotFound:
+      return "Not found";
+    case kResultAbort:
+      return "Abort";
+    case kResultInvalidArgument:
+      return "Invalid argument";
+    case kResultTimeOut:
+      return "Time Out";
+    default:
+      return {};
   }
 }
 

@@ -14,15 +14,15 @@ enum class DecodeStatus;
 
 // Request and notification codes.
 enum RequestCode : std::int32_t {
-  kReqLogon = 4097,        // "logon <credentials>" or "logoff <key>"
-  kReqListRights = 4098,   // list the children with the caller's rights
-  kReqChangeFolder = 4099, // one step: "\" (root), ".." or a child's name
-  kReqQuery = 4100,        // "." or a child's name
-  kReqSetProperty = 4101,  // name@value
-  kReqInvoke = 4102,       // method@arguments
+  kReqLogon = 4097,         // "logon <credentials>" or "logoff <key>"
+  kReqListRights = 4098,    // list the children with the caller's rights
+  kReqChangeFolder = 4099,  // one step: "\" (root), ".." or a child's name
+  kReqQuery = 4100,         // "." or a child's name
+  kReqSetProperty = 4101,   // name@value
+  kReqInvoke = 4102,        // method@arguments
   kReqRefresh = 4103,
-  kReqClose = 4104,        // the sender is closing the link
-  kReqKeepAlive = 4105,    // "hello buddy!", id = sender's time
+  kReqClose = 4104,      // the sender is closing the link
+  kReqKeepAlive = 4105,  // "hello buddy!", id = sender's time
   kReqComOpen = 4112,
   kReqComClose = 4113,
   kNotifyNotLoggedOn = 8192,

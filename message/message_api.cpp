@@ -1,7 +1,8 @@
 #include "message/message_api.h"
 
-#include <cstdio>
 #include <strings.h>
+
+#include <cstdio>
 
 #include "message/msg_socket.h"
 #include "platform/base/format.h"
@@ -15,7 +16,6 @@ constexpr std::uint32_t kConsolePort = 711;
 bool startsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && strncasecmp(text.data(), prefix.data(), prefix.size()) == 0;
 }
-
 
 }  // namespace
 
@@ -49,7 +49,8 @@ std::int32_t CMessageApi::Connect(const ConnectParams& params, int mode) {
   const std::uint32_t port = (params.flags & kConnUsePort) ? params.port : plat::paths::port(kConsolePort);
   if (port == 0 || port > 0xFFFF) return plat::E_FAIL;
   auto s = std::make_unique<CMsgSocket>(*this, *loop, clock_);
-  if (!s->Connect(params.address, static_cast<std::uint16_t>(port), params.connectTimeout, nullptr)) return plat::E_FAIL;
+  if (!s->Connect(params.address, static_cast<std::uint16_t>(port), params.connectTimeout, nullptr))
+    return plat::E_FAIL;
   peerAddress_ = params.address;
   callback_ = params.callback;
   context_ = params.context;
@@ -76,8 +77,8 @@ std::int32_t CMessageApi::Close() {
   return 0;
 }
 
-CMessageApi::RequestPtr CMessageApi::MakeRequest(std::int32_t code, std::string text, std::uint32_t flags,
-                                                 CPea* owner, std::int32_t id) {
+CMessageApi::RequestPtr CMessageApi::MakeRequest(std::int32_t code, std::string text, std::uint32_t flags, CPea* owner,
+                                                 std::int32_t id) {
   auto r = std::make_shared<MessageRequest>();
   r->code = code;
   r->id = id;
@@ -440,8 +441,7 @@ void CMessageApi::Tick() {
   // A head that was sent and is still unanswered counts, whether busy or partly answered (a
   // partial reply clears busy) and whatever its state: a peer that goes quiet halfway must not
   // hold the queue for ever.
-  const bool inFlight =
-      !queue_.empty() && (busy_ || (queue_.front()->done && queue_.front()->state == kStatusPartial));
+  const bool inFlight = !queue_.empty() && (busy_ || (queue_.front()->done && queue_.front()->state == kStatusPartial));
   if (timing_ && inFlight) {
     RequestPtr head = queue_.front();
     if (++head->ticks >= kRequestTimeoutTicks) {

@@ -57,8 +57,8 @@ struct RequestView {
 };
 
 // callback(code, context, view, reserved): view is null for the close (code 4104); reserved is 0.
-using MessageCallback = std::function<std::int32_t(std::int32_t code, void* context, const RequestView* view,
-                                                   std::int32_t reserved)>;
+using MessageCallback =
+    std::function<std::int32_t(std::int32_t code, void* context, const RequestView* view, std::int32_t reserved)>;
 
 struct ConnectParams {
   std::string address;  // host name or dotted address
@@ -149,8 +149,8 @@ class CMessageApi : public CPeaLink {
   using RequestPtr = std::shared_ptr<MessageRequest>;
 
   __attribute__((format(printf, 4, 0))) plat::HRESULT SendFormatted(std::int32_t code, std::string_view name,
-                                                                      const char* format, std::uint32_t flags,
-                                                                      CPea* owner, va_list args);
+                                                                    const char* format, std::uint32_t flags,
+                                                                    CPea* owner, va_list args);
   RequestPtr MakeRequest(std::int32_t code, std::string text, std::uint32_t flags, CPea* owner, std::int32_t id);
   void Tick();
   void Pump();
@@ -160,7 +160,9 @@ class CMessageApi : public CPeaLink {
   bool PropagateFailure(const RequestPtr& failed);
   void EndUnanswered(MessageRequest& r);
   bool SendRecord(const CMessage& m);
-  bool CallbacksOn() const { return (connFlags_ & (kConnNotify | kConnNotify2)) == (kConnNotify | kConnNotify2) && callback_; }
+  bool CallbacksOn() const {
+    return (connFlags_ & (kConnNotify | kConnNotify2)) == (kConnNotify | kConnNotify2) && callback_;
+  }
   void CallBack(const MessageRequest& r);
   static RequestView ViewOf(const MessageRequest& r);
 

@@ -17,9 +17,12 @@ std::uint32_t word(const std::uint8_t* p, std::size_t offset) {
 
 int classOf(std::uint32_t severity) {
   switch (severity) {
-    case 1: return 2;
-    case 2: return 1;
-    default: return 0;
+    case 1:
+      return 2;
+    case 2:
+      return 1;
+    default:
+      return 0;
   }
 }
 
@@ -152,13 +155,15 @@ RaEventRecord translateEvent(const std::uint8_t* raw, const ArrayResolver& array
       e.kind = 11;
       e.array = arrayNumber(first);
       e.disk = disk2;
-      std::snprintf(t, n, "Drive %d of Array %d has Read Write Error ch%d.", e.disk, e.array, static_cast<int>(third & 0xFF));
+      std::snprintf(t, n, "Drive %d of Array %d has Read Write Error ch%d.", e.disk, e.array,
+                    static_cast<int>(third & 0xFF));
       break;
     case 526:
     case 527: {
       e.kind = code == 526 ? 20 : 21;
       std::atomic<bool>& once = code == 526 ? firstTemperature : firstFan;
-      if (once.exchange(false)) std::snprintf(t, n, "%s", code == 526 ? "Temperature out of range." : "Fan error for Enclosure.");
+      if (once.exchange(false))
+        std::snprintf(t, n, "%s", code == 526 ? "Temperature out of range." : "Fan error for Enclosure.");
       e.detail1 = 2;
       e.detail2 = -1;
       break;

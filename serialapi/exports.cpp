@@ -135,7 +135,9 @@ int raArrayExpansion(int array, int* disks, int n) { return lib().arrayExpansion
 int raGetArrayStatus(int array, int* state, int* activity, int* percent) {
   return lib().arrayStatus(array, state, activity, percent);
 }
-int raEnumerateDisksInArray(int array, int* count, int* disks) { return lib().enumerateDisksInArray(array, count, disks); }
+int raEnumerateDisksInArray(int array, int* count, int* disks) {
+  return lib().enumerateDisksInArray(array, count, disks);
+}
 int raEnumerateAllArrays(int* count, int* arrays) { return lib().enumerateAllArrays(count, arrays); }
 int raGetArrayDescription(int array, int* modeIndex, int* size, int* half) {
   return lib().arrayDescription(array, modeIndex, size, half);

@@ -23,9 +23,7 @@ std::vector<std::uint8_t> buildRequest(std::uint16_t code, const Payload& payloa
   return out;
 }
 
-std::uint8_t Reply::u8(std::size_t offset) const {
-  return offset < payloadSize() ? bytes_[kReplyHeader + offset] : 0;
-}
+std::uint8_t Reply::u8(std::size_t offset) const { return offset < payloadSize() ? bytes_[kReplyHeader + offset] : 0; }
 
 std::uint32_t Reply::u32(std::size_t offset) const {
   std::uint32_t v = 0;

@@ -15,15 +15,15 @@ extern "C" {
 
 // Buffer sizes a caller provides for text and record outputs (every text is NUL-terminated).
 enum {
-  RA_NAME_BUFFER = 41,          // raGetDeviceName, raGetArrayName: up to 40 characters
-  RA_VERSION_BUFFER = 16,       // raGetDLLVersion, raGetDriverVersion, raGetHardwareVersion, raGetFWRevision
-  RA_RECORD_BUFFER = 64,        // raGetQuorlinsDescription, raFirmwareDescription
-  RA_MAX_DISKS = 20,            // raEnumerateAllDisks
-  RA_MAX_ARRAYS = 15,           // raEnumerateAllArrays
-  RA_MAX_MEMBERS = 15,          // raEnumerateDisksInArray
-  RA_MAX_FANS = 8,              // raGetI2CStatus
-  RA_MAX_EVENTS = 10,           // raGetEvents fills at most this many records
-  RA_ENCLOSURE_RECORD = 14      // ints in the raGetEnclosureStatus record
+  RA_NAME_BUFFER = 41,      // raGetDeviceName, raGetArrayName: up to 40 characters
+  RA_VERSION_BUFFER = 16,   // raGetDLLVersion, raGetDriverVersion, raGetHardwareVersion, raGetFWRevision
+  RA_RECORD_BUFFER = 64,    // raGetQuorlinsDescription, raFirmwareDescription
+  RA_MAX_DISKS = 20,        // raEnumerateAllDisks
+  RA_MAX_ARRAYS = 15,       // raEnumerateAllArrays
+  RA_MAX_MEMBERS = 15,      // raEnumerateDisksInArray
+  RA_MAX_FANS = 8,          // raGetI2CStatus
+  RA_MAX_EVENTS = 10,       // raGetEvents fills at most this many records
+  RA_ENCLOSURE_RECORD = 14  // ints in the raGetEnclosureStatus record
 };
 
 // One translated controller event (152 bytes).
@@ -85,8 +85,7 @@ RA_EXPORT int raAbortArryRebuild(int array);
 RA_EXPORT int raStopRaidConversion(void);
 RA_EXPORT int raErrorLogClear(void);
 RA_EXPORT int raErrorLogCheck(int* count);
-RA_EXPORT int raCreateArray(const char* name, int modeIndex, int diskCount, int* disks, int blockValue,
-                            void* reserved);
+RA_EXPORT int raCreateArray(const char* name, int modeIndex, int diskCount, int* disks, int blockValue, void* reserved);
 RA_EXPORT int raExpanConv(int array, int modeIndex, int diskCount, int* disks, void* reserved);
 RA_EXPORT int raArrayConversion(int array, int* disks, int diskCount, int newModeIndex);
 RA_EXPORT int raArrayExpansion(int array, int* disks, int diskCount);

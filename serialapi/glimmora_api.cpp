@@ -39,26 +39,46 @@ bool enoughDisks(int modeIndex, int n) {
 
 const char* resultText(int code) {
   switch (code) {
-    case 0: return "OK";
-    case 1: return "API Not Initialized";
-    case 2: return "Generic Error";
-    case 3: return "Function Not Supported";
-    case 4: return "No Adapter";
-    case 5: return "Driver Not Found";
-    case 6: return "Version Mismatch";
-    case 7: return "No Disk Present";
-    case 8: return "Invalid Array Id";
-    case 9: return "Array Status Error";
-    case 10: return "Cannot create Mailslot, max=4";
-    case 11: return "Cannot Delete: No Such Array Exists";
-    case 12: return "Cannot Create: Invalid Array Number";
-    case 13: return "Error Creating Array";
-    case 14: return "Cannot Create: Invalid RAID Mode";
-    case 15: return "Cannot Create: Invalid Array Configuration";
-    case 16: return "Invalid parameters";
-    case 17: return "Conneciton lost";
-    case -1: return "Not Implemented for this platform";
-    default: return "Unknown Status";
+    case 0:
+      return "OK";
+    case 1:
+      return "API Not Initialized";
+    case 2:
+      return "Generic Error";
+    case 3:
+      return "Function Not Supported";
+    case 4:
+      return "No Adapter";
+    case 5:
+      return "Driver Not Found";
+    case 6:
+      return "Version Mismatch";
+    case 7:
+      return "No Disk Present";
+    case 8:
+      return "Invalid Array Id";
+    case 9:
+      return "Array Status Error";
+    case 10:
+      return "Cannot create Mailslot, max=4";
+    case 11:
+      return "Cannot Delete: No Such Array Exists";
+    case 12:
+      return "Cannot Create: Invalid Array Number";
+    case 13:
+      return "Error Creating Array";
+    case 14:
+      return "Cannot Create: Invalid RAID Mode";
+    case 15:
+      return "Cannot Create: Invalid Array Configuration";
+    case 16:
+      return "Invalid parameters";
+    case 17:
+      return "Conneciton lost";
+    case -1:
+      return "Not Implemented for this platform";
+    default:
+      return "Unknown Status";
   }
 }
 
@@ -69,15 +89,24 @@ std::optional<std::uint32_t> modeCode(int modeIndex) {
 
 int modeIndexFromCode(std::uint32_t code, std::uint32_t diskCount) {
   switch (code) {
-    case 0: return 0;
-    case 1: return diskCount > 3 ? 2 : 1;
-    case 257: return 2;
-    case 8: return 3;
-    case 2: return 4;
-    case 4: return 5;
-    case 16: return 6;
-    case 32: return 7;
-    default: return -1;
+    case 0:
+      return 0;
+    case 1:
+      return diskCount > 3 ? 2 : 1;
+    case 257:
+      return 2;
+    case 8:
+      return 3;
+    case 2:
+      return 4;
+    case 4:
+      return 5;
+    case 16:
+      return 6;
+    case 32:
+      return 7;
+    default:
+      return -1;
   }
 }
 
@@ -209,11 +238,20 @@ int Glimmora::diskStatus(int disk, int* status, int* second, int* third, int* sl
     int rc = readMemory(mem::kSlotBase + static_cast<std::uint32_t>(disk), 8, &byte);
     if (rc != kOk) return rc;
     switch (byte & 0xFF) {
-      case 0: *slot = 3; break;
-      case 1: *slot = 0; break;
-      case 2: *slot = 1; break;
-      case 4: *slot = 2; break;
-      default: break;
+      case 0:
+        *slot = 3;
+        break;
+      case 1:
+        *slot = 0;
+        break;
+      case 2:
+        *slot = 1;
+        break;
+      case 4:
+        *slot = 2;
+        break;
+      default:
+        break;
     }
   }
   Reply r = transact(105, Payload{}.byte(disk), 4);
@@ -223,9 +261,9 @@ int Glimmora::diskStatus(int disk, int* status, int* second, int* third, int* sl
     int status, second, third;
   };
   static constexpr Row kRows[] = {
-      {0, 0, -1, 0},          {0x100, -1, 0, 0},      {0x200, 0, 1, 0},       {0x300, -1, 0, 0},
-      {0x80000001, 3, 1, 1},  {0x80000002, 1, -1, 0}, {0x80000102, 4, 0, 0},  {0x80000201, 2, 1, 1},
-      {0x80000302, 4, 0, 0},
+      {0, 0, -1, 0},         {0x100, -1, 0, 0},     {0x200, 0, 1, 0},
+      {0x300, -1, 0, 0},     {0x80000001, 3, 1, 1}, {0x80000002, 1, -1, 0},
+      {0x80000102, 4, 0, 0}, {0x80000201, 2, 1, 1}, {0x80000302, 4, 0, 0},
   };
   Row found{0, -1, -1, 0};
   for (const Row& row : kRows)
@@ -317,8 +355,7 @@ int Glimmora::errorLogCheck(int* count) {
 int Glimmora::createArray(const char* name, int modeIndex, int n, const int* disks, int blockValue) {
   if (!link_.ready()) return kConnectionLost;
   auto code = modeCode(modeIndex);
-  if (!code || n <= 0 || n > RA_MAX_DISKS || !disks || blockValue < 0 || blockValue > 64 ||
-      !enoughDisks(modeIndex, n))
+  if (!code || n <= 0 || n > RA_MAX_DISKS || !disks || blockValue < 0 || blockValue > 64 || !enoughDisks(modeIndex, n))
     return kInvalidParameters;
   std::string padded(name ? name : "", name ? strnlen(name, 20) : 0);
   if (padded.size() < 5) padded.resize(5, ' ');
@@ -377,14 +414,29 @@ int Glimmora::arrayStatus(int array, int* state, int* activity, int* percent) {
   int s = -1, a = -1, pc = 0;
   int second = toInt(r.u32(4));
   switch (r.u32(0)) {
-    case 0: s = 0; break;
-    case 0x80000001: s = 1; break;
-    case 0x80000002: s = 2; break;
-    case 0x80000101: s = 1, a = 3, pc = second; break;
-    case 0x80000201: s = 1, a = 1, pc = second; break;
-    case 0x80000401: s = 1, a = r.u8(8) ? 5 : 4, pc = second; break;
-    case 0x80000801: s = 1, a = 6, pc = second; break;
-    default: break;
+    case 0:
+      s = 0;
+      break;
+    case 0x80000001:
+      s = 1;
+      break;
+    case 0x80000002:
+      s = 2;
+      break;
+    case 0x80000101:
+      s = 1, a = 3, pc = second;
+      break;
+    case 0x80000201:
+      s = 1, a = 1, pc = second;
+      break;
+    case 0x80000401:
+      s = 1, a = r.u8(8) ? 5 : 4, pc = second;
+      break;
+    case 0x80000801:
+      s = 1, a = 6, pc = second;
+      break;
+    default:
+      break;
   }
   if (state) *state = s;
   if (activity) *activity = a;
@@ -431,8 +483,8 @@ int Glimmora::rebuildDisk(int array, int disk, int value) {
   // A disk of -1 leaves the choice of the disk to the subsystem.
   if (!validArray(array) || disk < -1 || disk > kMaxDisk) return kInvalidParameters;
   if (int rc = busyTest(array); rc != kOk) return rc;
-  return statusOf(transact(115, Payload{}.byte(array).byte(disk).byte(value), 1, 60000), 115,
-                  "rebuild array OK!", "rebuild array Error!");
+  return statusOf(transact(115, Payload{}.byte(array).byte(disk).byte(value), 1, 60000), 115, "rebuild array OK!",
+                  "rebuild array Error!");
 }
 
 int Glimmora::i2cStatus(int* temperatures, int* fanCount, int* fanSpeeds, int* volts5, int* volts12) {

@@ -32,8 +32,8 @@ int modeIndexFromCode(std::uint32_t code, std::uint32_t diskCount);
 // The raw array position an event names, or nothing for an event about no array.
 std::optional<int> eventArrayPosition(const std::uint8_t* raw);
 struct ArrayResolver {
-  std::vector<int> listed;       // arrays the controller lists
-  std::vector<int> twoLevel;     // listed arrays whose mode index is 6 or 7, in listed order
+  std::vector<int> listed;    // arrays the controller lists
+  std::vector<int> twoLevel;  // listed arrays whose mode index is 6 or 7, in listed order
   int resolve(int position) const;
 };
 RaEventRecord translateEvent(const std::uint8_t* raw, const ArrayResolver& arrays, std::atomic<bool>& firstTemperature,
@@ -76,8 +76,8 @@ class Glimmora {
   // Commands with a status reply and a plain payload.
   int statusCommand(std::uint16_t code, const Payload& payload);
   // Commands whose reply is one or two words (or a byte) read back into the caller's ints.
-  int readWords(std::uint16_t code, const Payload& payload, std::uint16_t replyLength, int* first, int* second = nullptr,
-                bool byteReply = false);
+  int readWords(std::uint16_t code, const Payload& payload, std::uint16_t replyLength, int* first,
+                int* second = nullptr, bool byteReply = false);
   int setArrayName(int array, const char* name);
   int readMemory(std::uint32_t address, int width, int* value);
   int writeMemory(std::uint32_t address, int value, int width);

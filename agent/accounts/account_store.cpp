@@ -16,10 +16,10 @@ using plat::E_FAIL;
 using plat::E_INVALIDARG;
 using plat::E_OUTOFMEMORY;
 using plat::FAILED;
-using plat::SUCCEEDED;
 using plat::HRESULT;
 using plat::S_FALSE;
 using plat::S_OK;
+using plat::SUCCEEDED;
 
 struct AccountStore::OpenAccountData {
   std::string name;
@@ -28,8 +28,8 @@ struct AccountStore::OpenAccountData {
   RsaPublicKey ownPublic;
   RsaPrivateKey ownPrivate;
   RsaPublicKey adminPublic;
-  Bytes signedRights;  // record item 2
-  Bytes adminKeyItem;  // record item 4: empty for accounts without the right 2
+  Bytes signedRights;                         // record item 2
+  Bytes adminKeyItem;                         // record item 4: empty for accounts without the right 2
   std::optional<RsaPrivateKey> adminPrivate;  // held once the administrator proof passed
   CryptBuffer rightsKey;
   Bytes record;  // the record as last read or written, to notice a store replaced underneath

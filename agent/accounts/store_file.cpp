@@ -51,8 +51,7 @@ std::optional<crypto::Bytes> StoreFile::read() const {
   int fd = ::open(store_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return std::nullopt;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-      std::size_t(st.st_size) > kMaxStoreSize) {
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || std::size_t(st.st_size) > kMaxStoreSize) {
     ::close(fd);
     return std::nullopt;
   }

@@ -90,8 +90,8 @@ Bytes encryptBlock(ByteView keyMaterial, ByteView plain, crypto::RandomPool& poo
   std::uint8_t pick[2];
   std::uint8_t salt[15];
   if (pool.generate(pick, 2)) return {};
-  std::size_t saltLen = 8 + pick[0] % 8;         // 8 to 15 bytes
-  std::uint32_t count = 1 + 2 * (pick[1] % 8);   // odd, 1 to 15
+  std::size_t saltLen = 8 + pick[0] % 8;        // 8 to 15 bytes
+  std::uint32_t count = 1 + 2 * (pick[1] % 8);  // odd, 1 to 15
   if (pool.generate(salt, saltLen)) return {};
   auto key = blockKey(keyMaterial, {salt, saltLen}, count);
   Bytes cipher;

@@ -12,8 +12,8 @@
 
 namespace kelm::accounts {
 
-using crypto::ByteView;
 using crypto::Bytes;
+using crypto::ByteView;
 using crypto::CryptBuffer;
 
 // Element tags.
@@ -71,7 +71,7 @@ class StoreImage {
   int find(std::string_view name) const;
 
   ByteView record(std::size_t i) const;
-  ByteView namesList() const;   // the '8' element
+  ByteView namesList() const;    // the '8' element
   ByteView rightsTable() const;  // the '8' element
   ByteView rightsKeyElement() const;
 

@@ -143,12 +143,10 @@ void BigNumber::divMod(const BigNumber& a, const BigNumber& b, BigNumber* q, Big
   }
   const int s = std::countl_zero(b.limbs_.back());
   std::vector<std::uint32_t> vn(n), un(m + 1);
-  for (std::size_t i = n - 1; i > 0; --i)
-    vn[i] = (b.limbs_[i] << s) | (s ? b.limbs_[i - 1] >> (32 - s) : 0);
+  for (std::size_t i = n - 1; i > 0; --i) vn[i] = (b.limbs_[i] << s) | (s ? b.limbs_[i - 1] >> (32 - s) : 0);
   vn[0] = b.limbs_[0] << s;
   un[m] = s ? a.limbs_[m - 1] >> (32 - s) : 0;
-  for (std::size_t i = m - 1; i > 0; --i)
-    un[i] = (a.limbs_[i] << s) | (s ? a.limbs_[i - 1] >> (32 - s) : 0);
+  for (std::size_t i = m - 1; i > 0; --i) un[i] = (a.limbs_[i] << s) | (s ? a.limbs_[i - 1] >> (32 - s) : 0);
   un[0] = a.limbs_[0] << s;
 
   BigNumber quot;

@@ -123,8 +123,8 @@ bool privateOp(const BigNumber& c, const RsaPrivateKey& key, BigNumber& out) {
   BigNumber m1 = BigNumber::modExp(c, dp, p);
   BigNumber m2 = BigNumber::modExp(c, dq, q);
   BigNumber m2p = BigNumber::mod(m2, p);
-  BigNumber diff = BigNumber::compare(m1, m2p) >= 0 ? BigNumber::sub(m1, m2p)
-                                                   : BigNumber::sub(BigNumber::add(m1, p), m2p);
+  BigNumber diff =
+      BigNumber::compare(m1, m2p) >= 0 ? BigNumber::sub(m1, m2p) : BigNumber::sub(BigNumber::add(m1, p), m2p);
   BigNumber h = BigNumber::mod(BigNumber::mul(qinv, diff), p);
   out = BigNumber::add(m2, BigNumber::mul(h, q));
   return true;

@@ -96,6 +96,8 @@ HRESULT UnregisterComponent(const ComponentIdentity& id) {
   return r.unregisterScript(RegistrationScript(id));
 }
 
-std::filesystem::path ThisModulePath() { return plat::com::modulePathOf(reinterpret_cast<const void*>(&ThisModulePath)); }
+std::filesystem::path ThisModulePath() {
+  return plat::com::modulePathOf(reinterpret_cast<const void*>(&ThisModulePath));
+}
 
 }  // namespace kelm::fw

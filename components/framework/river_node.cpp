@@ -1,7 +1,5 @@
 #include "components/framework/river_node.h"
 
-#include "platform/base/format.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -10,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+
+#include "platform/base/format.h"
 
 namespace kelm::fw {
 
@@ -27,7 +27,6 @@ plat::com::ModuleCount& Module() {
 namespace {
 
 constexpr int kMaxDepth = 64;
-
 
 }  // namespace
 

@@ -21,7 +21,8 @@ bool CVersionInfo::Open(const std::filesystem::path& fileName) {
   m_fixed = plat::kernel::fixedFromBytes(*fixed);
   for (std::size_t i = 0; i + 4 <= table->size(); i += 4) {
     const auto* p = table->data() + i;
-    m_translations.push_back({static_cast<std::uint16_t>(p[0] | p[1] << 8), static_cast<std::uint16_t>(p[2] | p[3] << 8)});
+    m_translations.push_back(
+        {static_cast<std::uint16_t>(p[0] | p[1] << 8), static_cast<std::uint16_t>(p[2] | p[3] << 8)});
   }
   m_translationCount = static_cast<int>(table->size() / 4);
   m_valid = 1;

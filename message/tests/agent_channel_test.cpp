@@ -1,10 +1,11 @@
 // The local channel between the console's sink and the agent's server, on a private socket.
+#include "message/agent_channel.h"
+
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -13,7 +14,6 @@
 #include <mutex>
 #include <thread>
 
-#include "message/agent_channel.h"
 #include "message/agent_event_sink.h"
 #include "message/com_socket_server.h"
 #include "message/message_codec.h"
@@ -66,10 +66,13 @@ class FakeAgent final : public plat::com::Object<IComSocket, plat::com::IConnect
     events_.clear();
     --log_.alive;
   }
-  HRESULT ProcessMessage(std::int32_t code, std::int32_t serial, std::int32_t status, const std::string& text) override {
+  HRESULT ProcessMessage(std::int32_t code, std::int32_t serial, std::int32_t status,
+                         const std::string& text) override {
     log_.add(client_, CMessage(code, serial, status, text));
-    if (code == kReqComOpen) fire(kNotifyNotLoggedOn, 0, kStatusNotify, "\\@");
-    else if (status == kStatusRequest) fire(code, serial, kStatusFinal, std::to_string(client_) + ":" + text);
+    if (code == kReqComOpen)
+      fire(kNotifyNotLoggedOn, 0, kStatusNotify, "\\@");
+    else if (status == kStatusRequest)
+      fire(code, serial, kStatusFinal, std::to_string(client_) + ":" + text);
     return plat::S_OK;
   }
   HRESULT FindConnectionPoint(const plat::com::Guid& iid, plat::com::IConnectionPoint** out) override {
@@ -99,8 +102,8 @@ class AgentThread {
       auto loop = plat::makeEpollLoop();
       std::string error;
       auto server = ComSocketServer::start(
-          *loop, [&log] { return ComPtr<plat::com::IUnknown>(static_cast<IComSocket*>(new FakeAgent(log))); },
-          &error, kComSocketName, std::nullopt);
+          *loop, [&log] { return ComPtr<plat::com::IUnknown>(static_cast<IComSocket*>(new FakeAgent(log))); }, &error,
+          kComSocketName, std::nullopt);
       loop_ = loop.get();
       p.set_value(server ? std::string() : error);
       if (server) loop->run();
@@ -176,13 +179,16 @@ TEST_F(AgentChannelTest, OpenRequestsRepliesAndExactlyOneClose) {
   // 4112 went first; the agent's answer to it arrives as a notification.
   ASSERT_TRUE(pump([&] { return !c.got.empty(); }));
   EXPECT_EQ(c.got[0], CMessage(kNotifyNotLoggedOn, 0, kStatusNotify, "\\@"));
-  for (int i = 1; i <= 10; ++i) ASSERT_TRUE(c.sink->Send(CMessage(kReqChangeFolder, i, kStatusRequest, "step" + std::to_string(i))));
+  for (int i = 1; i <= 10; ++i)
+    ASSERT_TRUE(c.sink->Send(CMessage(kReqChangeFolder, i, kStatusRequest, "step" + std::to_string(i))));
   ASSERT_TRUE(pump([&] { return c.got.size() == 11; }));
   for (int i = 1; i <= 10; ++i) {
-    EXPECT_EQ(c.got[static_cast<std::size_t>(i)], CMessage(kReqChangeFolder, i, kStatusFinal, "1:step" + std::to_string(i)))
+    EXPECT_EQ(c.got[static_cast<std::size_t>(i)],
+              CMessage(kReqChangeFolder, i, kStatusFinal, "1:step" + std::to_string(i)))
         << "replies in order";
   }
-  for (auto id : c.threads) EXPECT_EQ(id, std::this_thread::get_id()) << "replies arrive on the console's own loop thread";
+  for (auto id : c.threads)
+    EXPECT_EQ(id, std::this_thread::get_id()) << "replies arrive on the console's own loop thread";
 
   c.sink->Close();
   ASSERT_TRUE(waitAgent([&] { return log.alive == 0; })) << "closing the sink ends the agent's client";
@@ -232,7 +238,8 @@ TEST_F(AgentChannelTest, ABrokenOrVanishedClientDoesNotDisturbTheOthers) {
     if (bytes == oversize) {
       char b;
       ssize_t n = ::recv(fd, &b, 1, 0);
-      EXPECT_TRUE(n == 0 || (n < 0 && errno == ECONNRESET)) << "the server closed the broken channel: " << n << " " << errno;
+      EXPECT_TRUE(n == 0 || (n < 0 && errno == ECONNRESET))
+          << "the server closed the broken channel: " << n << " " << errno;
       ::close(fd);
     }
   }
@@ -255,8 +262,10 @@ TEST_F(AgentChannelTest, ConnectFailuresShowTheirText) {
       {"nobody listens", true, plat::CO_E_SERVER_EXEC_FAILURE},
   };
   for (const Case& k : cases) {
-    if (!k.registered) plat::com::unregisterLocalServer(kClsidComSocket);
-    else ASSERT_EQ(plat::com::registerLocalServer(kClsidComSocket, "x", kComSocketName, "/x"), plat::S_OK);
+    if (!k.registered)
+      plat::com::unregisterLocalServer(kClsidComSocket);
+    else
+      ASSERT_EQ(plat::com::registerLocalServer(kClsidComSocket, "x", kComSocketName, "/x"), plat::S_OK);
     Console c;
     open(c);
     EXPECT_EQ(c.sink, nullptr) << k.what;
@@ -283,7 +292,7 @@ TEST_F(AgentChannelTest, ConnectFailuresShowTheirText) {
 TEST_F(AgentChannelTest, TheSocketAdmitsOnlyItsUserAndGroup) {
   startAgent();
   const auto path = plat::com::localSocketPath(kComSocketName);
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_TRUE(S_ISSOCK(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777, 0660u);

@@ -1,9 +1,9 @@
+#include "message/message_api.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "message/message_api.h"
 
 using namespace kelm;
 
@@ -338,12 +338,12 @@ TEST_F(Engine, LogonWithoutATransportEndsWithAbort) {
 }
 
 TEST_F(Engine, LogoffPurgesTheSubtreeAndGoesAfterTheHeadGroup) {
-  api.QueueRequest(kReqQuery, "head", 0, nullptr);                    // id +1, in flight
-  api.QueueRequest(kReqQuery, "head2", kReqKeepId, nullptr);          // id +1
-  api.SendChangeFolder("\\SRV\\Array1", 0, nullptr);                  // id +2, under the prefix
-  api.QueueRequest(kReqQuery, "in srv", kReqKeepId, nullptr);         // id +2, goes with it
-  api.SendChangeFolder("\\Other", 0, nullptr);                        // id +3, stays
-  api.QueueRequest(kReqListRights, "", kReqKeepId, nullptr);          // id +3
+  api.QueueRequest(kReqQuery, "head", 0, nullptr);             // id +1, in flight
+  api.QueueRequest(kReqQuery, "head2", kReqKeepId, nullptr);   // id +1
+  api.SendChangeFolder("\\SRV\\Array1", 0, nullptr);           // id +2, under the prefix
+  api.QueueRequest(kReqQuery, "in srv", kReqKeepId, nullptr);  // id +2, goes with it
+  api.SendChangeFolder("\\Other", 0, nullptr);                 // id +3, stays
+  api.QueueRequest(kReqListRights, "", kReqKeepId, nullptr);   // id +3
   EXPECT_EQ(api.Logoff("1234", 0, nullptr, "\\srv"), 0);
   const auto q = api.QueueSnapshot();
   std::vector<std::string> texts;

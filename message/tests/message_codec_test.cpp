@@ -1,10 +1,11 @@
+#include "message/message_codec.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "message/message.h"
-#include "message/message_codec.h"
 
 using namespace kelm;
 
@@ -132,9 +133,9 @@ TEST(MessageCodec, EveryTruncationWaitsForMore) {
 }
 
 TEST(MessageDecoder, SplitsAStreamIntoRecordsWhateverTheChunking) {
-  const std::vector<CMessage> records = {
-      CMessage(4099, 1, 1, "\\"), CMessage(4098, 1, 2, "Array1@o--@22"), CMessage(4098, 1, 3, "800@Functional"),
-      CMessage(8195, 0, 4, std::string(1000, 'e'))};
+  const std::vector<CMessage> records = {CMessage(4099, 1, 1, "\\"), CMessage(4098, 1, 2, "Array1@o--@22"),
+                                         CMessage(4098, 1, 3, "800@Functional"),
+                                         CMessage(8195, 0, 4, std::string(1000, 'e'))};
   std::string stream;
   for (const CMessage& m : records) AppendMessage(stream, m);
   for (std::size_t chunk : {std::size_t{1}, std::size_t{3}, std::size_t{64}, stream.size()}) {
@@ -168,17 +169,26 @@ TEST(ResultCodes, ParseResultCode) {
     std::int32_t code;
   };
   const std::vector<Case> cases = {
-      {"806@Time Out", 806}, {"800@Functional", 800}, {"abc", 0},          {"", 0},
-      {"@800", 0},           {"802", 802},            {"801xyz@Error", 801}, {"-1@x", -1},
-      {"99999999999@x", 0},  {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
+      {"806@Time Out", 806},
+      {"800@Functional", 800},
+      {"abc", 0},
+      {"", 0},
+      {"@800", 0},
+      {"802", 802},
+      {"801xyz@Error", 801},
+      {"-1@x", -1},
+      {"99999999999@x", 0},
+      {"2147483647", 2147483647},
+      {"-2147483648", -2147483647 - 1},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseResultCode(c.text), c.code) << c.text;
 }
 
 TEST(ResultCodes, FormatsEveryResultWithItsText) {
   const std::vector<std::pair<std::int32_t, std::string>> cases = {
-      {800, "800@Functional"}, {801, "801@Error"}, {802, "802@Access Denied"}, {803, "803@Not found"},
-      {804, "804@Abort"},      {805, "805@Invalid argument"}, {806, "806@Time Out"}, {42, "42@"}};
+      {800, "800@Functional"}, {801, "801@Error"}, {802, "802@Access Denied"},
+      {803, "803@Not found"},  {804, "804@Abort"}, {805, "805@Invalid argument"},
+      {806, "806@Time Out"},   {42, "42@"}};
   for (const auto& [code, text] : cases) {
     EXPECT_EQ(FormatResult(code), text);
     EXPECT_EQ(ParseResultCode(text), code);

@@ -1,3 +1,5 @@
+#include "message/msg_socket.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -6,7 +8,6 @@
 
 #include "message/message_api.h"
 #include "message/message_codec.h"
-#include "message/msg_socket.h"
 #include "platform/loop/socket.h"
 
 using namespace kelm;

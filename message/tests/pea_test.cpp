@@ -1,10 +1,11 @@
+#include "message/pea.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "message/message_codec.h"
-#include "message/pea.h"
 
 using namespace kelm;
 
@@ -224,7 +225,12 @@ TEST(Pea, FullNameCopyAndSerialize) {
   std::string wire;
   ArchiveWriter w(wire);
   n.Serialize(w);
-  EXPECT_EQ(wire, std::string("\x06" "Array1" "\x03" "o--" "\x02" "22"));
+  EXPECT_EQ(wire, std::string("\x06"
+                              "Array1"
+                              "\x03"
+                              "o--"
+                              "\x02"
+                              "22"));
   CPea back;
   ArchiveReader r(wire);
   ASSERT_EQ(back.Load(r), DecodeStatus::kOk);

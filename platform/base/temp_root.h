@@ -22,7 +22,10 @@ class TempRoot {
     ::setenv("KELM_ROOT", dir_.c_str(), 1);
   }
   ~TempRoot() {
-    if (hadOld_) ::setenv("KELM_ROOT", old_.c_str(), 1); else ::unsetenv("KELM_ROOT");
+    if (hadOld_)
+      ::setenv("KELM_ROOT", old_.c_str(), 1);
+    else
+      ::unsetenv("KELM_ROOT");
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
   }

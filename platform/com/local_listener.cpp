@@ -46,8 +46,8 @@ std::optional<gid_t> consoleGroupId() {
   return found->gr_gid;
 }
 
-std::unique_ptr<LocalListener> LocalListener::listen(EventLoop& loop, const std::string& socketName,
-                                                     std::string* error, std::optional<gid_t> group, int backlog) {
+std::unique_ptr<LocalListener> LocalListener::listen(EventLoop& loop, const std::string& socketName, std::string* error,
+                                                     std::optional<gid_t> group, int backlog) {
   auto setError = [&](std::string why) {
     if (error) *error = std::move(why);
     return nullptr;
@@ -60,7 +60,7 @@ std::unique_ptr<LocalListener> LocalListener::listen(EventLoop& loop, const std:
   sockaddr_un finalAddr{}, tempAddr{};
   if (!fillAddress(final, finalAddr) || !fillAddress(temp, tempAddr)) return setError("socket path too long: " + final);
 
-  struct stat st{};
+  struct stat st {};
   if (::lstat(final.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode)) return setError(final + " exists and is no socket");
     if (someoneListens(finalAddr)) return setError(final + " is in use by a running server");

@@ -53,9 +53,9 @@ class Object : public First, public Rest... {
 }  // namespace plat::com
 
 // In a class that derives from Object<...> and from further interfaces.
-#define KELM_COM_FORWARD_UNKNOWN(Base)                                                           \
-  ::plat::HRESULT QueryInterface(const ::plat::com::Guid& iid, void** out) override {            \
-    return Base::QueryInterface(iid, out);                                                       \
-  }                                                                                              \
-  std::uint32_t AddRef() override { return Base::AddRef(); }                                     \
+#define KELM_COM_FORWARD_UNKNOWN(Base)                                                \
+  ::plat::HRESULT QueryInterface(const ::plat::com::Guid& iid, void** out) override { \
+    return Base::QueryInterface(iid, out);                                            \
+  }                                                                                   \
+  std::uint32_t AddRef() override { return Base::AddRef(); }                          \
   std::uint32_t Release() override { return Base::Release(); }

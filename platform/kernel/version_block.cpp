@@ -172,9 +172,10 @@ std::optional<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& i
 FixedFileInfo fixedFromBytes(std::span<const std::uint8_t> b) {
   FixedFileInfo f;
   if (b.size() < kFixedSize) return f;
-  std::uint32_t* words[] = {&f.signature, &f.structVersion, &f.fileVersionMS, &f.fileVersionLS,
+  std::uint32_t* words[] = {&f.signature,        &f.structVersion,    &f.fileVersionMS, &f.fileVersionLS,
                             &f.productVersionMS, &f.productVersionLS, &f.fileFlagsMask, &f.fileFlags,
-                            &f.fileOS, &f.fileType, &f.fileSubtype, &f.fileDateMS, &f.fileDateLS};
+                            &f.fileOS,           &f.fileType,         &f.fileSubtype,   &f.fileDateMS,
+                            &f.fileDateLS};
   for (std::size_t i = 0; i < 13; ++i) *words[i] = get32(b, 4 * i);
   return f;
 }
@@ -191,15 +192,15 @@ std::optional<VersionInfo> decodeVersionBlock(std::span<const std::uint8_t> b) {
     auto& t = info.tables.emplace_back();
     t.key = key;
     for (const auto& e : entries)
-      t.strings.emplace_back(std::string(textAt(b, e.nameAt, e.nameLen)), std::string(textAt(b, e.valueAt, e.valueLen)));
+      t.strings.emplace_back(std::string(textAt(b, e.nameAt, e.nameLen)),
+                             std::string(textAt(b, e.valueAt, e.valueLen)));
     return true;
   });
   if (!ok) return std::nullopt;
   return info;
 }
 
-std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const std::uint8_t> b,
-                                                                std::string_view path) {
+std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const std::uint8_t> b, std::string_view path) {
   auto l = header(b);
   if (!l) return std::nullopt;
   if (path == "\\") return b.subspan(l->fixedAt, kFixedSize);
@@ -259,8 +260,10 @@ bool writeVersionFile(const std::filesystem::path& file, const VersionInfo& info
   std::size_t off = 0;
   while (ok && off < block->size()) {
     ssize_t n = ::write(fd, block->data() + off, block->size() - off);
-    if (n <= 0) ok = false;
-    else off += static_cast<std::size_t>(n);
+    if (n <= 0)
+      ok = false;
+    else
+      off += static_cast<std::size_t>(n);
   }
   ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;

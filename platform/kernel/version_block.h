@@ -131,9 +131,9 @@ constexpr void encodeVersionBlock(const VersionBlockView& b, Sink& s) {
   put32(s, tablesAt);
   put32(s, static_cast<std::uint32_t>(b.tables.size()));
   const FixedFileInfo& f = b.fixed;
-  for (std::uint32_t w : {f.signature, f.structVersion, f.fileVersionMS, f.fileVersionLS, f.productVersionMS,
-                          f.productVersionLS, f.fileFlagsMask, f.fileFlags, f.fileOS, f.fileType, f.fileSubtype,
-                          f.fileDateMS, f.fileDateLS})
+  for (std::uint32_t w :
+       {f.signature, f.structVersion, f.fileVersionMS, f.fileVersionLS, f.productVersionMS, f.productVersionLS,
+        f.fileFlagsMask, f.fileFlags, f.fileOS, f.fileType, f.fileSubtype, f.fileDateMS, f.fileDateLS})
     put32(s, w);
   for (const auto& t : b.translations) {
     put16(s, t.language);
@@ -180,7 +180,7 @@ std::optional<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& i
 std::optional<VersionInfo> decodeVersionBlock(std::span<const std::uint8_t> block);
 // The bytes a query path names, inside the block (a string's bytes exclude its NUL, which follows).
 std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const std::uint8_t> block,
-                                                                std::string_view path);
+                                                               std::string_view path);
 FixedFileInfo fixedFromBytes(std::span<const std::uint8_t> bytes);
 
 // The block of a file: the ".kelm_version" section of an ELF file, or a standalone version file.

@@ -367,7 +367,8 @@ void UdpSocket::receiveSome() {
     const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) return;
     if (static_cast<std::size_t>(n) > sizeof buf) continue;  // cut datagrams are dropped, never half-read
-    if (datagram_) datagram_(std::string_view(buf, static_cast<std::size_t>(n)), formatIpv4(from), ntohs(from.sin_port));
+    if (datagram_)
+      datagram_(std::string_view(buf, static_cast<std::size_t>(n)), formatIpv4(from), ntohs(from.sin_port));
   }
 }
 

@@ -114,8 +114,8 @@ class TcpListener {
 class UdpSocket {
  public:
   // One call per datagram, never a stream of bytes.
-  using DatagramFn = std::function<void(std::string_view datagram, const std::string& senderHost,
-                                        std::uint16_t senderPort)>;
+  using DatagramFn =
+      std::function<void(std::string_view datagram, const std::string& senderHost, std::uint16_t senderPort)>;
 
   // Binds with SO_REUSEADDR; port 0 picks a free port. Null with a reason on failure.
   static std::unique_ptr<UdpSocket> bind(EventLoop& loop, std::string_view host, std::uint16_t port,

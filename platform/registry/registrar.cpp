@@ -16,7 +16,6 @@ std::string upper(std::string_view s) {
   return out;
 }
 
-
 enum class Flag { None, ForceRemove, NoRemove, Delete };
 
 struct Node {
@@ -51,9 +50,12 @@ class Parser {
       if (tok_.kind != Token::Word) return fail("expected a root key");
       std::optional<Hive> hive;
       std::string r = upper(tok_.text);
-      if (r == "HKCR" || r == "HKEY_CLASSES_ROOT") hive = Hive::ClassesRoot;
-      else if (r == "HKLM" || r == "HKEY_LOCAL_MACHINE") hive = Hive::LocalMachine;
-      else if (r == "HKCU" || r == "HKEY_CURRENT_USER") hive = Hive::CurrentUser;
+      if (r == "HKCR" || r == "HKEY_CLASSES_ROOT")
+        hive = Hive::ClassesRoot;
+      else if (r == "HKLM" || r == "HKEY_LOCAL_MACHINE")
+        hive = Hive::LocalMachine;
+      else if (r == "HKCU" || r == "HKEY_CURRENT_USER")
+        hive = Hive::CurrentUser;
       if (!hive) return fail("unknown root key '" + tok_.text + "'");
       advance();
       Root root{*hive, {}};
@@ -83,10 +85,14 @@ class Parser {
       Node n;
       if (!tok_.quoted) {
         std::string w = upper(tok_.text);
-        if (w == "FORCEREMOVE") n.flag = Flag::ForceRemove;
-        else if (w == "NOREMOVE") n.flag = Flag::NoRemove;
-        else if (w == "DELETE") n.flag = Flag::Delete;
-        else if (w == "VAL") n.isValue = true;
+        if (w == "FORCEREMOVE")
+          n.flag = Flag::ForceRemove;
+        else if (w == "NOREMOVE")
+          n.flag = Flag::NoRemove;
+        else if (w == "DELETE")
+          n.flag = Flag::Delete;
+        else if (w == "VAL")
+          n.isValue = true;
         if (n.flag != Flag::None || n.isValue) {
           advance();
           if (tok_.kind != Token::Word) return failB("expected a name after '" + w + "'");

@@ -376,7 +376,11 @@ std::optional<Value> readValueRow(Stmt& s) {
   v.name = sanitizeUtf8(s.text(0));
   std::int64_t t = s.i64(1);
   switch (t) {
-    case 1: case 2: case 3: case 4: case 7:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 7:
       v.type = static_cast<Type>(t);
       break;
     default:
@@ -392,24 +396,35 @@ std::optional<Value> readValueRow(Stmt& s) {
 
 const char* statusText(Status s) {
   switch (s) {
-    case Status::Ok: return "ok";
-    case Status::NotFound: return "not found";
-    case Status::AccessDenied: return "access denied";
-    case Status::InvalidArg: return "invalid argument";
-    case Status::Busy: return "hive busy";
-    case Status::Failed: return "hive unusable";
+    case Status::Ok:
+      return "ok";
+    case Status::NotFound:
+      return "not found";
+    case Status::AccessDenied:
+      return "access denied";
+    case Status::InvalidArg:
+      return "invalid argument";
+    case Status::Busy:
+      return "hive busy";
+    case Status::Failed:
+      return "hive unusable";
   }
   return "unknown";
 }
 
 HRESULT toHresult(Status s) {
   switch (s) {
-    case Status::Ok: return S_OK;
-    case Status::NotFound: return hr(0x80070002);  // file not found
-    case Status::AccessDenied: return E_ACCESSDENIED;
-    case Status::InvalidArg: return E_INVALIDARG;
+    case Status::Ok:
+      return S_OK;
+    case Status::NotFound:
+      return hr(0x80070002);  // file not found
+    case Status::AccessDenied:
+      return E_ACCESSDENIED;
+    case Status::InvalidArg:
+      return E_INVALIDARG;
     case Status::Busy:
-    case Status::Failed: return E_FAIL;
+    case Status::Failed:
+      return E_FAIL;
   }
   return E_FAIL;
 }
@@ -636,7 +651,11 @@ Status Key::setValue(const Value& v) const {
   if (!valid()) return Status::NotFound;
   if (!validValueName(v.name) || v.data.size() > kMaxDataSize) return Status::InvalidArg;
   switch (v.type) {
-    case Type::String: case Type::ExpandString: case Type::Binary: case Type::MultiString: break;
+    case Type::String:
+    case Type::ExpandString:
+    case Type::Binary:
+    case Type::MultiString:
+      break;
     case Type::Dword:
       if (v.data.size() != 4) return Status::InvalidArg;
       break;

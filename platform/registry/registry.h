@@ -35,11 +35,11 @@ enum class Type : std::uint32_t {
 
 enum class Status {
   Ok,
-  NotFound,       // no such key or value (or the key was deleted meanwhile)
-  AccessDenied,   // the hive is read-only for this process
-  InvalidArg,     // bad name, path too deep, data too large
-  Busy,           // another process held the hive past the busy time-out
-  Failed,         // the hive could not be opened or is damaged
+  NotFound,      // no such key or value (or the key was deleted meanwhile)
+  AccessDenied,  // the hive is read-only for this process
+  InvalidArg,    // bad name, path too deep, data too large
+  Busy,          // another process held the hive past the busy time-out
+  Failed,        // the hive could not be opened or is damaged
 };
 
 const char* statusText(Status s);

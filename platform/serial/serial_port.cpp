@@ -1,14 +1,15 @@
 #include "platform/serial/serial_port.h"
 
-#include <cerrno>
-#include <chrono>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 
 namespace plat::serial {
 namespace {
@@ -42,18 +43,24 @@ int waitReady(int fd, short events, SteadyClock::time_point deadline) {
 
 unsigned speedConstant(unsigned baud) {
   switch (baud) {
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    case 230400: return B230400;
-    default: return 0;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    case 230400:
+      return B230400;
+    default:
+      return 0;
   }
 }
 
-std::unique_ptr<SerialPort> SerialPort::open(const std::filesystem::path& device, unsigned baud,
-                                             std::string* error) {
+std::unique_ptr<SerialPort> SerialPort::open(const std::filesystem::path& device, unsigned baud, std::string* error) {
   unsigned speed = speedConstant(baud);
   if (speed == 0) {
     if (error) *error = "unsupported speed " + std::to_string(baud);

@@ -47,17 +47,23 @@ std::string messageText(std::string_view in, std::size_t room) {
 
 int severityOf(EventType type) {
   switch (type) {
-    case EventType::Error: return 3;
-    case EventType::Warning: return 4;
-    case EventType::AuditFailure: return 4;
-    case EventType::AuditSuccess: return 5;
-    case EventType::Information: return 6;
+    case EventType::Error:
+      return 3;
+    case EventType::Warning:
+      return 4;
+    case EventType::AuditFailure:
+      return 4;
+    case EventType::AuditSuccess:
+      return 5;
+    case EventType::Information:
+      return 6;
   }
   return 6;
 }
 
 SyslogSender::SyslogSender(std::string ident, int facility, const Clock& clock)
-    : ident_(headerField(ident, 48)), facility_(facility >= 0 && facility < 24 ? facility : kFacilityDaemon),
+    : ident_(headerField(ident, 48)),
+      facility_(facility >= 0 && facility < 24 ? facility : kFacilityDaemon),
       clock_(clock) {}
 
 SyslogSender::~SyslogSender() {

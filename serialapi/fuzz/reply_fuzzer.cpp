@@ -83,29 +83,75 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   RaEventRecord events[RA_MAX_EVENTS];
   int disks[] = {1, 2, 3, 4};
   switch ((data[0] >> 1) % 24) {
-    case 0: g.maxChannelsPerAdapter(&v[0]); break;
-    case 1: g.scanDevice(data[0], 0, &v[0], &v[1]); break;
-    case 2: g.deviceName(1, text); break;
-    case 3: g.enumerateAllDisks(&v[0], &v[1]); break;
-    case 4: g.diskStatus(1, &v[0], &v[1], &v[2], &v[3]); break;
-    case 5: g.diskTiming(1, &v[0]); break;
-    case 6: g.diskDescription(1, &v[0], &v[1], &v[2], &v[3]); break;
-    case 7: g.diskSize(1, &v[0], &v[1]); break;
-    case 8: g.firmwareDescription(record); break;
-    case 9: g.enumerateDisksInArray(1, &v[0], &v[1]); break;
-    case 10: g.enumerateAllArrays(&v[0], &v[1]); break;
-    case 11: g.arrayStatus(1, &v[0], &v[1], &v[2]); break;
-    case 12: g.arrayDescription(1, &v[0], &v[1], &v[2]); break;
-    case 13: g.i2cStatus(&v[0], &v[3], &v[4], &v[12], &v[13]); break;
-    case 14: g.enclosureStatus(&v[0], &v[1], &v[2]); break;
-    case 15: g.getEvents(events, &v[0]); break;
-    case 16: g.rebuildDisk(1, -1, 2); break;
-    case 17: g.synchronize(1, 2); break;
-    case 18: g.arrayExpansion(1, disks, 2); break;
-    case 19: g.fwRevision(text); break;
-    case 20: g.errorLogCheck(&v[0]); break;
-    case 21: g.readWords(128, glimmora::Payload{}, 8, &v[0], &v[1]); break;
-    case 22: g.createArray("A", 5, 4, disks, 64); break;
+    case 0:
+      g.maxChannelsPerAdapter(&v[0]);
+      break;
+    case 1:
+      g.scanDevice(data[0], 0, &v[0], &v[1]);
+      break;
+    case 2:
+      g.deviceName(1, text);
+      break;
+    case 3:
+      g.enumerateAllDisks(&v[0], &v[1]);
+      break;
+    case 4:
+      g.diskStatus(1, &v[0], &v[1], &v[2], &v[3]);
+      break;
+    case 5:
+      g.diskTiming(1, &v[0]);
+      break;
+    case 6:
+      g.diskDescription(1, &v[0], &v[1], &v[2], &v[3]);
+      break;
+    case 7:
+      g.diskSize(1, &v[0], &v[1]);
+      break;
+    case 8:
+      g.firmwareDescription(record);
+      break;
+    case 9:
+      g.enumerateDisksInArray(1, &v[0], &v[1]);
+      break;
+    case 10:
+      g.enumerateAllArrays(&v[0], &v[1]);
+      break;
+    case 11:
+      g.arrayStatus(1, &v[0], &v[1], &v[2]);
+      break;
+    case 12:
+      g.arrayDescription(1, &v[0], &v[1], &v[2]);
+      break;
+    case 13:
+      g.i2cStatus(&v[0], &v[3], &v[4], &v[12], &v[13]);
+      break;
+    case 14:
+      g.enclosureStatus(&v[0], &v[1], &v[2]);
+      break;
+    case 15:
+      g.getEvents(events, &v[0]);
+      break;
+    case 16:
+      g.rebuildDisk(1, -1, 2);
+      break;
+    case 17:
+      g.synchronize(1, 2);
+      break;
+    case 18:
+      g.arrayExpansion(1, disks, 2);
+      break;
+    case 19:
+      g.fwRevision(text);
+      break;
+    case 20:
+      g.errorLogCheck(&v[0]);
+      break;
+    case 21:
+      g.readWords(128, glimmora::Payload{}, 8, &v[0], &v[1]);
+      break;
+    case 22:
+      g.createArray("A", 5, 4, disks, 64);
+      break;
     default: {
       glimmora::ArrayResolver arrays{{0, 1}, {2}};
       std::atomic<bool> t{true}, f{true};

@@ -11,9 +11,14 @@ namespace {
 
 // The request frame as the subsystem reads it, built here independently of the library.
 Bytes frame(std::uint16_t code, std::uint16_t replyLength, Bytes payload) {
-  Bytes b{0xA1, 0xA1, static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8),
-          static_cast<std::uint8_t>(payload.size()), static_cast<std::uint8_t>(payload.size() >> 8),
-          static_cast<std::uint8_t>(replyLength), static_cast<std::uint8_t>(replyLength >> 8)};
+  Bytes b{0xA1,
+          0xA1,
+          static_cast<std::uint8_t>(code),
+          static_cast<std::uint8_t>(code >> 8),
+          static_cast<std::uint8_t>(payload.size()),
+          static_cast<std::uint8_t>(payload.size() >> 8),
+          static_cast<std::uint8_t>(replyLength),
+          static_cast<std::uint8_t>(replyLength >> 8)};
   b.insert(b.end(), payload.begin(), payload.end());
   return b;
 }
@@ -72,8 +77,8 @@ TEST_F(FrameTable, EveryCommandSendsItsFrameAndReadsItsReply) {
   createName.resize(20, 0);
   Bytes arrayName(64, 0);
   std::memcpy(arrayName.data(), "Data", 4);
-  const Bytes i2c = cat({le32(5010), le32(11950), le32(41), le32(42), le32(43), le32(2), le32(3000), le32(3100),
-                         Bytes(24, 0)});
+  const Bytes i2c =
+      cat({le32(5010), le32(11950), le32(41), le32(42), le32(43), le32(2), le32(3000), le32(3100), Bytes(24, 0)});
   const Bytes notBusy = cat({le32(0), le32(0), {0}});
 
   const std::vector<FrameCase> cases = {
@@ -290,7 +295,11 @@ TEST_F(LinkedLibrary, ParametersOutOfRangeAnswer16WithoutSending) {
   const std::vector<std::pair<const char*, std::function<int()>>> cases = {
       {"array 17", [] { return raDeleteArray(17); }},
       {"negative array", [] { return raDeleteArray(-1); }},
-      {"device 255", [] { char n[RA_NAME_BUFFER]; return raGetDeviceName(255, n); }},
+      {"device 255",
+       [] {
+         char n[RA_NAME_BUFFER];
+         return raGetDeviceName(255, n);
+       }},
       {"negative disk", [] { return raGetDiskTiming(-3, nullptr); }},
       {"mirror of three", [&] { return raCreateArray("A", 1, 3, disks, 0, nullptr); }},
       {"raid 5 of two", [&] { return raCreateArray("A", 5, 2, disks, 0, nullptr); }},

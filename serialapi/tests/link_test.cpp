@@ -184,8 +184,8 @@ TEST(Settings, RegistryValuesChooseThePorts) {
     const char* name;
     Settings settings;
     std::vector<int> present;
-    int opens;       // ports the library opened
-    int current;     // the port it talks to
+    int opens;    // ports the library opened
+    int current;  // the port it talks to
     int number;
     bool automatic;
   };

@@ -16,9 +16,9 @@ using Bytes = std::vector<std::uint8_t>;
 struct Wire {
   std::mutex m;
   Bytes handshake{0xA3, 0xA3, 0xA3};
-  bool silent = false;       // nothing answers
-  bool stuck = false;        // writes never complete
-  std::vector<Bytes> requests;  // every write but the handshake bytes
+  bool silent = false;            // nothing answers
+  bool stuck = false;             // writes never complete
+  std::vector<Bytes> requests;    // every write but the handshake bytes
   std::vector<Bytes> handshakes;  // the single handshake bytes written
   std::deque<Bytes> replies;
   Bytes pending;

@@ -156,7 +156,8 @@ std::string Daemon::command(const std::string& line) {
   const std::string& verb = (*words)[0];
   if (verb == "status") {
     advance();
-    std::string out = "model time " + std::to_string(clock_.nowMs()) + " ms" + (clock_.frozen() ? " (stepped)" : "") + "\n";
+    std::string out =
+        "model time " + std::to_string(clock_.nowMs()) + " ms" + (clock_.frozen() ? " (stepped)" : "") + "\n";
     for (auto& s : sims_) out += "[" + s->name() + "]\n" + s->status();
     return out;
   }
@@ -306,7 +307,8 @@ std::optional<std::string> sendCommand(const std::string& line, int timeoutMs) {
   std::string reply;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) break;
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;

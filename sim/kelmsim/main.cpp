@@ -162,7 +162,8 @@ int stop() {
   }
   // Wait (bounded) for the daemon to take its devices and socket down, so a following start finds them free.
   std::error_code ec;
-  for (int i = 0; i < 1000 && std::filesystem::exists(std::filesystem::symlink_status(sim::controlSocketPath(), ec)); ++i)
+  for (int i = 0; i < 1000 && std::filesystem::exists(std::filesystem::symlink_status(sim::controlSocketPath(), ec));
+       ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::fputs(reply->c_str(), stdout);
   return 0;

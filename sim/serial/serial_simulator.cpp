@@ -174,7 +174,8 @@ bool SerialSimulator::fault(const std::string& name, const std::vector<std::stri
       return true;
     }
     wire_.silence(static_cast<int>(*n == -1 ? -1 : *n));
-    *reply = *n < 0 ? "ok: silent until \"silence off\"\n" : "ok: the next " + std::to_string(*n) + " frames get no reply\n";
+    *reply =
+        *n < 0 ? "ok: silent until \"silence off\"\n" : "ok: the next " + std::to_string(*n) + " frames get no reply\n";
     return true;
   }
   if (name == "late") {

@@ -39,26 +39,39 @@ std::optional<std::uint32_t> modeByName(const std::string& s) {
 
 std::string modeName(std::uint32_t mode) {
   switch (mode) {
-    case kRaid0: return "raid0";
-    case kRaid1: return "raid1";
-    case kRaid01: return "raid01";
-    case kSpan: return "span";
-    case kRaid3: return "raid3";
-    case kRaid5: return "raid5";
-    case kRaid30: return "raid30";
-    case kRaid50: return "raid50";
-    default: return "mode" + std::to_string(mode);
+    case kRaid0:
+      return "raid0";
+    case kRaid1:
+      return "raid1";
+    case kRaid01:
+      return "raid01";
+    case kSpan:
+      return "span";
+    case kRaid3:
+      return "raid3";
+    case kRaid5:
+      return "raid5";
+    case kRaid30:
+      return "raid30";
+    case kRaid50:
+      return "raid50";
+    default:
+      return "mode" + std::to_string(mode);
   }
 }
 
 int minimumDisks(std::uint32_t mode) {
   switch (mode) {
-    case kRaid1: return 2;
+    case kRaid1:
+      return 2;
     case kRaid3:
-    case kRaid5: return 3;
+    case kRaid5:
+      return 3;
     case kRaid30:
-    case kRaid50: return 6;
-    default: return 1;
+    case kRaid50:
+      return 6;
+    default:
+      return 1;
   }
 }
 
@@ -76,12 +89,18 @@ std::string fixedText(const Bytes& p, std::size_t off, std::size_t width) {
 
 const char* taskName(Task t) {
   switch (t) {
-    case Task::None: return "idle";
-    case Task::Rebuild: return "rebuilding";
-    case Task::Synchronise: return "synchronising";
-    case Task::Expand: return "expanding";
-    case Task::Convert: return "converting";
-    case Task::Initialise: return "initialising";
+    case Task::None:
+      return "idle";
+    case Task::Rebuild:
+      return "rebuilding";
+    case Task::Synchronise:
+      return "synchronising";
+    case Task::Expand:
+      return "expanding";
+    case Task::Convert:
+      return "converting";
+    case Task::Initialise:
+      return "initialising";
   }
   return "?";
 }
@@ -94,12 +113,17 @@ int Array::percent(std::int64_t nowMs) const {
 
 std::uint32_t Array::stateWord() const {
   switch (task) {
-    case Task::Rebuild: return kArrayRebuilding;
-    case Task::Synchronise: return kArraySynchronising;
+    case Task::Rebuild:
+      return kArrayRebuilding;
+    case Task::Synchronise:
+      return kArraySynchronising;
     case Task::Expand:
-    case Task::Convert: return kArrayReshaping;
-    case Task::Initialise: return kArrayInitialising;
-    case Task::None: break;
+    case Task::Convert:
+      return kArrayReshaping;
+    case Task::Initialise:
+      return kArrayInitialising;
+    case Task::None:
+      break;
   }
   return health;
 }
@@ -112,12 +136,12 @@ void Subsystem::clear() {
   events_.clear();
   sensors_ = Sensors{};
   memory_.fill(0);
-  memory_[0xE0] = 1;     // buzzer on
-  memory_[0xE2] = 2;     // rebuild priority
+  memory_[0xE0] = 1;                       // buzzer on
+  memory_[0xE2] = 2;                       // rebuild priority
   writeMemory(0xE0077FE4, 64u << 20, 32);  // controller memory
-  memory_[0x1B] = 1;     // SMART check
-  memory_[0x1C] = 1;     // disk write cache
-  writeMemory(0xE0077F90, 0x0236, 16);  // firmware revision
+  memory_[0x1B] = 1;                       // SMART check
+  memory_[0x1C] = 1;                       // disk write cache
+  writeMemory(0xE0077F90, 0x0236, 16);     // firmware revision
 }
 
 void Subsystem::loadDefault() {
@@ -208,7 +232,8 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
     auto value = parseInt(w[2], 0, 0xFFFFFFFF);
     auto width = parseInt(w[3], 8, 32);
     if (!addr || !value || !width || (*width != 8 && *width != 16 && *width != 32)) return fail("memory: bad value");
-    writeMemory(static_cast<std::uint32_t>(*addr), static_cast<std::uint32_t>(*value), static_cast<std::uint32_t>(*width));
+    writeMemory(static_cast<std::uint32_t>(*addr), static_cast<std::uint32_t>(*value),
+                static_cast<std::uint32_t>(*width));
     return true;
   }
   if (what == "work") {
@@ -225,8 +250,8 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
   return fail("unknown line \"" + what + "\" (disk, array, sensors, memory, work, empty)");
 }
 
-void Subsystem::pushEvent(std::uint32_t code, std::uint32_t severity, std::uint32_t a, std::uint32_t b,
-                          std::uint32_t c, std::uint32_t lba) {
+void Subsystem::pushEvent(std::uint32_t code, std::uint32_t severity, std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                          std::uint32_t lba) {
   Bytes e;
   put32(e, code);
   put32(e, 0);
@@ -294,13 +319,23 @@ std::uint32_t Subsystem::arraySizeMb(const Array& a) const {
   }
   std::uint64_t n = a.members.size(), r = 0;
   switch (a.mode) {
-    case kSpan: r = sum; break;
-    case kRaid0: r = smallest * n; break;
+    case kSpan:
+      r = sum;
+      break;
+    case kRaid0:
+      r = smallest * n;
+      break;
     case kRaid1:
-    case kRaid01: r = smallest * n / 2; break;
+    case kRaid01:
+      r = smallest * n / 2;
+      break;
     case kRaid3:
-    case kRaid5: r = smallest * (n - 1); break;
-    default: r = n > 2 ? smallest * (n - 2) : 0; break;
+    case kRaid5:
+      r = smallest * (n - 1);
+      break;
+    default:
+      r = n > 2 ? smallest * (n - 2) : 0;
+      break;
   }
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(r, UINT32_MAX));
 }
@@ -473,8 +508,10 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
     case 103: {
       int dev = r.u8(0);
       std::string name;
-      if (auto it = disks_.find(dev); it != disks_.end()) name = it->second.name;
-      else if (Array* a = arrayAt(dev)) name = a->name;
+      if (auto it = disks_.find(dev); it != disks_.end())
+        name = it->second.name;
+      else if (Array* a = arrayAt(dev))
+        name = a->name;
       out.assign(40, 0);
       std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 40), out.begin());
       return out;
@@ -719,7 +756,8 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
 
 std::string Subsystem::status(std::int64_t nowMs) const {
   std::ostringstream o;
-  o << "adapter 1, channels " << 2 * kChannelPairs << "; host " << (hostPresent_ ? "present" : "absent") << "; work takes " << taskMs_ << " ms\n";
+  o << "adapter 1, channels " << 2 * kChannelPairs << "; host " << (hostPresent_ ? "present" : "absent")
+    << "; work takes " << taskMs_ << " ms\n";
   for (auto& [id, d] : disks_) {
     const char* st = d.state == kDiskFailed ? "failed" : diskInUse(id) ? "member" : "free";
     o << "disk " << id << " \"" << d.name << "\" " << d.sizeMb << " MB " << (d.present ? st : "absent") << "\n";
@@ -729,7 +767,10 @@ std::string Subsystem::status(std::int64_t nowMs) const {
     std::snprintf(word, sizeof word, "0x%08X", a.stateWord());
     o << "array " << id << " \"" << a.name << "\" " << modeName(a.mode) << " disks";
     for (int m : a.members) o << " " << m;
-    o << " state " << word << " " << (a.health == kArrayFunctional ? "functional" : a.health == kArrayCritical ? "critical" : "offline");
+    o << " state " << word << " "
+      << (a.health == kArrayFunctional ? "functional"
+          : a.health == kArrayCritical ? "critical"
+                                       : "offline");
     if (a.task != Task::None) o << " " << taskName(a.task) << " " << a.percent(nowMs) << "%";
     if (a.rebuildDisk >= 0) o << " onto disk " << a.rebuildDisk;
     o << "\n";

@@ -63,8 +63,8 @@ struct Array {
   std::int64_t taskStartMs = 0;
   std::int64_t taskDurationMs = 0;
   int rebuildDisk = -1;
-  std::uint32_t targetMode = 0;        // conversion
-  std::vector<int> newMembers;         // expansion and conversion
+  std::uint32_t targetMode = 0;  // conversion
+  std::vector<int> newMembers;   // expansion and conversion
   std::uint32_t block = 64;
   std::uint32_t writeBack = 1;
   std::uint8_t sequential = 0;

@@ -12,7 +12,8 @@ void Wire::reset() {
 
 void Wire::send(Bytes bytes, std::int64_t due) {
   Output o{due, std::move(bytes)};
-  auto at = std::upper_bound(out_.begin(), out_.end(), o.due, [](std::int64_t d, const Output& x) { return d < x.due; });
+  auto at =
+      std::upper_bound(out_.begin(), out_.end(), o.due, [](std::int64_t d, const Output& x) { return d < x.due; });
   out_.insert(at, std::move(o));
 }
 

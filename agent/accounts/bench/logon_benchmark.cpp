@@ -35,8 +35,8 @@ struct BenchStore {
 
 void BM_LogonCheck(benchmark::State& state) {
   BenchStore b;
-  const std::string token = crypto::BuildLogonToken(state.range(0) ? "admin" : "operator",
-                                                     state.range(0) ? "root pw" : "op pw");
+  const std::string token =
+      crypto::BuildLogonToken(state.range(0) ? "admin" : "operator", state.range(0) ? "root pw" : "op pw");
   for (auto _ : state) {
     std::string name, password;
     if (!crypto::DecodeLogonToken(token, name, password)) state.SkipWithError("token");
@@ -82,7 +82,8 @@ BENCHMARK(BM_RsaPrivateBlock512);
 void BM_RsaKeyGeneration512(benchmark::State& state) {
   crypto::RsaPublicKey pub;
   crypto::RsaPrivateKey priv;
-  for (auto _ : state) benchmark::DoNotOptimize(crypto::rsaGenerateKeys({512, 1}, crypto::processRandomPool(), pub, priv));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(crypto::rsaGenerateKeys({512, 1}, crypto::processRandomPool(), pub, priv));
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_RsaKeyGeneration512)->Unit(benchmark::kMillisecond);

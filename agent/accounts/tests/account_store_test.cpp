@@ -104,8 +104,8 @@ TEST_F(AccountStoreTest, CreatedAccountsOpenAndAlwaysHoldRightOne) {
   // Only administrators create, see others' rights and list them.
   EXPECT_EQ(store_->CreateAccount(viewer, "x", "x", 0), E_INVALIDARG);
   EXPECT_EQ(store_->CreateAccount(deputy, "helper", "h pw", 0), S_OK);  // the deputy holds right 2
-  EXPECT_EQ(list(admin_), (std::vector<AccountEntry>{
-                              {"admin", 0xF7FFFFFF}, {"viewer", 1}, {"deputy", 0x43}, {"helper", 1}}));
+  EXPECT_EQ(list(admin_),
+            (std::vector<AccountEntry>{{"admin", 0xF7FFFFFF}, {"viewer", 1}, {"deputy", 0x43}, {"helper", 1}}));
   EXPECT_EQ(list(viewer), (std::vector<AccountEntry>{{"admin", 0}, {"viewer", 1}, {"deputy", 0}, {"helper", 0}}));
   std::uint32_t rights = 99, count = 0;
   EXPECT_EQ(store_->GetAccountRights(viewer, "admin", rights), E_INVALIDARG);
@@ -216,13 +216,14 @@ TEST_F(AccountStoreTest, StoreGrowsWhenAnAreaIsFullAndEveryAccountStillOpens) {
   crypto::Bytes b = fileBytes();
   EXPECT_GT(b.size(), 18144u);
   EXPECT_EQ(le32(b, 8), 20u);
-  EXPECT_GE(le32(b, 20) - le32(b, 16), 512u);        // digest table grew by 256 at least once
-  EXPECT_GE(le32(b, 24) - le32(b, 20), 2u * 16384);  // record area too
+  EXPECT_GE(le32(b, 20) - le32(b, 16), 512u);         // digest table grew by 256 at least once
+  EXPECT_GE(le32(b, 24) - le32(b, 20), 2u * 16384);   // record area too
   EXPECT_EQ(le32(b, le32(b, 24)), le32(b, 24) + 32);  // names list 32 bytes after the list area
   EXPECT_EQ(le32(b, le32(b, 28)), le32(b, 28) + 128);
   AccountStore fresh(dir_);
   AccountHandle h = 0;
-  for (int i = 1; i < 20; ++i) EXPECT_EQ(fresh.OpenAccount(names[std::size_t(i)], "pw" + std::to_string(i), h), S_OK) << i;
+  for (int i = 1; i < 20; ++i)
+    EXPECT_EQ(fresh.OpenAccount(names[std::size_t(i)], "pw" + std::to_string(i), h), S_OK) << i;
   ASSERT_EQ(fresh.OpenAccount("admin", "root pw", h), S_OK);
   std::vector<AccountEntry> all;
   ASSERT_EQ(fresh.ListAccounts(h, all), S_OK);
@@ -264,8 +265,10 @@ TEST(AccountStoreLocation, LivesInTheStateDirectoryOfTheRootPrefix) {
     ASSERT_EQ(stat(store.filePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
   }
-  if (old) setenv("KELM_ROOT", saved.c_str(), 1);
-  else unsetenv("KELM_ROOT");
+  if (old)
+    setenv("KELM_ROOT", saved.c_str(), 1);
+  else
+    unsetenv("KELM_ROOT");
   fs::remove_all(tmpl);
 }
 

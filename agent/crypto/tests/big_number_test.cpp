@@ -49,8 +49,10 @@ TEST(BigNumber, ModExpAndInverseAgreeWithSmallArithmetic) {
     BigNumber M{std::uint32_t(m)}, A{std::uint32_t(a)}, E{std::uint32_t(e)};
     ASSERT_EQ(BigNumber::modExp(A, E, M).lowWord(), expect) << a << "^" << e << " mod " << m;
     BigNumber inv = BigNumber::modInverse(A, M);
-    if (!inv.isZero()) EXPECT_EQ(std::uint64_t(inv.lowWord()) * a % m, 1u);
-    else EXPECT_NE(BigNumber::gcd(A, M).lowWord(), 1u);
+    if (!inv.isZero())
+      EXPECT_EQ(std::uint64_t(inv.lowWord()) * a % m, 1u);
+    else
+      EXPECT_NE(BigNumber::gcd(A, M).lowWord(), 1u);
   }
 }
 

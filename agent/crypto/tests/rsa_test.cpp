@@ -133,10 +133,10 @@ TEST_F(RsaMessages, DecryptionRefusesBadInput) {
   ASSERT_EQ(RsaPrivateEncrypt(testing::text("rights"), sig, keys_->priv), plat::S_OK);
   Bytes s = sig.bytes();
   Bytes longer = s;
-  longer.push_back(0);                                          // 65 bytes
+  longer.push_back(0);  // 65 bytes
   Bytes flipped = s;
-  flipped[10] ^= 1;                                             // a damaged signature
-  Bytes aboveModulus(64, 0xFF);                                 // not below the modulus
+  flipped[10] ^= 1;              // a damaged signature
+  Bytes aboveModulus(64, 0xFF);  // not below the modulus
   KeyPair other = makeKeys(512, 1, 78);
   for (const Bytes& in : {longer, flipped, aboveModulus, Bytes(), Bytes(63)}) {
     EXPECT_EQ(RsaPublicDecrypt(in, out, keys_->pub), plat::E_FAIL);

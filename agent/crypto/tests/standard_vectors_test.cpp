@@ -94,8 +94,8 @@ TEST(DesCbc, DecryptChecksLengthAndPadding) {
   } cases[] = {
       {"4142434445464701", true, 7},  {"4142434445040404", false, 0},  // 04 not repeated four times
       {"4142434404040404", true, 4},  {"0808080808080808", true, 0},
-      {"4142434445464709", false, 0},                                // 9 exceeds a block
-      {"4142434445464700", true, 8},                                 // a last 0 removes nothing
+      {"4142434445464709", false, 0},  // 9 exceeds a block
+      {"4142434445464700", true, 8},   // a last 0 removes nothing
   };
   for (const auto& c : cases) {
     Bytes plain = hex(c.lastBytes), cipher;
@@ -116,9 +116,9 @@ TEST(Base64, Rfc4648VectorsWithThisAlphabet) {
   struct Case {
     const char* bytes;
     const char* text;
-  } cases[] = {{"", ""},         {"f", "Zg"},           {"fo", "Zm8"},         {"foo", "Zm9v"},
-               {"foob", "Zm9vYg"}, {"fooba", "Zm9vYmE"}, {"foobar", "Zm9vYmFy"}, {"ab", "YWI"},
-               {"abc", "YWJj"},     {"\xfb\xff", "+_8"},  {"\xff\xff\xfe", "___+"}};
+  } cases[] = {{"", ""},           {"f", "Zg"},          {"fo", "Zm8"},           {"foo", "Zm9v"},
+               {"foob", "Zm9vYg"}, {"fooba", "Zm9vYmE"}, {"foobar", "Zm9vYmFy"},  {"ab", "YWI"},
+               {"abc", "YWJj"},    {"\xfb\xff", "+_8"},  {"\xff\xff\xfe", "___+"}};
   for (const auto& c : cases) {
     EXPECT_EQ(base64Encode(text(c.bytes)), c.text) << c.text;
     Bytes back = base64Decode(c.text);
@@ -143,19 +143,31 @@ TEST(Base64, StopsAtCapacityAndMapsStrangersToZero) {
 }
 
 // A 512-bit key made with OpenSSL, and its PKCS #1 v1.5 outputs.
-constexpr const char* kModulus = "de9d1f70b3960c90b4e617350fc2f5783393576043e4a1323371b72d703448101ae0c49ae03703162d1a8289612fed87b991822ae0489863f87a7b0bcb587e55";
-constexpr const char* kPrivateExponent = "5f81bf9c659fe99227da537893638c56dea1c729e8d6ed0591a6a6f51a9f838e80631492fc0a09689bd509ff2f35cd4eab04dbe366b476a86d83fa66914512a1";
+constexpr const char* kModulus =
+    "de9d1f70b3960c90b4e617350fc2f5783393576043e4a1323371b72d703448101ae0c49ae03703162d1a8289612fed87b991822ae0489863f8"
+    "7a7b0bcb587e55";
+constexpr const char* kPrivateExponent =
+    "5f81bf9c659fe99227da537893638c56dea1c729e8d6ed0591a6a6f51a9f838e80631492fc0a09689bd509ff2f35cd4eab04dbe366b476a86d"
+    "83fa66914512a1";
 constexpr const char* kPrime1 = "f4950c9afd7497041f42111e64163f28f66111e714257fa7f9525defc8b07279";
 constexpr const char* kPrime2 = "e9018878cac6f61c9f6147e38b29aec439381d5f4c328ff8d30a497fdffd13bd";
 constexpr const char* kExponent1 = "bb043d5f45eea08ac65bfe3afecd03fe8e662b0a469d65bf4b25702ea9864201";
 constexpr const char* kExponent2 = "06f0a4bff44a38ca6174e44f42b5db1ebd158eca67da99af2f99fed670357981";
 constexpr const char* kCoefficient = "856a74155bca34d86726ababb728d6ae637e8bb0de2822d7ac8061547119baf8";
 // Block type 1 over "kelm logon check", over nothing, and over the bytes 0..52.
-constexpr const char* kM1Sig = "dd72e5ea740a79af0f503a0ca976db22b3aea15ddf25400714fd836f2dd24b56bfb318e5fdbde719e31601af0847c2bf16d23938cb0cf68cfeb3c58531cace46";
-constexpr const char* kM0Sig = "488272f85f4330b026e3e2a05eb9dce8486a93494b02cb749af5fa31c9410af0da26f8777ce05b852ea8926df5794ba7b30987428242de11d87365310a12b206";
-constexpr const char* kM53Sig = "598444137854c8b4e9389edad43881aff033a72caa556998f3babcd14162172638a048d7c0568382ce7a9f1d09921dc00a064d60c97177d7d359056c7849d8ae";
+constexpr const char* kM1Sig =
+    "dd72e5ea740a79af0f503a0ca976db22b3aea15ddf25400714fd836f2dd24b56bfb318e5fdbde719e31601af0847c2bf16d23938cb0cf68cfe"
+    "b3c58531cace46";
+constexpr const char* kM0Sig =
+    "488272f85f4330b026e3e2a05eb9dce8486a93494b02cb749af5fa31c9410af0da26f8777ce05b852ea8926df5794ba7b30987428242de11d8"
+    "7365310a12b206";
+constexpr const char* kM53Sig =
+    "598444137854c8b4e9389edad43881aff033a72caa556998f3babcd14162172638a048d7c0568382ce7a9f1d09921dc00a064d60c97177d7d3"
+    "59056c7849d8ae";
 // Block type 2 (random padding) over "kelm logon check".
-constexpr const char* kM1Enc = "334d67e249c9c898a5714521287c4423cd3f51e0e28d42db3e3db491eefe6ab07f8c6a387d56c87961f6a9d340ebe870e00d1d21f7dd31ba7f7938ce5278db40";
+constexpr const char* kM1Enc =
+    "334d67e249c9c898a5714521287c4423cd3f51e0e28d42db3e3db491eefe6ab07f8c6a387d56c87961f6a9d340ebe870e00d1d21f7dd31ba7f"
+    "7938ce5278db40";
 
 template <std::size_t N>
 void fill(std::array<std::uint8_t, N>& a, const char* h) {

@@ -8,7 +8,8 @@ namespace kelm::crypto::testing {
 
 inline Bytes hex(std::string_view s) {
   Bytes out;
-  for (std::size_t i = 0; i + 1 < s.size(); i += 2) out.push_back(std::uint8_t(std::stoi(std::string(s.substr(i, 2)), nullptr, 16)));
+  for (std::size_t i = 0; i + 1 < s.size(); i += 2)
+    out.push_back(std::uint8_t(std::stoi(std::string(s.substr(i, 2)), nullptr, 16)));
   return out;
 }
 

@@ -1,6 +1,5 @@
 // The test component registered into a private registry and loaded by class identifier.
 #include <dlfcn.h>
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -65,9 +64,7 @@ struct Sink final : Object<IRAIDEvent> {
 
 class ComponentTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(regsvr(""), 0);
-  }
+  void SetUp() override { ASSERT_EQ(regsvr(""), 0); }
   plat::testing::TempRoot tempRoot;
 };
 

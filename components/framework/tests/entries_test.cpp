@@ -22,10 +22,9 @@ TEST(ModeFor, FlagsToModeLetters) {
     const char* want;
   };
   const Case cases[] = {
-      {3, "", "pr-"},     {7, "", "prw"},          {11, "", "prv"},      {5, "", "p-w"},
-      {1, "", "p--"},     {15, "", "prw"},         {9, "", "p-v"},       {0x100, "", "m--"},
-      {0x101, "", "m--"}, {0x10000, "", "o--"},    {0x10107, "", "o--"}, {0, "prw", "prw"},
-      {2, "m--", "m--"},  // no kind bit: the mode stays as it was
+      {3, "", "pr-"},       {7, "", "prw"},    {11, "", "prv"},    {5, "", "p-w"},     {1, "", "p--"},
+      {15, "", "prw"},      {9, "", "p-v"},    {0x100, "", "m--"}, {0x101, "", "m--"}, {0x10000, "", "o--"},
+      {0x10107, "", "o--"}, {0, "prw", "prw"}, {2, "m--", "m--"},  // no kind bit: the mode stays as it was
   };
   for (const Case& c : cases) EXPECT_EQ(ModeFor(c.flags, c.previous), c.want) << c.flags;
 }
@@ -33,12 +32,12 @@ TEST(ModeFor, FlagsToModeLetters) {
 TEST(SetAttr, RulesTable) {
   struct Case {
     const char* name;
-    bool present;           // the entry exists before, as "Old" with flags `before`
+    bool present;  // the entry exists before, as "Old" with flags `before`
     std::uint32_t before;
     std::uint32_t flags;
     int answer;
-    const char* value;      // value afterwards
-    const char* mode;       // mode afterwards
+    const char* value;  // value afterwards
+    const char* mode;   // mode afterwards
   };
   const Case cases[] = {
       {"absent, flags 0 -> added read/write", false, 0, 0, 1, "new", "prw"},

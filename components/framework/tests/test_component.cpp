@@ -50,9 +50,7 @@ class Controller final : public CRiverNode, public IEventLog {
   }
 
  protected:
-  void* queryMore(const Guid& iid) override {
-    return iid == IEventLog::kIid ? static_cast<IEventLog*>(this) : nullptr;
-  }
+  void* queryMore(const Guid& iid) override { return iid == IEventLog::kIid ? static_cast<IEventLog*>(this) : nullptr; }
 
  private:
   std::deque<EventRecord> events_;

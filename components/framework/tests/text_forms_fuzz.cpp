@@ -52,13 +52,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string out;
     plat::com::ComPtr<plat::com::IUnknown> u;
     switch (op.empty() ? 0 : op[0] % 8) {
-      case 0: root->get(name, &out); break;
-      case 1: root->set(name, value, 0); break;
-      case 2: root->invoke(name, value); break;
-      case 3: root->cd(name, u.put()); break;
-      case 4: root->SetAttr(name, static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 0)), value); break;
-      case 5: root->FindByHandle(name); break;
-      case 6: root->RemoveEntry(root->FindDrop(name)); break;
+      case 0:
+        root->get(name, &out);
+        break;
+      case 1:
+        root->set(name, value, 0);
+        break;
+      case 2:
+        root->invoke(name, value);
+        break;
+      case 3:
+        root->cd(name, u.put());
+        break;
+      case 4:
+        root->SetAttr(name, static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 0)), value);
+        break;
+      case 5:
+        root->FindByHandle(name);
+        break;
+      case 6:
+        root->RemoveEntry(root->FindDrop(name));
+        break;
       case 7: {
         root->dir(u.put());
         std::vector<std::string> lines;

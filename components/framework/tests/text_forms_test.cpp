@@ -19,10 +19,10 @@ TEST(SplitArgs, QuotingTable) {
       {"", {""}},
       {"a@", {"a", ""}},
       {"@@", {"", "", ""}},
-      {"\"x@y\"@z", {"x@y", "z"}},          // separators inside quotes are kept
+      {"\"x@y\"@z", {"x@y", "z"}},  // separators inside quotes are kept
       {"a@\"b c\"", {"a", "b c"}},
-      {"\"q\"tail@next", {"q", "next"}},    // text between the closing quote and the separator is dropped
-      {"a@\"open@b", {"a"}},                // an unclosed quote ends the list before it
+      {"\"q\"tail@next", {"q", "next"}},  // text between the closing quote and the separator is dropped
+      {"a@\"open@b", {"a"}},              // an unclosed quote ends the list before it
       {"\"\"@x", {"", "x"}},
       {"solo", {"solo"}},
   };
@@ -43,8 +43,8 @@ TEST(Handle, ParsesOnlyTwoNumbersAroundOneSemicolon) {
   ASSERT_TRUE(h);
   EXPECT_EQ(h->id, 17u);
   EXPECT_EQ(h->type, 22);
-  for (const char* bad : {"", ";", "17", "17;", ";22", "0;22", "-3;22", "17;22;1", "x;22", "17;2x",
-                          "99999999999;1", " 17;22"})
+  for (const char* bad :
+       {"", ";", "17", "17;", ";22", "0;22", "-3;22", "17;22;1", "x;22", "17;2x", "99999999999;1", " 17;22"})
     EXPECT_FALSE(ParseHandle(bad)) << bad;
 }
 

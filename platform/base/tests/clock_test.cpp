@@ -1,8 +1,8 @@
+#include "platform/base/clock.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
-
-#include "platform/base/clock.h"
 
 using namespace plat;
 

@@ -1,8 +1,8 @@
+#include "platform/base/paths.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-
-#include "platform/base/paths.h"
 
 using namespace plat::paths;
 
@@ -13,10 +13,16 @@ class EnvGuard {
   EnvGuard(const char* name, const char* value) : name_(name) {
     const char* old = std::getenv(name);
     if (old) old_ = old, had_ = true;
-    if (value) setenv(name, value, 1); else unsetenv(name);
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
   }
   ~EnvGuard() {
-    if (had_) setenv(name_, old_.c_str(), 1); else unsetenv(name_);
+    if (had_)
+      setenv(name_, old_.c_str(), 1);
+    else
+      unsetenv(name_);
   }
 
  private:

@@ -1,7 +1,8 @@
+#include "platform/base/text.h"
+
 #include <gtest/gtest.h>
 
 #include "platform/base/hresult.h"
-#include "platform/base/text.h"
 
 using namespace plat;
 
@@ -19,13 +20,17 @@ TEST(Text, InvalidSequencesAreReplaced) {
   };
   const std::string r = "\xEF\xBF\xBD";
   const Case cases[] = {
-      {"\x80", r},                      // lone continuation byte
-      {"a\xC3", "a" + r},               // truncated at the end
-      {"\xC0\xAF", r},                  // overlong slash
-      {"\xED\xA0\x80", r},              // encoded surrogate
-      {"\xF4\x90\x80\x80", r},          // above U+10FFFF
-      {"\xFF" "b", r + "b"},            // impossible lead byte, next character kept
-      {"\xE2\x82" "c", r + "c"},        // broken middle, next character kept
+      {"\x80", r},              // lone continuation byte
+      {"a\xC3", "a" + r},       // truncated at the end
+      {"\xC0\xAF", r},          // overlong slash
+      {"\xED\xA0\x80", r},      // encoded surrogate
+      {"\xF4\x90\x80\x80", r},  // above U+10FFFF
+      {"\xFF"
+       "b",
+       r + "b"},  // impossible lead byte, next character kept
+      {"\xE2\x82"
+       "c",
+       r + "c"},  // broken middle, next character kept
   };
   for (const auto& c : cases) EXPECT_EQ(sanitizeUtf8(c.in), c.out) << c.in;
 }

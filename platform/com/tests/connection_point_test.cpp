@@ -1,10 +1,11 @@
 #include "platform/com/connection_point.h"
-#include "platform/com/object.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
+
+#include "platform/com/object.h"
 
 using namespace plat;
 using namespace plat::com;
@@ -52,9 +53,7 @@ struct ConnectionPointTest : ::testing::Test {
   ComPtr<Source> source = makeObject<Source>();
   ComPtr<IConnectionPoint> cp;
   std::string log;
-  void SetUp() override {
-    ASSERT_EQ(source->FindConnectionPoint(ITick::kIid, cp.put()), S_OK);
-  }
+  void SetUp() override { ASSERT_EQ(source->FindConnectionPoint(ITick::kIid, cp.put()), S_OK); }
   std::uint32_t advise(const ComPtr<Sink>& s) {
     std::uint32_t cookie = 0;
     EXPECT_EQ(cp->Advise(s.get(), &cookie), S_OK);

@@ -17,9 +17,17 @@ TEST(StringEnumerator, NextSkipResetCloneTable) {
     Lines lines;
   };
   const Step steps[] = {
-      {'N', 2, S_OK, {"a", "b"}}, {'N', 0, S_OK, {}},      {'S', 1, S_OK, {}},          {'C', 0, S_OK, {}},
-      {'N', 5, S_FALSE, {"d"}},   {'N', 1, S_FALSE, {}},   {'S', 1, S_FALSE, {}},       {'R', 0, S_OK, {}},
-      {'S', 9, S_FALSE, {}},      {'R', 0, S_OK, {}},      {'N', 4, S_OK, {"a", "b", "c", "d"}},
+      {'N', 2, S_OK, {"a", "b"}},
+      {'N', 0, S_OK, {}},
+      {'S', 1, S_OK, {}},
+      {'C', 0, S_OK, {}},
+      {'N', 5, S_FALSE, {"d"}},
+      {'N', 1, S_FALSE, {}},
+      {'S', 1, S_FALSE, {}},
+      {'R', 0, S_OK, {}},
+      {'S', 9, S_FALSE, {}},
+      {'R', 0, S_OK, {}},
+      {'N', 4, S_OK, {"a", "b", "c", "d"}},
   };
   ComPtr<IEnumString> e = makeObject<StringEnumerator>(Lines{"a", "b", "c", "d"});
   ComPtr<IEnumString> original = e;
@@ -28,9 +36,17 @@ TEST(StringEnumerator, NextSkipResetCloneTable) {
     Lines got{"stale"};
     HRESULT h = S_OK;
     switch (s.op) {
-      case 'N': h = e->Next(s.count, got); break;
-      case 'S': h = e->Skip(s.count); got.clear(); break;
-      case 'R': h = e->Reset(); got.clear(); break;
+      case 'N':
+        h = e->Next(s.count, got);
+        break;
+      case 'S':
+        h = e->Skip(s.count);
+        got.clear();
+        break;
+      case 'R':
+        h = e->Reset();
+        got.clear();
+        break;
       case 'C': {
         ComPtr<IEnumString> c;
         h = e->Clone(c.put());

@@ -20,13 +20,13 @@ TEST(Kelmregsvr, RefusesWhatItCannotRegister) {
     int want;
   };
   const Case cases[] = {
-      {"", 2},                          // no library
-      {"-x lib.so", 2},                 // unknown option
-      {"a.so b.so", 2},                 // two libraries
-      {"/nonexistent/lib.so", 1},       // no such file
-      {"'" + plat + "'", 1},            // a library without the export
+      {"", 2},                     // no library
+      {"-x lib.so", 2},            // unknown option
+      {"a.so b.so", 2},            // two libraries
+      {"/nonexistent/lib.so", 1},  // no such file
+      {"'" + plat + "'", 1},       // a library without the export
       {"-u '" + plat + "'", 1},
-      {"/etc/hostname", 1},             // not a library at all
+      {"/etc/hostname", 1},  // not a library at all
   };
   for (const Case& c : cases) EXPECT_EQ(run(c.args), c.want) << c.args;
 }

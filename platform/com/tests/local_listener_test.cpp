@@ -1,11 +1,10 @@
 #include "platform/com/local_listener.h"
 
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
@@ -43,7 +42,7 @@ TEST_F(LocalListenerTest, ReplacesAStaleSocketRefusesALiveOneAndCleansUp) {
   leaveStaleSocket(path);
   auto first = LocalListener::listen(*loop, "svc.sock", &error, std::nullopt);
   ASSERT_TRUE(first) << error;
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0660u);
   EXPECT_FALSE(LocalListener::listen(*loop, "svc.sock", &error, std::nullopt)) << "a running server keeps its socket";
@@ -62,7 +61,7 @@ TEST_F(LocalListenerTest, TheSocketGoesToTheConsoleGroupWhenThatMayBeGiven) {
   const gid_t other = 65534;
   auto listener = LocalListener::listen(*loop, "grp.sock", &error, other);
   ASSERT_TRUE(listener) << error << " (a group that may not be given is left out, not fatal)";
-  struct stat st{};
+  struct stat st {};
   ASSERT_EQ(::stat(listener->path().c_str(), &st), 0);
   EXPECT_EQ(st.st_gid, ::geteuid() == 0 ? other : ::getegid());
   EXPECT_EQ(st.st_mode & 0777, 0660u);

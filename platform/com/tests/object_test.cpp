@@ -1,7 +1,8 @@
-#include "platform/com/class_factory.h"
 #include "platform/com/object.h"
 
 #include <gtest/gtest.h>
+
+#include "platform/com/class_factory.h"
 
 using namespace plat;
 using namespace plat::com;
@@ -69,9 +70,9 @@ TEST(Object, ComPtrAdoptDetachAndPut) {
 
 TEST(ClassFactory, RefusesAggregationAndCountsLocks) {
   int alive = 0, locks = 0;
-  auto factory = makeObject<ClassFactory>(
-      [&](const Guid& iid, void** out) { return createAndQuery<Both>(iid, out, &alive); },
-      [&](bool lock) { locks += lock ? 1 : -1; });
+  auto factory =
+      makeObject<ClassFactory>([&](const Guid& iid, void** out) { return createAndQuery<Both>(iid, out, &alive); },
+                               [&](bool lock) { locks += lock ? 1 : -1; });
   void* out = nullptr;
   ComPtr<IUnknown> outer = makeObject<Both>(&alive).as<IUnknown>();
   EXPECT_EQ(factory->CreateInstance(outer.get(), IAlpha::kIid, &out), CLASS_E_NOAGGREGATION);

@@ -25,12 +25,18 @@ int main(int argc, char** argv) {
   const char* library = nullptr;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "-u" || a == "/u") unregister = true;
-    else if (a == "-s" || a == "/s") silent = true;
-    else if (a == "-h" || a == "--help" || a == "/?") return usage(), 0;
-    else if (!a.empty() && a[0] == '-') return usage();
-    else if (library) return usage();
-    else library = argv[i];
+    if (a == "-u" || a == "/u")
+      unregister = true;
+    else if (a == "-s" || a == "/s")
+      silent = true;
+    else if (a == "-h" || a == "--help" || a == "/?")
+      return usage(), 0;
+    else if (!a.empty() && a[0] == '-')
+      return usage();
+    else if (library)
+      return usage();
+    else
+      library = argv[i];
   }
   if (!library || std::strlen(library) > 4096) return usage();
 

@@ -97,7 +97,8 @@ TEST(VersionBlock, DamagedBlocksAreRefusedWithoutReadingPastThem) {
   }
   VersionInfo tooMany;
   tooMany.tables.resize(1);
-  for (std::size_t i = 0; i <= kMaxVersionStrings; ++i) tooMany.tables[0].strings.emplace_back("n" + std::to_string(i), "v");
+  for (std::size_t i = 0; i <= kMaxVersionStrings; ++i)
+    tooMany.tables[0].strings.emplace_back("n" + std::to_string(i), "v");
   EXPECT_FALSE(encodeVersionBlock(tooMany));
   VersionInfo nul;
   nul.tables = {{{1, 2}, {{std::string("a\0b", 3), "v"}}}};
@@ -131,7 +132,8 @@ TEST(VersionBlock, StandaloneFilesAndFilesWithoutABlock) {
   EXPECT_EQ(decodeVersionBlock(*block)->fixed.fileType, kFileTypeDriver);
 
   std::ofstream(root.dir() / "plain.txt") << "no version here";
-  std::ofstream(root.dir() / "fake.elf") << "\x7f" "ELF garbage that is not a real header";
+  std::ofstream(root.dir() / "fake.elf") << "\x7f"
+                                            "ELF garbage that is not a real header";
   for (auto p : {root.dir() / "plain.txt", root.dir() / "fake.elf", root.dir() / "missing", root.dir()})
     EXPECT_FALSE(readVersionBlock(p)) << p;
   EXPECT_FALSE(readVersionBlock("/bin/sh"));  // an ELF file without our section
@@ -145,9 +147,16 @@ TEST(VersionBlock, VersionTexts) {
     std::uint32_t ms, ls;
   };
   const Case cases[] = {
-      {"1.11.0.0", true, 0x1000B, 0}, {"2.1.0.3", true, 0x20001, 3}, {"1", true, 0x10000, 0},
-      {"1.0.65535.7", true, 0x10000, 0xFFFF0007}, {"1.65536", false, 0, 0}, {"1..2", false, 0, 0},
-      {"", false, 0, 0}, {"1.2.3.4.5", false, 0, 0}, {"1.x", false, 0, 0}, {"1.", false, 0, 0},
+      {"1.11.0.0", true, 0x1000B, 0},
+      {"2.1.0.3", true, 0x20001, 3},
+      {"1", true, 0x10000, 0},
+      {"1.0.65535.7", true, 0x10000, 0xFFFF0007},
+      {"1.65536", false, 0, 0},
+      {"1..2", false, 0, 0},
+      {"", false, 0, 0},
+      {"1.2.3.4.5", false, 0, 0},
+      {"1.x", false, 0, 0},
+      {"1.", false, 0, 0},
   };
   for (const auto& c : cases) {
     auto w = parseVersionWords(c.text);

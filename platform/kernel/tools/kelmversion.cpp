@@ -33,7 +33,10 @@ std::optional<Translation> parseKey(std::string_view hex) {
   if (hex.size() != 8) return std::nullopt;
   std::uint32_t v = 0;
   for (char c : hex) {
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int d = c >= '0' && c <= '9'   ? c - '0'
+            : c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                   : -1;
     if (d < 0) return std::nullopt;
     v = v << 4 | static_cast<std::uint32_t>(d);
   }
@@ -55,11 +58,16 @@ int write(int argc, char** argv) {
     if ((a == "--file-version" || a == "--product-version") && need(1)) {
       auto w = parseVersionWords(argv[++i]);
       if (!w) return fail(std::string("not a version: ") + argv[i]);
-      if (a == "--file-version") info.fixed.fileVersionMS = w->first, info.fixed.fileVersionLS = w->second;
-      else info.fixed.productVersionMS = w->first, info.fixed.productVersionLS = w->second;
+      if (a == "--file-version")
+        info.fixed.fileVersionMS = w->first, info.fixed.fileVersionLS = w->second;
+      else
+        info.fixed.productVersionMS = w->first, info.fixed.productVersionLS = w->second;
     } else if (a == "--type" && need(1)) {
       std::string_view t = argv[++i];
-      info.fixed.fileType = t == "app" ? std::uint32_t{kFileTypeApp} : t == "dll" ? std::uint32_t{kFileTypeDll} : t == "driver" ? std::uint32_t{kFileTypeDriver} : 0u;
+      info.fixed.fileType = t == "app"      ? std::uint32_t{kFileTypeApp}
+                            : t == "dll"    ? std::uint32_t{kFileTypeDll}
+                            : t == "driver" ? std::uint32_t{kFileTypeDriver}
+                                            : 0u;
       if (!info.fixed.fileType) return fail(std::string("unknown type: ") + argv[i]);
     } else if (a == "--translation" && need(1)) {
       auto k = parseKey(argv[++i]);
@@ -81,7 +89,8 @@ int write(int argc, char** argv) {
   }
   if (!explicitTranslations)
     for (const auto& t : info.tables) info.translations.push_back(t.key);
-  if (!writeVersionFile(argv[2], info)) return fail(std::string("cannot write ") + argv[2] + " (too large or not writable)");
+  if (!writeVersionFile(argv[2], info))
+    return fail(std::string("cannot write ") + argv[2] + " (too large or not writable)");
   return 0;
 }
 

@@ -1,3 +1,5 @@
+#include "platform/loop/event_loop.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "platform/base/clock.h"
-#include "platform/loop/event_loop.h"
 
 using namespace plat;
 using namespace std::chrono_literals;

@@ -1,3 +1,5 @@
+#include "platform/loop/socket.h"
+
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "platform/base/clock.h"
-#include "platform/loop/socket.h"
 
 using namespace plat;
 using namespace std::chrono_literals;
@@ -134,7 +135,8 @@ TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
   EXPECT_TRUE(p.client->write(std::string(room, 'x')));
   std::string got;
   p.server->onData([&](std::string_view b) { got.append(b); });
-  ASSERT_TRUE(spin(*loop, [&] { return got.size() >= total + room; }, 20000));
+  ASSERT_TRUE(spin(
+      *loop, [&] { return got.size() >= total + room; }, 20000));
   EXPECT_EQ(got.size(), total + room);
   EXPECT_TRUE(got.compare(0, total, big) == 0);
   EXPECT_EQ(got.find_first_not_of('x', total), std::string::npos);

@@ -100,7 +100,9 @@ TEST_F(RegistrarTest, ForceRemoveReplacesOnRegisterAndRegisteringTwiceLeavesOneE
 TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndOtherComponents) {
   ASSERT_EQ(reg.registerScript(kComponent), plat::S_OK);
   // Another component registered beside it, and a value someone else keeps under a plain key.
-  Key::open(Hive::LocalMachine, kIoClsid)->createSubKey("{BCA456A1-D159-11D4-BB07-0050DA2E128F}")->setString("", "MV_RAID");
+  Key::open(Hive::LocalMachine, kIoClsid)
+      ->createSubKey("{BCA456A1-D159-11D4-BB07-0050DA2E128F}")
+      ->setString("", "MV_RAID");
   Key::open(Hive::ClassesRoot, "VelkariRAID.SorventicRAID")->createSubKey("Owned");
 
   ASSERT_EQ(reg.unregisterScript(kComponent), plat::S_OK) << reg.lastError();

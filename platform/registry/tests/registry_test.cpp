@@ -27,7 +27,9 @@ TEST_F(Registry, EveryTypeRoundTrips) {
   const RoundTripCase cases[] = {
       {"default string", Value::string("", "Kelm Agent")},
       {"empty string", Value::string("Empty", "")},
-      {"utf8 string", Value::string("Text", "Gr\xc3\xbc\xc3\x9f" "e")},
+      {"utf8 string", Value::string("Text",
+                                    "Gr\xc3\xbc\xc3\x9f"
+                                    "e")},
       {"expand string", Value::string("Path", "%SystemRoot%\\bin", Type::ExpandString)},
       {"dword zero", Value::dword("Zero", 0)},
       {"dword max", Value::dword("Max", 0xFFFFFFFFu)},

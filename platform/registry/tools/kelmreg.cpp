@@ -31,10 +31,14 @@ std::optional<Target> parseKey(std::string_view key) {
   std::string h(head);
   for (char& c : h) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   Target t;
-  if (h == "HKLM" || h == "HKEY_LOCAL_MACHINE") t.hive = Hive::LocalMachine, t.root = "HKLM";
-  else if (h == "HKCU" || h == "HKEY_CURRENT_USER") t.hive = Hive::CurrentUser, t.root = "HKCU";
-  else if (h == "HKCR" || h == "HKEY_CLASSES_ROOT") t.hive = Hive::ClassesRoot, t.root = "HKCR";
-  else return std::nullopt;
+  if (h == "HKLM" || h == "HKEY_LOCAL_MACHINE")
+    t.hive = Hive::LocalMachine, t.root = "HKLM";
+  else if (h == "HKCU" || h == "HKEY_CURRENT_USER")
+    t.hive = Hive::CurrentUser, t.root = "HKCU";
+  else if (h == "HKCR" || h == "HKEY_CLASSES_ROOT")
+    t.hive = Hive::ClassesRoot, t.root = "HKCR";
+  else
+    return std::nullopt;
   t.path = std::string(rest);
   return t;
 }
@@ -43,12 +47,18 @@ std::string valueName(std::string_view arg) { return arg == "@" ? std::string() 
 
 const char* typeName(Type t) {
   switch (t) {
-    case Type::String: return "sz";
-    case Type::ExpandString: return "expand_sz";
-    case Type::Dword: return "dword";
-    case Type::Binary: return "binary";
-    case Type::MultiString: return "multi_sz";
-    default: return "none";
+    case Type::String:
+      return "sz";
+    case Type::ExpandString:
+      return "expand_sz";
+    case Type::Dword:
+      return "dword";
+    case Type::Binary:
+      return "binary";
+    case Type::MultiString:
+      return "multi_sz";
+    default:
+      return "none";
   }
 }
 
@@ -140,7 +150,8 @@ void exportKey(const Target& t, const Key& key, int depth) {
   std::printf("[%s]\n", printable(fullName(t, key.path())).c_str());
   for (const auto& v : key.values()) {
     std::string name = v.name.empty() ? "@" : quotedText(printable(v.name));
-    std::string data = v.type == Type::String ? quotedText(dataText(v)) : std::string(typeName(v.type)) + ":" + dataText(v);
+    std::string data =
+        v.type == Type::String ? quotedText(dataText(v)) : std::string(typeName(v.type)) + ":" + dataText(v);
     std::printf("%s=%s\n", name.c_str(), data.c_str());
   }
   std::printf("\n");
@@ -167,7 +178,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     for (const auto& v : key->values()) printValue(v);
-    for (const auto& sub : key->subKeyNames()) std::printf("%s\n", printable(fullName(*t, key->path().empty() ? sub : key->path() + "\\" + sub)).c_str());
+    for (const auto& sub : key->subKeyNames())
+      std::printf("%s\n", printable(fullName(*t, key->path().empty() ? sub : key->path() + "\\" + sub)).c_str());
     return 0;
   }
   if (cmd == "set" && argc == 6) {

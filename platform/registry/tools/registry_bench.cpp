@@ -39,8 +39,10 @@ int main(int argc, char** argv) {
   auto t0 = Clock::now();
   std::uint64_t sum = 0;
   for (long i = 0; i < reads; ++i) {
-    if (i % 2) sum += key->getDword("Value" + std::to_string(i % 100)).value_or(0);
-    else sum += key->getString("name").value_or("").size();
+    if (i % 2)
+      sum += key->getDword("Value" + std::to_string(i % 100)).value_or(0);
+    else
+      sum += key->getString("name").value_or("").size();
   }
   auto t1 = Clock::now();
   for (long i = 0; i < writes; ++i) {

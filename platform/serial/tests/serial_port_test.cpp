@@ -1,13 +1,12 @@
-#include <gtest/gtest.h>
+#include "platform/serial/serial_port.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-
-#include "platform/serial/serial_port.h"
 
 namespace plat::serial {
 namespace {

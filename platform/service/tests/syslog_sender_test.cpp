@@ -83,7 +83,8 @@ TEST_F(Syslog, FieldsAndMessageAreMadeSafeAndBounded) {
   ASSERT_TRUE(sender.send(EventType::Information, "", "line one\nline two \xff end"));
   std::string got = sock.receive();
   std::string ident = "my_agent" + std::string(40, 'x');
-  EXPECT_EQ(got, "<30>1 2025-12-10T09:44:37Z " + host + " " + ident + " " + pid + " - - line one line two \xef\xbf\xbd end");
+  EXPECT_EQ(got,
+            "<30>1 2025-12-10T09:44:37Z " + host + " " + ident + " " + pid + " - - line one line two \xef\xbf\xbd end");
 
   ASSERT_TRUE(sender.send(EventType::Error, "id with blanks", std::string(20000, 'a') + "\xc3\xa9"));
   got = sock.receive();

@@ -1,6 +1,5 @@
 // The kelmsim command as an administrator runs it, in a private root.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 #include <unistd.h>
 

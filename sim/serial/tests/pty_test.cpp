@@ -1,6 +1,5 @@
 // The simulator on a real pseudo-terminal, driven in-process; the host side is the platform serial port.
 #include <gtest/gtest.h>
-
 #include <poll.h>
 #include <unistd.h>
 
@@ -76,8 +75,8 @@ TEST_F(PtyFixture, PullingTheCableHangsUpTheHostAndPluggingPublishesAFreshLine) 
 
 TEST_F(PtyFixture, FaultArgumentsAreChecked) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> bad = {
-      {"silence", {"many"}}, {"late", {}}, {"late", {"-4"}}, {"status", {"0"}}, {"garbage", {"99999"}},
-      {"fail-disk", {"7"}}, {"fan", {"9", "0"}}, {"temperature", {"x"}}, {"event", {}}, {"handshake", {"hot"}},
+      {"silence", {"many"}}, {"late", {}},        {"late", {"-4"}},       {"status", {"0"}}, {"garbage", {"99999"}},
+      {"fail-disk", {"7"}},  {"fan", {"9", "0"}}, {"temperature", {"x"}}, {"event", {}},     {"handshake", {"hot"}},
   };
   for (const auto& [name, args] : bad) {
     std::string reply;

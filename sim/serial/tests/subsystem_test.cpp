@@ -1,7 +1,8 @@
+#include "sim/serial/subsystem.h"
+
 #include <gtest/gtest.h>
 
 #include "sim/core/daemon.h"
-#include "sim/serial/subsystem.h"
 #include "sim/serial/wire.h"
 
 namespace sim::serial {
@@ -12,9 +13,14 @@ std::uint32_t u32(const Bytes& b, std::size_t off) {
 }
 
 Bytes frame(std::uint16_t code, std::uint16_t replyLength, Bytes payload) {
-  Bytes b{0xA1, 0xA1, static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8),
-          static_cast<std::uint8_t>(payload.size()), static_cast<std::uint8_t>(payload.size() >> 8),
-          static_cast<std::uint8_t>(replyLength), static_cast<std::uint8_t>(replyLength >> 8)};
+  Bytes b{0xA1,
+          0xA1,
+          static_cast<std::uint8_t>(code),
+          static_cast<std::uint8_t>(code >> 8),
+          static_cast<std::uint8_t>(payload.size()),
+          static_cast<std::uint8_t>(payload.size() >> 8),
+          static_cast<std::uint8_t>(replyLength),
+          static_cast<std::uint8_t>(replyLength >> 8)};
   b.insert(b.end(), payload.begin(), payload.end());
   return b;
 }
@@ -123,10 +129,30 @@ TEST(Subsystem, BadRequestsAreRefusedNotTrusted) {
   s.loadDefault();
   const std::vector<std::pair<const char*, Bytes>> creates = {
       {"truncated", Bytes(10, 0)},
-      {"huge disk count", [] { Bytes b(20, 0); b.insert(b.end(), {0, 0, 0, 0, 0xFF, 0xFF, 0, 0}); return b; }()},
-      {"unknown mode", [] { Bytes b(20, 0); b.insert(b.end(), {7, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, 0}); return b; }()},
-      {"disk twice", [] { Bytes b(20, 0); b.insert(b.end(), {1, 0, 0, 0, 2, 0, 0, 0, 4, 4, 0, 0, 0, 0}); return b; }()},
-      {"absent disk", [] { Bytes b(20, 0); b.insert(b.end(), {0, 0, 0, 0, 1, 0, 0, 0, 99, 0, 0, 0, 0}); return b; }()},
+      {"huge disk count",
+       [] {
+         Bytes b(20, 0);
+         b.insert(b.end(), {0, 0, 0, 0, 0xFF, 0xFF, 0, 0});
+         return b;
+       }()},
+      {"unknown mode",
+       [] {
+         Bytes b(20, 0);
+         b.insert(b.end(), {7, 0, 0, 0, 1, 0, 0, 0, 4, 0, 0, 0, 0});
+         return b;
+       }()},
+      {"disk twice",
+       [] {
+         Bytes b(20, 0);
+         b.insert(b.end(), {1, 0, 0, 0, 2, 0, 0, 0, 4, 4, 0, 0, 0, 0});
+         return b;
+       }()},
+      {"absent disk",
+       [] {
+         Bytes b(20, 0);
+         b.insert(b.end(), {0, 0, 0, 0, 1, 0, 0, 0, 99, 0, 0, 0, 0});
+         return b;
+       }()},
   };
   for (const auto& [name, payload] : creates) EXPECT_EQ(*s.handle(109, payload, 0), Bytes{1}) << name;
   EXPECT_EQ(s.arrays().size(), 1u);
@@ -153,7 +179,7 @@ TEST(Subsystem, MemoryMapHoldsTheSettingsAndTheSlots) {
   EXPECT_EQ(read(0xE0077F90, 16), 0x0236u);
   EXPECT_EQ(read(0xE0077F20 + 1, 8), 1u);  // member
   EXPECT_EQ(read(0xE0077F20 + 4, 8), 2u);  // free
-  EXPECT_EQ(read(0x1000, 32), 0u);          // outside the map
+  EXPECT_EQ(read(0x1000, 32), 0u);         // outside the map
   Bytes write;
   for (auto v : {0xE0077FE2u, 0x1105u, 8u})
     for (int i = 0; i < 4; ++i) write.push_back(static_cast<std::uint8_t>(v >> (8 * i)));

@@ -21,7 +21,9 @@ constexpr int kCapMs = 500;
 class CappedPort final : public glimmora::Port {
  public:
   explicit CappedPort(std::unique_ptr<glimmora::Port> p) : p_(std::move(p)) {}
-  IoStatus write(const std::uint8_t* d, std::size_t n, int ms) override { return p_->write(d, n, std::min(ms, kCapMs)); }
+  IoStatus write(const std::uint8_t* d, std::size_t n, int ms) override {
+    return p_->write(d, n, std::min(ms, kCapMs));
+  }
   IoStatus read(std::uint8_t* d, std::size_t n, int ms, std::size_t* got) override {
     return p_->read(d, n, std::min(ms, kCapMs), got);
   }
