@@ -13,6 +13,54 @@ namespace plat {
 
 using TimerId = std::uint64_t;
 
+class EventLoop;
+
+// A running timer, owned: destroying or stopping it cancels the timer, so its callback can never
+// reach an object that has gone. Move-only. The loop must outlive it.
+class [[nodiscard]] Timer {
+ public:
+  Timer() = default;
+  Timer(EventLoop* loop, TimerId id) : loop_(loop), id_(id) {}
+  Timer(Timer&& other) noexcept;
+  Timer& operator=(Timer&& other) noexcept;
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+  ~Timer() { stop(); }
+
+  // Cancels the timer; harmless when it already fired or was stopped. Safe from its own callback.
+  void stop();
+  // True from start until stop (a one-shot timer that fired still counts until stopped or replaced).
+  bool started() const { return loop_ != nullptr; }
+
+ private:
+  EventLoop* loop_ = nullptr;
+  TimerId id_ = 0;
+};
+
+// A watched descriptor, owned: destroying or resetting it removes the watch. It does not own the
+// descriptor itself (a UniqueFd beside it does); destroy the watch first. The loop must outlive it.
+class [[nodiscard]] FdWatch {
+ public:
+  FdWatch() = default;
+  FdWatch(EventLoop* loop, int fd) : loop_(loop), fd_(fd) {}
+  FdWatch(FdWatch&& other) noexcept;
+  FdWatch& operator=(FdWatch&& other) noexcept;
+  FdWatch(const FdWatch&) = delete;
+  FdWatch& operator=(const FdWatch&) = delete;
+  ~FdWatch() { reset(); }
+
+  // Changes the readiness the callback is asked for.
+  void update(std::uint32_t events);
+  // Removes the watch; harmless when there is none. Safe from its own callback.
+  void reset();
+  bool active() const { return loop_ != nullptr; }
+  int fd() const { return fd_; }
+
+ private:
+  EventLoop* loop_ = nullptr;
+  int fd_ = -1;
+};
+
 // Readiness bits for watched descriptors.
 enum IoEvent : std::uint32_t {
   kIoReadable = 1u << 0,
@@ -29,6 +77,15 @@ class EventLoop {
   // The loop of the calling thread: the one created on it (the first, while it lives) or the one
   // running on it. Null on a thread without a loop.
   static EventLoop* current();
+
+  // Owned registrations: the way every object that can die before its loop registers. The
+  // raw forms below stay for the loop implementations and for code that manages ids itself.
+  Timer timer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn);
+  Timer singleShot(std::chrono::milliseconds delay, std::function<void()> fn) {
+    return timer(delay, false, std::move(fn));
+  }
+  // An inactive FdWatch when the descriptor cannot be watched.
+  FdWatch watch(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn);
 
   // Timers run on the loop's thread. A periodic timer whose expirations were missed (the thread
   // was busy) is called once for all of them. Cancelling an unknown or fired id is harmless, and a

@@ -1,0 +1,72 @@
+#pragma once
+// The project's one way for an internal function to fail: a value, or an error code with a message.
+// Interfaces that promise HRESULTs or result codes keep them; everything behind them returns this.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <optional>
+
+namespace plat {
+
+struct Error {
+  int code = 0;  // an errno value, an HRESULT, or a code the caller documents
+  std::string message;
+};
+
+// An error from errno as it stands now, prefixed with what was being done.
+inline Error errnoError(const std::string& what, int err = errno) {
+  return Error{err, what + ": " + std::strerror(err)};
+}
+
+template <class T>
+class [[nodiscard]] Result {
+ public:
+  Result(T value) : value_(std::move(value)) {}  // NOLINT: implicit on purpose
+  Result(Error error) : error_(std::move(error)) {}  // NOLINT
+
+  bool ok() const { return value_.has_value(); }
+  explicit operator bool() const { return ok(); }
+
+  T& value() & { return *value_; }
+  const T& value() const& { return *value_; }
+  T&& value() && { return std::move(*value_); }
+  T& operator*() & { return value(); }
+  const T& operator*() const& { return value(); }
+  T&& operator*() && { return std::move(*this).value(); }
+  T* operator->() { return &value(); }
+  const T* operator->() const { return &value(); }
+  T valueOr(T fallback) const& { return ok() ? value() : std::move(fallback); }
+
+  // Empty (code 0) on success.
+  const Error& error() const { return error_; }
+  int code() const { return error_.code; }
+  const std::string& message() const { return error_.message; }
+
+ private:
+  std::optional<T> value_;
+  Error error_;
+};
+
+template <>
+class [[nodiscard]] Result<void> {
+ public:
+  Result() = default;
+  Result(Error error) : error_(std::move(error)), failed_(true) {}  // NOLINT
+
+  bool ok() const { return !failed_; }
+  explicit operator bool() const { return ok(); }
+  const Error& error() const { return error_; }
+  int code() const { return failed_ ? error_.code : 0; }
+  const std::string& message() const { return error_.message; }
+
+ private:
+  Error error_;
+  bool failed_ = false;
+};
+
+// Success of a Result<void>.
+inline Result<void> success() { return {}; }
+
+}  // namespace plat
