@@ -10,10 +10,22 @@
 #include <vector>
 
 #include "platform/base/paths.h"
+#include "platform/base/unique_fd.h"
 #include "platform/base/unix_address.h"
 #include "platform/devio/wire.h"
 
 namespace plat::devio {
+
+namespace detail {
+// The connection of a socket handle. The owning thread uses fd without the lock (only it closes
+// it); the lock orders closing against an interrupt from another thread.
+struct Connection {
+  std::mutex mutex;
+  UniqueFd fd;
+  bool interrupted = false;
+};
+}  // namespace detail
+
 namespace {
 
 std::string displayName(std::string_view name) {
@@ -70,8 +82,33 @@ Result<void> writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 
 }  // namespace
 
+void Interrupter::interrupt() const {
+  auto c = conn_.lock();
+  if (!c) return;
+  std::lock_guard lock(c->mutex);
+  c->interrupted = true;
+  if (c->fd) ::shutdown(c->fd.get(), SHUT_RDWR);
+}
+
+Handle& Handle::operator=(Handle&& other) noexcept {
+  if (this != &other) {
+    close();
+    name_ = std::move(other.name_);
+    conn_ = std::move(other.conn_);
+    local_ = std::move(other.local_);
+    timeout_ = other.timeout_;
+  }
+  return *this;
+}
+
+bool Handle::valid() const { return local_ != nullptr || (conn_ && conn_->fd.valid()); }
+
 void Handle::close() {
-  fd_.reset();
+  if (conn_) {
+    std::lock_guard lock(conn_->mutex);
+    conn_->fd.reset();
+  }
+  conn_.reset();
   local_.reset();
 }
 
@@ -101,7 +138,8 @@ Result<Handle> open(std::string_view name) {
     int code = (err == ENOENT || err == ECONNREFUSED || err == ENOTSOCK) ? ENOENT : err;
     return Error{code, "cannot open " + h.name_ + ": " + std::strerror(err)};
   }
-  h.fd_ = std::move(fd);
+  h.conn_ = std::make_shared<detail::Connection>();
+  h.conn_->fd = std::move(fd);
   return h;
 }
 
@@ -132,10 +170,16 @@ Result<void> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint
 
   // After a transport or framing failure the connection no longer lines up with requests: close it.
   auto broken = [&](Error e) -> Result<void> {
-    handle.fd_.reset();
+    bool interrupted;
+    {
+      std::lock_guard lock(handle.conn_->mutex);
+      interrupted = handle.conn_->interrupted;
+    }
+    handle.close();
+    if (interrupted) return Error{ECANCELED, handle.name_ + ": request interrupted"};
     return Error{e.code, handle.name_ + ": " + e.message};
   };
-  const int fd = handle.fd_.get();
+  const int fd = handle.conn_->fd.get();
   if (auto w = writeAll(fd, frame.data(), frame.size()); !w) return broken(w.error());
   std::uint8_t head[wire::kAnswerHeader];
   if (auto r = readExactly(fd, head, sizeof head, handle.timeout_); !r) return broken(r.error());

@@ -17,7 +17,6 @@
 #include <string_view>
 
 #include "platform/base/result.h"
-#include "platform/base/unique_fd.h"
 
 namespace plat::devio {
 
@@ -27,18 +26,38 @@ namespace plat::devio {
 using InProcessHandler =
     std::function<Result<std::size_t>(std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out)>;
 
+namespace detail {
+struct Connection;
+}
+
+// Lets another thread end what blocks on a handle (a rebuild request at shutdown): the request
+// fails with ECANCELED and the handle is closed. Harmless once the handle is gone; does nothing
+// for an in-process device.
+class Interrupter {
+ public:
+  Interrupter() = default;
+  void interrupt() const;
+
+ private:
+  friend class Handle;
+  explicit Interrupter(std::weak_ptr<detail::Connection> c) : conn_(std::move(c)) {}
+  std::weak_ptr<detail::Connection> conn_;
+};
+
 class Handle {
  public:
   Handle() = default;
   Handle(Handle&&) noexcept = default;
-  Handle& operator=(Handle&&) noexcept = default;
+  Handle& operator=(Handle&& other) noexcept;
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
+  ~Handle() { close(); }
 
-  bool valid() const { return fd_.valid() || local_ != nullptr; }
+  bool valid() const;
   const std::string& name() const { return name_; }
   // The longest a request waits for its answer; zero (the default) waits as long as the device takes.
   void setTimeout(std::chrono::milliseconds timeout) { timeout_ = timeout; }
+  Interrupter interrupter() const { return Interrupter(conn_); }
   void close();
 
  private:
@@ -46,7 +65,7 @@ class Handle {
   friend Result<void> ioctl(Handle&, std::uint32_t, std::span<const std::uint8_t>, std::span<std::uint8_t>,
                             std::size_t*);
   std::string name_;
-  UniqueFd fd_;
+  std::shared_ptr<detail::Connection> conn_;
   std::shared_ptr<const InProcessHandler> local_;
   std::chrono::milliseconds timeout_{0};
 };

@@ -175,6 +175,27 @@ TEST_F(DevioTest, BlockingRequestBlocksOnlyItsCaller) {
   EXPECT_EQ(blockedOut[0], 0xAA);
 }
 
+TEST_F(DevioTest, InterruptEndsABlockedRequest) {
+  ServedDevice* self = nullptr;
+  ServedDevice dev("Scsi8:", [&](DeviceServer& s, DeviceServer::Request r) { echoReversed(self, s, std::move(r)); });
+  self = &dev;
+  auto h = open("Scsi8:");
+  ASSERT_TRUE(h.ok());
+  const Interrupter stop = h->interrupter();
+  Result<void> blocked = Error{-1, "not done"};
+  std::thread worker([&] {
+    Bytes buf = {1};
+    blocked = ioctl(*h, 9, buf, buf);
+  });
+  ASSERT_TRUE(waitUntil([&] { return dev.held != 0; }));
+  stop.interrupt();
+  worker.join();
+  EXPECT_EQ(blocked.code(), ECANCELED);
+  EXPECT_FALSE(h->valid());
+  h->close();
+  stop.interrupt();  // harmless after the handle closed
+}
+
 TEST_F(DevioTest, TimeOutClosesTheHandle) {
   ServedDevice* self = nullptr;
   ServedDevice dev("Quellix", [&](DeviceServer& s, DeviceServer::Request r) { echoReversed(self, s, std::move(r)); });
