@@ -131,8 +131,9 @@ TEST_F(BraskTest, OneCounterForAllRootsSpreadsTheirPolls) {
 
 TEST_F(BraskTest, TheTimerRunsWithTheRootsAndHoldsTheLibrary) {
   plat::ManualClock loopClock;
-  auto loop = plat::makeEpollLoop(loopClock);
-  ASSERT_TRUE(loop);
+  auto made = plat::makeEpollLoop(loopClock);
+  ASSERT_TRUE(made);
+  auto loop = std::move(made).value();
   CBraskRoot* root = MakeRoot();
   MakeRoot();
   EXPECT_TRUE(PollRegistry::Get().TimerRunning());
