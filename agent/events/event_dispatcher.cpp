@@ -25,10 +25,7 @@ EventDispatcher::EventDispatcher(const plat::reg::Profile& profile, plat::EventL
   if (loop) smtp_ = std::make_unique<SmtpClient>(*loop, clock, options.smtp);
 }
 
-EventDispatcher::~EventDispatcher() {
-  *alive_ = false;
-  smtp_.reset();
-}
+EventDispatcher::~EventDispatcher() = default;
 
 std::filesystem::path EventDispatcher::logFileOf(std::string_view folderFullPath) const {
   return eventLogPath(logRoot_, folderFullPath);
@@ -59,9 +56,9 @@ void EventDispatcher::DispatchEvent(std::string_view record, std::string_view fo
       sender.setFamilyWord(familyWord(familyFlag));
       const std::string subject = std::string(severityWord(ev.severity)) + "-" + ev.title;
       const std::string body = FormatEventTime(ev.time) + " " + ev.text;
-      std::weak_ptr<bool> alive = alive_;
-      sender.SendMail(subject, body, [this, alive, folder = entry.folderPath](bool ok, const std::string& error) {
-        if (!ok && !alive.expired() && *alive.lock()) mailFailed(folder, error);
+      // The client is a member, so no outcome arrives after the dispatcher has gone.
+      sender.SendMail(subject, body, [this, folder = entry.folderPath](bool ok, const std::string& error) {
+        if (!ok) mailFailed(folder, error);
       });
     }
   }

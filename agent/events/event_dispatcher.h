@@ -109,7 +109,6 @@ class EventDispatcher {
   MailSettingsStore mail_;
   plat::service::SyslogSender syslog_;
   NotifyClients notify_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   std::unique_ptr<SmtpClient> smtp_;  // last: it goes first, so no mail outcome arrives afterwards
 };
 

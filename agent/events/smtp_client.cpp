@@ -127,7 +127,6 @@ SmtpClient::SmtpClient(plat::EventLoop& loop, const plat::Clock& clock, SmtpOpti
     : loop_(loop), clock_(clock), options_(options), resolver_(std::make_unique<plat::BlockingWorker>(loop)) {}
 
 SmtpClient::~SmtpClient() {
-  *alive_ = false;
   current_.reset();
   resolver_.reset();
 }
@@ -196,8 +195,7 @@ void SmtpClient::startNext() {
   resolver_->run<Found>(
       [host, needIdentity] {
         Found f;
-        sockaddr_in addr{};
-        if (plat::resolveIpv4(host, 0, addr, nullptr)) f.address = plat::formatIpv4(addr);
+        if (auto addr = plat::resolveIpv4(host, 0)) f.address = plat::formatIpv4(*addr);
         if (needIdentity) f.identity = lookUpHostIdentity();
         return f;
       },
@@ -213,13 +211,13 @@ void SmtpClient::resolved(std::optional<std::string> address, std::uint16_t port
     finish(false, "Cannot Connect to " + server);
     return;
   }
-  std::string error;
   current_->step = Exchange::Step::Connect;
-  current_->stream = plat::TcpStream::connect(loop_, *address, port, options_.connectTimeout, &error);
-  if (!current_->stream) {
+  auto stream = plat::TcpStream::connect(loop_, *address, port, options_.connectTimeout);
+  if (!stream) {
     finish(false, "Cannot Connect to " + server);
     return;
   }
+  current_->stream = std::move(*stream);
   current_->stream->onConnected([this] {
     current_->step = Exchange::Step::Greeting;
     armTimer();
@@ -273,7 +271,10 @@ void SmtpClient::onData(std::string_view bytes) {
 
 void SmtpClient::sendLine(const std::string& line, int expect) {
   current_->expect = expect;
-  current_->stream->write(line + "\r\n");
+  if (!current_->stream->write(line + "\r\n")) {
+    finish(false, "The connection to " + queue_.front().job.server + " was closed: " + current_->lastReply);
+    return;
+  }
   armTimer();
 }
 
@@ -311,8 +312,7 @@ void SmtpClient::onReply(int code, const std::string& text) {
       return;
     case Step::Data:
       ex.step = Step::Body;
-      ex.stream->write(composeData(job, *identity_));
-      sendLine(".", 250);
+      sendLine(composeData(job, *identity_) + ".", 250);
       return;
     case Step::Body:
       ex.step = Step::Quit;
@@ -333,9 +333,9 @@ void SmtpClient::finish(bool ok, std::string error) {
   if (queue_.empty()) return;
   Done done = std::move(queue_.front().done);
   queue_.pop_front();
-  const auto alive = alive_;
+  plat::LifeGuard::Scope alive(guard_);
   done(ok, error);
-  if (*alive) startNext();
+  if (alive) startNext();
 }
 
 }  // namespace kelm::events

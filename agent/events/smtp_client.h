@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/base/clock.h"
+#include "platform/base/life_guard.h"
 #include "platform/loop/blocking_worker.h"
 #include "platform/loop/event_loop.h"
 #include "platform/loop/socket.h"
@@ -100,7 +101,7 @@ class SmtpClient {
   std::deque<Item> queue_;
   std::unique_ptr<Exchange> current_;
   std::unique_ptr<plat::BlockingWorker> resolver_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  plat::LifeGuard guard_;
 };
 
 }  // namespace kelm::events

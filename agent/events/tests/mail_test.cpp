@@ -143,8 +143,7 @@ class ScriptedServer {
  public:
   // A '|' in a reply splits it into writes made on different turns of the loop.
   ScriptedServer(plat::EventLoop& loop, std::vector<std::string> replies) : loop_(loop), replies_(std::move(replies)) {
-    std::string error;
-    listener_ = plat::TcpListener::listen(loop, "127.0.0.1", 0, &error);
+    listener_ = std::move(*plat::TcpListener::listen(loop, "127.0.0.1", 0));
     listener_->onAccept([this](std::unique_ptr<plat::TcpStream> s) {
       conn_ = std::move(s);
       conn_->onData([this](std::string_view b) { received(b); });
@@ -161,7 +160,7 @@ class ScriptedServer {
   }
   void writeChunks(const std::string& chunks) {
     const std::size_t bar = chunks.find('|');
-    conn_->write(chunks.substr(0, bar));
+    EXPECT_TRUE(conn_->write(chunks.substr(0, bar)));
     if (bar != std::string::npos) loop_.post([this, rest = chunks.substr(bar + 1)] { writeChunks(rest); });
   }
   void received(std::string_view b) {
@@ -192,7 +191,7 @@ class SmtpClientTest : public ::testing::Test {
  protected:
   testing::ZoneScope zone;
   plat::ManualClock clock{testing::localInstant("1980-01-02 02:03:55")};
-  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop(clock);
+  std::unique_ptr<plat::EventLoop> loop = std::move(*plat::makeEpollLoop(clock));
   SmtpClient client{*loop, clock};
   HostIdentity me = lookUpHostIdentity();
 };
@@ -281,7 +280,7 @@ class MailDispatchTest : public ::testing::Test {
   plat::testing::TempRoot root;
   plat::reg::Profile profile{"Velkari Technology Inc.", "Message Agent"};
   plat::ManualClock clock{testing::localInstant("1980-01-02 02:03:55")};
-  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop(clock);
+  std::unique_ptr<plat::EventLoop> loop = std::move(*plat::makeEpollLoop(clock));
   std::unique_ptr<EventDispatcher> dispatcher = std::make_unique<EventDispatcher>(profile, loop.get(), clock);
 };
 
@@ -321,9 +320,9 @@ TEST_F(MailDispatchTest, ARefusedOrUndeliverableMailIsLoggedAs1299InTheSameFolde
   // A port nobody listens on: taken from a listener that is closed again.
   std::uint16_t downPort = 0;
   {
-    std::string error;
-    auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0, &error);
-    downPort = l->port();
+    auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0);
+    ASSERT_TRUE(l.ok());
+    downPort = (*l)->port();
   }
   ASSERT_NE(refuseRcpt.port(), 0) << refuseRcpt.error();
   ASSERT_NE(refuseData.port(), 0) << refuseData.error();
@@ -355,12 +354,11 @@ TEST_F(MailDispatchTest, TheWorkerKeepsAnsweringWhileTheMailServerHangs) {
   ASSERT_NE(server.port(), 0) << server.error();
   useServer(server.address());
   // A client of the worker's loop: an echo service standing in for the agent's clients.
-  std::string error;
-  auto listener = plat::TcpListener::listen(*loop, "127.0.0.1", 0, &error);
+  auto listener = std::move(*plat::TcpListener::listen(*loop, "127.0.0.1", 0));
   std::vector<std::unique_ptr<plat::TcpStream>> conns;
   listener->onAccept([&](std::unique_ptr<plat::TcpStream> s) {
     plat::TcpStream* raw = s.get();
-    s->onData([raw](std::string_view b) { raw->write(b); });
+    s->onData([raw](std::string_view b) { EXPECT_TRUE(raw->write(b)); });
     s->onClosed([](const std::string&) {});
     conns.push_back(std::move(s));
   });
@@ -371,10 +369,10 @@ TEST_F(MailDispatchTest, TheWorkerKeepsAnsweringWhileTheMailServerHangs) {
   EXPECT_EQ(logged("\\MV_RAID").size(), 1u);
 
   std::string echoed;
-  auto client = plat::TcpStream::connect(*loop, "127.0.0.1", listener->port(), 1000ms, &error);
+  auto client = std::move(*plat::TcpStream::connect(*loop, "127.0.0.1", listener->port(), 1000ms));
   client->onData([&](std::string_view b) { echoed.append(b); });
   client->onClosed([](const std::string&) {});
-  client->write("ping");
+  ASSERT_TRUE(client->write("ping"));
   const auto start = std::chrono::steady_clock::now();
   ASSERT_TRUE(runUntil(
       *loop, [&] { return echoed == "ping"; }, 1s));
