@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/base/clock.h"
+#include "platform/loop/tests/test_loop.h"
 
 using namespace plat;
 using namespace std::chrono_literals;
@@ -42,7 +43,7 @@ Pair connectPair(EventLoop& loop) {
 }  // namespace
 
 TEST(TcpStream, ExchangesBytesBothWaysAndReportsThePeersClose) {
-  auto loop = makeEpollLoop();
+  auto loop = plat::testing::makeTestLoop();
   Pair p = connectPair(*loop);
   std::string atServer, atClient, closedReason;
   p.server->onData([&](std::string_view b) { atServer.append(b); });
@@ -61,7 +62,7 @@ TEST(TcpStream, ExchangesBytesBothWaysAndReportsThePeersClose) {
 }
 
 TEST(TcpStream, ConnectToAClosedPortFails) {
-  auto loop = makeEpollLoop();
+  auto loop = plat::testing::makeTestLoop();
   std::string err;
   std::uint16_t port;
   {
@@ -82,7 +83,7 @@ TEST(TcpStream, ConnectToAClosedPortFails) {
 
 TEST(TcpStream, ConnectTimesOutOnTheLoopsClock) {
   ManualClock clock;
-  auto loop = makeEpollLoop(clock);
+  auto loop = plat::testing::makeTestLoop(clock);
   // A listener that never accepts and whose queue is full drops further handshakes, so a connect
   // to it stays pending on loopback.
   const int lfd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -120,7 +121,7 @@ TEST(TcpStream, ConnectTimesOutOnTheLoopsClock) {
 }
 
 TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
-  auto loop = makeEpollLoop();
+  auto loop = plat::testing::makeTestLoop();
   Pair p = connectPair(*loop);
   // Far more than the kernel's buffers take at once: the rest waits in ours.
   const std::size_t total = 24u << 20;
@@ -144,7 +145,7 @@ TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
 }
 
 TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
-  auto loop = makeEpollLoop();
+  auto loop = plat::testing::makeTestLoop();
   Pair p = connectPair(*loop);
   int calls = 0;
   p.server->onData([&](std::string_view) {
@@ -158,7 +159,7 @@ TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
 }
 
 TEST(TcpListener, RefusesAPortInUseWithoutReuse) {
-  auto loop = makeEpollLoop();
+  auto loop = plat::testing::makeTestLoop();
   std::string err;
   auto a = TcpListener::listen(*loop, "127.0.0.1", 0, &err);
   ASSERT_TRUE(a);
@@ -169,7 +170,7 @@ TEST(TcpListener, RefusesAPortInUseWithoutReuse) {
 }
 
 TEST(UdpSocket, EachDatagramIsOneUnitWithItsSender) {
-  auto loop = makeEpollLoop();
+  auto loop = plat::testing::makeTestLoop();
   std::string err;
   auto rx = UdpSocket::bind(*loop, "127.0.0.1", 0, &err);
   auto tx = UdpSocket::bind(*loop, "127.0.0.1", 0, &err);
@@ -193,7 +194,7 @@ TEST(UdpSocket, EachDatagramIsOneUnitWithItsSender) {
 }
 
 TEST(UdpSocket, BroadcastNeedsTheOption) {
-  auto loop = makeEpollLoop();
+  auto loop = plat::testing::makeTestLoop();
   std::string err;
   auto rx = UdpSocket::bind(*loop, "", 0, &err);
   auto tx = UdpSocket::bind(*loop, "127.0.0.1", 0, &err);
