@@ -23,9 +23,9 @@ constexpr std::int64_t kWall = 1700000000;
 class Transport : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string err;
-    listener = plat::TcpListener::listen(*loop, "127.0.0.1", 0, &err);
-    ASSERT_TRUE(listener) << err;
+    auto listening = plat::TcpListener::listen(*loop, "127.0.0.1", 0);
+    ASSERT_TRUE(listening) << listening.message();
+    listener = std::move(*listening);
     listener->onAccept([this](std::unique_ptr<plat::TcpStream> s) {
       peer = std::move(s);
       peer->onData([this](std::string_view b) { peerIn.Feed(b); });
@@ -263,9 +263,9 @@ TEST(TransportConnect, NothingListeningEndsInTheCloseCallback) {
   auto loop = plat::testing::makeTestLoop();
   std::uint16_t port = 0;
   {
-    std::string err;
-    auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0, &err);
-    port = l->port();
+    auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0);
+    ASSERT_TRUE(l) << l.message();
+    port = (*l)->port();
   }
   CMessageApi api(clock, loop.get());
   std::vector<std::int32_t> codes;

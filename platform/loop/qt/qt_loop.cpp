@@ -38,16 +38,6 @@ class QtLoop final : public EventLoop {
     graveyard_.clear();
   }
 
-  TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) override {
-    const TimerId id = timers_.start(clock_.monotonicMs(), interval, periodic, std::move(fn));
-    armWake();
-    return id;
-  }
-
-  void cancelTimer(TimerId id) override {
-    if (timers_.cancel(id)) armWake();
-  }
-
   void post(std::function<void()> task) override {
     {
       std::lock_guard<std::mutex> lock(postMutex_);
@@ -57,6 +47,60 @@ class QtLoop final : public EventLoop {
     }
     QMetaObject::invokeMethod(
         &context_, [this] { dispatch([this] { runPosted(); }); }, Qt::QueuedConnection);
+  }
+
+  // Qt's own loop cannot fail to wait, so run() ends only by quit().
+  Result<void> run() override {
+    RunScope scope(this);
+    if (quit_.exchange(false)) return success();
+    QEventLoop loop;
+    running_ = &loop;
+    loop.exec();
+    running_ = nullptr;
+    quit_ = false;
+    return success();
+  }
+
+  void quit() override {
+    quit_ = true;
+    QMetaObject::invokeMethod(
+        &context_,
+        [this] {
+          if (quit_ && running_) running_->quit();
+        },
+        Qt::QueuedConnection);
+  }
+
+  void runOnce(int timeoutMs) override {
+    RunScope scope(this);
+    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
+    QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
+    QTimer limit;
+    if (timeoutMs != 0 && !timers_.anyDue(clock_.monotonicMs())) {
+      flags |= QEventLoop::WaitForMoreEvents;
+      if (timeoutMs > 0) {
+        limit.setSingleShot(true);
+        limit.setTimerType(Qt::PreciseTimer);
+        limit.start(timeoutMs);
+      }
+    }
+    if (dispatcher) dispatcher->processEvents(flags);
+    // With a manual clock the wake-up timer runs on real time; what is due on the loop's clock
+    // fires here.
+    dispatch([this] { runDueTimers(); });
+  }
+
+  const Clock& clock() const override { return clock_; }
+
+ protected:
+  TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) override {
+    const TimerId id = timers_.start(clock_.monotonicMs(), interval, periodic, std::move(fn));
+    armWake();
+    return id;
+  }
+
+  void cancelTimer(TimerId id) override {
+    if (timers_.cancel(id)) armWake();
   }
 
   bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) override {
@@ -102,47 +146,6 @@ class QtLoop final : public EventLoop {
     }
     watches_.erase(it);
   }
-
-  void run() override {
-    RunScope scope(this);
-    if (quit_.exchange(false)) return;
-    QEventLoop loop;
-    running_ = &loop;
-    loop.exec();
-    running_ = nullptr;
-    quit_ = false;
-  }
-
-  void quit() override {
-    quit_ = true;
-    QMetaObject::invokeMethod(
-        &context_,
-        [this] {
-          if (quit_ && running_) running_->quit();
-        },
-        Qt::QueuedConnection);
-  }
-
-  void runOnce(int timeoutMs) override {
-    RunScope scope(this);
-    QAbstractEventDispatcher* dispatcher = QThread::currentThread()->eventDispatcher();
-    QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents;
-    QTimer limit;
-    if (timeoutMs != 0 && !timers_.anyDue(clock_.monotonicMs())) {
-      flags |= QEventLoop::WaitForMoreEvents;
-      if (timeoutMs > 0) {
-        limit.setSingleShot(true);
-        limit.setTimerType(Qt::PreciseTimer);
-        limit.start(timeoutMs);
-      }
-    }
-    if (dispatcher) dispatcher->processEvents(flags);
-    // With a manual clock the wake-up timer runs on real time; what is due on the loop's clock
-    // fires here.
-    dispatch([this] { runDueTimers(); });
-  }
-
-  const Clock& clock() const override { return clock_; }
 
  private:
   struct Watch {

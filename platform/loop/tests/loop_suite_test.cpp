@@ -122,7 +122,7 @@ TEST(LoopSuite, RealTimerWakesTheLoop) {
     ++calls;
     loop->quit();
   });
-  (void)loop->run();
+  ASSERT_TRUE(loop->run());
   EXPECT_EQ(calls, 1);
 }
 
@@ -138,7 +138,7 @@ TEST(LoopSuite, TasksPostedFromOtherThreadsRunInOrderOnTheLoopThread) {
       });
     loop->post([&] { loop->quit(); });
   });
-  (void)loop->run();
+  ASSERT_TRUE(loop->run());
   poster.join();
   ASSERT_EQ(seen.size(), 100u);
   for (int i = 0; i < 100; ++i) EXPECT_EQ(seen[i], i);
@@ -148,13 +148,13 @@ TEST(LoopSuite, TasksPostedFromOtherThreadsRunInOrderOnTheLoopThread) {
 TEST(LoopSuite, QuitBeforeRunIsNotLostAndDoesNotStopTheNextRun) {
   auto loop = makeTestLoop();
   loop->quit();
-  (void)loop->run();  // returns at once
+  ASSERT_TRUE(loop->run());  // returns at once
   bool ran = false;
   loop->post([&] {
     ran = true;
     loop->quit();
   });
-  (void)loop->run();
+  ASSERT_TRUE(loop->run());
   EXPECT_TRUE(ran) << "the second run lasts until its own quit";
 }
 

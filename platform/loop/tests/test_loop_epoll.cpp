@@ -2,6 +2,6 @@
 
 namespace plat::testing {
 
-std::unique_ptr<EventLoop> makeTestLoop(const Clock& clock) { return makeEpollLoop(clock); }
+std::unique_ptr<EventLoop> makeTestLoop(const Clock& clock) { return makeEpollLoop(clock).value(); }
 
 }  // namespace plat::testing
