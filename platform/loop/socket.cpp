@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -115,6 +116,19 @@ std::unique_ptr<TcpStream> TcpStream::connect(EventLoop& loop, std::string_view 
     setError(error, errnoText("connect", errno));
     ::close(fd);
     return nullptr;
+  }
+  // A connect that has already failed (a refusal on this host arrives with the call itself) is
+  // reported now, not later through the close callback.
+  pollfd pfd{fd, POLLOUT, 0};
+  if (::poll(&pfd, 1, 0) == 1) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) {
+      setError(error, errnoText("connect", err));
+      ::close(fd);
+      return nullptr;
+    }
   }
   std::unique_ptr<TcpStream> s(new TcpStream(loop, fd, true));
   s->peerHost_ = formatIpv4(addr);
