@@ -32,10 +32,12 @@ struct Peer {
 Peer& peer() {
   static Peer* p = [] {
     auto* q = new Peer;
-    q->loop = plat::makeEpollLoop();
-    std::string error;
-    q->listener = plat::TcpListener::listen(*q->loop, "127.0.0.1", 0, &error);
-    if (!q->listener) std::abort();
+    auto loop = plat::makeEpollLoop();
+    if (!loop) std::abort();
+    q->loop = std::move(*loop);
+    auto listener = plat::TcpListener::listen(*q->loop, "127.0.0.1", 0);
+    if (!listener) std::abort();
+    q->listener = std::move(*listener);
     q->listener->onAccept([q](std::unique_ptr<plat::TcpStream> s) {
       q->accepted = std::move(s);
       q->accepted->onData([q](std::string_view b) { q->received.append(b); });
@@ -82,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t chunk = 1 + data[0] % 64;
     const std::string_view in(reinterpret_cast<const char*>(data) + 1, size - 1);
     for (std::size_t at = 0; at < in.size() && p.accepted; at += chunk) {
-      p.accepted->write(in.substr(at, chunk));
+      (void)p.accepted->write(in.substr(at, chunk));
       settle(*p.loop);
       if ((at / chunk) % 8 == 7) {
         clock.advanceSeconds(20);
