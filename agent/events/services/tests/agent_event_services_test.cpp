@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "agent/core/agent_names.h"
 #include "agent/core/tests/agent_fixture.h"
 #include "agent/events/event_log_file.h"
 #include "platform/base/paths.h"
@@ -38,10 +39,17 @@ class EventServicesTest : public agent::testing::AgentTest {
       if (m.code == kNotifyEvent) out.push_back(m.text);
     return out;
   }
+  // The method's own partial replies (without the generic one that repeats the request).
+  static std::vector<std::string> Own(const std::vector<CMessage>& got, const std::string& method) {
+    std::vector<std::string> out;
+    for (const std::string& p : Partials(got))
+      if (p.rfind(method + "@", 0) == 0) out.push_back(p);
+    return out;
+  }
   CAgentEventServices* services_ = nullptr;
 };
 
-TEST_F(EventServicesTest, TestEventIsLoggedForwardedAndPagedBack) {
+TEST_F(EventServicesTest, TestEventIsLoggedAndForwarded) {
   auto& c = NewClient();
   ASSERT_EQ(Logon(c, "admin", "secret"), 800);
   ASSERT_EQ(Invoke(c, "SetReportNoticeList@1@523"), 800);
@@ -49,27 +57,44 @@ TEST_F(EventServicesTest, TestEventIsLoggedForwardedAndPagedBack) {
   const auto got = Request(c, kReqSetProperty, "TestEvent@523");
   EXPECT_EQ(FinalResult(got), 800);
   EXPECT_EQ(Forwarded(got), (std::vector<std::string>{"\\@523@994730139@0@@AGENTTESTING"}));
-  clock_.advanceSeconds(3600 * 2);  // past e-mail protection's hour
-  EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "TestEvent@256")), 800);
-  EXPECT_TRUE(std::filesystem::exists(plat::paths::logDir() / ".log"));
+  std::int32_t pos = 0, cookie = 0;
+  auto cursor = EventCursor::open(plat::paths::logDir() / ".log", pos, cookie, false);
+  ASSERT_TRUE(cursor);
+  EventRecord r;
+  ASSERT_TRUE(cursor->next(r));
+  EXPECT_EQ(r, (EventRecord{523, 994730139, 0, "", "AGENTTESTING"}));
+}
+
+TEST_F(EventServicesTest, AFolderPagesItsEventsAndClearsThem) {
+  auto river = plat::com::makeObject<FakeRiver>();
+  river->entries = {"HasEvent@pr-@3", "ReadEvent@m--@-134217729", "ClearEvent@m--@2"};
+  auto* folder = AttachFake("MV_RAID", river);
+  services_->DispatchEvent("512@994730139@1@Array@first", *folder, "yes");
+  services_->DispatchEvent("513@994730140@2@Array@second", *folder, "yes");
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  ASSERT_EQ(ChangeFolder(c, "MV_RAID"), 800);
 
   // A positive count pages from the newest record; the last partial reply gives where to go on.
-  auto page = Partials(Request(c, kReqInvoke, "ReadEvent@0@1"));
+  auto page = Own(Request(c, kReqInvoke, "ReadEvent@0@1"), "ReadEvent");
   ASSERT_EQ(page.size(), 2u);
-  EXPECT_EQ(page[0], "ReadEvent@0@256@994730139@0@@AGENTTESTING");
-  EXPECT_EQ(page[1].rfind("ReadEvent@255@256@", 0), 0u) << page[1];
-  const std::string next = page[1].substr(std::string("ReadEvent@255@256@").size());
-  page = Partials(Request(c, kReqInvoke, "ReadEvent@" + next.substr(0, next.find('@')) + "@5@" +
-                                             next.substr(next.find('@') + 1)));
+  EXPECT_EQ(page[0], "ReadEvent@0@513@994730140@2@Array@second");
+  const std::string end = "ReadEvent@255@256@";
+  ASSERT_EQ(page[1].rfind(end, 0), 0u) << page[1];
+  const std::string next = page[1].substr(end.size());  // position@cookie
+  page = Own(
+      Request(c, kReqInvoke, "ReadEvent@" + next.substr(0, next.find('@')) + "@5@" + next.substr(next.find('@') + 1)),
+      "ReadEvent");
   ASSERT_EQ(page.size(), 2u);
-  EXPECT_EQ(page[0], "ReadEvent@0@523@994730139@0@@AGENTTESTING");
+  EXPECT_EQ(page[0], "ReadEvent@0@512@994730139@1@Array@first");
   // A negative count reads from the oldest.
-  page = Partials(Request(c, kReqInvoke, "ReadEvent@0@-5"));
+  page = Own(Request(c, kReqInvoke, "ReadEvent@0@-5"), "ReadEvent");
   ASSERT_EQ(page.size(), 3u);
-  EXPECT_EQ(page[0], "ReadEvent@0@523@994730139@0@@AGENTTESTING");
+  EXPECT_EQ(page[0], "ReadEvent@0@512@994730139@1@Array@first");
 
   Request(c, kReqInvoke, "ClearEvent@");
-  EXPECT_FALSE(std::filesystem::exists(plat::paths::logDir() / ".log"));
+  EXPECT_FALSE(std::filesystem::exists(plat::paths::logDir() / "MV_RAID" / "MV_RAID.log"));
+  EXPECT_TRUE(Own(Request(c, kReqInvoke, "ReadEvent@0@5"), "ReadEvent").empty());
 }
 
 TEST_F(EventServicesTest, MailSettingsAreKeptInTheProfileAndRefuseLineBreaks) {
@@ -97,7 +122,7 @@ TEST_F(EventServicesTest, ADueScheduleSynchronisesTheArraysOnce) {
   auto& c = NewClient();
   ASSERT_EQ(Logon(c, "admin", "secret"), 800);
   ASSERT_EQ(Invoke(c, "SetVerifySchedule@1@4@2"), 800);
-  const auto got = Partials(Request(c, kReqInvoke, "GetVerifySchedule@"));
+  const auto got = Own(Request(c, kReqInvoke, "GetVerifySchedule@"), "GetVerifySchedule");
   ASSERT_EQ(got.size(), 1u);
   EXPECT_EQ(got[0], "GetVerifySchedule@0@1@4@2");
   int syncs = 0;
@@ -105,8 +130,12 @@ TEST_F(EventServicesTest, ADueScheduleSynchronisesTheArraysOnce) {
     clock_.advanceSeconds(1);
     doc_->OnTick();
     syncs = static_cast<int>(std::count(river->invoked.begin(), river->invoked.end(), "SyncArray@512"));
-    if (second == 119) EXPECT_EQ(syncs, 0);
-    if (second == 120) EXPECT_EQ(syncs, 1);
+    if (second == 119) {
+      EXPECT_EQ(syncs, 0);
+    }
+    if (second == 120) {
+      EXPECT_EQ(syncs, 1);
+    }
   }
   EXPECT_EQ(syncs, 2);
 }
