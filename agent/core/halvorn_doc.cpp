@@ -163,32 +163,37 @@ const std::string& CHalvornDoc::LocalSocketPath() const {
 }
 
 void CHalvornDoc::StartListening() {
-  std::string err;
   const std::uint16_t tcpPort = options_.tcpPort.value_or(plat::paths::port(plat::paths::kAgentPort));
-  listener_ = plat::TcpListener::listen(*options_.loop, options_.listenHost, tcpPort, &err, 5);
-  if (listener_)
+  // A backlog of a handful would make a burst of clients wait seconds on retried connects.
+  if (auto l = plat::TcpListener::listen(*options_.loop, options_.listenHost, tcpPort, kListenBacklog)) {
+    listener_ = std::move(*l);
     listener_->onAccept([this](std::unique_ptr<plat::TcpStream> s) { AcceptClient(std::move(s)); });
-  else
-    Log("TCP port " + std::to_string(tcpPort) + " not served: " + err);
+  } else {
+    Log("TCP port " + std::to_string(tcpPort) + " not served: " + l.message());
+  }
 
   const std::uint16_t udpPort =
       options_.serverAnnouncePort.value_or(plat::paths::port(plat::paths::kServerAnnouncePort));
-  udp_ = plat::UdpSocket::bind(*options_.loop, options_.listenHost, udpPort, &err);
-  if (udp_)
+  if (auto u = plat::UdpSocket::bind(*options_.loop, options_.listenHost, udpPort)) {
+    udp_ = std::move(*u);
     udp_->onDatagram([this](std::string_view d, const std::string&, std::uint16_t) { OnServerAnnounce(d); });
-  else
-    Log("UDP port " + std::to_string(udpPort) + " not served: " + err);
+  } else {
+    Log("UDP port " + std::to_string(udpPort) + " not served: " + u.message());
+  }
 
   if (options_.localChannel) {
     const std::string name = options_.localSocketName.empty() ? kComSocketName : options_.localSocketName;
-    local_ = ComSocketServer::start(
+    auto server = ComSocketServer::start(
         *options_.loop,
         [this]() -> ComPtr<plat::com::IUnknown> {
           auto obj = plat::com::makeObject<CComSocketObject>(*this);
           return ComPtr<plat::com::IUnknown>(static_cast<IComSocket*>(obj.get()));
         },
-        &err, name);
-    if (!local_) Log("the local channel is not served: " + err);
+        name);
+    if (server)
+      local_ = std::move(*server);
+    else
+      Log("the local channel is not served: " + server.message());
   }
   events_->ReportServiceStart();
 }
@@ -226,13 +231,13 @@ void CHalvornDoc::OnTick() {
 }
 
 void CHalvornDoc::BroadcastHello() {
-  std::string err;
-  auto s = plat::UdpSocket::bind(*options_.loop, "", 0, &err);
-  if (!s || !s->setBroadcast(true)) return;
+  auto s = plat::UdpSocket::bind(*options_.loop, "", 0);
+  if (!s || !(*s)->setBroadcast(true)) return;
   const std::string address =
       options_.broadcastAddress.empty() ? plat::paths::broadcastAddress() : options_.broadcastAddress;
   const std::uint16_t port = options_.agentAnnouncePort.value_or(plat::paths::port(plat::paths::kAgentAnnouncePort));
-  s->sendTo(address, port, std::string(kAnnounceWord) + "#" + hostName_ + "#Hello World!");
+  if (auto sent = (*s)->sendTo(address, port, std::string(kAnnounceWord) + "#" + hostName_ + "#Hello World!"); !sent)
+    Log("announcement not sent: " + sent.message());
 }
 
 void CHalvornDoc::OnServerAnnounce(std::string_view datagram) {

@@ -56,6 +56,7 @@ class CHalvornDoc {
  public:
   static constexpr const char* kAnnounceWord = "VELKARI_RAID";
   static constexpr const char* kServerWord = "VELKARI_PELLWICK";
+  static constexpr int kListenBacklog = 128;
 
   explicit CHalvornDoc(DocOptions options);
   ~CHalvornDoc();

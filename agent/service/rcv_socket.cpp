@@ -71,7 +71,7 @@ void CRcvSocket::OnReceive(std::string_view bytes) {
 
 bool CRcvSocket::SendMessage(const CMessage& m) {
   if (!IsConnected()) return true;
-  if (m.text.size() <= kMaxTextBytes && stream_->write(EncodeMessage(m))) return true;
+  if (m.text.size() <= kMaxTextBytes && stream_->write(EncodeMessage(m)).ok()) return true;
   // The peer does not read: it loses the link once the current callback has returned.
   if (!lossPosted_) {
     lossPosted_ = true;

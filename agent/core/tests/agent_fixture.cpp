@@ -36,7 +36,7 @@ plat::HRESULT FakeRiver::FindConnectionPoint(const plat::com::Guid& iid, plat::c
 }
 
 AgentTest::AgentTest() {
-  loop_ = plat::makeEpollLoop(clock_);
+  loop_ = std::move(plat::makeEpollLoop(clock_).value());
   DocOptions o;
   o.loop = loop_.get();
   o.clock = &clock_;

@@ -63,7 +63,7 @@ TEST_F(LocalChannelTest, EveryClientHasItsOwnConnectionAndLogons) {
 TEST(TcpClients, AClosedConnectionLeavesTheListAndTheNumberIsCapped) {
   plat::testing::TempRoot root;
   plat::ManualClock clock;
-  auto loop = plat::makeEpollLoop(clock);
+  auto loop = std::move(plat::makeEpollLoop(clock).value());
   DocOptions o;
   o.loop = loop.get();
   o.clock = &clock;
@@ -76,11 +76,10 @@ TEST(TcpClients, AClosedConnectionLeavesTheListAndTheNumberIsCapped) {
   CHalvornDoc doc(o);
   doc.StartListening();
   ASSERT_NE(doc.TcpPort(), 0);
-  std::string err;
   std::vector<std::unique_ptr<plat::TcpStream>> streams;
   std::vector<bool> closed(3, false);
   for (int i = 0; i < 3; ++i) {
-    streams.push_back(plat::TcpStream::connect(*loop, "127.0.0.1", doc.TcpPort(), std::chrono::seconds(5), &err));
+    streams.push_back(std::move(plat::TcpStream::connect(*loop, "127.0.0.1", doc.TcpPort(), std::chrono::seconds(5)).value()));
     streams.back()->onClosed([&closed, i](const std::string&) { closed[i] = true; });
   }
   for (int i = 0; i < 500 && !closed[2]; ++i) loop->runOnce(10);
