@@ -96,7 +96,12 @@ std::unique_ptr<AgentClient> AgentProcess::Tcp() const {
 }
 
 std::unique_ptr<AgentClient> AgentProcess::Local() const {
-  return AgentClient::Local(plat::paths::runtimeDir() / "com" / "ComSocket.sock");
+  // The local channel opens just after the TCP port the readiness check saw.
+  for (int i = 0; i < 1000; ++i) {
+    if (auto c = AgentClient::Local(plat::paths::runtimeDir() / "com" / "ComSocket.sock")) return c;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return nullptr;
 }
 
 std::optional<int> AgentProcess::Wait(int timeoutMs) {
