@@ -46,7 +46,7 @@ std::filesystem::path CServiceApp::ProgramPath() const {
 }
 
 void CServiceApp::Log(EventType type, std::string_view text) {
-  syslog_->send(type, {}, text);
+  (void)syslog_->send(type, {}, text);  // a log that cannot be written is no reason to stop
   if (logToStderr_ || runMode_ != RunMode::kService)
     std::fprintf(stderr, "%s: %.*s\n", names_.serviceName.c_str(), static_cast<int>(text.size()), text.data());
 }
@@ -58,8 +58,7 @@ void CServiceApp::ReportStatus(std::string_view status) {
 }
 
 int CServiceApp::InitInstance(const std::vector<std::string>& args) {
-  plat::kernel::NamedMutex::Result mr;
-  auto mutex = plat::kernel::NamedMutex::create(MutexName(), &mr);
+  auto mutex = plat::kernel::NamedMutex::create(MutexName());
   if (!mutex) return 1;  // a second instance ends without a message
 
   auto sig = plat::service::ControlSignals::create();
@@ -198,8 +197,10 @@ int CServiceApp::RunForeground(RunMode mode, const std::vector<std::string>& arg
 void CServiceApp::ServiceRun() {
   std::optional<plat::kernel::NamedEvent> stopEvent;
   if (runMode_ == RunMode::kWin98) {
-    stopEvent = plat::kernel::NamedEvent::create(StopEventName());
-    if (!stopEvent) Log(EventType::Warning, "the stop event cannot be made; stop with SIGTERM");
+    if (auto made = plat::kernel::NamedEvent::create(StopEventName()))
+      stopEvent.emplace(std::move(*made));
+    else
+      Log(EventType::Warning, "the stop event cannot be made (" + made.message() + "); stop with SIGTERM");
   }
   for (;;) {
     Control c = signals_->wait(stopEvent ? stopEvent->fd() : -1);

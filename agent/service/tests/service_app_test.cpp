@@ -210,7 +210,7 @@ TEST(ForegroundMode, Win98InstallsAndStopsOnTheStopEvent) {
   // Setting the event before the program waits is kept for its wait.
   auto ev = plat::kernel::NamedEvent::create("KelmTestSvc-ServiceStop");
   ASSERT_TRUE(ev);
-  ASSERT_TRUE(ev->set());
+  ASSERT_TRUE(ev->set().ok());
   int r = plat::testing::runInChild([] {
     TestApp app;
     int code = app.InitInstance({"-win98"});

@@ -83,12 +83,14 @@ TEST_F(AgentSystemTest, TheStopEventStopsTheForegroundAgent) {
   // The event exists once the agent waits on it (after its start).
   std::optional<plat::kernel::NamedEvent> ev;
   for (int i = 0; i < 2000 && !ev; ++i) {
-    ev = plat::kernel::NamedEvent::open("ZODUzAve-ServiceStop");
-    if (!ev) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (auto opened = plat::kernel::NamedEvent::open("ZODUzAve-ServiceStop"))
+      ev.emplace(std::move(*opened));
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_TRUE(ev);
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(ev->set());
+  ASSERT_TRUE(ev->set().ok());
   auto code = agent.Wait(20000);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
   ASSERT_TRUE(code);
