@@ -19,7 +19,7 @@ using plat::format;
 
 const char* position(int disk) { return disk % 2 ? "slave" : "master"; }
 
-std::string defaultModel(int disk) { return format("ST340%03dA Marovelt-sim disk %d", 810 + disk, disk); }
+std::string defaultModel(int disk) { return format("MV-DISK %d", disk); }
 
 struct Level {
   const char* word;
@@ -722,10 +722,16 @@ std::string DriverModel::status(std::int64_t nowMs) const {
       const Drive* d = drive(disk);
       if (!d) continue;
       auto where = membership(disk);
-      std::string state = d->failed       ? "failed"
-                          : d->rebuilding ? "rebuilding"
-                          : where         ? format("member of array %d", where->first)
-                                          : "free";
+      std::string state = "free";
+      if (d->failed) {
+        state = "failed";
+      } else if (where) {
+        bool online = arrays_[static_cast<std::size_t>(where->first)].members[static_cast<std::size_t>(where->second)]
+                          .flags &
+                      kMemberOnline;
+        state = format("member of array %d%s", where->first,
+                       d->rebuilding ? ", being rebuilt" : online ? "" : ", waiting for its rebuild");
+      }
       s += format("  disk %d channel %d %s %llu MB %s \"%s\" %s\n", disk, channelOf(disk), position(disk),
                static_cast<unsigned long long>(d->sectors / 2048), timingText(*d).c_str(), d->model.c_str(),
                state.c_str());

@@ -1,7 +1,6 @@
 #include "sim/ide/ide_simulator.h"
 
-#include <cstdio>
-
+#include "platform/base/format.h"
 #include "platform/base/paths.h"
 #include "platform/kernel/version_block.h"
 #include "sim/core/text_args.h"
@@ -53,6 +52,7 @@ bool IdeSimulator::start(std::string* error) {
 void IdeSimulator::stop() {
   if (!started_) return;
   started_ = false;
+  miniport_.forgetIf([](Ticket) { return true; });
   for (auto& s : servers_) s.reset();
   std::error_code ec;
   std::filesystem::remove(driverFilePath(), ec);
@@ -93,6 +93,8 @@ bool IdeSimulator::publish(std::string* error) {
     bool wanted = model_.present() && (s == kOwnName || s <= model_.port());
     auto& server = servers_[static_cast<std::size_t>(s)];
     if (!wanted) {
+      // Requests it held can no longer be answered; a later server there numbers its own afresh.
+      if (server) miniport_.forgetIf([s](Ticket t) { return static_cast<int>(t >> 48) == s; });
       server.reset();
       continue;
     }
@@ -234,9 +236,7 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
       (i == 1 ? e.category : e.args[i - 2]) = static_cast<std::uint32_t>(*v);
     }
     model_.pushEvent(e, now);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "ok: driver event 0x%08X queued\n", e.code);
-    *reply = buf;
+    *reply = plat::format("ok: driver event 0x%08X queued\n", e.code);
     return true;
   }
   for (const auto& f : kProtocolFaults) {

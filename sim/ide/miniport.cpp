@@ -336,8 +336,12 @@ std::vector<std::pair<Ticket, Answer>> Miniport::takeAnswers() {
 }
 
 void Miniport::forget(Ticket ticket) {
+  forgetIf([ticket](Ticket t) { return t == ticket; });
+}
+
+void Miniport::forgetIf(const std::function<bool(Ticket)>& gone) {
   for (auto& w : waiters_)
-    if (w.ticket == ticket) w.ticket = 0;
+    if (w.ticket != 0 && gone(w.ticket)) w.ticket = 0;
 }
 
 bool Miniport::blocked(Ticket ticket) const {

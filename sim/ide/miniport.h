@@ -4,6 +4,7 @@
 // starts block: their answer comes when the model's task ends, completed or aborted from another
 // caller. Protocol faults bend the next answers.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,6 +48,8 @@ class Miniport {
   std::vector<std::pair<Ticket, Answer>> takeAnswers();
   // The caller went away: its blocked request is answered to nobody.
   void forget(Ticket ticket);
+  // Every caller whose ticket matches went away (their device was taken down).
+  void forgetIf(const std::function<bool(Ticket)>& gone);
   bool blocked(Ticket ticket) const;
 
   // The next `count` answers (to requests of `code`, or any when it is -1) carry the fault.

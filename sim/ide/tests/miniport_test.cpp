@@ -112,7 +112,7 @@ TEST_F(MiniportTest, ControllerRecordCarriesResourcesAndIdentifyData) {
   EXPECT_EQ(word(53) & 0x4, 0x4);
   EXPECT_EQ(word(88), 0x203F);
   // The model text with the two characters of each word swapped.
-  EXPECT_EQ(std::string(r.begin() + id + 54, r.begin() + id + 60), "TS4380");
+  EXPECT_EQ(std::string(r.begin() + id + 54, r.begin() + id + 60), "VMD-SI");
 
   auto none = send(5, 780, {2, 0, 0, 0});
   EXPECT_EQ(u32(none.out, 24), 0u) << "no third card: no record";
