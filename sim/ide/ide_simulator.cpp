@@ -27,7 +27,7 @@ constexpr FaultName kProtocolFaults[] = {
 
 }  // namespace
 
-std::filesystem::path driverFilePath() { return plat::paths::root() / "windows/system32/drivers/marovelt.sys"; }
+std::filesystem::path driverFilePath() { return plat::paths::windowsDir() / "system32/drivers/marovelt.sys"; }
 
 std::optional<std::pair<std::uint16_t, std::uint16_t>> parseDriverVersion(const std::string& text) {
   auto dot = text.find('.');
