@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "sim/ide/miniport.h"
+#include "tests/fuzz/fuzz_seeds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   sim::ide::DriverModel model;
@@ -32,4 +34,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     port.takeAnswers();
   }
   return 0;
+}
+
+// One well-formed request of every code the driver knows, then a rebuild with its abort.
+void KelmFuzzSeeds(std::vector<std::string>& seeds) {
+  std::string all;
+  for (std::uint32_t code = 1; code <= 24; ++code) {
+    auto length = sim::ide::dataLength(code);
+    if (!length) continue;
+    std::size_t words = (*length + 3) / 4;
+    std::string one;
+    one.push_back(static_cast<char>(words));
+    one.push_back(static_cast<char>(code));
+    std::string data(words * 4, '\0');
+    std::uint32_t n = static_cast<std::uint32_t>(*length);
+    std::memcpy(data.data(), &n, 4);  // the Length word, and for code 19 a count beyond 20
+    one += data;
+    seeds.push_back(one);
+    all += one;
+  }
+  seeds.push_back(all);
 }
