@@ -10,6 +10,13 @@ namespace kelm::agent {
 
 using plat::service::EventType;
 
+namespace {
+// A component may keep its process-wide timer on the worker's loop until the process ends, so the
+// loop stays until then as well. This holder exists before any component is loaded, so at exit
+// it goes after the components' own objects.
+std::unique_ptr<plat::EventLoop> gRetiredLoop;
+}  // namespace
+
 CHalvornApp::CHalvornApp() : CServiceApp({kServiceName, kDisplayName}) {}
 
 CHalvornApp::~CHalvornApp() { StopWorker(); }
@@ -69,7 +76,7 @@ void CHalvornApp::WorkerMain(std::promise<std::string>& ready) {
     doc_ = nullptr;
   }
   doc.reset();
-  loop.reset();
+  gRetiredLoop = std::move(loop);
   if (!died.empty()) RequestStop("the worker ended: " + died);
 }
 
