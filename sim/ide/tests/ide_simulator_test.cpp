@@ -11,7 +11,6 @@
 #include <thread>
 
 #include "platform/base/temp_root.h"
-#include "platform/devio/device.h"
 #include "platform/kernel/version_block.h"
 #include "sim/ide/tests/request_helpers.h"
 
@@ -62,22 +61,6 @@ class Served : public ::testing::Test {
     std::lock_guard lock(mutex);
     return sim.status().find("blocked:") != std::string::npos;
   }
-  // One request on its own handle; the answer bytes, or the failure's code.
-  struct Reply {
-    int error = 0;
-    Bytes out;
-  };
-  static Reply send(const std::string& device, const Bytes& in) {
-    auto h = plat::devio::open(device);
-    if (!h) return {h.error().code, {}};
-    Bytes out(in.size(), 0);
-    std::size_t returned = 0;
-    auto r = plat::devio::ioctl(*h, kIoctlScsiMiniport, in, out, &returned);
-    if (!r) return {r.error().code, {}};
-    out.resize(returned);
-    return {0, out};
-  }
-
   plat::testing::TempRoot root;
   IdeSimulator sim;
   std::mutex mutex;

@@ -2,8 +2,11 @@
 // Requests as the host builds them, and reading their answers, for the simulated driver's tests.
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/devio/device.h"
 
 namespace sim::ide::testing {
 
@@ -45,6 +48,23 @@ inline Bytes request(std::uint32_t code, std::size_t length, const Bytes& data =
   set32(b, 24, static_cast<std::uint32_t>(length));
   for (std::size_t i = 0; i < data.size() && i < length; ++i) b[28 + i] = data[i];
   return b;
+}
+
+struct Reply {
+  int error = 0;  // the failure's code, or 0
+  Bytes out;      // the answered bytes
+};
+
+// One miniport request on a handle of its own, as the host sends it: the buffer in, the same buffer out.
+inline Reply send(const std::string& device, const Bytes& in) {
+  auto h = plat::devio::open(device);
+  if (!h) return {h.error().code, {}};
+  Bytes out(in.size(), 0);
+  std::size_t returned = 0;
+  auto r = plat::devio::ioctl(*h, 0x4D008, in, out, &returned);
+  if (!r) return {r.error().code, {}};
+  out.resize(returned);
+  return {0, out};
 }
 
 }  // namespace sim::ide::testing
