@@ -143,63 +143,45 @@ plat::HRESULT CPellwick::ChangeFolderTo(CVirtualFolder* node) {
   return QueueOwned(kReqChangeFolder, PathBelowAgent(node->GetPath()), kReqToOwner | kReqSplit, node);
 }
 
-plat::HRESULT CPellwick::ListFolder(CVirtualFolder* node) {
+plat::HRESULT CPellwick::FolderRequest(CVirtualFolder* node, std::int32_t code, std::string text,
+                                       std::uint32_t flags) {
   PeaRef<CPellwick> self(this);
   PeaRef<CVirtualFolder> keep(node);
   const plat::HRESULT r = ChangeFolderTo(node);
   if (!Accepted(r)) return r;
-  return QueueOwned(kReqListRights, "", kReqToOwner | kReqKeepId, node);
+  return QueueOwned(code, std::move(text), flags, node);
+}
+
+plat::HRESULT CPellwick::ListFolder(CVirtualFolder* node) {
+  return FolderRequest(node, kReqListRights, "", kReqToOwner | kReqKeepId);
 }
 
 plat::HRESULT CPellwick::QueryNode(CVirtualFolder* node, const std::string& text) {
-  PeaRef<CPellwick> self(this);
-  PeaRef<CVirtualFolder> keep(node);
-  const plat::HRESULT r = ChangeFolderTo(node);
-  if (!Accepted(r)) return r;
-  return QueueOwned(kReqQuery, text, kReqToOwner | kReqKeepId, node);
+  return FolderRequest(node, kReqQuery, text, kReqToOwner | kReqKeepId);
 }
 
 plat::HRESULT CPellwick::SetNodeProperty(CVirtualFolder* node, const std::string& name, const std::string& value) {
-  PeaRef<CPellwick> self(this);
-  PeaRef<CVirtualFolder> keep(node);
-  const plat::HRESULT r = ChangeFolderTo(node);
-  if (!Accepted(r)) return r;
-  return QueueOwned(kReqSetProperty, name + "@" + value, kReqToOwner | kReqKeepId, node);
+  return FolderRequest(node, kReqSetProperty, name + "@" + value, kReqToOwner | kReqKeepId);
 }
 
 plat::HRESULT CPellwick::InvokeNodeMethod(CVirtualFolder* node, const std::string& method,
                                           const std::string& arguments) {
-  PeaRef<CPellwick> self(this);
-  PeaRef<CVirtualFolder> keep(node);
-  const plat::HRESULT r = ChangeFolderTo(node);
-  if (!Accepted(r)) return r;
-  return QueueOwned(kReqInvoke, method + "@" + arguments, kReqToOwner | kReqKeepId, node);
+  return FolderRequest(node, kReqInvoke, method + "@" + arguments, kReqToOwner | kReqKeepId);
 }
 
 plat::HRESULT CPellwick::ReloadNode(CVirtualFolder* node) {
-  PeaRef<CPellwick> self(this);
   PeaRef<CVirtualFolder> keep(node);
-  plat::HRESULT r = ChangeFolderTo(node);
-  if (!Accepted(r)) return r;
-  r = QueueOwned(kReqRefresh, "", kReqToOwner | kReqKeepId, node);
+  const plat::HRESULT r = FolderRequest(node, kReqRefresh, "", kReqToOwner | kReqKeepId);
   if (!Accepted(r)) return r;
   return QueueOwned(kReqListRights, "", kReqToOwner | kReqKeepId, node);
 }
 
 plat::HRESULT CPellwick::LogonNode(CVirtualFolder* node, const std::string& credentials) {
-  PeaRef<CPellwick> self(this);
-  PeaRef<CVirtualFolder> keep(node);
-  const plat::HRESULT r = ChangeFolderTo(node);
-  if (!Accepted(r)) return r;
-  return QueueOwned(kReqLogon, "logon " + credentials, kReqToOwner, node);
+  return FolderRequest(node, kReqLogon, "logon " + credentials, kReqToOwner);
 }
 
 plat::HRESULT CPellwick::LogoffNode(CVirtualFolder* node, const std::string& handle) {
-  PeaRef<CPellwick> self(this);
-  PeaRef<CVirtualFolder> keep(node);
-  const plat::HRESULT r = ChangeFolderTo(node);
-  if (!Accepted(r)) return r;
-  return QueueOwned(kReqLogon, "logoff " + handle, kReqToOwner, node);
+  return FolderRequest(node, kReqLogon, "logoff " + handle, kReqToOwner);
 }
 
 std::int32_t CPellwick::OnCallback(std::int32_t code, const RequestView* view) {

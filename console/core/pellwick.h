@@ -55,6 +55,8 @@ class CPellwick : public CMessageApi {
 
  private:
   std::int32_t OnFirstQueryReply(std::int32_t code, const RequestView& view);
+  // Changes folder to the node, then queues the node's own request under the same identifier.
+  plat::HRESULT FolderRequest(CVirtualFolder* node, std::int32_t code, std::string text, std::uint32_t flags);
   // Queues one request with its owner counted for as long as the request lives.
   plat::HRESULT QueueOwned(std::int32_t code, std::string text, std::uint32_t flags, CVirtualFolder* owner);
   // Lets go of the owners of identifiers no longer in the queue.
