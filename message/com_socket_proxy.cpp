@@ -1,6 +1,4 @@
 // The client end of the ComSocket channel.
-#include <unistd.h>
-
 #include "message/com_socket.h"
 #include "message/message_codec.h"
 #include "platform/com/activation.h"
@@ -16,7 +14,7 @@ using plat::com::ComPtr;
 
 class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::IConnectionPointContainer> {
  public:
-  ComSocketProxy(plat::EventLoop& loop, int fd) : stream_(plat::TcpStream::adopt(loop, fd)) {
+  ComSocketProxy(plat::EventLoop& loop, plat::UniqueFd fd) : stream_(plat::TcpStream::adopt(loop, std::move(fd))) {
     stream_->onData([this](std::string_view bytes) { received(bytes); });
     stream_->onClosed([this](const std::string&) { disconnected_ = true; });
   }
@@ -69,13 +67,11 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
 }  // namespace
 
 void RegisterComSocketProxy() {
-  plat::com::registerLocalProxy(kClsidComSocket, [](int fd, const plat::com::Guid& iid, void** out) -> HRESULT {
+  plat::com::registerLocalProxy(kClsidComSocket, [](plat::UniqueFd fd, const plat::com::Guid& iid,
+                                                     void** out) -> HRESULT {
     plat::EventLoop* loop = plat::EventLoop::current();
-    if (!loop) {
-      ::close(fd);
-      return plat::com::CO_E_NOTINITIALIZED;
-    }
-    auto proxy = plat::com::makeObject<ComSocketProxy>(*loop, fd);
+    if (!loop) return plat::com::CO_E_NOTINITIALIZED;
+    auto proxy = plat::com::makeObject<ComSocketProxy>(*loop, std::move(fd));
     return proxy->QueryInterface(iid, out);
   });
 }

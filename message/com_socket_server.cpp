@@ -34,7 +34,7 @@ struct ComSocketServer::Client {
   std::uint32_t cookie = 0;
   ComPtr<Writer> writer;
   bool closeSent = false;  // the object has heard 4113 from this client
-  bool overflowed = false;
+  plat::Timer dropSoon;    // set once the client overflowed its output
 };
 
 HRESULT ComSocketServer::Writer::SendReply(std::int32_t code, std::int32_t serial, std::int32_t status,
@@ -42,24 +42,22 @@ HRESULT ComSocketServer::Writer::SendReply(std::int32_t code, std::int32_t seria
   if (!client_ || !client_->stream || !client_->stream->isOpen()) return plat::com::RPC_E_DISCONNECTED;
   if (text.size() > kMaxTextBytes || !client_->stream->write(EncodeMessage(CMessage(code, serial, status, text)))) {
     // A client that does not read its replies loses its channel, never the server its memory.
-    if (!client_->overflowed) {
-      client_->overflowed = true;
+    if (!client_->dropSoon.started()) {
       ComSocketServer* server = client_->server;
       std::uint64_t id = client_->id;
-      server->loop_.post([server, id, alive = std::weak_ptr<bool>(server->alive_)] {
-        if (alive.lock()) server->drop(id);
-      });
+      client_->dropSoon = server->loop_.singleShot(std::chrono::milliseconds(0), [server, id] { server->drop(id); });
     }
     return plat::com::RPC_E_DISCONNECTED;
   }
   return plat::S_OK;
 }
 
-std::unique_ptr<ComSocketServer> ComSocketServer::start(plat::EventLoop& loop, ObjectMaker maker, std::string* error,
-                                                        const std::string& socketName, std::optional<gid_t> group) {
-  auto listener = plat::com::LocalListener::listen(loop, socketName, error, group);
-  if (!listener) return nullptr;
-  return std::unique_ptr<ComSocketServer>(new ComSocketServer(loop, std::move(maker), std::move(listener)));
+plat::Result<std::unique_ptr<ComSocketServer>> ComSocketServer::start(plat::EventLoop& loop, ObjectMaker maker,
+                                                                      const std::string& socketName,
+                                                                      std::optional<gid_t> group) {
+  auto listener = plat::com::LocalListener::listen(loop, socketName, group);
+  if (!listener) return listener.error();
+  return std::unique_ptr<ComSocketServer>(new ComSocketServer(loop, std::move(maker), std::move(*listener)));
 }
 
 ComSocketServer::ComSocketServer(plat::EventLoop& loop, ObjectMaker maker,
@@ -69,7 +67,6 @@ ComSocketServer::ComSocketServer(plat::EventLoop& loop, ObjectMaker maker,
 }
 
 ComSocketServer::~ComSocketServer() {
-  *alive_ = false;
   while (!clients_.empty()) drop(clients_.begin()->first);
 }
 
@@ -96,7 +93,7 @@ void ComSocketServer::accept(std::unique_ptr<plat::TcpStream> stream) {
 }
 
 void ComSocketServer::received(std::uint64_t id, std::string_view bytes) {
-  auto alive = alive_;
+  plat::LifeGuard::Scope alive(guard_);  // an object may end the server itself
   auto it = clients_.find(id);
   if (it == clients_.end()) return;
   Client* c = it->second.get();
@@ -107,7 +104,7 @@ void ComSocketServer::received(std::uint64_t id, std::string_view bytes) {
   while ((st = c->decoder.Next(m)) == DecodeStatus::kOk) {
     if (m.code == kReqComClose) c->closeSent = true;
     object->ProcessMessage(m.code, m.id, m.status, m.text);
-    if (!*alive || clients_.find(id) == clients_.end()) return;
+    if (!alive || clients_.find(id) == clients_.end()) return;
   }
   if (st == DecodeStatus::kInvalid) drop(id);  // a broken client loses its own channel only
 }

@@ -14,6 +14,8 @@
 
 #include "message/com_socket.h"
 #include "message/message_codec.h"
+#include "platform/base/life_guard.h"
+#include "platform/base/result.h"
 #include "platform/com/local_listener.h"
 
 namespace kelm {
@@ -28,10 +30,10 @@ class ComSocketServer {
   // Replies waiting for a client that does not read; beyond that the client is dropped.
   static constexpr std::size_t kOutputLimit = 4u << 20;
 
-  // Null with a reason when the socket cannot be made.
-  static std::unique_ptr<ComSocketServer> start(plat::EventLoop& loop, ObjectMaker maker, std::string* error,
-                                                const std::string& socketName = kComSocketName,
-                                                std::optional<gid_t> group = plat::com::consoleGroupId());
+  // The reason when the socket cannot be made.
+  static plat::Result<std::unique_ptr<ComSocketServer>> start(
+      plat::EventLoop& loop, ObjectMaker maker, const std::string& socketName = kComSocketName,
+      std::optional<gid_t> group = plat::com::consoleGroupId());
   ComSocketServer(const ComSocketServer&) = delete;
   ComSocketServer& operator=(const ComSocketServer&) = delete;
   // Drops every client (their objects hear 4113) and removes the socket.
@@ -53,7 +55,7 @@ class ComSocketServer {
   std::unique_ptr<plat::com::LocalListener> listener_;
   std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
   std::uint64_t nextId_ = 1;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  plat::LifeGuard guard_;
 };
 
 }  // namespace kelm

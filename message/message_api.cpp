@@ -49,8 +49,7 @@ std::int32_t CMessageApi::Connect(const ConnectParams& params, int mode) {
   const std::uint32_t port = (params.flags & kConnUsePort) ? params.port : plat::paths::port(kConsolePort);
   if (port == 0 || port > 0xFFFF) return plat::E_FAIL;
   auto s = std::make_unique<CMsgSocket>(*this, *loop, clock_);
-  if (!s->Connect(params.address, static_cast<std::uint16_t>(port), params.connectTimeout, nullptr))
-    return plat::E_FAIL;
+  if (!s->Connect(params.address, static_cast<std::uint16_t>(port), params.connectTimeout)) return plat::E_FAIL;
   peerAddress_ = params.address;
   callback_ = params.callback;
   context_ = params.context;

@@ -9,12 +9,13 @@ CMsgSocket::CMsgSocket(CMessageApi& owner, plat::EventLoop& loop, const plat::Cl
 
 CMsgSocket::~CMsgSocket() = default;
 
-bool CMsgSocket::Connect(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout,
-                         std::string* error) {
-  stream_ = plat::TcpStream::connect(loop_, host, port, timeout, error);
-  if (!stream_) return false;
+plat::Result<void> CMsgSocket::Connect(const std::string& host, std::uint16_t port,
+                                       std::chrono::milliseconds timeout) {
+  auto stream = plat::TcpStream::connect(loop_, host, port, timeout);
+  if (!stream) return stream.error();
+  stream_ = std::move(*stream);
   Wire();
-  return true;
+  return plat::success();
 }
 
 void CMsgSocket::Wire() {

@@ -28,8 +28,8 @@ class CMsgSocket {
   CMsgSocket(const CMsgSocket&) = delete;
   CMsgSocket& operator=(const CMsgSocket&) = delete;
 
-  // Starts connecting; false (with a reason) when it cannot start. A later failure disconnects.
-  bool Connect(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout, std::string* error);
+  // Starts connecting; the reason when it cannot start. A later failure disconnects.
+  plat::Result<void> Connect(const std::string& host, std::uint16_t port, std::chrono::milliseconds timeout);
   // From here on the link counts as up; records written before the connect completes wait.
   void AttachArchives();
   bool HasOutputArchive() const { return outputAttached_; }

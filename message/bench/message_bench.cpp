@@ -71,7 +71,7 @@ double runEngine(int rounds, const std::string& text) {
   std::uint16_t port = 0;
   const int lfd = listenLoopback(port);
   std::thread peer(echoPeer, lfd);
-  auto loop = plat::makeEpollLoop();
+  auto loop = plat::makeEpollLoop().value();
   CMessageApi api(plat::systemClock(), loop.get());
   int done = 0;
   ConnectParams p;
@@ -100,7 +100,10 @@ double runEngine(int rounds, const std::string& text) {
   }
   const auto start = Clock::now();
   api.QueueRequest(kReqInvoke, text, 0, nullptr);
-  loop->run();
+  if (auto ran = loop->run(); !ran) {
+    std::fprintf(stderr, "engine: %s\n", ran.message().c_str());
+    std::exit(1);
+  }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   api.Close();
   peer.join();

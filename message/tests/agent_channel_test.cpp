@@ -99,15 +99,16 @@ class AgentThread {
     std::promise<std::string> ready;
     auto started = ready.get_future();
     thread_ = std::thread([&, p = std::move(ready)]() mutable {
-      auto loop = plat::makeEpollLoop();
-      std::string error;
+      auto loop = plat::makeEpollLoop().value();
       auto server = ComSocketServer::start(
-          *loop, [&log] { return ComPtr<plat::com::IUnknown>(static_cast<IComSocket*>(new FakeAgent(log))); }, &error,
+          *loop, [&log] { return ComPtr<plat::com::IUnknown>(static_cast<IComSocket*>(new FakeAgent(log))); },
           kComSocketName, std::nullopt);
       loop_ = loop.get();
-      p.set_value(server ? std::string() : error);
-      if (server) loop->run();
-      server.reset();
+      p.set_value(server ? std::string() : server.message());
+      if (server) {
+        auto ran = loop->run();
+        EXPECT_TRUE(ran) << ran.message();
+      }
     });
     error_ = started.get();
   }
@@ -165,7 +166,7 @@ class AgentChannelTest : public ::testing::Test {
   }
 
   plat::testing::TempRoot root;
-  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop();
+  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop().value();
   ServerLog log;
   std::unique_ptr<AgentThread> agent_;
 };
@@ -228,19 +229,18 @@ TEST_F(AgentChannelTest, ABrokenOrVanishedClientDoesNotDisturbTheOthers) {
   std::string oversize = record.substr(0, 12) + std::string("\xFF\xFF\xFF\xFF\xFF\x7F\x00", 7);
   int dropped = 0;
   for (const std::string& bytes : {record.substr(0, 7), record.substr(0, record.size() - 1), oversize}) {
-    int fd = -1;
-    ASSERT_EQ(plat::com::connectLocalServer(kClsidComSocket, &fd), plat::S_OK);
-    ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
-    if (bytes != oversize) ::close(fd);  // vanishes in the middle of a record
+    auto fd = plat::com::connectLocalServer(kClsidComSocket);
+    ASSERT_TRUE(fd) << fd.message();
+    ASSERT_EQ(::send(fd->get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    if (bytes != oversize) fd->reset();  // vanishes in the middle of a record
     ++dropped;
     ASSERT_TRUE(waitAgent([&] { return log.count(kReqComClose) == dropped && log.alive == 1; }))
         << "the broken client was dropped";
     if (bytes == oversize) {
       char b;
-      ssize_t n = ::recv(fd, &b, 1, 0);
+      ssize_t n = ::recv(fd->get(), &b, 1, 0);
       EXPECT_TRUE(n == 0 || (n < 0 && errno == ECONNRESET))
           << "the server closed the broken channel: " << n << " " << errno;
-      ::close(fd);
     }
   }
   EXPECT_EQ(log.count(kReqInvoke), 0) << "no half record was handed on";
@@ -301,8 +301,7 @@ TEST_F(AgentChannelTest, TheSocketAdmitsOnlyItsUserAndGroup) {
     return plat::testing::runInChild([&] {
       if (::geteuid() == 0 && ::setgid(65534) != 0) return 90;
       if (::geteuid() == 0 && ::setuid(65534) != 0) return 91;
-      int fd = -1;
-      HRESULT h = plat::com::connectLocalSocket(path, &fd);
+      const HRESULT h = plat::com::connectLocalSocket(path).code();
       return h == plat::S_OK ? 0 : h == plat::E_ACCESSDENIED ? 1 : 2;
     });
   };

@@ -22,9 +22,9 @@ constexpr std::int64_t kWall = 1700000000;
 class Transport : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string err;
-    listener = plat::TcpListener::listen(*loop, "127.0.0.1", 0, &err);
-    ASSERT_TRUE(listener) << err;
+    auto listening = plat::TcpListener::listen(*loop, "127.0.0.1", 0);
+    ASSERT_TRUE(listening) << listening.message();
+    listener = std::move(*listening);
     listener->onAccept([this](std::unique_ptr<plat::TcpStream> s) {
       peer = std::move(s);
       peer->onData([this](std::string_view b) { peerIn.Feed(b); });
@@ -69,7 +69,7 @@ class Transport : public ::testing::Test {
   void peerSend(const std::string& bytes) { ASSERT_TRUE(peer->write(bytes)); }
 
   plat::ManualClock clock{kWall, 0};
-  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop();
+  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop().value();
   std::vector<std::int32_t> codes;
   std::vector<std::string> texts;
   std::function<void(std::int32_t)> onCallback;
@@ -259,12 +259,12 @@ TEST_F(Transport, OwnerMayCloseFromTheCloseCallback) {
 
 TEST(TransportConnect, NothingListeningEndsInTheCloseCallback) {
   plat::ManualClock clock;
-  auto loop = plat::makeEpollLoop();
+  auto loop = plat::makeEpollLoop().value();
   std::uint16_t port = 0;
   {
-    std::string err;
-    auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0, &err);
-    port = l->port();
+    auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0);
+    ASSERT_TRUE(l) << l.message();
+    port = (*l)->port();
   }
   CMessageApi api(clock, loop.get());
   std::vector<std::int32_t> codes;

@@ -2,11 +2,13 @@
 // The project's one way for an internal function to fail: a value, or an error code with a message.
 // Interfaces that promise HRESULTs or result codes keep them; everything behind them returns this.
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <type_traits>
-#include <utility>
 #include <optional>
+#include <utility>
 
 namespace plat {
 
@@ -29,9 +31,10 @@ class [[nodiscard]] Result {
   bool ok() const { return value_.has_value(); }
   explicit operator bool() const { return ok(); }
 
-  T& value() & { return *value_; }
-  const T& value() const& { return *value_; }
-  T&& value() && { return std::move(*value_); }
+  // Only on success: asking a failure for its value is a bug, and stops the process with the error.
+  T& value() & { return checked(); }
+  const T& value() const& { return const_cast<Result*>(this)->checked(); }
+  T&& value() && { return std::move(checked()); }
   T& operator*() & { return value(); }
   const T& operator*() const& { return value(); }
   T&& operator*() && { return std::move(*this).value(); }
@@ -45,6 +48,14 @@ class [[nodiscard]] Result {
   const std::string& message() const { return error_.message; }
 
  private:
+  T& checked() {
+    if (!value_) {
+      std::fprintf(stderr, "value of a failed result: %s\n", error_.message.c_str());
+      std::abort();
+    }
+    return *value_;
+  }
+
   std::optional<T> value_;
   Error error_;
 };

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/base/paths.h"
+#include "platform/base/unix_address.h"
 #include "platform/com/inproc_server.h"
 #include "platform/registry/registry.h"
 
@@ -81,14 +82,10 @@ HRESULT localObject(const Guid& clsid, const Guid& iid, void** out) {
     auto it = rt.proxies.find(clsid);
     if (it != rt.proxies.end()) maker = it->second;
   }
-  int fd = -1;
-  HRESULT h = connectLocalServer(clsid, &fd);
-  if (FAILED(h)) return h;
-  if (!maker) {
-    ::close(fd);
-    return E_NOINTERFACE;  // nothing in this process speaks the class's protocol
-  }
-  return maker(fd, iid, out);
+  auto fd = connectLocalServer(clsid);
+  if (!fd) return fd.code();
+  if (!maker) return E_NOINTERFACE;  // nothing in this process speaks the class's protocol
+  return maker(std::move(*fd), iid, out);
 }
 
 }  // namespace
@@ -165,36 +162,28 @@ void unregisterLocalProxy(const Guid& clsid) {
   rt.proxies.erase(clsid);
 }
 
-HRESULT connectLocalServer(const Guid& clsid, int* fd) {
-  if (!fd) return E_POINTER;
-  *fd = -1;
+Result<UniqueFd> connectLocalServer(const Guid& clsid) {
   auto key = reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\LocalServer32");
-  if (!key) return REGDB_E_CLASSNOTREG;
+  if (!key) return Error{REGDB_E_CLASSNOTREG, "class not registered as a local server"};
   auto name = key->getString("Socket");
-  if (!name) return REGDB_E_CLASSNOTREG;
-  if (!validLocalSocketName(*name)) return CO_E_SERVER_EXEC_FAILURE;
-  return connectLocalSocket(localSocketPath(*name), fd);
+  if (!name) return Error{REGDB_E_CLASSNOTREG, "class names no socket"};
+  if (!validLocalSocketName(*name)) return Error{CO_E_SERVER_EXEC_FAILURE, "invalid socket name '" + *name + "'"};
+  return connectLocalSocket(localSocketPath(*name));
 }
 
-HRESULT connectLocalSocket(const std::filesystem::path& socketPath, int* fd) {
-  if (!fd) return E_POINTER;
-  *fd = -1;
-  const std::string path = socketPath.string();
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return CO_E_SERVER_EXEC_FAILURE;
-  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-  int s = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (s < 0) return E_FAIL;
+Result<UniqueFd> connectLocalSocket(const std::filesystem::path& socketPath) {
+  auto addr = unixAddress(socketPath.string());
+  if (!addr) return Error{CO_E_SERVER_EXEC_FAILURE, addr.message()};
+  UniqueFd s(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!s) return Error{E_FAIL, errnoError("socket").message};
   // A local connect never waits: it completes or fails at once (EAGAIN when the server's backlog
   // is full, which counts as a server that does not answer).
-  if (::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    int err = errno;
-    ::close(s);
-    return (err == EACCES || err == EPERM) ? E_ACCESSDENIED : CO_E_SERVER_EXEC_FAILURE;
+  if (::connect(s.get(), addr->get(), addr->length) != 0) {
+    const int err = errno;
+    return Error{(err == EACCES || err == EPERM) ? E_ACCESSDENIED : CO_E_SERVER_EXEC_FAILURE,
+                 errnoError("connect " + socketPath.string(), err).message};
   }
-  *fd = s;
-  return S_OK;
+  return s;
 }
 
 HRESULT registerLocalServer(const Guid& clsid, const std::string& description, const std::string& socketName,

@@ -9,6 +9,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/base/result.h"
+#include "platform/base/unique_fd.h"
 #include "platform/com/class_factory.h"
 
 namespace plat::com {
@@ -42,16 +44,16 @@ std::filesystem::path localSocketPath(const std::string& name);
 
 // Makes the client-side object for a connected socket (which it then owns). Registered per class
 // by the library that knows the class's protocol.
-using LocalProxyMaker = std::function<HRESULT(int connectedFd, const Guid& iid, void** out)>;
+using LocalProxyMaker = std::function<HRESULT(UniqueFd connected, const Guid& iid, void** out)>;
 void registerLocalProxy(const Guid& clsid, LocalProxyMaker maker);
 void unregisterLocalProxy(const Guid& clsid);
 
-// Connects to the class's registered socket: the descriptor (non-blocking, close-on-exec) or the
-// failure's HRESULT as above.
-HRESULT connectLocalServer(const Guid& clsid, int* fd);
+// Connects to the class's registered socket: the descriptor (non-blocking, close-on-exec), or an
+// error whose code is the failure's HRESULT as above.
+Result<UniqueFd> connectLocalServer(const Guid& clsid);
 // The same for a socket path: CO_E_SERVER_EXEC_FAILURE when nobody listens there, E_ACCESSDENIED
 // when its mode refuses this user.
-HRESULT connectLocalSocket(const std::filesystem::path& path, int* fd);
+Result<UniqueFd> connectLocalSocket(const std::filesystem::path& path);
 
 // Writes the class's socket name into its registry key (the server's registration); removes it.
 HRESULT registerLocalServer(const Guid& clsid, const std::string& description, const std::string& socketName,

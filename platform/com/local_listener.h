@@ -9,6 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/base/life_guard.h"
+#include "platform/base/result.h"
+#include "platform/base/unique_fd.h"
 #include "platform/loop/event_loop.h"
 #include "platform/loop/socket.h"
 
@@ -26,8 +29,9 @@ class LocalListener {
   // Replaces a stale socket of that name (one nobody listens on); a live one is left alone and
   // gives an error. The socket appears with its final mode and group: it is bound under a
   // temporary name and renamed into place. A group this process may not give is left out.
-  static std::unique_ptr<LocalListener> listen(EventLoop& loop, const std::string& socketName, std::string* error,
-                                               std::optional<gid_t> group = consoleGroupId(), int backlog = 16);
+  static Result<std::unique_ptr<LocalListener>> listen(EventLoop& loop, const std::string& socketName,
+                                                       std::optional<gid_t> group = consoleGroupId(),
+                                                       int backlog = 16);
   LocalListener(const LocalListener&) = delete;
   LocalListener& operator=(const LocalListener&) = delete;
   // Stops listening and removes the socket file.
@@ -37,14 +41,15 @@ class LocalListener {
   const std::string& path() const { return path_; }
 
  private:
-  LocalListener(EventLoop& loop, int fd, std::string path);
+  LocalListener(EventLoop& loop, UniqueFd fd, std::string path);
   void acceptSome();
 
   EventLoop& loop_;
-  int fd_;
+  UniqueFd fd_;
+  FdWatch watch_;
   std::string path_;
   AcceptFn accept_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifeGuard guard_;
 };
 
 }  // namespace plat::com

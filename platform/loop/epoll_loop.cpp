@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/base/unique_fd.h"
 #include "platform/loop/event_loop.h"
 
 namespace plat {
@@ -19,18 +20,23 @@ namespace {
 
 class EpollLoop final : public EventLoop {
  public:
-  explicit EpollLoop(const Clock& clock) : clock_(clock) {
-    epfd_ = epoll_create1(EPOLL_CLOEXEC);
-    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    timerFd_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    addInternal(wakeFd_);
-    addInternal(timerFd_);
-  }
+  explicit EpollLoop(const Clock& clock) : clock_(clock) {}
 
-  ~EpollLoop() override {
-    for (int fd : {timerFd_, wakeFd_, epfd_}) {
-      if (fd >= 0) ::close(fd);
+  // Creates the loop's own descriptors; the first that cannot be made is the error.
+  Result<void> open() {
+    epfd_.reset(epoll_create1(EPOLL_CLOEXEC));
+    if (!epfd_) return errnoError("epoll_create1");
+    wakeFd_.reset(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!wakeFd_) return errnoError("eventfd");
+    timerFd_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (!timerFd_) return errnoError("timerfd_create");
+    for (int fd : {wakeFd_.get(), timerFd_.get()}) {
+      epoll_event ev{};
+      ev.events = EPOLLIN;
+      ev.data.u64 = static_cast<std::uint64_t>(static_cast<std::uint32_t>(fd));  // generation 0
+      if (epoll_ctl(epfd_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return errnoError("epoll_ctl");
     }
+    return success();
   }
 
   TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) override {
@@ -61,7 +67,7 @@ class EpollLoop final : public EventLoop {
     epoll_event ev{};
     ev.events = toEpoll(events);
     ev.data.u64 = (std::uint64_t{gen} << 32) | static_cast<std::uint32_t>(fd);
-    if (epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+    if (epoll_ctl(epfd_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return false;
     watches_[fd] = Watch{gen, events, std::make_shared<std::function<void(std::uint32_t)>>(std::move(fn))};
     return true;
   }
@@ -72,20 +78,22 @@ class EpollLoop final : public EventLoop {
     epoll_event ev{};
     ev.events = toEpoll(events);
     ev.data.u64 = (std::uint64_t{it->second.generation} << 32) | static_cast<std::uint32_t>(fd);
-    if (epoll_ctl(epfd_, EPOLL_CTL_MOD, fd, &ev) == 0) it->second.events = events;
+    if (epoll_ctl(epfd_.get(), EPOLL_CTL_MOD, fd, &ev) == 0) it->second.events = events;
   }
 
   void unwatchFd(int fd) override {
     auto it = watches_.find(fd);
     if (it == watches_.end()) return;
-    epoll_ctl(epfd_, EPOLL_CTL_DEL, fd, nullptr);
+    epoll_ctl(epfd_.get(), EPOLL_CTL_DEL, fd, nullptr);
     watches_.erase(it);
   }
 
-  void run() override {
+  Result<void> run() override {
     RunScope scope(this);
-    while (!quit_) runOnceInScope(-1);
+    Result<void> result = success();
+    while (!quit_ && result.ok()) result = runOnceInScope(-1);
     quit_ = false;
+    return result;
   }
 
   void quit() override {
@@ -95,7 +103,7 @@ class EpollLoop final : public EventLoop {
 
   void runOnce(int timeoutMs) override {
     RunScope scope(this);
-    runOnceInScope(timeoutMs);
+    (void)runOnceInScope(timeoutMs);  // a broken loop is reported by run(); here nothing is due
   }
 
   const Clock& clock() const override { return clock_; }
@@ -119,17 +127,10 @@ class EpollLoop final : public EventLoop {
     return e;
   }
 
-  void addInternal(int fd) {
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.u64 = static_cast<std::uint64_t>(static_cast<std::uint32_t>(fd));  // generation 0
-    epoll_ctl(epfd_, EPOLL_CTL_ADD, fd, &ev);
-  }
-
   void wake() {
     const std::uint64_t one = 1;
     // A full counter already means "wake up"; nothing else can go wrong here.
-    [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
   }
 
   void drain(int fd) {
@@ -152,13 +153,17 @@ class EpollLoop final : public EventLoop {
         spec.it_value.tv_nsec = (delay % 1000) * 1000000;
       }
     }
-    timerfd_settime(timerFd_, 0, &spec, nullptr);
+    timerfd_settime(timerFd_.get(), 0, &spec, nullptr);
   }
 
-  void runOnceInScope(int timeoutMs) {
+  Result<void> runOnceInScope(int timeoutMs) {
     epoll_event events[64];
-    int n = epoll_wait(epfd_, events, 64, timeoutMs);
-    if (n < 0) n = 0;  // EINTR: treat as a wake-up with nothing ready
+    int n = epoll_wait(epfd_.get(), events, 64, timeoutMs);
+    if (n < 0) {
+      // A signal is a wake-up with nothing ready; anything else would fail again at once.
+      if (errno != EINTR) return errnoError("epoll_wait");
+      n = 0;
+    }
     for (int i = 0; i < n; ++i) {
       const std::uint64_t data = events[i].data.u64;
       const int fd = static_cast<int>(data & 0xFFFFFFFFu);
@@ -180,6 +185,7 @@ class EpollLoop final : public EventLoop {
     }
     runDueTimers();
     runPosted();
+    return success();
   }
 
   void runDueTimers() {
@@ -215,9 +221,9 @@ class EpollLoop final : public EventLoop {
   }
 
   const Clock& clock_;
-  int epfd_ = -1;
-  int wakeFd_ = -1;
-  int timerFd_ = -1;
+  UniqueFd epfd_;
+  UniqueFd wakeFd_;
+  UniqueFd timerFd_;
   std::atomic<bool> quit_{false};
   TimerId lastTimer_ = 0;
   std::uint32_t lastGeneration_ = 0;
@@ -229,6 +235,12 @@ class EpollLoop final : public EventLoop {
 
 }  // namespace
 
-std::unique_ptr<EventLoop> makeEpollLoop(const Clock& clock) { return std::make_unique<EpollLoop>(clock); }
+Result<std::unique_ptr<EventLoop>> makeEpollLoop(const Clock& clock) {
+  auto loop = std::make_unique<EpollLoop>(clock);
+  if (Result<void> opened = loop->open(); !opened) {
+    return Error{opened.code(), "cannot create the event loop: " + opened.message()};
+  }
+  return std::unique_ptr<EventLoop>(std::move(loop));
+}
 
 }  // namespace plat

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/base/clock.h"
+#include "platform/base/result.h"
 
 namespace plat {
 
@@ -20,7 +21,6 @@ class EventLoop;
 class [[nodiscard]] Timer {
  public:
   Timer() = default;
-  Timer(EventLoop* loop, TimerId id) : loop_(loop), id_(id) {}
   Timer(Timer&& other) noexcept;
   Timer& operator=(Timer&& other) noexcept;
   Timer(const Timer&) = delete;
@@ -33,6 +33,8 @@ class [[nodiscard]] Timer {
   bool started() const { return loop_ != nullptr; }
 
  private:
+  friend class EventLoop;
+  Timer(EventLoop* loop, TimerId id) : loop_(loop), id_(id) {}
   EventLoop* loop_ = nullptr;
   TimerId id_ = 0;
 };
@@ -42,7 +44,6 @@ class [[nodiscard]] Timer {
 class [[nodiscard]] FdWatch {
  public:
   FdWatch() = default;
-  FdWatch(EventLoop* loop, int fd) : loop_(loop), fd_(fd) {}
   FdWatch(FdWatch&& other) noexcept;
   FdWatch& operator=(FdWatch&& other) noexcept;
   FdWatch(const FdWatch&) = delete;
@@ -57,6 +58,8 @@ class [[nodiscard]] FdWatch {
   int fd() const { return fd_; }
 
  private:
+  friend class EventLoop;
+  FdWatch(EventLoop* loop, int fd) : loop_(loop), fd_(fd) {}
   EventLoop* loop_ = nullptr;
   int fd_ = -1;
 };
@@ -78,33 +81,25 @@ class EventLoop {
   // running on it. Null on a thread without a loop.
   static EventLoop* current();
 
-  // Owned registrations: the way every object that can die before its loop registers. The
-  // raw forms below stay for the loop implementations and for code that manages ids itself.
+  // Registrations are owned: destroying the Timer or FdWatch cancels it, so a callback can never
+  // reach an object that has gone. Timers run on the loop's thread. A periodic timer whose
+  // expirations were missed (the thread was busy) is called once for all of them. A callback may
+  // stop its own timer.
   Timer timer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn);
   Timer singleShot(std::chrono::milliseconds delay, std::function<void()> fn) {
     return timer(delay, false, std::move(fn));
   }
-  // An inactive FdWatch when the descriptor cannot be watched.
+  // Calls fn(events) whenever fd is ready for one of `events` (level-triggered). One watch per
+  // descriptor; an inactive FdWatch when the descriptor cannot be watched. The callback may change
+  // or remove any watch, its own included.
   FdWatch watch(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn);
-
-  // Timers run on the loop's thread. A periodic timer whose expirations were missed (the thread
-  // was busy) is called once for all of them. Cancelling an unknown or fired id is harmless, and a
-  // callback may cancel its own timer.
-  virtual TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) = 0;
-  virtual void cancelTimer(TimerId id) = 0;
 
   // Safe from any thread: the task runs on the loop's thread, in posting order.
   virtual void post(std::function<void()> task) = 0;
 
-  // Calls fn(events) whenever fd is ready for one of `events` (level-triggered). One watch per
-  // descriptor; false when the descriptor cannot be watched. The callback may change or remove
-  // any watch, its own included.
-  virtual bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) = 0;
-  virtual void updateFd(int fd, std::uint32_t events) = 0;
-  virtual void unwatchFd(int fd) = 0;
-
-  // Runs until quit(). quit() is safe from any thread.
-  virtual void run() = 0;
+  // Runs until quit(), or until waiting fails for good (the error; an interrupted wait is no
+  // failure). quit() is safe from any thread.
+  virtual Result<void> run() = 0;
   virtual void quit() = 0;
   // Waits at most timeoutMs (-1: no limit) for something to do, then does everything that is due.
   // For owners that drive the loop themselves, and for tests.
@@ -115,6 +110,17 @@ class EventLoop {
 
  protected:
   EventLoop();
+
+  // The raw registrations behind Timer and FdWatch, for the loop implementations. Cancelling an
+  // unknown or fired id is harmless.
+  friend class Timer;
+  friend class FdWatch;
+  virtual TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) = 0;
+  virtual void cancelTimer(TimerId id) = 0;
+  virtual bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) = 0;
+  virtual void updateFd(int fd, std::uint32_t events) = 0;
+  virtual void unwatchFd(int fd) = 0;
+
   // A loop that runs on a thread becomes that thread's current loop for the duration.
   class RunScope {
    public:
@@ -129,7 +135,8 @@ class EventLoop {
 };
 
 // The epoll loop (timerfd for timers, eventfd for posted tasks and quit). With an injected
-// clock, tests move time by hand and call runOnce(0) to fire what is due.
-std::unique_ptr<EventLoop> makeEpollLoop(const Clock& clock = systemClock());
+// clock, tests move time by hand and call runOnce(0) to fire what is due. No loop, and the reason,
+// when one of its descriptors cannot be made (descriptors exhausted).
+Result<std::unique_ptr<EventLoop>> makeEpollLoop(const Clock& clock = systemClock());
 
 }  // namespace plat

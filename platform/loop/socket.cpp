@@ -20,12 +20,6 @@ constexpr int kReadsPerWakeup = 16;
 constexpr int kAcceptsPerWakeup = 64;
 constexpr int kDatagramsPerWakeup = 64;
 
-void setError(std::string* error, std::string text) {
-  if (error) *error = std::move(text);
-}
-
-std::string errnoText(const char* what, int err) { return std::string(what) + ": " + std::strerror(err); }
-
 std::uint16_t boundPort(int fd) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -33,53 +27,46 @@ std::uint16_t boundPort(int fd) {
   return ntohs(a.sin_port);
 }
 
-int openBound(int type, std::string_view host, std::uint16_t port, std::string* error, std::uint16_t& actualPort) {
-  sockaddr_in addr{};
-  if (!resolveIpv4(host, port, addr, error)) return -1;
-  const int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    setError(error, errnoText("socket", errno));
-    return -1;
-  }
+struct Bound {
+  UniqueFd fd;
+  std::uint16_t port = 0;
+};
+
+Result<Bound> openBound(int type, std::string_view host, std::uint16_t port) {
+  auto addr = resolveIpv4(host, port);
+  if (!addr) return addr.error();
+  Bound b;
+  b.fd.reset(::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!b.fd) return errnoError("socket");
   const int one = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0) {
-    setError(error, errnoText("bind", errno));
-    ::close(fd);
-    return -1;
-  }
-  actualPort = boundPort(fd);
-  return fd;
+  setsockopt(b.fd.get(), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (::bind(b.fd.get(), reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) != 0) return errnoError("bind");
+  b.port = boundPort(b.fd.get());
+  return b;
 }
 
 }  // namespace
 
-bool resolveIpv4(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string* error) {
-  out = sockaddr_in{};
+Result<sockaddr_in> resolveIpv4(std::string_view host, std::uint16_t port) {
+  sockaddr_in out{};
   out.sin_family = AF_INET;
   out.sin_port = htons(port);
   if (host.empty() || host == "*") {
     out.sin_addr.s_addr = htonl(INADDR_ANY);
-    return true;
+    return out;
   }
-  if (host.size() > 253) {
-    setError(error, "host name too long");
-    return false;
-  }
+  if (host.size() > 253) return Error{EINVAL, "host name too long"};
   const std::string h(host);
-  if (inet_pton(AF_INET, h.c_str(), &out.sin_addr) == 1) return true;
+  if (inet_pton(AF_INET, h.c_str(), &out.sin_addr) == 1) return out;
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* res = nullptr;
   const int rc = getaddrinfo(h.c_str(), nullptr, &hints, &res);
-  if (rc != 0 || !res) {
-    setError(error, "cannot resolve " + h + ": " + gai_strerror(rc));
-    return false;
-  }
+  if (rc != 0 || !res) return Error{EHOSTUNREACH, "cannot resolve " + h + ": " + gai_strerror(rc)};
   out.sin_addr = reinterpret_cast<const sockaddr_in*>(res->ai_addr)->sin_addr;
   freeaddrinfo(res);
-  return true;
+  return out;
 }
 
 std::string formatIpv4(const sockaddr_in& addr) {
@@ -90,80 +77,67 @@ std::string formatIpv4(const sockaddr_in& addr) {
 
 // ---- TcpStream
 
-TcpStream::TcpStream(EventLoop& loop, int fd, bool connecting) : loop_(loop), fd_(fd), connecting_(connecting) {
+TcpStream::TcpStream(EventLoop& loop, UniqueFd fd, bool connecting)
+    : loop_(loop), fd_(std::move(fd)), connecting_(connecting) {
   sockaddr_in peer{};
   socklen_t len = sizeof peer;
-  if (!connecting && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) == 0) {
+  if (!connecting && getpeername(fd_.get(), reinterpret_cast<sockaddr*>(&peer), &len) == 0) {
     peerHost_ = formatIpv4(peer);
     peerPort_ = ntohs(peer.sin_port);
   }
-  loop_.watchFd(fd_, connecting ? kIoWritable : kIoReadable, [this](std::uint32_t ev) { handle(ev); });
+  watch_ = loop_.watch(fd_.get(), connecting ? kIoWritable : kIoReadable, [this](std::uint32_t ev) { handle(ev); });
 }
 
-std::unique_ptr<TcpStream> TcpStream::connect(EventLoop& loop, std::string_view host, std::uint16_t port,
-                                              std::chrono::milliseconds timeout, std::string* error) {
-  sockaddr_in addr{};
-  if (!resolveIpv4(host, port, addr, error)) return nullptr;
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    setError(error, errnoText("socket", errno));
-    return nullptr;
-  }
+Result<std::unique_ptr<TcpStream>> TcpStream::connect(EventLoop& loop, std::string_view host, std::uint16_t port,
+                                                      std::chrono::milliseconds timeout) {
+  auto addr = resolveIpv4(host, port);
+  if (!addr) return addr.error();
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd) return errnoError("socket");
   const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS) {
-    setError(error, errnoText("connect", errno));
-    ::close(fd);
-    return nullptr;
+  setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) != 0 && errno != EINPROGRESS) {
+    return errnoError("connect");
   }
-  std::unique_ptr<TcpStream> s(new TcpStream(loop, fd, true));
-  s->peerHost_ = formatIpv4(addr);
+  std::unique_ptr<TcpStream> s(new TcpStream(loop, std::move(fd), true));
+  s->peerHost_ = formatIpv4(*addr);
   s->peerPort_ = port;
-  s->connectTimer_ = loop.startTimer(timeout, false, [raw = s.get()] {
-    raw->connectTimer_ = 0;
+  s->connectTimer_ = loop.singleShot(timeout, [raw = s.get()] {
     if (raw->connecting_) raw->fail("connect timed out");
   });
   return s;
 }
 
-std::unique_ptr<TcpStream> TcpStream::adopt(EventLoop& loop, int fd) {
-  if (fd < 0) return nullptr;
-  const int flags = fcntl(fd, F_GETFL);
-  if (flags >= 0) fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+std::unique_ptr<TcpStream> TcpStream::adopt(EventLoop& loop, UniqueFd fd) {
+  if (!fd) return nullptr;
+  const int flags = fcntl(fd.get(), F_GETFL);
+  if (flags >= 0) fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
   const int one = 1;
-  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return std::unique_ptr<TcpStream>(new TcpStream(loop, fd, false));
+  setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return std::unique_ptr<TcpStream>(new TcpStream(loop, std::move(fd), false));
 }
 
-TcpStream::~TcpStream() {
-  *alive_ = false;
-  release();
-}
+TcpStream::~TcpStream() = default;
 
 void TcpStream::release() {
-  if (connectTimer_) {
-    loop_.cancelTimer(connectTimer_);
-    connectTimer_ = 0;
-  }
-  if (fd_ >= 0) {
-    loop_.unwatchFd(fd_);
-    ::close(fd_);
-    fd_ = -1;
-  }
+  connectTimer_.stop();
+  watch_.reset();
+  fd_.reset();
   out_.clear();
   outStart_ = 0;
 }
 
 void TcpStream::close() {
-  if (fd_ < 0) return;
+  if (!fd_) return;
   closing_ = true;  // a failure of this last flush is no news to the caller
-  if (!connecting_) flush(true);
-  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+  if (!connecting_) (void)flush(true);
+  if (fd_) ::shutdown(fd_.get(), SHUT_RDWR);
   release();
+  closeNotice_.stop();
 }
 
 void TcpStream::fail(const std::string& reason, bool deferred) {
-  if (fd_ < 0) return;
+  if (!fd_) return;
   release();
   if (closing_) return;
   if (!deferred) {
@@ -173,72 +147,70 @@ void TcpStream::fail(const std::string& reason, bool deferred) {
   }
   // A failing write() tells its caller by its result at once; the close notice follows from the
   // loop, so that no callback runs inside the caller's own call.
-  loop_.post([alive = alive_, this, reason] {
-    if (!*alive || !closed_) return;
-    auto fn = closed_;
-    fn(reason);
+  closeNotice_ = loop_.singleShot(std::chrono::milliseconds(0), [this, reason] {
+    if (auto fn = closed_) fn(reason);
   });
 }
 
-bool TcpStream::write(std::string_view bytes) {
-  if (fd_ < 0) return false;
-  if (bytes.size() > outputLimit_ - std::min(outputLimit_, pendingOutput())) return false;
+Result<void> TcpStream::write(std::string_view bytes) {
+  if (!fd_) return Error{ENOTCONN, "stream closed"};
+  if (bytes.size() > outputLimit_ - std::min(outputLimit_, pendingOutput())) {
+    return Error{ENOBUFS, "output buffer full"};
+  }
   if (outStart_ > 0 && outStart_ >= out_.size() / 2) {
     out_.erase(0, outStart_);
     outStart_ = 0;
   }
   out_.append(bytes);
-  if (connecting_) return true;
-  if (!flush(true)) return false;
+  if (connecting_) return success();
+  if (Result<void> sent = flush(true); !sent) return sent;
   updateInterest();
-  return true;
+  return success();
 }
 
-bool TcpStream::flush(bool deferredFailure) {
+Result<void> TcpStream::flush(bool deferredFailure) {
   while (pendingOutput() > 0) {
-    const ssize_t n = ::send(fd_, out_.data() + outStart_, pendingOutput(), MSG_NOSIGNAL);
+    const ssize_t n = ::send(fd_.get(), out_.data() + outStart_, pendingOutput(), MSG_NOSIGNAL);
     if (n > 0) {
       outStart_ += static_cast<std::size_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
-    fail(errnoText("write", errno), deferredFailure);
-    return false;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return success();
+    Error e = errnoError("write");
+    fail(e.message, deferredFailure);
+    return e;
   }
   out_.clear();
   outStart_ = 0;
-  return true;
+  return success();
 }
 
 void TcpStream::updateInterest() {
-  if (fd_ < 0 || connecting_) return;
-  loop_.updateFd(fd_, kIoReadable | (pendingOutput() > 0 ? std::uint32_t{kIoWritable} : 0u));
+  if (!fd_ || connecting_) return;
+  watch_.update(kIoReadable | (pendingOutput() > 0 ? std::uint32_t{kIoWritable} : 0u));
 }
 
 void TcpStream::finishConnect() {
   int err = 0;
   socklen_t len = sizeof err;
-  if (getsockopt(fd_, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+  if (getsockopt(fd_.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
   if (err != 0) {
-    fail(errnoText("connect", err));
+    fail(errnoError("connect", err).message);
     return;
   }
   connecting_ = false;
-  if (connectTimer_) {
-    loop_.cancelTimer(connectTimer_);
-    connectTimer_ = 0;
-  }
+  connectTimer_.stop();
   if (!flush()) return;
   updateInterest();
   if (auto fn = connected_) fn();
 }
 
 void TcpStream::readSome() {
-  auto alive = alive_;
+  LifeGuard::Scope alive(guard_);
   char buf[kReadChunk];
-  for (int i = 0; i < kReadsPerWakeup && *alive && fd_ >= 0; ++i) {
-    const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+  for (int i = 0; i < kReadsPerWakeup && alive && fd_; ++i) {
+    const ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
     if (n > 0) {
       if (data_) {
         auto fn = data_;  // the callback may destroy this stream
@@ -253,20 +225,20 @@ void TcpStream::readSome() {
     }
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return;
-    fail(errnoText("read", errno));
+    fail(errnoError("read").message);
     return;
   }
 }
 
 void TcpStream::handle(std::uint32_t events) {
-  auto alive = alive_;
+  LifeGuard::Scope alive(guard_);
   if (connecting_) {
     if (events & (kIoWritable | kIoError)) finishConnect();
     return;
   }
   if (events & (kIoReadable | kIoError)) {
     readSome();
-    if (!*alive || fd_ < 0) return;
+    if (!alive || !fd_) return;
   }
   if (events & kIoWritable) {
     if (flush()) updateInterest();
@@ -275,96 +247,80 @@ void TcpStream::handle(std::uint32_t events) {
 
 // ---- TcpListener
 
-TcpListener::TcpListener(EventLoop& loop, int fd, std::uint16_t port) : loop_(loop), fd_(fd), port_(port) {
-  loop_.watchFd(fd_, kIoReadable, [this](std::uint32_t) { acceptSome(); });
+TcpListener::TcpListener(EventLoop& loop, UniqueFd fd, std::uint16_t port)
+    : loop_(loop), fd_(std::move(fd)), port_(port) {
+  startWatching();
 }
 
-std::unique_ptr<TcpListener> TcpListener::listen(EventLoop& loop, std::string_view host, std::uint16_t port,
-                                                 std::string* error, int backlog) {
-  std::uint16_t actual = 0;
-  const int fd = openBound(SOCK_STREAM, host, port, error, actual);
-  if (fd < 0) return nullptr;
-  if (::listen(fd, backlog) != 0) {
-    setError(error, errnoText("listen", errno));
-    ::close(fd);
-    return nullptr;
-  }
-  return std::unique_ptr<TcpListener>(new TcpListener(loop, fd, actual));
+void TcpListener::startWatching() {
+  watch_ = loop_.watch(fd_.get(), kIoReadable, [this](std::uint32_t) { acceptSome(); });
 }
 
-TcpListener::~TcpListener() {
-  *alive_ = false;
-  loop_.unwatchFd(fd_);
-  ::close(fd_);
+Result<std::unique_ptr<TcpListener>> TcpListener::listen(EventLoop& loop, std::string_view host, std::uint16_t port,
+                                                         int backlog) {
+  auto bound = openBound(SOCK_STREAM, host, port);
+  if (!bound) return bound.error();
+  if (::listen(bound->fd.get(), backlog) != 0) return errnoError("listen");
+  return std::unique_ptr<TcpListener>(new TcpListener(loop, std::move(bound->fd), bound->port));
 }
+
+TcpListener::~TcpListener() = default;
 
 void TcpListener::acceptSome() {
-  auto alive = alive_;
-  for (int i = 0; i < kAcceptsPerWakeup && *alive; ++i) {
-    const int fd = accept4(fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (fd < 0) {
+  LifeGuard::Scope alive(guard_);
+  for (int i = 0; i < kAcceptsPerWakeup && alive; ++i) {
+    UniqueFd fd(accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         // Out of descriptors or memory: the pending connection stays readable, so listening on
         // would spin. Pause briefly and try again.
-        loop_.unwatchFd(fd_);
-        loop_.startTimer(std::chrono::milliseconds(100), false, [this, alive] {
-          if (*alive) loop_.watchFd(fd_, kIoReadable, [this](std::uint32_t) { acceptSome(); });
-        });
+        watch_.reset();
+        pause_ = loop_.singleShot(std::chrono::milliseconds(100), [this] { startWatching(); });
       }
       return;
     }
-    auto stream = TcpStream::adopt(loop_, fd);
-    if (accept_) {
-      accept_(std::move(stream));
-    }
+    auto stream = TcpStream::adopt(loop_, std::move(fd));
+    if (accept_) accept_(std::move(stream));
   }
 }
 
 // ---- UdpSocket
 
-UdpSocket::UdpSocket(EventLoop& loop, int fd, std::uint16_t port) : loop_(loop), fd_(fd), port_(port) {
-  loop_.watchFd(fd_, kIoReadable, [this](std::uint32_t) { receiveSome(); });
+UdpSocket::UdpSocket(EventLoop& loop, UniqueFd fd, std::uint16_t port) : loop_(loop), fd_(std::move(fd)), port_(port) {
+  watch_ = loop_.watch(fd_.get(), kIoReadable, [this](std::uint32_t) { receiveSome(); });
 }
 
-std::unique_ptr<UdpSocket> UdpSocket::bind(EventLoop& loop, std::string_view host, std::uint16_t port,
-                                           std::string* error) {
-  std::uint16_t actual = 0;
-  const int fd = openBound(SOCK_DGRAM, host, port, error, actual);
-  if (fd < 0) return nullptr;
-  return std::unique_ptr<UdpSocket>(new UdpSocket(loop, fd, actual));
+Result<std::unique_ptr<UdpSocket>> UdpSocket::bind(EventLoop& loop, std::string_view host, std::uint16_t port) {
+  auto bound = openBound(SOCK_DGRAM, host, port);
+  if (!bound) return bound.error();
+  return std::unique_ptr<UdpSocket>(new UdpSocket(loop, std::move(bound->fd), bound->port));
 }
 
-UdpSocket::~UdpSocket() {
-  *alive_ = false;
-  loop_.unwatchFd(fd_);
-  ::close(fd_);
-}
+UdpSocket::~UdpSocket() = default;
 
-bool UdpSocket::setBroadcast(bool on) {
+Result<void> UdpSocket::setBroadcast(bool on) {
   const int v = on ? 1 : 0;
-  return setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &v, sizeof v) == 0;
+  if (setsockopt(fd_.get(), SOL_SOCKET, SO_BROADCAST, &v, sizeof v) != 0) return errnoError("SO_BROADCAST");
+  return success();
 }
 
-bool UdpSocket::sendTo(std::string_view host, std::uint16_t port, std::string_view datagram, std::string* error) {
-  sockaddr_in addr{};
-  if (!resolveIpv4(host, port, addr, error)) return false;
-  const ssize_t n = ::sendto(fd_, datagram.data(), datagram.size(), MSG_NOSIGNAL,
-                             reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-  if (n < 0 || static_cast<std::size_t>(n) != datagram.size()) {
-    setError(error, errnoText("sendto", n < 0 ? errno : EMSGSIZE));
-    return false;
-  }
-  return true;
+Result<void> UdpSocket::sendTo(std::string_view host, std::uint16_t port, std::string_view datagram) {
+  auto addr = resolveIpv4(host, port);
+  if (!addr) return addr.error();
+  const ssize_t n = ::sendto(fd_.get(), datagram.data(), datagram.size(), MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr);
+  if (n < 0 || static_cast<std::size_t>(n) != datagram.size()) return errnoError("sendto", n < 0 ? errno : EMSGSIZE);
+  return success();
 }
 
 void UdpSocket::receiveSome() {
-  auto alive = alive_;
+  LifeGuard::Scope alive(guard_);
   // The largest IPv4 datagram fits, so a datagram is never cut.
   static thread_local char buf[65536];
-  for (int i = 0; i < kDatagramsPerWakeup && *alive; ++i) {
+  for (int i = 0; i < kDatagramsPerWakeup && alive; ++i) {
     sockaddr_in from{};
     socklen_t len = sizeof from;
-    const ssize_t n = ::recvfrom(fd_, buf, sizeof buf, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
+    const ssize_t n = ::recvfrom(fd_.get(), buf, sizeof buf, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from), &len);
     if (n < 0) return;
     if (static_cast<std::size_t>(n) > sizeof buf) continue;  // cut datagrams are dropped, never half-read
     if (datagram_)

@@ -12,12 +12,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/life_guard.h"
+#include "platform/base/result.h"
+#include "platform/base/unique_fd.h"
 #include "platform/loop/event_loop.h"
 
 namespace plat {
 
-// A host name or dotted address; "" and "*" mean any address. False with a reason otherwise.
-bool resolveIpv4(std::string_view host, std::uint16_t port, sockaddr_in& out, std::string* error);
+// A host name or dotted address; "" and "*" mean any address.
+Result<sockaddr_in> resolveIpv4(std::string_view host, std::uint16_t port);
 std::string formatIpv4(const sockaddr_in& addr);  // dotted address, without the port
 
 class TcpStream {
@@ -31,12 +34,12 @@ class TcpStream {
   // connect failed or timed out.
   using ClosedFn = std::function<void(const std::string& reason)>;
 
-  // Starts connecting; null (with a reason) when it cannot even start. Writes made while the
-  // connect is in progress wait in the output buffer.
-  static std::unique_ptr<TcpStream> connect(EventLoop& loop, std::string_view host, std::uint16_t port,
-                                            std::chrono::milliseconds timeout, std::string* error);
-  // Takes over an accepted, connected descriptor.
-  static std::unique_ptr<TcpStream> adopt(EventLoop& loop, int fd);
+  // Starts connecting; the reason when it cannot even start. Writes made while the connect is in
+  // progress wait in the output buffer.
+  static Result<std::unique_ptr<TcpStream>> connect(EventLoop& loop, std::string_view host, std::uint16_t port,
+                                                    std::chrono::milliseconds timeout);
+  // Takes over an accepted, connected descriptor (null for an invalid one).
+  static std::unique_ptr<TcpStream> adopt(EventLoop& loop, UniqueFd fd);
 
   TcpStream(const TcpStream&) = delete;
   TcpStream& operator=(const TcpStream&) = delete;
@@ -47,34 +50,38 @@ class TcpStream {
   void onClosed(ClosedFn fn) { closed_ = std::move(fn); }
 
   // Queues bytes and sends what the socket takes now; the rest drains when it is writable.
-  // False, and nothing queued, when the stream is closed or the bytes would overflow the buffer.
-  bool write(std::string_view bytes);
+  // An error, and nothing queued, when the stream is closed (ENOTCONN), the bytes would overflow
+  // the buffer (ENOBUFS) or sending failed (the stream is then closed; its close notice follows
+  // from the loop).
+  Result<void> write(std::string_view bytes);
   // Sends what it can of the buffer without waiting, shuts down both directions and closes.
   // No callback follows.
   void close();
 
-  bool isOpen() const { return fd_ >= 0; }
-  bool isConnected() const { return fd_ >= 0 && !connecting_; }
+  bool isOpen() const { return fd_.valid(); }
+  bool isConnected() const { return fd_.valid() && !connecting_; }
   std::size_t pendingOutput() const { return out_.size() - outStart_; }
   void setOutputLimit(std::size_t bytes) { outputLimit_ = bytes; }
   const std::string& peerHost() const { return peerHost_; }
   std::uint16_t peerPort() const { return peerPort_; }
 
  private:
-  TcpStream(EventLoop& loop, int fd, bool connecting);
+  TcpStream(EventLoop& loop, UniqueFd fd, bool connecting);
   void handle(std::uint32_t events);
   void finishConnect();
   void readSome();
-  bool flush(bool deferredFailure = false);  // false after a write failure (the stream is then closed)
+  Result<void> flush(bool deferredFailure = false);  // an error after a write failure (the stream is then closed)
   void updateInterest();
   void fail(const std::string& reason, bool deferred = false);
   void release();
 
   EventLoop& loop_;
-  int fd_;
+  UniqueFd fd_;
+  FdWatch watch_;  // after fd_: removed before the descriptor closes
   bool connecting_;
   bool closing_ = false;
-  TimerId connectTimer_ = 0;
+  Timer connectTimer_;
+  Timer closeNotice_;
   std::string out_;
   std::size_t outStart_ = 0;
   std::size_t outputLimit_ = kDefaultOutputLimit;
@@ -83,16 +90,16 @@ class TcpStream {
   ConnectedFn connected_;
   DataFn data_;
   ClosedFn closed_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifeGuard guard_;
 };
 
 class TcpListener {
  public:
   using AcceptFn = std::function<void(std::unique_ptr<TcpStream>)>;
 
-  // Binds with SO_REUSEADDR and listens; port 0 picks a free port. Null with a reason on failure.
-  static std::unique_ptr<TcpListener> listen(EventLoop& loop, std::string_view host, std::uint16_t port,
-                                             std::string* error, int backlog = 64);
+  // Binds with SO_REUSEADDR and listens; port 0 picks a free port.
+  static Result<std::unique_ptr<TcpListener>> listen(EventLoop& loop, std::string_view host, std::uint16_t port,
+                                                     int backlog = 64);
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
   ~TcpListener();
@@ -101,14 +108,17 @@ class TcpListener {
   std::uint16_t port() const { return port_; }
 
  private:
-  TcpListener(EventLoop& loop, int fd, std::uint16_t port);
+  TcpListener(EventLoop& loop, UniqueFd fd, std::uint16_t port);
   void acceptSome();
+  void startWatching();
 
   EventLoop& loop_;
-  int fd_;
+  UniqueFd fd_;
+  FdWatch watch_;
+  Timer pause_;  // while descriptors or memory are short
   std::uint16_t port_;
   AcceptFn accept_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifeGuard guard_;
 };
 
 class UdpSocket {
@@ -117,28 +127,28 @@ class UdpSocket {
   using DatagramFn =
       std::function<void(std::string_view datagram, const std::string& senderHost, std::uint16_t senderPort)>;
 
-  // Binds with SO_REUSEADDR; port 0 picks a free port. Null with a reason on failure.
-  static std::unique_ptr<UdpSocket> bind(EventLoop& loop, std::string_view host, std::uint16_t port,
-                                         std::string* error);
+  // Binds with SO_REUSEADDR; port 0 picks a free port.
+  static Result<std::unique_ptr<UdpSocket>> bind(EventLoop& loop, std::string_view host, std::uint16_t port);
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;
   ~UdpSocket();
 
-  bool setBroadcast(bool on);
-  // One datagram; false with a reason when it could not be sent.
-  bool sendTo(std::string_view host, std::uint16_t port, std::string_view datagram, std::string* error = nullptr);
+  Result<void> setBroadcast(bool on);
+  // One datagram, whole.
+  Result<void> sendTo(std::string_view host, std::uint16_t port, std::string_view datagram);
   void onDatagram(DatagramFn fn) { datagram_ = std::move(fn); }
   std::uint16_t port() const { return port_; }
 
  private:
-  UdpSocket(EventLoop& loop, int fd, std::uint16_t port);
+  UdpSocket(EventLoop& loop, UniqueFd fd, std::uint16_t port);
   void receiveSome();
 
   EventLoop& loop_;
-  int fd_;
+  UniqueFd fd_;
+  FdWatch watch_;
   std::uint16_t port_;
   DatagramFn datagram_;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  LifeGuard guard_;
 };
 
 }  // namespace plat

@@ -16,21 +16,29 @@
 #include <sstream>
 
 #include "platform/base/paths.h"
+#include "platform/base/unix_address.h"
 #include "sim/core/text_args.h"
 
 namespace sim {
 namespace {
 
 constexpr std::size_t kMaxScenarioBytes = 1 << 20;
-constexpr std::size_t kMaxReply = 1 << 20;
-constexpr int kMaxClients = 16;
+// Real time between passes when nothing else is due: progress advances at least this often.
+constexpr std::int64_t kMaxPassGapMs = 200;
 
-bool fillAddress(sockaddr_un& addr, const std::filesystem::path& p) {
-  std::memset(&addr, 0, sizeof addr);
-  addr.sun_family = AF_UNIX;
-  if (p.native().size() >= sizeof addr.sun_path) return false;
-  std::strcpy(addr.sun_path, p.c_str());
-  return true;
+std::uint32_t toIoEvents(short pollEvents) {
+  std::uint32_t e = 0;
+  if (pollEvents & POLLIN) e |= plat::kIoReadable;
+  if (pollEvents & POLLOUT) e |= plat::kIoWritable;
+  return e;
+}
+
+short toPollEvents(std::uint32_t ioEvents) {
+  short e = 0;
+  if (ioEvents & plat::kIoReadable) e |= POLLIN;
+  if (ioEvents & plat::kIoWritable) e |= POLLOUT;
+  if (ioEvents & plat::kIoError) e |= POLLERR | POLLHUP;
+  return e;
 }
 
 std::string trimmed(const std::string& s) {
@@ -47,10 +55,13 @@ std::filesystem::path pidFilePath() { return plat::paths::runtimeDir() / "kelmsi
 
 Daemon::~Daemon() {
   // Devices first: once the control socket is gone, a waiting `kelmsim stop` knows all is down.
+  wake_.stop();
+  simWatches_.clear();
   for (auto& s : sims_) s->stop();
-  for (auto& c : clients_) ::close(c.fd);
-  if (listenFd_ >= 0) {
-    ::close(listenFd_);
+  clients_.clear();
+  listenWatch_.reset();
+  if (listenFd_) {
+    listenFd_.reset();
     std::error_code ec;
     std::filesystem::remove(controlSocketPath(), ec);
   }
@@ -122,27 +133,31 @@ bool Daemon::configureText(const std::string& text, std::string* error) {
   return true;
 }
 
-bool Daemon::start(std::string* error) {
+plat::Result<void> Daemon::start() {
+  auto loop = plat::makeEpollLoop();
+  if (!loop) return loop.error();
+  loop_ = std::move(*loop);
   for (auto& s : sims_) {
-    if (!s->start(error)) return false;
+    std::string error;
+    if (!s->start(&error)) return plat::Error{EIO, error};
   }
   auto path = controlSocketPath();
   plat::paths::ensureDir(path.parent_path());
-  sockaddr_un addr;
-  if (!fillAddress(addr, path)) {
-    *error = "the control socket path is too long: " + path.string();
-    return false;
-  }
-  listenFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  auto addr = plat::unixAddress(path.string());
+  if (!addr) return plat::Error{addr.code(), "the control socket path is too long: " + path.string()};
+  listenFd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   std::error_code ec;
   std::filesystem::remove(path, ec);
   // Faults are for the owner of the root only.
-  if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::chmod(path.c_str(), 0600) != 0 || ::listen(listenFd_, 8) != 0) {
-    *error = "cannot listen on " + path.string() + ": " + std::strerror(errno);
-    return false;
+  if (!listenFd_ || ::bind(listenFd_.get(), addr->get(), addr->length) != 0 || ::chmod(path.c_str(), 0600) != 0 ||
+      ::listen(listenFd_.get(), 8) != 0) {
+    return plat::errnoError("cannot listen on " + path.string());
   }
-  return true;
+  listenWatch_ = loop_->watch(listenFd_.get(), plat::kIoReadable, [this](std::uint32_t) {
+    acceptClients();
+    pass();
+  });
+  return plat::success();
 }
 
 void Daemon::advance() {
@@ -199,126 +214,132 @@ std::string Daemon::command(const std::string& line) {
   return "error: unknown command \"" + verb + "\" (status, fault NAME [ARGS], stop)\n";
 }
 
-void Daemon::acceptClient() {
-  int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd < 0) return;
-  if (static_cast<int>(clients_.size()) >= kMaxClients) {
-    ::close(fd);
-    return;
+void Daemon::acceptClients() {
+  for (int i = 0; i < 16; ++i) {
+    plat::UniqueFd fd(::accept4(listenFd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+    if (!fd) return;
+    if (clients_.size() >= kMaxClients) continue;  // refused: the descriptor closes here
+    const std::uint64_t id = nextClient_++;
+    Client& c = clients_[id];
+    c.fd = std::move(fd);
+    c.watch = loop_->watch(c.fd.get(), plat::kIoReadable, [this, id](std::uint32_t ev) {
+      serveClient(id, ev);
+      pass();
+    });
+    // A client that does not finish its command (or take its reply) in time gives its place up.
+    c.expiry = loop_->singleShot(kClientTimeout, [this, id] { dropClient(id); });
   }
-  clients_.push_back({fd, {}, std::chrono::steady_clock::now()});
 }
 
-void Daemon::serveClient(Client& c) {
-  char buf[512];
-  ssize_t n = ::read(c.fd, buf, sizeof buf);
-  if (n <= 0 && !(n < 0 && errno == EAGAIN)) {
-    ::close(c.fd);
-    c.fd = -1;
+void Daemon::serveClient(std::uint64_t id, std::uint32_t events) {
+  auto it = clients_.find(id);
+  if (it == clients_.end()) return;
+  Client& c = it->second;
+  if (c.out.empty()) {
+    char buf[512];
+    const ssize_t n = ::recv(c.fd.get(), buf, sizeof buf, 0);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (n <= 0) {
+      dropClient(id);
+      return;
+    }
+    c.in.append(buf, static_cast<std::size_t>(n));
+    const auto nl = c.in.find('\n');
+    if (nl == std::string::npos && c.in.size() <= kMaxLine) return;
+    c.out = nl == std::string::npos ? "error: command too long\n" : command(c.in.substr(0, nl));
+    if (c.out.size() > kMaxReply) c.out.resize(kMaxReply);
+    if (c.out.empty()) {
+      dropClient(id);
+      return;
+    }
+    c.in.clear();
+    if (stop_) loop_->quit();
+  } else if (!(events & (plat::kIoWritable | plat::kIoError))) {
     return;
   }
-  if (n > 0) c.in.append(buf, static_cast<std::size_t>(n));
-  auto nl = c.in.find('\n');
-  if (nl == std::string::npos && c.in.size() <= kMaxLine) return;
-  std::string reply = nl == std::string::npos ? "error: command too long\n" : command(c.in.substr(0, nl));
-  // Replies are small; a client that does not read them in time loses the rest.
-  std::size_t off = 0;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (off < reply.size() && std::chrono::steady_clock::now() < deadline) {
-    ssize_t w = ::write(c.fd, reply.data() + off, reply.size() - off);
+  // Whatever the socket takes now; the rest when it is writable again.
+  while (c.sent < c.out.size()) {
+    const ssize_t w = ::send(c.fd.get(), c.out.data() + c.sent, c.out.size() - c.sent, MSG_NOSIGNAL);
     if (w > 0) {
-      off += static_cast<std::size_t>(w);
+      c.sent += static_cast<std::size_t>(w);
+    } else if (w < 0 && errno == EINTR) {
+      continue;
     } else if (w < 0 && errno == EAGAIN) {
-      pollfd p{c.fd, POLLOUT, 0};
-      ::poll(&p, 1, 100);
+      c.watch.update(plat::kIoWritable);
+      return;
     } else {
       break;
     }
   }
-  ::close(c.fd);
-  c.fd = -1;
+  dropClient(id);  // the reply is out (or the client went away): one command per connection
 }
 
-void Daemon::run() {
-  while (!stop_) {
-    std::vector<pollfd> fds;
-    fds.push_back({listenFd_, POLLIN, 0});
-    for (auto& c : clients_) fds.push_back({c.fd, POLLIN, 0});
-    std::size_t simStart = fds.size();
-    std::vector<Watch> watches;
-    for (auto& s : sims_) s->watches(watches);
-    for (auto& w : watches) fds.push_back({w.fd, w.events, 0});
-
-    std::int64_t now = clock_.nowMs();
-    int timeout = 200;  // progress advances at least this often in real time
-    for (auto& s : sims_) {
-      std::int64_t due = s->advance(now);
-      if (due >= 0) {
-        std::int64_t d = clock_.realDelayUntil(due);
-        if (d >= 0 && d < timeout) timeout = static_cast<int>(d);
-      }
+void Daemon::pass() {
+  std::int64_t now = clock_.nowMs();
+  // Output that became due while nothing was readable.
+  for (auto& s : sims_) s->ready(-1, 0, now);
+  now = clock_.nowMs();
+  std::int64_t timeout = kMaxPassGapMs;
+  for (auto& s : sims_) {
+    const std::int64_t due = s->advance(now);
+    if (due >= 0) {
+      const std::int64_t d = clock_.realDelayUntil(due);
+      if (d >= 0 && d < timeout) timeout = d;
     }
-    for (auto& s : sims_) {
-      int w = s->realWaitMs();
-      if (w >= 0 && w < timeout) timeout = w;
-    }
-    int rc = ::poll(fds.data(), fds.size(), timeout);
-    if (rc < 0 && errno != EINTR) break;
-    now = clock_.nowMs();
-    if (rc > 0) {
-      for (std::size_t i = simStart; i < fds.size(); ++i) {
-        if (fds[i].revents == 0) continue;
-        for (auto& s : sims_) s->ready(fds[i].fd, fds[i].revents, now);
-      }
-      for (std::size_t i = 1; i < simStart; ++i)
-        if (fds[i].revents) serveClient(clients_[i - 1]);
-    }
-    {
-      // A client that does not finish its command in time gives its place up.
-      auto stale = std::chrono::steady_clock::now() - std::chrono::seconds(5);
-      for (auto& c : clients_)
-        if (c.fd >= 0 && c.since < stale) {
-          ::close(c.fd);
-          c.fd = -1;
-        }
-      clients_.erase(std::remove_if(clients_.begin(), clients_.end(), [](const Client& c) { return c.fd < 0; }),
-                     clients_.end());
-      if (fds[0].revents & POLLIN) acceptClient();
-    }
-    // Output that became due while nothing was readable.
-    for (auto& s : sims_) s->ready(-1, 0, now);
   }
+  for (auto& s : sims_) {
+    const int w = s->realWaitMs();
+    if (w >= 0 && w < timeout) timeout = w;
+  }
+  // The simulators' descriptors are watched afresh each pass: a device replugged during the pass
+  // may carry the number of the one it replaced.
+  std::vector<Watch> wanted;
+  for (auto& s : sims_) s->watches(wanted);
+  simWatches_.clear();
+  for (const Watch& w : wanted) {
+    const int fd = w.fd;
+    simWatches_.push_back(loop_->watch(fd, toIoEvents(w.events), [this, fd](std::uint32_t ev) {
+      const std::int64_t at = clock_.nowMs();
+      for (auto& s : sims_) s->ready(fd, toPollEvents(ev), at);
+      pass();
+    }));
+  }
+  wake_ = loop_->singleShot(std::chrono::milliseconds(timeout), [this] { pass(); });
+}
+
+plat::Result<void> Daemon::run() {
+  if (!loop_) return plat::Error{EINVAL, "the simulators were not started"};
+  if (stop_) return plat::success();
+  pass();
+  return loop_->run();
+}
+
+void Daemon::requestStop() {
+  stop_ = true;
+  if (loop_) loop_->quit();
 }
 
 std::optional<std::string> sendCommand(const std::string& line, int timeoutMs) {
-  sockaddr_un addr;
-  if (!fillAddress(addr, controlSocketPath())) return std::nullopt;
-  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return std::nullopt;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return std::nullopt;
-  }
+  auto addr = plat::unixAddress(controlSocketPath().string());
+  if (!addr) return std::nullopt;
+  plat::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd || ::connect(fd.get(), addr->get(), addr->length) != 0) return std::nullopt;
   std::string out = line + "\n";
-  if (::write(fd, out.data(), out.size()) != static_cast<ssize_t>(out.size())) {
-    ::close(fd);
-    return std::nullopt;
-  }
+  if (::send(fd.get(), out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) return std::nullopt;
   std::string reply;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) break;
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd.get(), POLLIN, 0};
     if (::poll(&p, 1, static_cast<int>(left)) <= 0) break;
     char buf[4096];
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
     if (n <= 0) break;
     reply.append(buf, static_cast<std::size_t>(n));
-    if (reply.size() > kMaxReply) break;
+    if (reply.size() > Daemon::kMaxReply) break;
   }
-  ::close(fd);
   if (reply.empty()) return std::nullopt;
   return reply;
 }

@@ -1,14 +1,20 @@
 #pragma once
-// The kelmsim daemon: loads the scenario, starts every simulator, and runs one poll loop over their
-// descriptors, the model clock and the control socket (one text command per connection).
+// The kelmsim daemon: loads the scenario, starts every simulator, and runs one event loop over their
+// descriptors, the model clock and the control socket (one text command per connection, its reply
+// written without blocking).
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/base/result.h"
+#include "platform/base/unique_fd.h"
+#include "platform/loop/event_loop.h"
 #include "sim/core/model_clock.h"
 #include "sim/core/simulator.h"
 
@@ -28,28 +34,46 @@ class Daemon {
   bool configure(const std::optional<std::filesystem::path>& scenario, std::string* error);
   bool configureText(const std::string& text, std::string* error);
   // Starts the simulators and listens on the control socket.
-  bool start(std::string* error);
-  // Runs until a stop command or requestStop().
-  void run();
-  void requestStop() { stop_ = true; }
+  plat::Result<void> start();
+  // Runs until a stop command or requestStop(); the error when the loop fails.
+  plat::Result<void> run();
+  // Safe from any thread.
+  void requestStop();
 
   // One control command line; the reply text. Used by the control socket and by tests.
   std::string command(const std::string& line);
   void advance();
 
+  // Control clients served at once; a command and its reply must be done within the time-out.
+  static constexpr std::size_t kMaxClients = 16;
+  static constexpr std::chrono::milliseconds kClientTimeout{5000};
+  // A reply larger than this is cut: what a client's output buffer holds at most.
+  static constexpr std::size_t kMaxReply = 1 << 20;
+
  private:
   struct Client {
-    int fd;
+    plat::UniqueFd fd;
+    plat::FdWatch watch;  // after fd: removed before the descriptor closes
+    plat::Timer expiry;
     std::string in;
-    std::chrono::steady_clock::time_point since;
+    std::string out;
+    std::size_t sent = 0;
   };
-  void acceptClient();
-  void serveClient(Client& c);
+  void acceptClients();
+  void serveClient(std::uint64_t id, std::uint32_t events);
+  void dropClient(std::uint64_t id) { clients_.erase(id); }
+  // After every event: output that became due, model time, the descriptors to watch and the next wake-up.
+  void pass();
 
   std::vector<std::unique_ptr<Simulator>> sims_;
   ModelClock& clock_;
-  int listenFd_ = -1;
-  std::vector<Client> clients_;
+  std::unique_ptr<plat::EventLoop> loop_;
+  plat::UniqueFd listenFd_;
+  plat::FdWatch listenWatch_;
+  std::map<std::uint64_t, Client> clients_;
+  std::uint64_t nextClient_ = 1;
+  std::vector<plat::FdWatch> simWatches_;
+  plat::Timer wake_;
   std::atomic<bool> stop_{false};
 };
 

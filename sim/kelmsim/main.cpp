@@ -19,6 +19,7 @@
 
 #include "platform/base/clock.h"
 #include "platform/base/paths.h"
+#include "platform/base/unique_fd.h"
 #include "sim/core/daemon.h"
 #include "sim/serial/serial_simulator.h"
 
@@ -66,7 +67,11 @@ std::unique_ptr<sim::Daemon> makeDaemon(const StartOptions& o, sim::ModelClock& 
   auto daemon = std::make_unique<sim::Daemon>(std::move(sims), clock);
   std::optional<std::filesystem::path> scenario;
   if (o.scenario) scenario = *o.scenario;
-  if (!daemon->configure(scenario, error) || !daemon->start(error)) return nullptr;
+  if (!daemon->configure(scenario, error)) return nullptr;
+  if (auto started = daemon->start(); !started) {
+    *error = started.message();
+    return nullptr;
+  }
   return daemon;
 }
 
@@ -85,10 +90,14 @@ int runForeground(const StartOptions& o) {
     return 1;
   }
   writePidFile();
-  daemon->run();
+  auto ran = daemon->run();
   daemon.reset();
   std::error_code ec;
   std::filesystem::remove(sim::pidFilePath(), ec);
+  if (!ran) {
+    std::fprintf(stderr, "kelmsim: %s\n", ran.message().c_str());
+    return 1;
+  }
   return 0;
 }
 
@@ -102,13 +111,14 @@ int start(const StartOptions& o) {
     std::perror("kelmsim: pipe");
     return 1;
   }
+  plat::UniqueFd readEnd(pipefd[0]), writeEnd(pipefd[1]);
   pid_t pid = ::fork();
   if (pid < 0) {
     std::perror("kelmsim: fork");
     return 1;
   }
   if (pid == 0) {
-    ::close(pipefd[0]);
+    readEnd.reset();
     ::setsid();
     if (::fork() > 0) ::_exit(0);  // the daemon is adopted and never reacquires a terminal
     sim::ModelClock clock(plat::systemClock(), o.stepped);
@@ -116,34 +126,34 @@ int start(const StartOptions& o) {
     auto daemon = makeDaemon(o, clock, &error);
     std::string word = daemon ? "ok\n" : error + "\n";
     if (daemon) writePidFile();
-    if (::write(pipefd[1], word.data(), word.size()) < 0) {
+    if (::write(writeEnd.get(), word.data(), word.size()) < 0) {
     }
-    ::close(pipefd[1]);
+    writeEnd.reset();
     if (!daemon) ::_exit(1);
-    int null = ::open("/dev/null", O_RDWR);
-    if (null >= 0) {
-      ::dup2(null, 0);
-      ::dup2(null, 1);
-      ::dup2(null, 2);
+    plat::UniqueFd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+    if (null) {
+      ::dup2(null.get(), 0);
+      ::dup2(null.get(), 1);
+      ::dup2(null.get(), 2);
     }
     ::signal(SIGHUP, SIG_IGN);
-    daemon->run();
+    (void)daemon->run();  // nobody is left to tell of a failure: the daemon ends either way
     daemon.reset();
     std::error_code ec;
     std::filesystem::remove(sim::pidFilePath(), ec);
     ::_exit(0);
   }
-  ::close(pipefd[1]);
+  writeEnd.reset();
   std::string word;
-  pollfd p{pipefd[0], POLLIN, 0};
+  pollfd p{readEnd.get(), POLLIN, 0};
   char buf[1024];
   while (::poll(&p, 1, 10000) > 0) {
-    ssize_t n = ::read(pipefd[0], buf, sizeof buf);
+    ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
     if (n <= 0) break;
     word.append(buf, static_cast<std::size_t>(n));
     if (word.size() > 4096) break;
   }
-  ::close(pipefd[0]);
+  readEnd.reset();
   while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
   if (word != "ok\n") {

@@ -57,30 +57,26 @@ bool SerialSimulator::start(std::string* error) { return plug(error); }
 void SerialSimulator::stop() { unplug(); }
 
 bool SerialSimulator::plug(std::string* error) {
-  if (master_ >= 0) return true;
-  int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (m < 0 || ::grantpt(m) != 0 || ::unlockpt(m) != 0) {
+  if (master_) return true;
+  plat::UniqueFd m(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!m || ::grantpt(m.get()) != 0 || ::unlockpt(m.get()) != 0) {
     if (error) *error = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
-    if (m >= 0) ::close(m);
     return false;
   }
   char name[128];
-  if (::ptsname_r(m, name, sizeof name) != 0) {
+  if (::ptsname_r(m.get(), name, sizeof name) != 0) {
     if (error) *error = "cannot name the pseudo-terminal";
-    ::close(m);
     return false;
   }
-  int keeper = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  plat::UniqueFd keeper(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   termios t{};
-  if (keeper < 0 || ::tcgetattr(keeper, &t) != 0) {
+  if (!keeper || ::tcgetattr(keeper.get(), &t) != 0) {
     if (error) *error = std::string("cannot open ") + name;
-    if (keeper >= 0) ::close(keeper);
-    ::close(m);
     return false;
   }
   // Raw from the start: a cooked line would echo the host's bytes back and bend CR and LF.
   ::cfmakeraw(&t);
-  ::tcsetattr(keeper, TCSANOW, &t);
+  ::tcsetattr(keeper.get(), TCSANOW, &t);
   auto link = linkPath();
   plat::paths::ensureDir(link.parent_path());
   auto temp = link;
@@ -89,12 +85,10 @@ bool SerialSimulator::plug(std::string* error) {
   std::filesystem::remove(temp, ec);
   if (::symlink(name, temp.c_str()) != 0 || ::rename(temp.c_str(), link.c_str()) != 0) {
     if (error) *error = "cannot publish " + link.string() + ": " + std::strerror(errno);
-    ::close(keeper);
-    ::close(m);
     return false;
   }
-  master_ = m;
-  keeper_ = keeper;
+  master_ = std::move(m);
+  keeper_ = std::move(keeper);
   slaveName_ = name;
   wire_.reset();
   pendingOut_.clear();
@@ -102,19 +96,18 @@ bool SerialSimulator::plug(std::string* error) {
 }
 
 void SerialSimulator::unplug() {
-  if (master_ < 0) return;
+  if (!master_) return;
   std::error_code ec;
   std::filesystem::remove(linkPath(), ec);
-  ::close(keeper_);
-  ::close(master_);
-  master_ = keeper_ = -1;
+  keeper_.reset();
+  master_.reset();
   wire_.reset();
   pendingOut_.clear();
 }
 
 void SerialSimulator::watches(std::vector<Watch>& out) {
-  if (master_ < 0) return;
-  out.push_back({master_, static_cast<short>(POLLIN | (pendingOut_.empty() ? 0 : POLLOUT))});
+  if (!master_) return;
+  out.push_back({master_.get(), static_cast<short>(POLLIN | (pendingOut_.empty() ? 0 : POLLOUT))});
 }
 
 int SerialSimulator::realWaitMs() const {
@@ -127,11 +120,11 @@ int SerialSimulator::realWaitMs() const {
 
 void SerialSimulator::ready(int fd, short revents, std::int64_t nowMs) {
   lastModelMs_ = nowMs;
-  if (master_ < 0) return;
-  if (fd == master_ && (revents & POLLIN)) {
+  if (!master_) return;
+  if (fd == master_.get() && (revents & POLLIN)) {
     std::uint8_t buf[4096];
     for (;;) {
-      ssize_t n = ::read(master_, buf, sizeof buf);
+      ssize_t n = ::read(master_.get(), buf, sizeof buf);
       if (n <= 0) break;
       wire_.receive(buf, static_cast<std::size_t>(n), real_.monotonicMs(), nowMs);
     }
@@ -143,7 +136,7 @@ void SerialSimulator::flush() {
   wire_.takeDue(real_.monotonicMs(), pendingOut_);
   std::size_t off = 0;
   while (off < pendingOut_.size()) {
-    ssize_t w = ::write(master_, pendingOut_.data() + off, pendingOut_.size() - off);
+    ssize_t w = ::write(master_.get(), pendingOut_.data() + off, pendingOut_.size() - off);
     if (w <= 0) break;
     off += static_cast<std::size_t>(w);
   }

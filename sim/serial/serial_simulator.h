@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "platform/base/unique_fd.h"
 #include "platform/base/clock.h"
 #include "sim/core/simulator.h"
 #include "sim/serial/subsystem.h"
@@ -34,7 +35,7 @@ class SerialSimulator final : public Simulator {
   // The cable: the pseudo-terminal is closed (and its link removed), or made afresh and published.
   bool plug(std::string* error);
   void unplug();
-  bool plugged() const { return master_ >= 0; }
+  bool plugged() const { return master_.valid(); }
   std::filesystem::path linkPath() const;
 
   Subsystem& subsystem() { return subsystem_; }
@@ -46,8 +47,8 @@ class SerialSimulator final : public Simulator {
   plat::Clock& real_;
   Subsystem subsystem_;
   Wire wire_{subsystem_};
-  int master_ = -1;
-  int keeper_ = -1;  // our own slave descriptor, so the line never hangs up between host opens
+  plat::UniqueFd master_;
+  plat::UniqueFd keeper_;  // our own slave descriptor, so the line never hangs up between host opens
   std::string slaveName_;
   Bytes pendingOut_;
   std::int64_t lastModelMs_ = 0;

@@ -21,7 +21,7 @@ namespace {
 
 TEST(OwnedRegistration, DestroyedOrStoppedTimerNeverFires) {
   ManualClock clock;
-  auto loop = makeEpollLoop(clock);
+  auto loop = makeEpollLoop(clock).value();
   int fired = 0;
   {
     Timer t = loop->timer(std::chrono::milliseconds(10), true, [&] { ++fired; });
@@ -37,7 +37,7 @@ TEST(OwnedRegistration, DestroyedOrStoppedTimerNeverFires) {
 
 TEST(OwnedRegistration, MovedTimerKeepsRunningAndAssignmentStopsTheOldOne) {
   ManualClock clock;
-  auto loop = makeEpollLoop(clock);
+  auto loop = makeEpollLoop(clock).value();
   int a = 0, b = 0;
   Timer t = loop->timer(std::chrono::milliseconds(10), true, [&] { ++a; });
   Timer moved = std::move(t);
@@ -53,7 +53,7 @@ TEST(OwnedRegistration, MovedTimerKeepsRunningAndAssignmentStopsTheOldOne) {
 
 TEST(OwnedRegistration, TimerMayStopItselfFromItsCallback) {
   ManualClock clock;
-  auto loop = makeEpollLoop(clock);
+  auto loop = makeEpollLoop(clock).value();
   int fired = 0;
   Timer t;
   t = loop->timer(std::chrono::milliseconds(5), true, [&] {
@@ -68,7 +68,7 @@ TEST(OwnedRegistration, TimerMayStopItselfFromItsCallback) {
 }
 
 TEST(OwnedRegistration, DestroyedWatchNeverFiresAndTheDescriptorCanBeWatchedAgain) {
-  auto loop = makeEpollLoop();
+  auto loop = makeEpollLoop().value();
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   UniqueFd rd(fds[0]), wr(fds[1]);
@@ -91,7 +91,7 @@ TEST(OwnedRegistration, DestroyedWatchNeverFiresAndTheDescriptorCanBeWatchedAgai
 }
 
 TEST(OwnedRegistration, WatchOfABadDescriptorIsInactive) {
-  auto loop = makeEpollLoop();
+  auto loop = makeEpollLoop().value();
   FdWatch w = loop->watch(-1, kIoReadable, [](std::uint32_t) {});
   EXPECT_FALSE(w.active());
 }
@@ -139,7 +139,7 @@ TEST(UnixAddressTest, RefusesPathsThatDoNotFit) {
 }
 
 TEST(BlockingWorkerTest, CompletionsRunOnTheOwningLoopInOrder) {
-  auto loop = makeEpollLoop();
+  auto loop = makeEpollLoop().value();
   const auto loopThread = std::this_thread::get_id();
   std::vector<int> order;
   BlockingWorker worker(*loop);
@@ -155,7 +155,7 @@ TEST(BlockingWorkerTest, CompletionsRunOnTheOwningLoopInOrder) {
 }
 
 TEST(BlockingWorkerTest, NoCompletionRunsAfterTheWorkerIsDestroyed) {
-  auto loop = makeEpollLoop();
+  auto loop = makeEpollLoop().value();
   std::promise<void> started;
   std::promise<void> release;
   auto releaseFuture = release.get_future().share();

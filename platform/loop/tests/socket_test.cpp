@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/base/clock.h"
+#include "platform/base/unique_fd.h"
 
 using namespace plat;
 using namespace std::chrono_literals;
@@ -29,20 +30,30 @@ struct Pair {
 
 Pair connectPair(EventLoop& loop) {
   Pair p;
-  std::string err;
-  p.listener = TcpListener::listen(loop, "127.0.0.1", 0, &err);
-  EXPECT_TRUE(p.listener) << err;
+  auto listener = TcpListener::listen(loop, "127.0.0.1", 0);
+  EXPECT_TRUE(listener) << listener.message();
+  p.listener = std::move(listener).value();
   p.listener->onAccept([&p](std::unique_ptr<TcpStream> s) { p.server = std::move(s); });
-  p.client = TcpStream::connect(loop, "127.0.0.1", p.listener->port(), 5s, &err);
-  EXPECT_TRUE(p.client) << err;
+  auto client = TcpStream::connect(loop, "127.0.0.1", p.listener->port(), 5s);
+  EXPECT_TRUE(client) << client.message();
+  p.client = std::move(client).value();
   EXPECT_TRUE(spin(loop, [&] { return p.server && p.client->isConnected(); }));
   return p;
+}
+
+// A receiver bound to rxHost and a sender on loopback, both on free ports.
+void bindPair(EventLoop& loop, const char* rxHost, std::unique_ptr<UdpSocket>& rx, std::unique_ptr<UdpSocket>& tx) {
+  auto rxr = UdpSocket::bind(loop, rxHost, 0);
+  auto txr = UdpSocket::bind(loop, "127.0.0.1", 0);
+  ASSERT_TRUE(rxr && txr) << rxr.message() << txr.message();
+  rx = std::move(rxr).value();
+  tx = std::move(txr).value();
 }
 
 }  // namespace
 
 TEST(TcpStream, ExchangesBytesBothWaysAndReportsThePeersClose) {
-  auto loop = makeEpollLoop();
+  auto loop = makeEpollLoop().value();
   Pair p = connectPair(*loop);
   std::string atServer, atClient, closedReason;
   p.server->onData([&](std::string_view b) { atServer.append(b); });
@@ -61,44 +72,44 @@ TEST(TcpStream, ExchangesBytesBothWaysAndReportsThePeersClose) {
 }
 
 TEST(TcpStream, ConnectToAClosedPortFails) {
-  auto loop = makeEpollLoop();
-  std::string err;
+  auto loop = makeEpollLoop().value();
   std::uint16_t port;
   {
-    auto l = TcpListener::listen(*loop, "127.0.0.1", 0, &err);
+    auto l = TcpListener::listen(*loop, "127.0.0.1", 0);
     ASSERT_TRUE(l);
-    port = l->port();
+    port = (*l)->port();
   }
-  auto c = TcpStream::connect(*loop, "127.0.0.1", port, 5s, &err);
+  auto c = TcpStream::connect(*loop, "127.0.0.1", port, 5s);
   if (!c) {
-    EXPECT_NE(err.find("refused"), std::string::npos) << err;
+    EXPECT_NE(c.message().find("refused"), std::string::npos) << c.message();
     return;
   }
   std::string reason;
-  c->onClosed([&](const std::string& why) { reason = why; });
+  (*c)->onClosed([&](const std::string& why) { reason = why; });
   ASSERT_TRUE(spin(*loop, [&] { return !reason.empty(); }));
   EXPECT_NE(reason.find("refused"), std::string::npos) << reason;
 }
 
 TEST(TcpStream, ConnectTimesOutOnTheLoopsClock) {
   ManualClock clock;
-  auto loop = makeEpollLoop(clock);
+  auto loop = makeEpollLoop(clock).value();
   // A listener that never accepts and whose queue is full drops further handshakes, so a connect
   // to it stays pending on loopback.
-  const int lfd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  std::string err;
-  ASSERT_TRUE(resolveIpv4("127.0.0.1", 0, addr, &err));
-  ASSERT_EQ(::bind(lfd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::listen(lfd, 0), 0);
+  UniqueFd lfd(::socket(AF_INET, SOCK_STREAM, 0));
+  auto resolved = resolveIpv4("127.0.0.1", 0);
+  ASSERT_TRUE(resolved);
+  sockaddr_in addr = *resolved;
+  ASSERT_EQ(::bind(lfd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(lfd.get(), 0), 0);
   socklen_t len = sizeof addr;
-  getsockname(lfd, reinterpret_cast<sockaddr*>(&addr), &len);
+  getsockname(lfd.get(), reinterpret_cast<sockaddr*>(&addr), &len);
   const std::uint16_t port = ntohs(addr.sin_port);
   std::vector<std::unique_ptr<TcpStream>> held;
   std::unique_ptr<TcpStream> pending;
   for (int i = 0; i < 8 && !pending; ++i) {
-    auto c = TcpStream::connect(*loop, "127.0.0.1", port, 3000ms, &err);
-    ASSERT_TRUE(c) << err;
+    auto connected = TcpStream::connect(*loop, "127.0.0.1", port, 3000ms);
+    ASSERT_TRUE(connected) << connected.message();
+    auto c = std::move(connected).value();
     for (int k = 0; k < 50 && !c->isConnected(); ++k) loop->runOnce(2);
     if (c->isConnected()) {
       held.push_back(std::move(c));
@@ -116,11 +127,10 @@ TEST(TcpStream, ConnectTimesOutOnTheLoopsClock) {
   loop->runOnce(0);
   EXPECT_EQ(reason, "connect timed out");
   EXPECT_FALSE(pending->isOpen());
-  ::close(lfd);
 }
 
 TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
-  auto loop = makeEpollLoop();
+  auto loop = makeEpollLoop().value();
   Pair p = connectPair(*loop);
   // Far more than the kernel's buffers take at once: the rest waits in ours.
   const std::size_t total = 24u << 20;
@@ -144,7 +154,7 @@ TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
 }
 
 TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
-  auto loop = makeEpollLoop();
+  auto loop = makeEpollLoop().value();
   Pair p = connectPair(*loop);
   int calls = 0;
   p.server->onData([&](std::string_view) {
@@ -158,22 +168,20 @@ TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
 }
 
 TEST(TcpListener, RefusesAPortInUseWithoutReuse) {
-  auto loop = makeEpollLoop();
-  std::string err;
-  auto a = TcpListener::listen(*loop, "127.0.0.1", 0, &err);
+  auto loop = makeEpollLoop().value();
+  auto a = TcpListener::listen(*loop, "127.0.0.1", 0);
   ASSERT_TRUE(a);
-  auto b = TcpListener::listen(*loop, "127.0.0.1", a->port(), &err);
+  auto b = TcpListener::listen(*loop, "127.0.0.1", (*a)->port());
   EXPECT_FALSE(b);
-  EXPECT_NE(err.find("bind"), std::string::npos);
-  EXPECT_FALSE(TcpListener::listen(*loop, "no such host.invalid", 0, &err));
+  EXPECT_EQ(b.code(), EADDRINUSE);
+  EXPECT_NE(b.message().find("bind"), std::string::npos);
+  EXPECT_FALSE(TcpListener::listen(*loop, "no such host.invalid", 0));
 }
 
 TEST(UdpSocket, EachDatagramIsOneUnitWithItsSender) {
-  auto loop = makeEpollLoop();
-  std::string err;
-  auto rx = UdpSocket::bind(*loop, "127.0.0.1", 0, &err);
-  auto tx = UdpSocket::bind(*loop, "127.0.0.1", 0, &err);
-  ASSERT_TRUE(rx && tx) << err;
+  auto loop = makeEpollLoop().value();
+  std::unique_ptr<UdpSocket> rx, tx;
+  ASSERT_NO_FATAL_FAILURE(bindPair(*loop, "127.0.0.1", rx, tx));
   struct Got {
     std::string data, host;
     std::uint16_t port;
@@ -183,7 +191,10 @@ TEST(UdpSocket, EachDatagramIsOneUnitWithItsSender) {
     got.push_back({std::string(d), h, port});
   });
   const std::vector<std::string> sent = {"first", "", std::string(60000, 'z'), "last"};
-  for (const auto& d : sent) ASSERT_TRUE(tx->sendTo("127.0.0.1", rx->port(), d, &err)) << err;
+  for (const auto& d : sent) {
+    auto r = tx->sendTo("127.0.0.1", rx->port(), d);
+    ASSERT_TRUE(r) << r.message();
+  }
   ASSERT_TRUE(spin(*loop, [&] { return got.size() == sent.size(); }));
   for (std::size_t i = 0; i < sent.size(); ++i) {
     EXPECT_EQ(got[i].data, sent[i]);
@@ -193,16 +204,15 @@ TEST(UdpSocket, EachDatagramIsOneUnitWithItsSender) {
 }
 
 TEST(UdpSocket, BroadcastNeedsTheOption) {
-  auto loop = makeEpollLoop();
-  std::string err;
-  auto rx = UdpSocket::bind(*loop, "", 0, &err);
-  auto tx = UdpSocket::bind(*loop, "127.0.0.1", 0, &err);
-  ASSERT_TRUE(rx && tx) << err;
+  auto loop = makeEpollLoop().value();
+  std::unique_ptr<UdpSocket> rx, tx;
+  ASSERT_NO_FATAL_FAILURE(bindPair(*loop, "", rx, tx));
   int received = 0;
   rx->onDatagram([&](std::string_view d, const std::string&, std::uint16_t) { received += d == "hi" ? 1 : 0; });
   // The loopback network's broadcast address keeps the traffic on this host.
-  EXPECT_FALSE(tx->sendTo("127.255.255.255", rx->port(), "hi", &err));
+  EXPECT_FALSE(tx->sendTo("127.255.255.255", rx->port(), "hi"));
   ASSERT_TRUE(tx->setBroadcast(true));
-  ASSERT_TRUE(tx->sendTo("127.255.255.255", rx->port(), "hi", &err)) << err;
+  auto sent = tx->sendTo("127.255.255.255", rx->port(), "hi");
+  ASSERT_TRUE(sent) << sent.message();
   ASSERT_TRUE(spin(*loop, [&] { return received == 1; }));
 }

@@ -1,5 +1,7 @@
 // The kelmsim command as an administrator runs it, in a private root.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +87,48 @@ TEST_F(Kelmsim, ScenarioFileBuildsTheModelAndBadOnesAreRefused) {
   auto status = run("status").out;
   EXPECT_NE(status.find("array 3 \"Mirror\" raid1 disks 1 2"), std::string::npos) << status;
   EXPECT_EQ(run("bogus").code, 2);
+}
+
+// A control client of our own: connected, one command sent, then left as the test decides.
+int sendRaw(const std::filesystem::path& sock, const std::string& line, int receiveBuffer) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (receiveBuffer > 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::snprintf(a.sun_path, sizeof a.sun_path, "%s", sock.c_str());
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+TEST_F(Kelmsim, ClientsThatDoNotTakeTheirRepliesHoldNobodyUp) {
+  ASSERT_EQ(run("start --stepped-clock").code, 0);
+  const auto sock = root / "run" / "kelm" / "kelmsim.sock";
+  // Clients that leave before their reply is written: the daemon must neither die of the broken
+  // pipe nor stall.
+  for (int i = 0; i < 4; ++i) {
+    const int fd = sendRaw(sock, "status\n", 0);
+    ASSERT_GE(fd, 0) << sock;
+    ::close(fd);
+  }
+  // Clients that keep their connection but never read, with the smallest receive buffer: their
+  // replies wait in the daemon, which serves the others meanwhile.
+  std::vector<int> silent;
+  for (int i = 0; i < 8; ++i) silent.push_back(sendRaw(sock, "status\n", 1));
+  for (int fd : silent) ASSERT_GE(fd, 0);
+  auto status = run("status");
+  EXPECT_EQ(status.code, 0) << status.out;
+  EXPECT_NE(status.out.find("cable plugged"), std::string::npos) << status.out;
+  // The silent ones still get their whole reply once they read.
+  char buf[4096];
+  std::string got;
+  for (ssize_t n; (n = ::recv(silent[0], buf, sizeof buf, 0)) > 0;) got.append(buf, static_cast<std::size_t>(n));
+  EXPECT_EQ(got, status.out);
+  for (int fd : silent) ::close(fd);
 }
 
 }  // namespace
