@@ -69,7 +69,7 @@ class RecordingView : public DocumentView {
 
 class ConsoleTest : public ::testing::Test {
  protected:
-  ConsoleTest() : loop(plat::makeEpollLoop(clock)) {
+  ConsoleTest() : loop(plat::makeEpollLoop(clock).value()) {
     agent.root.Add("Description", "pr-", "agent");
     FakeNode* c0 = agent.root.Folder("Controller0", kNodeIdeController);
     c0->Add("model", "pr-", "M-100");

@@ -358,7 +358,7 @@ TEST_F(NodeFixture, RunOnStartupIsReadBackAfterEachChange) {
 TEST(RunOnStartup, APathWithABlankIsQuoted) {
   plat::testing::TempRoot root;
   plat::ManualClock clock;
-  auto loop = plat::makeEpollLoop(clock);
+  auto loop = plat::makeEpollLoop(clock).value();
   FakeUi ui;
   FakeAgent agent;
   for (const auto& [path, stored] : std::vector<std::pair<std::string, std::string>>{
