@@ -16,7 +16,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Disk state words as the subsystem reports them.
 constexpr std::uint32_t kDiskMember = 0;
-constexpr std::uint32_t kDiskFree = 0x200;
+// A free disk is a spare to the host: the word whose second output reads 0.
+constexpr std::uint32_t kDiskFree = 0x100;
 constexpr std::uint32_t kDiskFailed = 0x80000002;
 constexpr std::uint32_t kDiskRebuilding = 0x80000201;
 

@@ -1,0 +1,260 @@
+#include "agent/events/event_log_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+#include "message/message_codec.h"
+#include "platform/base/paths.h"
+
+namespace kelm::events {
+namespace {
+
+constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int32_t>::max();
+// prev, code, time, severity, two empty texts, next.
+constexpr std::int64_t kMinRecordSize = 4 * 4 + 2 + 4;
+// The largest record the reader takes: two texts at the archive limit and their prefixes.
+constexpr std::int64_t kMaxRecordSize = 4 * 4 + 2 * (7 + static_cast<std::int64_t>(kelm::kMaxTextBytes)) + 4;
+constexpr std::size_t kFirstWindow = 512;
+
+std::int32_t readInt32At(const LogStorage& storage, std::int64_t pos, bool& ok) {
+  std::string b;
+  ok = storage.readAt(pos, 4, b);
+  if (!ok) return 0;
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(b[i])} << (8 * i);
+  return static_cast<std::int32_t>(v);
+}
+
+// At most max bytes of s, cut on a character boundary.
+std::string_view cutAtCharacter(std::string_view s, std::size_t max) {
+  if (s.size() <= max) return s;
+  std::size_t cut = max;
+  while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+  return s.substr(0, cut);
+}
+
+std::string escapeByte(unsigned char c) {
+  static const char kHex[] = "0123456789ABCDEF";
+  return {'%', kHex[c >> 4], kHex[c & 15]};
+}
+
+}  // namespace
+
+std::string encodeHeader(std::int32_t identity) {
+  std::string out;
+  kelm::ArchiveWriter ar(out);
+  ar.WriteInt32(kLogVersion);
+  ar.WriteInt32(identity);
+  out.append(kCompanyText);
+  out.push_back('\0');
+  out.append(4, '\0');  // uint16 0 and two reserved bytes
+  return out;
+}
+
+std::optional<std::int32_t> readIdentity(const LogStorage& storage) {
+  std::string h;
+  if (!storage.readAt(0, kHeaderSize, h)) return std::nullopt;
+  kelm::ArchiveReader ar(h);
+  std::int32_t version = 0, identity = 0;
+  if (ar.ReadInt32(version) != kelm::DecodeStatus::kOk || ar.ReadInt32(identity) != kelm::DecodeStatus::kOk)
+    return std::nullopt;
+  if (version != kLogVersion || identity == 0) return std::nullopt;
+  if (std::string_view(h).substr(8, kCompanyText.size() + 1) != std::string(kCompanyText) + '\0') return std::nullopt;
+  return identity;
+}
+
+std::optional<StoredRecord> readRecordAt(const LogStorage& storage, std::int64_t fileSize, std::int64_t pos) {
+  if (pos < kHeaderSize || fileSize > kMaxPosition + 4 || pos > fileSize - kMinRecordSize - 4) return std::nullopt;
+  const std::int64_t room = std::min(fileSize - 4 - pos, kMaxRecordSize);
+  std::int64_t window = std::min<std::int64_t>(room, kFirstWindow);
+  std::string bytes;
+  for (;;) {
+    if (!storage.readAt(pos, static_cast<std::size_t>(window), bytes)) return std::nullopt;
+    kelm::ArchiveReader ar(bytes);
+    StoredRecord r;
+    r.position = static_cast<std::int32_t>(pos);
+    kelm::DecodeStatus s = ar.ReadInt32(r.previous);
+    if (s == kelm::DecodeStatus::kOk) s = ar.ReadInt32(r.record.code);
+    if (s == kelm::DecodeStatus::kOk) s = ar.ReadInt32(r.record.time);
+    if (s == kelm::DecodeStatus::kOk) s = ar.ReadInt32(r.record.severity);
+    if (s == kelm::DecodeStatus::kOk) s = ar.ReadString(r.record.title);
+    if (s == kelm::DecodeStatus::kOk) s = ar.ReadString(r.record.text);
+    if (s == kelm::DecodeStatus::kOk) s = ar.ReadInt32(r.next);
+    if (s == kelm::DecodeStatus::kNeedMore && window < room) {
+      window = std::min(room, window * 8);
+      continue;
+    }
+    if (s != kelm::DecodeStatus::kOk) return std::nullopt;
+    // The links must agree with where the record lies: next names the int32 right behind it, and
+    // previous lies before it, so following either never stands still or turns round.
+    if (r.next != pos + static_cast<std::int64_t>(ar.position())) return std::nullopt;
+    if (r.previous != 0 && (r.previous < kHeaderSize || r.previous >= pos)) return std::nullopt;
+    return r;
+  }
+}
+
+LogTail findTail(const LogStorage& storage, std::int64_t fileSize) {
+  if (fileSize <= kHeaderSize) return LogTail{0, kHeaderSize, fileSize == kHeaderSize};
+  bool ok = false;
+  const std::int32_t last = readInt32At(storage, fileSize - 4, ok);
+  if (ok && fileSize == kHeaderSize + 4 && last == 0) return LogTail{0, kHeaderSize, true};
+  if (ok && last >= kHeaderSize) {
+    auto r = readRecordAt(storage, fileSize, last);
+    if (r && r->next == fileSize - 4) return LogTail{last, r->next, true};
+  }
+  // Torn or corrupt: keep the records that chain up from the first.
+  LogTail tail{0, kHeaderSize, false};
+  std::int64_t pos = kHeaderSize;
+  for (;;) {
+    auto r = readRecordAt(storage, fileSize, pos);
+    if (!r || r->previous != tail.last) break;
+    tail.last = r->position;
+    tail.linkAt = r->next;
+    pos = r->next;
+  }
+  return tail;
+}
+
+plat::Result<std::int32_t> appendRecord(LogStorage& storage, const EventRecord& record) {
+  const std::int64_t size = storage.size();
+  if (size < kHeaderSize) return plat::Error{EIO, "event log file has no header"};
+  const LogTail tail = findTail(storage, size);
+  std::string bytes;
+  kelm::ArchiveWriter ar(bytes);
+  ar.WriteInt32(tail.last);
+  ar.WriteInt32(record.code);
+  ar.WriteInt32(record.time);
+  ar.WriteInt32(record.severity);
+  ar.WriteString(cutAtCharacter(record.title, kelm::kMaxTextBytes));
+  ar.WriteString(cutAtCharacter(record.text, kelm::kMaxTextBytes));
+  const std::int64_t next = tail.linkAt + static_cast<std::int64_t>(bytes.size()) + 4;
+  if (next + 4 > kMaxPosition) return plat::Error{EFBIG, "event log file is full"};
+  ar.WriteInt32(static_cast<std::int32_t>(next));
+  ar.WriteInt32(tail.linkAt);
+  // A torn tail is cut off first, so a crash in between leaves the whole records.
+  if (!tail.sound && !storage.truncate(tail.linkAt)) return plat::errnoError("cutting a torn event log tail");
+  if (!storage.writeAt(tail.linkAt, bytes)) return plat::errnoError("writing an event record");
+  return tail.linkAt;
+}
+
+std::string safePathElement(std::string_view name) {
+  if (name == ".") return "%2E";
+  if (name == "..") return "%2E%2E";
+  std::string out;
+  for (char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F || c == '%' || c == '/')
+      out += escapeByte(c);
+    else
+      out.push_back(ch);
+  }
+  // Long names are cut and told apart by a digest of the whole name.
+  constexpr std::size_t kMaxElement = 200;
+  if (out.size() > kMaxElement) {
+    std::uint32_t h = 2166136261u;
+    for (char ch : name) h = (h ^ static_cast<unsigned char>(ch)) * 16777619u;
+    out.resize(cutAtCharacter(out, kMaxElement).size());
+    static const char kHex[] = "0123456789ABCDEF";
+    out.push_back('%');
+    for (int shift = 28; shift >= 0; shift -= 4) out.push_back(kHex[(h >> shift) & 15]);
+  }
+  return out;
+}
+
+std::filesystem::path eventLogPath(const std::filesystem::path& logRoot, std::string_view folderFullPath) {
+  std::filesystem::path dir = logRoot;
+  std::string last;
+  std::size_t start = 0;
+  while (start <= folderFullPath.size()) {
+    std::size_t end = folderFullPath.find('\\', start);
+    if (end == std::string_view::npos) end = folderFullPath.size();
+    const std::string_view element = folderFullPath.substr(start, end - start);
+    if (!element.empty()) {
+      last = safePathElement(element);
+      dir /= last;
+    }
+    start = end + 1;
+  }
+  return dir / (last + ".log");
+}
+
+plat::Result<std::int32_t> EventLogFile::append(const EventRecord& record) {
+  bool created = false;
+  plat::UniqueFd fd(::open(file_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd && errno == ENOENT) {
+    if (!plat::paths::ensureDir(file_.parent_path()))
+      return plat::errnoError("creating " + file_.parent_path().string());
+    fd.reset(::open(file_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+    created = fd.valid();
+    if (!fd && errno == EEXIST) fd.reset(::open(file_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+  }
+  if (!fd) return plat::errnoError("opening " + file_.string());
+  FileStorage storage(std::move(fd));
+  if (created || !readIdentity(storage)) {
+    // A new file, or one whose header is short or damaged: it starts again with a new identity.
+    const std::int64_t now = clock_.wallSeconds();
+    const auto identity = static_cast<std::int32_t>(now > 0 ? now : 1);
+    if (!storage.truncate(0) || !storage.writeAt(0, encodeHeader(identity != 0 ? identity : 1)))
+      return plat::errnoError("writing the header of " + file_.string());
+  }
+  return appendRecord(storage, record);
+}
+
+bool EventLogFile::remove() { return ::unlink(file_.c_str()) == 0; }
+
+std::optional<EventCursor> EventCursor::open(const std::filesystem::path& file, std::int32_t& position,
+                                             std::int32_t& cookie, bool forwards) {
+  plat::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return std::nullopt;
+  return open(std::make_unique<FileStorage>(std::move(fd)), position, cookie, forwards);
+}
+
+std::optional<EventCursor> EventCursor::open(std::unique_ptr<LogStorage> storage, std::int32_t& position,
+                                             std::int32_t& cookie, bool forwards) {
+  const std::int64_t size = storage->size();
+  const auto identity = readIdentity(*storage);
+  if (size < kHeaderSize || !identity) return std::nullopt;
+  if (position != 0 && cookie != *identity) return std::nullopt;
+  cookie = *identity;
+  EventCursor c(std::move(storage), size, *identity, forwards);
+  if (position == 0) {
+    c.position_ = forwards ? kHeaderSize : findTail(*c.storage_, size).last;
+  } else if (forwards) {
+    auto r = readRecordAt(*c.storage_, size, position);
+    c.position_ = r && size - r->next > 4 ? r->next : 0;
+  } else {
+    c.position_ = position;
+  }
+  position = c.position_;
+  return c;
+}
+
+bool EventCursor::next(EventRecord& out) {
+  if (position_ == 0) return false;
+  auto r = readRecordAt(*storage_, size_, position_);
+  if (!r) {
+    position_ = 0;
+    return false;
+  }
+  if (forwards_)
+    position_ = size_ - r->next > 4 ? r->next : 0;
+  else
+    position_ = r->previous;
+  out = std::move(r->record);
+  return true;
+}
+
+void EventCursor::close(std::int32_t& position, std::int32_t& cookie) {
+  if (forwards_ && position_ != 0) {
+    auto r = readRecordAt(*storage_, size_, position_);
+    position_ = r ? r->previous : 0;
+  }
+  position = position_;
+  cookie = identity_;
+}
+
+}  // namespace kelm::events

@@ -1,0 +1,118 @@
+#pragma once
+// The event log file of one folder: a 36-byte header (version 1, creation time, the company text,
+// zeros), then records chained both ways by their positions, then one int32 holding the position of
+// the last record. Positions are 32-bit, so a file never grows past 2 GiB.
+//
+// Record at P: int32 previous (0 for the first), int32 code, time, severity, the title and the text
+// as archived strings, int32 next (= the position of the int32 that follows it). The int32 after the
+// last record is the "previous" of the record not yet written.
+//
+// An append first checks the tail and repairs a torn one (an append cut short by a crash), so a
+// crash at any moment leaves the records that were whole. Every position read, whether from the
+// file or from a client, is checked against the file's bounds and the chain's direction, so no
+// input makes a reader leave the file or go round in circles.
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "agent/events/event_record.h"
+#include "agent/events/log_storage.h"
+#include "platform/base/clock.h"
+#include "platform/base/result.h"
+
+namespace kelm::events {
+
+inline constexpr std::int32_t kHeaderSize = 36;
+inline constexpr std::int32_t kLogVersion = 1;
+inline constexpr std::string_view kCompanyText = "Velkari Technology,Inc.";
+
+// The header of a new file whose identity (cookie) is its creation time.
+std::string encodeHeader(std::int32_t identity);
+// The identity of a sound header, else nothing (short, wrong version or company, identity 0).
+std::optional<std::int32_t> readIdentity(const LogStorage& storage);
+
+// A record as stored, with its links.
+struct StoredRecord {
+  EventRecord record;
+  std::int32_t position = 0;
+  std::int32_t previous = 0;
+  std::int32_t next = 0;
+};
+
+// The record at pos, or nothing when it does not lie whole inside the file or is malformed.
+std::optional<StoredRecord> readRecordAt(const LogStorage& storage, std::int64_t fileSize, std::int64_t pos);
+
+// Where the next record goes: its "previous" field is written at linkAt and holds last (0: none).
+struct LogTail {
+  std::int32_t last = 0;
+  std::int32_t linkAt = kHeaderSize;
+  bool sound = true;  // false when a torn or corrupt tail has to be cut off first
+};
+// Checks the tail in constant time; when it does not hold, walks the chain from the first record
+// and keeps the records that link up.
+LogTail findTail(const LogStorage& storage, std::int64_t fileSize);
+
+// Appends to storage that holds a sound header; gives the new record's position.
+plat::Result<std::int32_t> appendRecord(LogStorage& storage, const EventRecord& record);
+
+// The file of a folder: logRoot, then one safe element per folder name of the full path, then the
+// last name with ".log". The root folder ("\") logs into logRoot/".log".
+std::filesystem::path eventLogPath(const std::filesystem::path& logRoot, std::string_view folderFullPath);
+// A folder name as one path element: '%', '/', control characters and "."/".." are escaped
+// (%XX), so two names never share a file and no name leaves the log directory.
+std::string safePathElement(std::string_view name);
+
+// One folder's log file on disk.
+class EventLogFile {
+ public:
+  EventLogFile(std::filesystem::path file, const plat::Clock& clock) : file_(std::move(file)), clock_(clock) {}
+
+  // Creates the directory and the file as needed (a short or corrupt header makes a new file),
+  // repairs a torn tail, appends; gives the record's position.
+  plat::Result<std::int32_t> append(const EventRecord& record);
+  // Deletes the file; true when it was there and is gone.
+  bool remove();
+
+  const std::filesystem::path& path() const { return file_; }
+
+ private:
+  std::filesystem::path file_;
+  const plat::Clock& clock_;
+};
+
+// Reading a file page by page. Nothing is kept between pages: the position and the cookie (the
+// file's identity) go to the client and come back with the next request.
+class EventCursor {
+ public:
+  // Fails when the header is unreadable or the identity 0, or when position is non-zero and cookie
+  // is not the file's identity. Sets cookie to the identity. Position 0 starts at the oldest record
+  // (forwards) or the newest (backwards); another position names the last record delivered, which
+  // forwards skips and backwards starts at.
+  static std::optional<EventCursor> open(const std::filesystem::path& file, std::int32_t& position,
+                                         std::int32_t& cookie, bool forwards);
+  static std::optional<EventCursor> open(std::unique_ptr<LogStorage> storage, std::int32_t& position,
+                                         std::int32_t& cookie, bool forwards);
+
+  // The next record; false at the end or after a read error (the position is then 0).
+  bool next(EventRecord& out);
+  // The position and cookie for the next page: forwards the position steps back to the last record
+  // delivered.
+  void close(std::int32_t& position, std::int32_t& cookie);
+
+  std::int32_t position() const { return position_; }
+
+ private:
+  EventCursor(std::unique_ptr<LogStorage> storage, std::int64_t size, std::int32_t identity, bool forwards)
+      : storage_(std::move(storage)), size_(size), identity_(identity), forwards_(forwards) {}
+
+  std::unique_ptr<LogStorage> storage_;
+  std::int64_t size_;
+  std::int32_t identity_;
+  bool forwards_;
+  std::int32_t position_ = 0;
+};
+
+}  // namespace kelm::events

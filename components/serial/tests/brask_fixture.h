@@ -1,0 +1,108 @@
+#pragma once
+// The nodes against the recording library: a fixture that installs it with a recording sleeper, a
+// manual clock and a captured log, and small readers of the tree.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "components/serial/brask_root.h"
+#include "components/serial/poll_registry.h"
+#include "components/serial/raid_api.h"
+#include "components/serial/serial_array.h"
+#include "components/serial/serial_controller.h"
+#include "components/serial/tests/fake_raid_api.h"
+#include "platform/base/clock.h"
+#include "platform/com/object.h"
+
+namespace kelm::brask::testing {
+
+// Counts the notifications fired on one node.
+class Notifications final : public plat::com::Object<fw::IRAIDEvent> {
+ public:
+  plat::HRESULT RAIDNotification(std::uint32_t code) override {
+    codes.push_back(code);
+    return plat::S_OK;
+  }
+  std::vector<std::uint32_t> codes;
+};
+
+class BraskTest : public ::testing::Test {
+ protected:
+  BraskTest() : sleeper(&clock) {}
+  void SetUp() override {
+    // The default model: four channels with disks 0 to 3 on them, a RAID 5 array of 0 to 2.
+    for (int id = 0; id < 4; ++id) {
+      api.disks[id].name = "DISK " + std::to_string(id);
+      if (id == 3) api.disks[id].second = 0;  // a free disk
+    }
+    api.arrays[0].members = {0, 1, 2};
+    SetApi(&api);
+    Environment env;
+    env.sleeper = &sleeper;
+    env.clock = &clock;
+    env.log = [this](std::string_view text) { logged.emplace_back(text); };
+    SetEnvironment(std::move(env));
+  }
+  void TearDown() override {
+    roots.clear();
+    EXPECT_TRUE(PollRegistry::Get().Roots().empty());
+    EXPECT_TRUE(PollRegistry::Get().Controllers().empty()) << "a controller outlived its root";
+    EXPECT_TRUE(PollRegistry::Get().Arrays().empty());
+    SetApi(nullptr);
+    SetEnvironment({});
+  }
+
+  CBraskRoot* MakeRoot() {
+    auto root = plat::com::makeObject<CBraskRoot>();
+    root->Build();
+    roots.push_back(root);
+    return root.get();
+  }
+  // Ticks until the next tick that polls controllers and arrays has run.
+  void PollOnce() {
+    do {
+      PollRegistry::Get().Tick();
+    } while ((PollRegistry::Get().TickCount() - 1) % PollRegistry::kPollEvery != 0);
+  }
+  static fw::CRiverNode* Child(fw::CRiverNode* node, const std::string& path) {
+    std::size_t start = 0;
+    while (node && start <= path.size()) {
+      std::size_t slash = path.find('/', start);
+      node = node->ChildByName(path.substr(start, slash - start));
+      if (slash == std::string::npos) break;
+      start = slash + 1;
+    }
+    return node;
+  }
+  static std::string Value(fw::CRiverNode* node, const std::string& name) { return node->GetAttr(name, "<none>"); }
+  static std::uint32_t Rights(fw::CRiverNode* node, const std::string& method) {
+    fw::CDrop* d = node->FindDrop(method);
+    EXPECT_TRUE(d && d->IsMethod()) << method;
+    return d ? static_cast<std::uint32_t>(std::strtoll(d->value.c_str(), nullptr, 10)) : 0xDEADBEEF;
+  }
+  static std::vector<std::string> ChildNames(fw::CRiverNode* node) {
+    std::vector<std::string> names;
+    for (const auto& d : node->Entries())
+      if (d->IsChild()) names.push_back(d->name);
+    return names;
+  }
+  plat::com::ComPtr<Notifications> Watch(fw::CRiverNode* node) {
+    auto sink = plat::com::makeObject<Notifications>();
+    plat::com::IConnectionPoint* cp = nullptr;
+    EXPECT_EQ(node->FindConnectionPoint(fw::IRAIDEvent::kIid, &cp), plat::S_OK);
+    std::uint32_t cookie = 0;
+    cp->Advise(static_cast<fw::IRAIDEvent*>(sink.get()), &cookie);
+    cp->Release();
+    return sink;
+  }
+
+  FakeRaidApi api;
+  plat::ManualClock clock;
+  plat::RecordingSleeper sleeper;
+  std::vector<std::string> logged;
+  std::vector<plat::com::ComPtr<CBraskRoot>> roots;
+};
+
+}  // namespace kelm::brask::testing

@@ -1,0 +1,35 @@
+#pragma once
+// The real serial port for tests against the simulator: every time-out held to a short real wait,
+// so that a silent line costs a fraction of a second.
+#include <algorithm>
+#include <memory>
+
+#include "serialapi/port.h"
+
+namespace kelm::systest {
+
+class CappedPort final : public glimmora::Port {
+ public:
+  static constexpr int kCapMs = 500;
+  explicit CappedPort(std::unique_ptr<glimmora::Port> p) : p_(std::move(p)) {}
+  glimmora::IoStatus write(const std::uint8_t* d, std::size_t n, int ms) override {
+    return p_->write(d, n, std::min(ms, kCapMs));
+  }
+  glimmora::IoStatus read(std::uint8_t* d, std::size_t n, int ms, std::size_t* got) override {
+    return p_->read(d, n, std::min(ms, kCapMs), got);
+  }
+  void purge() override { p_->purge(); }
+  void clearErrors() override { p_->clearErrors(); }
+
+  // The ComN port the library would open, capped; null when it cannot be opened.
+  static std::unique_ptr<glimmora::Port> open(int index) {
+    auto p = glimmora::openComPort(index);
+    if (!p) return nullptr;
+    return std::make_unique<CappedPort>(std::move(p));
+  }
+
+ private:
+  std::unique_ptr<glimmora::Port> p_;
+};
+
+}  // namespace kelm::systest
