@@ -25,18 +25,23 @@ bool Contains(const std::vector<T*>& list, const T* item) {
 }  // namespace
 
 PollRegistry& PollRegistry::Get() {
-  // Never destroyed: a timer must not be torn down after the loop it runs on has gone at exit.
-  static PollRegistry* registry = new PollRegistry;
-  return *registry;
+  static PollRegistry registry;
+  return registry;
+}
+
+PollRegistry::~PollRegistry() {
+  // Roots still alive when the process ends: their loop may be gone already, so the timer is
+  // abandoned rather than stopped on it.
+  (void)timer_.release();
 }
 
 void PollRegistry::AddRoot(CBraskRoot* root) {
   if (roots_.empty()) tick_ = 0;  // the first root is polled on the first tick
   roots_.push_back(root);
-  if (timer_.started()) return;
+  if (timer_) return;
   plat::EventLoop* loop = plat::EventLoop::current();
   if (!loop) return;  // a thread without a loop: whoever owns the nodes calls Tick itself
-  timer_ = loop->timer(std::chrono::milliseconds(1000), true, [this] { Tick(); });
+  timer_ = std::make_unique<plat::Timer>(loop->timer(std::chrono::milliseconds(1000), true, [this] { Tick(); }));
   if (!moduleLocked_) {
     fw::Module().lock(true);  // the library stays loaded while its timer can call into it
     moduleLocked_ = true;
@@ -46,7 +51,7 @@ void PollRegistry::AddRoot(CBraskRoot* root) {
 void PollRegistry::RemoveRoot(CBraskRoot* root) {
   Erase(roots_, root);
   if (!roots_.empty()) return;
-  timer_.stop();
+  timer_.reset();  // safe from the timer's own callback
   if (moduleLocked_) {
     moduleLocked_ = false;
     fw::Module().lock(false);

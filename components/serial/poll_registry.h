@@ -3,6 +3,7 @@
 // counter and the one-second timer that walks them. Everything here runs on the thread that owns
 // the nodes, so nothing is locked.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/loop/event_loop.h"
@@ -32,13 +33,14 @@ class PollRegistry {
   void Tick();
 
   std::uint64_t TickCount() const { return tick_; }
-  bool TimerRunning() const { return timer_.started(); }
+  bool TimerRunning() const { return timer_ != nullptr; }
   const std::vector<CSerialController*>& Controllers() const { return controllers_; }
   const std::vector<CSerialArray*>& Arrays() const { return arrays_; }
   const std::vector<CBraskRoot*>& Roots() const { return roots_; }
 
  private:
   PollRegistry() = default;
+  ~PollRegistry();
   bool HasRoot(const void* node) const;
   // A node whose chain of parents ends at a live root; nodes a client still holds after their
   // root dropped them are not polled.
@@ -49,7 +51,7 @@ class PollRegistry {
   std::vector<CSerialController*> controllers_;
   std::vector<CSerialArray*> arrays_;
   std::uint64_t tick_ = 0;
-  plat::Timer timer_;
+  std::unique_ptr<plat::Timer> timer_;  // while a root lives and the thread has a loop
   bool moduleLocked_ = false;
 };
 

@@ -21,6 +21,7 @@
 #include "platform/com/activation.h"
 #include "platform/com/object.h"
 #include "platform/loop/event_loop.h"
+#include "platform/loop/tests/test_loop.h"
 
 using namespace kelm;
 using plat::HRESULT;
@@ -166,7 +167,7 @@ class AgentChannelTest : public ::testing::Test {
   }
 
   plat::testing::TempRoot root;
-  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop().value();
+  std::unique_ptr<plat::EventLoop> loop = plat::testing::makeTestLoop();
   ServerLog log;
   std::unique_ptr<AgentThread> agent_;
 };

@@ -9,6 +9,7 @@
 #include "message/message_api.h"
 #include "message/message_codec.h"
 #include "platform/loop/socket.h"
+#include "platform/loop/tests/test_loop.h"
 
 using namespace kelm;
 using namespace std::chrono_literals;
@@ -69,7 +70,7 @@ class Transport : public ::testing::Test {
   void peerSend(const std::string& bytes) { ASSERT_TRUE(peer->write(bytes)); }
 
   plat::ManualClock clock{kWall, 0};
-  std::unique_ptr<plat::EventLoop> loop = plat::makeEpollLoop().value();
+  std::unique_ptr<plat::EventLoop> loop = plat::testing::makeTestLoop();
   std::vector<std::int32_t> codes;
   std::vector<std::string> texts;
   std::function<void(std::int32_t)> onCallback;
@@ -259,7 +260,7 @@ TEST_F(Transport, OwnerMayCloseFromTheCloseCallback) {
 
 TEST(TransportConnect, NothingListeningEndsInTheCloseCallback) {
   plat::ManualClock clock;
-  auto loop = plat::makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   std::uint16_t port = 0;
   {
     auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0);

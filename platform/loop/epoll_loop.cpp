@@ -7,13 +7,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <map>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/base/unique_fd.h"
 #include "platform/loop/event_loop.h"
+#include "platform/loop/timer_table.h"
 
 namespace plat {
 namespace {
@@ -40,16 +40,13 @@ class EpollLoop final : public EventLoop {
   }
 
   TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) override {
-    const std::int64_t ms = std::max<std::int64_t>(0, interval.count());
-    const TimerId id = ++lastTimer_;
-    timers_[id] = Timer{clock_.monotonicMs() + ms, periodic ? std::max<std::int64_t>(1, ms) : 0,
-                        std::make_shared<std::function<void()>>(std::move(fn))};
+    const TimerId id = timers_.start(clock_.monotonicMs(), interval, periodic, std::move(fn));
     armTimerFd();
     return id;
   }
 
   void cancelTimer(TimerId id) override {
-    if (timers_.erase(id)) armTimerFd();
+    if (timers_.cancel(id)) armTimerFd();
   }
 
   void post(std::function<void()> task) override {
@@ -109,11 +106,6 @@ class EpollLoop final : public EventLoop {
   const Clock& clock() const override { return clock_; }
 
  private:
-  struct Timer {
-    std::int64_t deadline;
-    std::int64_t period;  // 0 for one-shot
-    std::shared_ptr<std::function<void()>> fn;
-  };
   struct Watch {
     std::uint32_t generation;
     std::uint32_t events;
@@ -142,10 +134,8 @@ class EpollLoop final : public EventLoop {
   // Arms the timerfd for the earliest deadline, or disarms it.
   void armTimerFd() {
     itimerspec spec{};
-    if (!timers_.empty()) {
-      std::int64_t earliest = timers_.begin()->second.deadline;
-      for (const auto& [id, t] : timers_) earliest = std::min(earliest, t.deadline);
-      const std::int64_t delay = earliest - clock_.monotonicMs();
+    if (const auto earliest = timers_.earliest()) {
+      const std::int64_t delay = *earliest - clock_.monotonicMs();
       if (delay <= 0) {
         spec.it_value.tv_nsec = 1;  // due now: wake at once
       } else {
@@ -189,25 +179,7 @@ class EpollLoop final : public EventLoop {
   }
 
   void runDueTimers() {
-    const std::int64_t now = clock_.monotonicMs();
-    std::vector<std::pair<std::int64_t, TimerId>> due;
-    for (const auto& [id, t] : timers_) {
-      if (t.deadline <= now) due.emplace_back(t.deadline, id);
-    }
-    std::sort(due.begin(), due.end());
-    for (const auto& [deadline, id] : due) {
-      auto it = timers_.find(id);
-      if (it == timers_.end()) continue;  // cancelled by an earlier callback
-      auto fn = it->second.fn;
-      if (it->second.period == 0) {
-        timers_.erase(it);
-      } else {
-        // Every expiration missed up to now collapses into this one call.
-        const std::int64_t p = it->second.period;
-        it->second.deadline += p * ((now - it->second.deadline) / p + 1);
-      }
-      (*fn)();
-    }
+    timers_.runDue(clock_.monotonicMs());
     armTimerFd();
   }
 
@@ -225,9 +197,8 @@ class EpollLoop final : public EventLoop {
   UniqueFd wakeFd_;
   UniqueFd timerFd_;
   std::atomic<bool> quit_{false};
-  TimerId lastTimer_ = 0;
   std::uint32_t lastGeneration_ = 0;
-  std::map<TimerId, Timer> timers_;
+  TimerTable timers_;
   std::unordered_map<int, Watch> watches_;
   std::mutex postMutex_;
   std::vector<std::function<void()>> posted_;

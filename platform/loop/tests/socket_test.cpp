@@ -9,6 +9,7 @@
 
 #include "platform/base/clock.h"
 #include "platform/base/unique_fd.h"
+#include "platform/loop/tests/test_loop.h"
 
 using namespace plat;
 using namespace std::chrono_literals;
@@ -53,7 +54,7 @@ void bindPair(EventLoop& loop, const char* rxHost, std::unique_ptr<UdpSocket>& r
 }  // namespace
 
 TEST(TcpStream, ExchangesBytesBothWaysAndReportsThePeersClose) {
-  auto loop = makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   Pair p = connectPair(*loop);
   std::string atServer, atClient, closedReason;
   p.server->onData([&](std::string_view b) { atServer.append(b); });
@@ -72,7 +73,7 @@ TEST(TcpStream, ExchangesBytesBothWaysAndReportsThePeersClose) {
 }
 
 TEST(TcpStream, ConnectToAClosedPortFails) {
-  auto loop = makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   std::uint16_t port;
   {
     auto l = TcpListener::listen(*loop, "127.0.0.1", 0);
@@ -92,7 +93,7 @@ TEST(TcpStream, ConnectToAClosedPortFails) {
 
 TEST(TcpStream, ConnectTimesOutOnTheLoopsClock) {
   ManualClock clock;
-  auto loop = makeEpollLoop(clock).value();
+  auto loop = plat::testing::makeTestLoop(clock);
   // A listener that never accepts and whose queue is full drops further handshakes, so a connect
   // to it stays pending on loopback.
   UniqueFd lfd(::socket(AF_INET, SOCK_STREAM, 0));
@@ -130,7 +131,7 @@ TEST(TcpStream, ConnectTimesOutOnTheLoopsClock) {
 }
 
 TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
-  auto loop = makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   Pair p = connectPair(*loop);
   // Far more than the kernel's buffers take at once: the rest waits in ours.
   const std::size_t total = 24u << 20;
@@ -154,7 +155,7 @@ TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
 }
 
 TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
-  auto loop = makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   Pair p = connectPair(*loop);
   int calls = 0;
   p.server->onData([&](std::string_view) {
@@ -168,7 +169,7 @@ TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
 }
 
 TEST(TcpListener, RefusesAPortInUseWithoutReuse) {
-  auto loop = makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   auto a = TcpListener::listen(*loop, "127.0.0.1", 0);
   ASSERT_TRUE(a);
   auto b = TcpListener::listen(*loop, "127.0.0.1", (*a)->port());
@@ -179,7 +180,7 @@ TEST(TcpListener, RefusesAPortInUseWithoutReuse) {
 }
 
 TEST(UdpSocket, EachDatagramIsOneUnitWithItsSender) {
-  auto loop = makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   std::unique_ptr<UdpSocket> rx, tx;
   ASSERT_NO_FATAL_FAILURE(bindPair(*loop, "127.0.0.1", rx, tx));
   struct Got {
@@ -204,7 +205,7 @@ TEST(UdpSocket, EachDatagramIsOneUnitWithItsSender) {
 }
 
 TEST(UdpSocket, BroadcastNeedsTheOption) {
-  auto loop = makeEpollLoop().value();
+  auto loop = plat::testing::makeTestLoop();
   std::unique_ptr<UdpSocket> rx, tx;
   ASSERT_NO_FATAL_FAILURE(bindPair(*loop, "", rx, tx));
   int received = 0;
