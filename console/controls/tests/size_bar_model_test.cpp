@@ -18,6 +18,7 @@ TEST(SizeBarModel, StartingSizes) {
   const Case cases[] = {
       {QSize(1, 1), QRect(0, 0, 900, 200), QSize(900, 200), QSize(900, 100), QSize(150, 600)},
       {QSize(1000, 800), std::nullopt, QSize(500, 600), QSize(500, 300), QSize(450, 333)},
+      {QSize(900, 200), std::nullopt, QSize(450, 150), QSize(450, 75), QSize(112, 300)},
       {QSize(901, 203), std::nullopt, QSize(451, 153), QSize(451, 76), QSize(114, 300)},
   };
   for (const Case& c : cases) {

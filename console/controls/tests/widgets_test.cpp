@@ -78,6 +78,17 @@ TEST(FlatToolbarWidget, AClickSendsTheCommandOnce) {
   EXPECT_EQ(commands.count(), 1) << "a disabled button is not tracked";
 }
 
+TEST(FlatToolbarWidget, GlyphsFollowAPaletteChange) {
+  Bar b;
+  QPalette pal = b.bar.palette();
+  pal.setColor(QPalette::ButtonText, QColor(0x20, 0x40, 0x60));
+  pal.setColor(QPalette::Button, QColor(0xE0, 0xD0, 0xC0));
+  b.bar.setPalette(pal);
+  const QImage img = b.bar.grab().toImage();
+  EXPECT_EQ(img.pixel(b.glyphPixel(0, QPoint(2, 1))) | 0xFF000000u, 0xFF204060u) << "black became the text colour";
+  EXPECT_EQ(img.pixel(b.glyphPixel(0, QPoint(0, 0))) | 0xFF000000u, 0xFFE0D0C0u) << "light grey became the face";
+}
+
 TEST(FlatToolbarWidget, MissingStripPaintsNoButtons) {
   CFlatToolbar bar;
   bar.SetButtons({1});
@@ -188,9 +199,19 @@ TEST(NoticeListWidget, PopupKeysAndCopies) {
   QTest::keyClick(&grid, Qt::Key_F4);
   QTest::keyClick(&grid, Qt::Key_F11);
   EXPECT_EQ(changed.count(), 1) << "no column 3 or 10 in a grid of 3 columns";
+  // A left click selects a row; a second one on the selected row opens the popup for its cell.
+  const int other = grid.FindOrAddItem(QStringLiteral("Array critical"), {0, 0, 0});
+  const QPoint cell = grid.visualRect(grid.model()->index(other, 1)).center();
+  QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell);
+  EXPECT_TRUE(grid.topLevelItem(other)->isSelected());
+  EXPECT_EQ(changed.count(), 1);
+  QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, cell);
+  ASSERT_EQ(changed.count(), 2);
+  EXPECT_EQ(changed.at(1).at(0).toInt(), other);
+  EXPECT_EQ(grid.values(other), (std::vector<int>{0, 1, 0}));
   grid.SetOption(false);
   QTest::keyClick(&grid, Qt::Key_F2);
-  EXPECT_EQ(changed.count(), 1) << "popup switched off";
+  EXPECT_EQ(changed.count(), 2) << "popup switched off";
 }
 
 TEST(AnimateStaticWidget, FramesTicksAndStop) {
@@ -236,6 +257,10 @@ TEST(SizeDockWidget, BarsKeepTheirSizesInTheProfile) {
   ASSERT_GE(told.count(), 1);
   EXPECT_TRUE(told.last().at(2).toBool());
   EXPECT_EQ(outline->model().side, DockSide::Floating);
+  const CFlatToolbarModel& caption = outline->caption()->model();
+  const int sizeButton = caption.CommandToIndex(kCaptionSizeCommand);
+  ASSERT_GE(sizeButton, 0);
+  EXPECT_TRUE(caption.GetButtonStyle(sizeButton) & kStyleDisabled) << "no maximise while floating";
   const int before = told.count();
   outline->setFloating(false);
   QApplication::processEvents();
