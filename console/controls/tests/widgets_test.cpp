@@ -3,6 +3,8 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QMainWindow>
+#include <QStyleOptionToolBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -96,6 +98,34 @@ TEST(FlatToolbarWidget, MissingStripPaintsNoButtons) {
   bar.resize(bar.sizeHint());
   const QImage img = bar.grab().toImage();
   EXPECT_EQ(img.pixel(bar.GetItemRect(0).center()) | 0xFF000000u, bar.colors().face);
+}
+
+TEST(FlatToolbarWidget, TheHostMovesTheBarByItsGripper) {
+  QMainWindow frame;
+  auto* host = new CFlatToolbarHost(QStringLiteral("Bar"), &frame);
+  host->bar()->SetButtons({1, 2});
+  host->bar()->LoadBitmap(kStrip);
+  frame.addToolBar(Qt::TopToolBarArea, host);
+  frame.setCentralWidget(new QWidget);
+  frame.resize(400, 300);
+  frame.show();
+  QApplication::processEvents();
+  EXPECT_FALSE(host->bar()->model().floating);
+  QStyleOptionToolBar opt;
+  opt.initFrom(host);
+  const QRect handle = host->style()->subElementRect(QStyle::SE_ToolBarHandle, &opt, host);
+  EXPECT_EQ(handle.width(), host->bar()->GetItemRect(0).left()) << "the handle is the gripper, up to the first button";
+  // A press on the gripper goes past the bar to the tool bar, which starts moving it.
+  const QPoint grip = host->bar()->mapTo(host, QPoint(5, 5));
+  QTest::mousePress(host->bar(), Qt::LeftButton, {}, QPoint(5, 5));
+  for (int i = 1; i <= 10; ++i) QTest::mouseMove(host, grip + QPoint(0, 15 * i));
+  QTest::mouseRelease(host, Qt::LeftButton, {}, grip + QPoint(0, 150));
+  QApplication::processEvents();
+  EXPECT_TRUE(host->isFloating()) << "dragged out of its dock by the gripper";
+  EXPECT_TRUE(host->bar()->model().floating) << "a floating bar has no gripper";
+  frame.addToolBar(Qt::LeftToolBarArea, host);
+  QApplication::processEvents();
+  EXPECT_TRUE(host->bar()->model().vertical) << "docked left: items run top to bottom";
 }
 
 TEST(SpinEditCellWidget, StepsAndTheSuffix) {
