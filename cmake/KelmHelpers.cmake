@@ -71,16 +71,29 @@ function(kelm_test name)
     ENVIRONMENT "KELM_TEST_BIN=${CMAKE_BINARY_DIR}/bin;KELM_TEST_LIB=${CMAKE_BINARY_DIR}/lib;${K_ENV}")
 endfunction()
 
-# kelm_fuzzer(name SOURCES ... [LIBS ...]): only built with KELM_FUZZ.
+# kelm_fuzzer(name SOURCES ... [LIBS ...] [CORPUS dir]): with KELM_FUZZ a libFuzzer program; otherwise
+# the same entry function with a small driver of our own that runs each file of the corpus once,
+# registered with ctest under the label "fuzz". The corpus defaults to corpus/<name> beside the
+# CMakeLists.txt that declares the target.
 function(kelm_fuzzer name)
-  if(NOT KELM_FUZZ)
-    return()
+  cmake_parse_arguments(K "" "CORPUS" "SOURCES;LIBS" ${ARGN})
+  if(NOT K_CORPUS)
+    set(K_CORPUS ${CMAKE_CURRENT_SOURCE_DIR}/corpus/${name})
   endif()
-  cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${K_SOURCES})
-  kelm_target_defaults(${name})
-  target_link_libraries(${name} PRIVATE ${K_LIBS})
-  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  if(KELM_FUZZ)
+    add_executable(${name} ${K_SOURCES})
+    kelm_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${K_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  else()
+    add_executable(${name} ${K_SOURCES} ${CMAKE_SOURCE_DIR}/tests/fuzz/replay_main.cpp)
+    kelm_target_defaults(${name})
+    target_link_libraries(${name} PRIVATE ${K_LIBS})
+    add_test(NAME ${name} COMMAND ${name} ${K_CORPUS})
+    set_tests_properties(${name} PROPERTIES LABELS "fuzz" TIMEOUT 600
+      ENVIRONMENT "KELM_TEST_BIN=${CMAKE_BINARY_DIR}/bin;KELM_TEST_LIB=${CMAKE_BINARY_DIR}/lib")
+  endif()
+  set_property(GLOBAL APPEND PROPERTY KELM_FUZZ_TARGETS "${name}=${K_CORPUS}")
 endfunction()
 
 # kelm_benchmark(name SOURCES ... [LIBS ...]): a benchmark program, never run by ctest.

@@ -44,7 +44,9 @@ struct IComSocketEvents : plat::com::IUnknown {
 
 // Makes CoCreateInstance of ComSocket with CLSCTX_LOCAL_SERVER work in this process: the object
 // it gives speaks to the agent's socket on the calling thread's event loop, and its SendReply
-// events arrive on that loop's thread (release the object before that loop goes). Idempotent.
+// events arrive on that loop's thread (release the object before that loop goes). When the agent's
+// end goes away, every subscribed sink gets one SendReply of the close record {4104, 0, 1, ""} and
+// later calls fail with RPC_E_DISCONNECTED. Idempotent.
 void RegisterComSocketProxy();
 
 }  // namespace kelm

@@ -16,7 +16,7 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
  public:
   ComSocketProxy(plat::EventLoop& loop, plat::UniqueFd fd) : stream_(plat::TcpStream::adopt(loop, std::move(fd))) {
     stream_->onData([this](std::string_view bytes) { received(bytes); });
-    stream_->onClosed([this](const std::string&) { disconnected_ = true; });
+    stream_->onClosed([this](const std::string&) { lost(); });
   }
 
   HRESULT ProcessMessage(std::int32_t code, std::int32_t serial, std::int32_t status,
@@ -53,9 +53,18 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
     }
     if (st == DecodeStatus::kInvalid) {
       // The agent's framing is lost; nothing more from this channel can be trusted.
-      disconnected_ = true;
       stream_->close();
+      lost();
     }
+  }
+
+  // The agent's end is gone (its process ended, or its framing was lost): the sinks hear it at once,
+  // as the close record a peer sends when it leaves, instead of waiting for their requests to time out.
+  void lost() {
+    if (disconnected_) return;
+    disconnected_ = true;
+    ComPtr<ComSocketProxy> keep(this);
+    events_.fire([](IComSocketEvents& sink) { sink.SendReply(kReqClose, 0, kStatusRequest, std::string()); });
   }
 
   std::unique_ptr<plat::TcpStream> stream_;

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "message/message_codec.h"
 #include "message/msg_socket.h"
 #include "platform/base/format.h"
 #include "platform/base/paths.h"
@@ -30,7 +31,7 @@ CMessageApi::~CMessageApi() {
   socket_.reset();
 }
 
-bool CMessageApi::HasTransport() const { return channel_ || (socket_ && socket_->HasOutputArchive()); }
+bool CMessageApi::HasTransport() const { return (channel_ && channelUp_) || (socket_ && socket_->HasOutputArchive()); }
 
 std::int32_t CMessageApi::Connect(const ConnectParams& params, int mode) {
   if (socket_ || channel_) return plat::KELM_E_ALREADY_OPEN;
@@ -41,6 +42,7 @@ std::int32_t CMessageApi::Connect(const ConnectParams& params, int mode) {
     context_ = params.context;
     connFlags_ = params.flags;
     channel_ = std::move(ch);
+    channelUp_ = true;
     channel_->SendMessage(CMessage(kReqComOpen, 0, kStatusNone, ""));
     return 0;
   }
@@ -89,6 +91,8 @@ CMessageApi::RequestPtr CMessageApi::MakeRequest(std::int32_t code, std::string 
 
 plat::HRESULT CMessageApi::QueueRequest(std::int32_t code, std::string text, std::uint32_t flags, CPea* owner) {
   if (!HasTransport()) return plat::E_FAIL;
+  // A record every peer would refuse, dropping the link with it.
+  if (!TextFits(text)) return plat::E_INVALIDARG;
   const std::int32_t id = (flags & kReqKeepId) ? nextId_ : ++nextId_;
   RequestPtr r = MakeRequest(code, std::move(text), flags, owner, id);
   if (flags & kReqUrgent) {
@@ -388,7 +392,12 @@ std::int32_t CMessageApi::OnMessage(const CMessage& m) {
     return 1;
   }
   if (m.code == kReqClose) {
-    if (socket_) socket_->Disconnect();
+    if (socket_) {
+      socket_->Disconnect();
+    } else if (channel_ && channelUp_) {
+      channelUp_ = false;
+      OnClose();
+    }
     return 0;
   }
   if (m.status == kStatusNotify) {

@@ -84,14 +84,17 @@ class CMessageApi : public CPeaLink {
   explicit CMessageApi(const plat::Clock& clock = plat::systemClock(), plat::EventLoop* loop = nullptr);
   ~CMessageApi() override;
 
-  // mode 0: TCP (starts the connect; its failure arrives as the close callback); else the local
-  // channel from the factory. 0 on success; 0x800000AA with a socket already present; E_FAIL for
-  // a TCP connect that cannot start; -1 when the local channel cannot be made.
+  // mode 0: TCP; else the local channel from the factory. 0 on success; 0x800000AA with a socket
+  // already present; -1 when the local channel cannot be made. A TCP connect that fails at once (a
+  // name that does not resolve, a refusal or no route known as it starts) gives E_FAIL and leaves
+  // no socket; one that fails later (refused or timed out on the way) arrives as the close
+  // callback (4104, no view), with every queued request ended as aborted.
   std::int32_t Connect(const ConnectParams& params, int mode);
   void SetChannelFactory(ChannelFactory factory) { channelFactory_ = std::move(factory); }
   std::int32_t Close();
 
-  // E_FAIL without a transport; else 0 when the request is already final, kPending otherwise.
+  // E_FAIL without a transport; E_INVALIDARG for a text over the record limit (nothing queued);
+  // else 0 when the request is already final, kPending otherwise.
   plat::HRESULT QueueRequest(std::int32_t code, std::string text, std::uint32_t flags, CPea* owner);
   plat::HRESULT SendListRights(std::uint32_t flags, CPea* owner);
   plat::HRESULT SendChangeFolder(std::string path, std::uint32_t flags, CPea* owner);
@@ -110,7 +113,8 @@ class CMessageApi : public CPeaLink {
   std::int32_t AbortRequestsOfKey(std::int32_t id);
   std::int32_t AbortAll();
 
-  // A received record: 0 after the peer's close record, else 1.
+  // A received record: 0 after the peer's close record, else 1. The close record takes the link
+  // down, a local channel's too (its peer sends it when the agent's end goes away).
   std::int32_t OnMessage(const CMessage& m);
   // Handles every complete record buffered by the socket.
   void ReadMessages();
@@ -181,6 +185,7 @@ class CMessageApi : public CPeaLink {
   bool busy_ = false;
   bool inEvent_ = false;
   bool timing_ = true;
+  bool channelUp_ = false;  // the local channel is open and its peer has not gone
   // The last record this connection sent, so that a request already sent is not sent twice.
   bool haveLastSent_ = false;
   std::int32_t lastSentId_ = 0;

@@ -84,8 +84,14 @@ DecodeStatus ArchiveReader::ReadString(std::string& text) {
     if (s == DecodeStatus::kOk) {
       std::u16string wideText(static_cast<std::size_t>(n), u'\0');
       for (std::size_t i = 0; i < n; ++i) wideText[i] = static_cast<char16_t>(getLe(in_, pos_ + 2 * i, 2));
+      std::string converted = plat::utf16ToUtf8(wideText);
+      // Converted text can be longer than what arrived; no peer would take it back.
+      if (converted.size() > kMaxTextBytes) {
+        pos_ = start;
+        return Fail("wide text converts to " + std::to_string(converted.size()) + " bytes, over the limit");
+      }
       pos_ += 2 * n;
-      text = plat::utf16ToUtf8(wideText);
+      text = std::move(converted);
       return DecodeStatus::kOk;
     }
     pos_ = start;
@@ -110,19 +116,29 @@ DecodeStatus ArchiveReader::ReadString(std::string& text) {
   if (ascii) {
     text.assign(raw);
   } else {
-    text = plat::sanitizeUtf8(raw);
+    // Each invalid byte becomes a three-byte replacement character: check the limit on the result,
+    // so that nothing decoded here is refused when it is written out again.
+    std::string converted = plat::sanitizeUtf8(raw);
+    if (converted.size() > kMaxTextBytes) {
+      pos_ = start;
+      return Fail("text converts to " + std::to_string(converted.size()) + " bytes, over the limit");
+    }
+    text = std::move(converted);
   }
   pos_ += n;
   return DecodeStatus::kOk;
 }
 
-void AppendMessage(std::string& out, const CMessage& m) {
+bool AppendMessage(std::string& out, const CMessage& m) {
+  if (!TextFits(m.text)) return false;
   ArchiveWriter ar(out);
   m.Serialize(ar);
+  return true;
 }
 
 std::string EncodeMessage(const CMessage& m) {
   std::string out;
+  if (!TextFits(m.text)) return out;
   out.reserve(13 + m.text.size() + 6);
   AppendMessage(out, m);
   return out;

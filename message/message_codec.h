@@ -12,8 +12,8 @@
 
 namespace kelm {
 
-// The longest text a peer may send, in bytes (for the wide form: 2 bytes per character).
-// Anything longer is a read failure.
+// The longest text a record may carry, in bytes: what arrives (for the wide form: 2 bytes per
+// character) and what it decodes to. Anything longer is a read failure, and is never written.
 inline constexpr std::size_t kMaxTextBytes = 1u << 20;
 
 enum class DecodeStatus {
@@ -57,9 +57,12 @@ class ArchiveReader {
   std::string error_;
 };
 
-// One record in wire form.
+// Whether a text fits in a record that every reader accepts.
+inline bool TextFits(std::string_view text) { return text.size() <= kMaxTextBytes; }
+// One record in wire form; a record whose text does not fit is refused: EncodeMessage gives an
+// empty string and AppendMessage false, with nothing appended.
 std::string EncodeMessage(const CMessage& m);
-void AppendMessage(std::string& out, const CMessage& m);
+bool AppendMessage(std::string& out, const CMessage& m);
 
 struct DecodeResult {
   DecodeStatus status;

@@ -31,7 +31,7 @@ void CMsgSocket::AttachArchives() {
 bool CMsgSocket::SendMessage(const CMessage& m) {
   if (!outputAttached_) return true;
   output_.clear();
-  AppendMessage(output_, m);
+  if (!AppendMessage(output_, m)) return false;  // refused before it could cost the link
   if (stream_->write(output_)) return true;
   Disconnect();
   return false;

@@ -34,7 +34,8 @@ class CMsgSocket {
   void AttachArchives();
   bool HasOutputArchive() const { return outputAttached_; }
 
-  // Without a link: true, nothing sent. A write failure disconnects and gives false.
+  // Without a link: true, nothing sent. A write failure disconnects and gives false; a text over
+  // the record limit gives false and leaves the link as it is.
   bool SendMessage(const CMessage& m);
   // The next complete record that has arrived.
   DecodeStatus NextRecord(CMessage& out) { return input_.Next(out); }

@@ -152,42 +152,54 @@ int raGetEnclosureStatus(int, int* type, int* size, int* record) { return lib().
 using glimmora::Payload;
 int raSetCacheWriteBackPolicy(int array, int policy) {
   if (!validArray(array)) return lib().refuse();
-  return lib().statusCommand(124, Payload{}.byte(array).u32(static_cast<std::uint32_t>(policy)));
+  return lib().statusCommand(glimmora::kCmdSetCacheWriteBackPolicy,
+                             Payload{}.byte(array).u32(static_cast<std::uint32_t>(policy)));
 }
 int raGetCacheWriteBackPolicy(int array, int* policy) {
   if (!validArray(array)) return lib().refuse();
-  return lib().readWords(125, Payload{}.byte(array), 4, policy);
+  return lib().readWords(glimmora::kCmdGetCacheWriteBackPolicy, Payload{}.byte(array), 4, policy);
 }
-int raGetCacheMemorySize(int* size) { return lib().readWords(126, Payload{}, 4, size); }
-int raGetCacheBlockSize(int* size) { return lib().readWords(127, Payload{}, 4, size); }
-int raGetCacheRWHit(int* readHits, int* writeHits) { return lib().readWords(128, Payload{}, 8, readHits, writeHits); }
+int raGetCacheMemorySize(int* size) { return lib().readWords(glimmora::kCmdGetCacheMemorySize, Payload{}, 4, size); }
+int raGetCacheBlockSize(int* size) { return lib().readWords(glimmora::kCmdGetCacheBlockSize, Payload{}, 4, size); }
+int raGetCacheRWHit(int* readHits, int* writeHits) {
+  return lib().readWords(glimmora::kCmdGetCacheRWHit, Payload{}, 8, readHits, writeHits);
+}
 int raGetArrayThrottleStatus(int array, int* first, int* second) {
   if (!validArray(array)) return lib().refuse();
-  return lib().readWords(129, Payload{}.byte(array), 8, first, second);
+  return lib().readWords(glimmora::kCmdGetArrayThrottleStatus, Payload{}.byte(array), 8, first, second);
 }
-int raCacheDoubleBufModeSet(int a, int b) { return lib().statusCommand(130, Payload{}.byte(a).byte(b)); }
+int raCacheDoubleBufModeSet(int a, int b) {
+  return lib().statusCommand(glimmora::kCmdCacheDoubleBufModeSet, Payload{}.byte(a).byte(b));
+}
 int raSetSeqRandomAcessDetection(int array, int on) {
   if (!validArray(array)) return lib().refuse();
-  return lib().statusCommand(131, Payload{}.byte(array).byte(on));
+  return lib().statusCommand(glimmora::kCmdSetSeqRandomAccessDetection, Payload{}.byte(array).byte(on));
 }
 int raGetSeqRandomAcessDetection(int array, int* on) {
   if (!validArray(array)) return lib().refuse();
-  return lib().readWords(135, Payload{}.byte(array), 1, on, nullptr, true);
+  return lib().readWords(glimmora::kCmdGetSeqRandomAccessDetection, Payload{}.byte(array), 1, on, nullptr, true);
 }
 int raCachePreReadSizeSet(int a, int size) {
-  return lib().statusCommand(132, Payload{}.byte(a).u32(static_cast<std::uint32_t>(size)));
+  return lib().statusCommand(glimmora::kCmdCachePreReadSizeSet,
+                             Payload{}.byte(a).u32(static_cast<std::uint32_t>(size)));
 }
-int raCachePbmBufSizeSet(int size) { return lib().statusCommand(133, Payload{}.u32(static_cast<std::uint32_t>(size))); }
-int raCachePbmBufSizeGet(int* size) { return lib().readWords(136, Payload{}, 4, size); }
+int raCachePbmBufSizeSet(int size) {
+  return lib().statusCommand(glimmora::kCmdCachePbmBufSizeSet, Payload{}.u32(static_cast<std::uint32_t>(size)));
+}
+int raCachePbmBufSizeGet(int* size) { return lib().readWords(glimmora::kCmdCachePbmBufSizeGet, Payload{}, 4, size); }
 int raSetAutoFlushFreq(int frequency) {
-  return lib().statusCommand(134, Payload{}.u32(static_cast<std::uint32_t>(frequency)));
+  return lib().statusCommand(glimmora::kCmdSetAutoFlushFreq, Payload{}.u32(static_cast<std::uint32_t>(frequency)));
 }
-int raGetAutoFlushFreq(int* frequency) { return lib().readWords(137, Payload{}, 4, frequency); }
+int raGetAutoFlushFreq(int* frequency) {
+  return lib().readWords(glimmora::kCmdGetAutoFlushFreq, Payload{}, 4, frequency);
+}
 int raSetArrayName(int array, const char* name) { return lib().setArrayName(array, name); }
 int raReadMemory(unsigned address, int width, int* value) { return lib().readMemory(address, width, value); }
 int raWriteMemory(unsigned address, int value, int width) { return lib().writeMemory(address, value, width); }
 int raGetEvents(RaEventRecord* records, int* count) { return lib().getEvents(records, count); }
-int evtDiskTest(int a, int b, int c) { return lib().statusCommand(155, Payload{}.byte(a).byte(b).byte(c)); }
+int evtDiskTest(int a, int b, int c) {
+  return lib().statusCommand(glimmora::kCmdDiskTest, Payload{}.byte(a).byte(b).byte(c));
+}
 
 int raGetBuzzCtrlStatus(int* value) { return lib().readSetting8(mem::kBuzzer, value); }
 int raSetBuzzCtrlStatus(int value) { return lib().writeSetting8(mem::kBuzzer, value); }

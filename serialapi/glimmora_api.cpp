@@ -159,8 +159,8 @@ int Glimmora::readWords(std::uint16_t code, const Payload& payload, std::uint16_
 
 int Glimmora::maxChannelsPerAdapter(int* channels) {
   if (!link_.ready()) return kConnectionLost;
-  Reply r = transact(101, Payload{}, 4);
-  if (!r.echoes(101)) {
+  Reply r = transact(kCmdGetMaxChannels, Payload{}, 4);
+  if (!r.echoes(kCmdGetMaxChannels)) {
     if (channels) *channels = 0;
     return kGenericError;
   }
@@ -173,23 +173,23 @@ int Glimmora::maxChannelsPerAdapter(int* channels) {
 int Glimmora::scanDevice(int position, int value, int* kind, int* id) {
   if (!link_.ready()) return kConnectionLost;
   if (position < 0 || position > 255) return kInvalidParameters;
-  Reply r = transact(102, Payload{}.byte(position).byte(value), 5);
-  if (r.echoes(102) && r.u8(0) != 0) {
+  Reply r = transact(kCmdScanDevice, Payload{}.byte(position).byte(value), 5);
+  if (r.echoes(kCmdScanDevice) && r.u8(0) != 0) {
     if (kind) *kind = position >= 170 ? 4 : 1;
     if (id) *id = position;
     return kOk;
   }
   if (kind) *kind = 0;
   if (id) *id = -1;
-  return r.echoes(102) ? kNoDiskPresent : kGenericError;
+  return r.echoes(kCmdScanDevice) ? kNoDiskPresent : kGenericError;
 }
 
 int Glimmora::deviceName(int device, char* name) {
   if (!link_.ready()) return kConnectionLost;
   if (!validDisk(device)) return kInvalidParameters;
   if (name) name[0] = '\0';
-  Reply r = transact(103, Payload{}.byte(device), 40);
-  if (!r.echoes(103)) return kGenericError;
+  Reply r = transact(kCmdGetDeviceName, Payload{}.byte(device), 40);
+  if (!r.echoes(kCmdGetDeviceName)) return kGenericError;
   if (name) {
     std::size_t n = strnlen(reinterpret_cast<const char*>(r.payload()), 40);
     std::memcpy(name, r.payload(), n);
@@ -212,18 +212,18 @@ int Glimmora::listCommand(std::uint16_t code, const Payload& payload, std::size_
 
 int Glimmora::enumerateAllDisks(int* count, int* ids) {
   if (!link_.ready()) return kConnectionLost;
-  return listCommand(104, Payload{}, RA_MAX_DISKS, count, ids);
+  return listCommand(kCmdEnumerateAllDisks, Payload{}, RA_MAX_DISKS, count, ids);
 }
 
 int Glimmora::enumerateDisksInArray(int array, int* count, int* disks) {
   if (!link_.ready()) return kConnectionLost;
   if (!validArray(array)) return kInvalidParameters;
-  return listCommand(111, Payload{}.byte(array), RA_MAX_MEMBERS, count, disks);
+  return listCommand(kCmdEnumerateDisksInArray, Payload{}.byte(array), RA_MAX_MEMBERS, count, disks);
 }
 
 int Glimmora::enumerateAllArrays(int* count, int* arrays) {
   if (!link_.ready()) return kConnectionLost;
-  return listCommand(112, Payload{}, RA_MAX_ARRAYS, count, arrays);
+  return listCommand(kCmdEnumerateAllArrays, Payload{}, RA_MAX_ARRAYS, count, arrays);
 }
 
 int Glimmora::diskStatus(int disk, int* status, int* second, int* third, int* slot) {
@@ -254,8 +254,8 @@ int Glimmora::diskStatus(int disk, int* status, int* second, int* third, int* sl
         break;
     }
   }
-  Reply r = transact(105, Payload{}.byte(disk), 4);
-  if (!r.echoes(105)) return kGenericError;
+  Reply r = transact(kCmdGetDiskStatus, Payload{}.byte(disk), 4);
+  if (!r.echoes(kCmdGetDiskStatus)) return kGenericError;
   struct Row {
     std::uint32_t word;
     int status, second, third;
@@ -277,8 +277,8 @@ int Glimmora::diskStatus(int disk, int* status, int* second, int* third, int* sl
 int Glimmora::diskTiming(int disk, int* mode) {
   if (!link_.ready()) return kConnectionLost;
   if (!validDisk(disk)) return kInvalidParameters;
-  Reply r = transact(106, Payload{}.byte(disk), 1);
-  if (!r.echoes(106)) return kGenericError;
+  Reply r = transact(kCmdGetDiskTiming, Payload{}.byte(disk), 1);
+  if (!r.echoes(kCmdGetDiskTiming)) return kGenericError;
   static constexpr std::pair<int, int> kBits[] = {{0x01, 4}, {0x02, 3}, {0x04, 2}, {0x08, 1},
                                                   {0x10, 0}, {0x20, 8}, {0x40, 9}};
   int m = 5;
@@ -291,8 +291,8 @@ int Glimmora::diskTiming(int disk, int* mode) {
 int Glimmora::diskDescription(int disk, int* a, int* b, int* c, int* d) {
   if (!link_.ready()) return kConnectionLost;
   if (!validDisk(disk)) return kInvalidParameters;
-  Reply r = transact(107, Payload{}.byte(disk), 16);
-  if (!r.echoes(107)) return kGenericError;
+  Reply r = transact(kCmdGetDiskDescription, Payload{}.byte(disk), 16);
+  if (!r.echoes(kCmdGetDiskDescription)) return kGenericError;
   int* out[] = {a, b, c, d};
   for (int i = 0; i < 4; ++i)
     if (out[i]) *out[i] = toInt(r.u32(4 * i));
@@ -302,8 +302,8 @@ int Glimmora::diskDescription(int disk, int* a, int* b, int* c, int* d) {
 int Glimmora::diskSize(int disk, int* a, int* b) {
   if (!link_.ready()) return kConnectionLost;
   if (!validDisk(disk)) return kInvalidParameters;
-  Reply r = transact(118, Payload{}.byte(disk), 12);
-  if (!r.echoes(118)) return kGenericError;
+  Reply r = transact(kCmdGetDiskSize, Payload{}.byte(disk), 12);
+  if (!r.echoes(kCmdGetDiskSize)) return kGenericError;
   if (a) *a = toInt(r.u32(0));
   if (b) *b = toInt(r.u32(8));
   return kOk;
@@ -313,8 +313,8 @@ int Glimmora::firmwareDescription(void* record) {
   if (!link_.ready()) return kConnectionLost;
   int part = firmwarePart_;
   firmwarePart_ = (part + 1) % 3;
-  Reply r = transact(121, Payload{}.byte(part), 64);
-  if (!r.echoes(121)) return kGenericError;
+  Reply r = transact(kCmdFirmwareDescription, Payload{}.byte(part), 64);
+  if (!r.echoes(kCmdFirmwareDescription)) return kGenericError;
   if (record) std::memcpy(record, r.payload(), 64);
   return kOk;
 }
@@ -322,8 +322,8 @@ int Glimmora::firmwareDescription(void* record) {
 int Glimmora::deleteArray(int array) {
   if (!link_.ready()) return kConnectionLost;
   if (!validArray(array)) return kInvalidParameters;
-  Reply r = transact(108, Payload{}.byte(array), 1, 90000);
-  int rc = statusOf(r, 108, "delete array OK!", "delete array Error!");
+  Reply r = transact(kCmdDeleteArray, Payload{}.byte(array), 1, 90000);
+  int rc = statusOf(r, kCmdDeleteArray, "delete array OK!", "delete array Error!");
   link_.sleeper().sleepMs(100);
   return rc;
 }
@@ -331,23 +331,23 @@ int Glimmora::deleteArray(int array) {
 int Glimmora::abortRebuild(int array) {
   if (!link_.ready()) return kConnectionLost;
   if (!validArray(array)) return kInvalidParameters;
-  return statusOf(transact(149, Payload{}.byte(array), 1, 60000), 149);
+  return statusOf(transact(kCmdAbortArrayRebuild, Payload{}.byte(array), 1, 60000), kCmdAbortArrayRebuild);
 }
 
 int Glimmora::stopConversion() {
   if (!link_.ready()) return kConnectionLost;
-  return statusOf(transact(150, Payload{}.byte(0), 1, 60000), 150);
+  return statusOf(transact(kCmdStopRaidConversion, Payload{}.byte(0), 1, 60000), kCmdStopRaidConversion);
 }
 
 int Glimmora::errorLogClear() {
   if (!link_.ready()) return kConnectionLost;
-  return transact(151, Payload{}.byte(0), 1).echoes(151) ? kOk : kGenericError;
+  return transact(kCmdErrorLogClear, Payload{}.byte(0), 1).echoes(kCmdErrorLogClear) ? kOk : kGenericError;
 }
 
 int Glimmora::errorLogCheck(int* count) {
   if (!link_.ready()) return kConnectionLost;
-  Reply r = transact(153, Payload{}, 4);
-  if (!r.echoes(153)) return kGenericError;
+  Reply r = transact(kCmdErrorLogCheck, Payload{}, 4);
+  if (!r.echoes(kCmdErrorLogCheck)) return kGenericError;
   if (count) *count = clampCount(r.u32(0));
   return kOk;
 }
@@ -363,8 +363,8 @@ int Glimmora::createArray(const char* name, int modeIndex, int n, const int* dis
   p.text(padded, 20).u32(*code).u32(static_cast<std::uint32_t>(n));
   for (int i = 0; i < n; ++i) p.byte(disks[i]);
   p.u32(static_cast<std::uint32_t>(blockValue));
-  Reply r = transact(109, p, 1, 60000);
-  int rc = statusOf(r, 109, "Create array OK!", "Create array Error!");
+  Reply r = transact(kCmdCreateArray, p, 1, 60000);
+  int rc = statusOf(r, kCmdCreateArray, "Create array OK!", "Create array Error!");
   link_.sleeper().sleepMs(100);
   return rc;
 }
@@ -376,8 +376,8 @@ int Glimmora::expandConvert(int array, int modeIndex, int n, const int* disks) {
   Payload p;
   p.u32(static_cast<std::uint32_t>(array) & 0xFF).u32(*code).u32(static_cast<std::uint32_t>(n)).u32(0);
   for (int i = 0; i < n; ++i) p.byte(disks[i]);
-  Reply r = transact(147, p, 1, 95000);
-  int rc = statusOf(r, 147, "ExpandConv array OK!", "ExpandConv array Error!");
+  Reply r = transact(kCmdExpandConvert, p, 1, 95000);
+  int rc = statusOf(r, kCmdExpandConvert, "ExpandConv array OK!", "ExpandConv array Error!");
   link_.sleeper().sleepMs(200);
   return rc;
 }
@@ -409,8 +409,8 @@ int Glimmora::arrayStatus(int array, int* state, int* activity, int* percent) {
   if (state) *state = -1;
   if (activity) *activity = -1;
   if (percent) *percent = 0;
-  Reply r = transact(110, Payload{}.byte(array), 9);
-  if (!r.echoes(110)) return kGenericError;
+  Reply r = transact(kCmdGetArrayStatus, Payload{}.byte(array), 9);
+  if (!r.echoes(kCmdGetArrayStatus)) return kGenericError;
   int s = -1, a = -1, pc = 0;
   int second = toInt(r.u32(4));
   switch (r.u32(0)) {
@@ -448,8 +448,8 @@ int Glimmora::arrayDescription(int array, int* modeIndex, int* size, int* half) 
   if (!link_.ready()) return kConnectionLost;
   if (!validArray(array)) return kInvalidParameters;
   if (modeIndex) *modeIndex = -1;
-  Reply r = transact(113, Payload{}.byte(array), 20);
-  if (!r.echoes(113)) return kGenericError;
+  Reply r = transact(kCmdGetArrayDescription, Payload{}.byte(array), 20);
+  if (!r.echoes(kCmdGetArrayDescription)) return kGenericError;
   if (modeIndex) *modeIndex = modeIndexFromCode(r.u32(0), r.u32(16));
   if (size) *size = toInt(r.u32(4));
   if (half) *half = toInt(r.u32(8) / 2);
@@ -474,8 +474,8 @@ int Glimmora::synchronize(int array, int value) {
   if (!link_.ready()) return kConnectionLost;
   if (!validArray(array)) return kInvalidParameters;
   if (int rc = busyTest(array); rc != kOk) return rc;
-  return statusOf(transact(114, Payload{}.byte(array).byte(value), 1, 60000), 114, "sync array OK!",
-                  "sync array Error!");
+  return statusOf(transact(kCmdArraySynchronize, Payload{}.byte(array).byte(value), 1, 60000), kCmdArraySynchronize,
+                  "sync array OK!", "sync array Error!");
 }
 
 int Glimmora::rebuildDisk(int array, int disk, int value) {
@@ -483,14 +483,14 @@ int Glimmora::rebuildDisk(int array, int disk, int value) {
   // A disk of -1 leaves the choice of the disk to the subsystem.
   if (!validArray(array) || disk < -1 || disk > kMaxDisk) return kInvalidParameters;
   if (int rc = busyTest(array); rc != kOk) return rc;
-  return statusOf(transact(115, Payload{}.byte(array).byte(disk).byte(value), 1, 60000), 115, "rebuild array OK!",
-                  "rebuild array Error!");
+  return statusOf(transact(kCmdArrayRebuildDisk, Payload{}.byte(array).byte(disk).byte(value), 1, 60000),
+                  kCmdArrayRebuildDisk, "rebuild array OK!", "rebuild array Error!");
 }
 
 int Glimmora::i2cStatus(int* temperatures, int* fanCount, int* fanSpeeds, int* volts5, int* volts12) {
   if (!link_.ready()) return kConnectionLost;
-  Reply r = transact(123, Payload{}, 56);
-  if (!r.echoes(123)) return kGenericError;
+  Reply r = transact(kCmdGetI2CStatus, Payload{}, 56);
+  if (!r.echoes(kCmdGetI2CStatus)) return kGenericError;
   if (volts5) *volts5 = toInt(r.u32(0));
   if (volts12) *volts12 = toInt(r.u32(4));
   if (temperatures)
@@ -523,14 +523,14 @@ int Glimmora::setArrayName(int array, const char* name) {
   if (!validArray(array) || !name) return kInvalidParameters;
   // At most 63 characters, so the subsystem always finds a terminator.
   std::string_view text(name, strnlen(name, 63));
-  return statusCommand(141, Payload{}.byte(array).text(text, 64));
+  return statusCommand(kCmdSetArrayName, Payload{}.byte(array).text(text, 64));
 }
 
 int Glimmora::readMemory(std::uint32_t address, int width, int* value) {
   if (!link_.ready()) return kConnectionLost;
   if (width != 8 && width != 16 && width != 32) return kInvalidParameters;
-  Reply r = transact(146, Payload{}.u32(address).u32(static_cast<std::uint32_t>(width)), 4);
-  if (!r.echoes(146)) return kGenericError;
+  Reply r = transact(kCmdReadMemory, Payload{}.u32(address).u32(static_cast<std::uint32_t>(width)), 4);
+  if (!r.echoes(kCmdReadMemory)) return kGenericError;
   if (value) *value = toInt(r.u32(0));
   return kOk;
 }
@@ -540,7 +540,7 @@ int Glimmora::writeMemory(std::uint32_t address, int value, int width) {
   if (width != 8 && width != 16 && width != 32) return kInvalidParameters;
   Payload p;
   p.u32(address).u32(static_cast<std::uint32_t>(value)).u32(static_cast<std::uint32_t>(width));
-  return transact(148, p, 4).echoes(148) ? kOk : kGenericError;
+  return transact(kCmdWriteMemory, p, 4).echoes(kCmdWriteMemory) ? kOk : kGenericError;
 }
 
 int Glimmora::readSetting8(std::uint32_t address, int* value) {
@@ -583,8 +583,8 @@ int Glimmora::getEvents(RaEventRecord* records, int* count) {
   if (rc != kOk) return rc;
   if (waiting <= 0) return kOk;
   int n = std::min(waiting, static_cast<int>(RA_MAX_EVENTS));
-  Reply r = transact(152, Payload{}.byte(n), static_cast<std::uint16_t>(n * 40));
-  if (!r.echoes(152)) {
+  Reply r = transact(kCmdGetEvents, Payload{}.byte(n), static_cast<std::uint16_t>(n * 40));
+  if (!r.echoes(kCmdGetEvents)) {
     link_.trace("raGetevent timeout");
     return kGenericError;
   }

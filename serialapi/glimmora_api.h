@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "serialapi/commands.h"
 #include "serialapi/frame.h"
 #include "serialapi/glimmora.h"
 #include "serialapi/link.h"

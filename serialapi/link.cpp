@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "serialapi/commands.h"
+
 namespace glimmora {
 
 void Event::set() {
@@ -220,7 +222,7 @@ int Link::terminate() {
   env_.sleeper->sleepMs(1000);
   if (ready_) {
     // Tell the subsystem that the host leaves; no answer is read.
-    const std::uint8_t bye[8] = {0xA1, 0xA1, 117, 0, 0, 0, 0, 0};
+    const std::uint8_t bye[8] = {kFrameMark, kFrameMark, kCmdHostLeaving, 0, 0, 0, 0, 0};
     std::uint8_t none[4] = {};
     transaction(none, sizeof none, bye, sizeof bye);
   }
@@ -269,11 +271,11 @@ bool Link::connectOnce() {
     selectNext();
     // A port that went away (a pulled cable on a pseudo-terminal) is opened afresh.
     if (!currentUsable()) openPort(current_);
-    const std::uint8_t hello = 0xA2;
+    const std::uint8_t hello = kHello;
     answer[0] = answer[1] = answer[2] = 0;
     trace("Send negotiating command to com port...");
     bool ok = exchange(answer, sizeof answer, &hello, 1, true);
-    if (ok && answer[0] == 0xA3 && answer[1] == 0xA3) {
+    if (ok && answer[0] == kHelloAnswer && answer[1] == kHelloAnswer) {
       connected = true;
       break;
     }
@@ -286,7 +288,7 @@ bool Link::connectOnce() {
   }
   if (stop_ || !connected) return false;
   trace("Com port connected!");
-  if (answer[2] == 0xA3) {
+  if (answer[2] == kHelloAnswer) {
     trace("Sleep for 40 milliseconds\n");
     env_.sleeper->sleepMs(40);
   } else {
@@ -295,7 +297,7 @@ bool Link::connectOnce() {
   }
   trace("Enter RAID API mode now!\n");
   env_.sleeper->sleepMs(100);
-  const std::uint8_t enter = 0xA4;
+  const std::uint8_t enter = kEnterCommandMode;
   exchange(nullptr, 0, &enter, 1, true);
   env_.sleeper->sleepMs(100);
   lost_ = false;

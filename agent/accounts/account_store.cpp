@@ -6,6 +6,7 @@
 #include "agent/accounts/store_format.h"
 #include "agent/crypto/rsa.h"
 #include "platform/base/paths.h"
+#include "platform/kernel/module_path.h"
 
 namespace kelm::accounts {
 
@@ -166,8 +167,7 @@ HRESULT writeWithRoom(StoreImage& img, Write write) {
 // One operation on the file: the lock, the image read at its start, and its commit.
 class AccountStore::Session {
  public:
-  explicit Session(const AccountStore& store)
-      : file_(store.dir_ / kFileName, store.dir_ / kTempFileName, store.dir_ / kLockFileName) {
+  explicit Session(const AccountStore& store) : file_(store.filePath(), store.dir_ / kTempFileName, store.lockPath()) {
     file_.setWritePointHook(store.writePointHook_);
   }
   bool lock() { return file_.lock(); }
@@ -187,6 +187,14 @@ class AccountStore::Session {
  private:
   StoreFile file_;
 };
+
+std::string AccountStore::FileNameFor(const std::filesystem::path& program) {
+  std::filesystem::path name = program.filename();
+  if (name.empty() || name == "." || name == "..") return kFallbackFileName;
+  return name.replace_extension(".PWD").string();
+}
+
+std::string AccountStore::DefaultFileName() { return FileNameFor(plat::kernel::modulePath()); }
 
 AccountStore::AccountStore(std::filesystem::path dir, crypto::RandomPool* pool)
     : dir_(dir.empty() ? plat::paths::stateDir() : std::move(dir)), pool_(pool ? pool : &crypto::processRandomPool()) {}

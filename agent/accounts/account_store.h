@@ -35,9 +35,13 @@ struct AccountEntry {
 
 class AccountStore {
  public:
-  static constexpr const char* kFileName = "halvorn.PWD";
+  // The file is named after the program that keeps it: its own file name with the extension
+  // ".PWD" ("halvorn" keeps "halvorn.PWD"), or kFallbackFileName when its path cannot be had.
+  static constexpr const char* kFallbackFileName = "QUILLON.PWD";
   static constexpr const char* kTempFileName = "QUILLON.PW_";
-  static constexpr const char* kLockFileName = "halvorn.PWD.lock";
+  static std::string FileNameFor(const std::filesystem::path& program);
+  // The name for the running program.
+  static std::string DefaultFileName();
 
   // The store lives in `dir` (the state directory of the root prefix by default).
   explicit AccountStore(std::filesystem::path dir = {}, crypto::RandomPool* pool = nullptr);
@@ -45,7 +49,9 @@ class AccountStore {
   AccountStore(const AccountStore&) = delete;
   AccountStore& operator=(const AccountStore&) = delete;
 
-  std::filesystem::path filePath() const { return dir_ / kFileName; }
+  std::filesystem::path filePath() const { return dir_ / fileName_; }
+  // Held while a writer changes the file.
+  std::filesystem::path lockPath() const { return dir_ / (fileName_ + ".lock"); }
 
   // Replaces the whole store with one holding this administrator (rights 0xF7FFFFFF); every open
   // handle is dropped.
@@ -78,6 +84,7 @@ class AccountStore {
   OpenAccountData* findByName(std::string_view name) const;
 
   std::filesystem::path dir_;
+  std::string fileName_ = DefaultFileName();
   crypto::RandomPool* pool_;
   std::map<AccountHandle, std::unique_ptr<OpenAccountData>> open_;
   AccountHandle nextHandle_ = 1;

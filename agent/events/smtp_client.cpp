@@ -214,7 +214,10 @@ void SmtpClient::resolved(std::optional<std::string> address, std::uint16_t port
   current_->step = Exchange::Step::Connect;
   auto stream = plat::TcpStream::connect(loop_, *address, port, options_.connectTimeout);
   if (!stream) {
-    finish(false, "Cannot Connect to " + server);
+    // Known at once (refused on this host): reported from the loop like a refusal that comes later,
+    // so that whoever sent the mail has finished its own work first.
+    current_->timer = loop_.singleShot(std::chrono::milliseconds(0),
+                                       [this, server] { finish(false, "Cannot Connect to " + server); });
     return;
   }
   current_->stream = std::move(*stream);

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "platform/base/format.h"
+#include "platform/base/text.h"
 
 namespace kelm::fw {
 
@@ -227,7 +228,7 @@ int CRiverNode::SetAttrInt(const std::string& name, std::uint32_t flags, long lo
 }
 
 int CRiverNode::AddMethod(const std::string& name, std::uint32_t rights) {
-  return SetAttr(name, kDropMethod, std::to_string(rights));
+  return SetAttr(name, kDropMethod, plat::formatWord32(rights));
 }
 
 int CRiverNode::SetAttrBinary(const std::string& name, std::uint32_t flags, const std::uint8_t* bytes,

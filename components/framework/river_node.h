@@ -93,6 +93,7 @@ class CRiverNode : public plat::com::Object<IRiver, plat::com::IConnectionPointC
   int SetAttrF(const std::string& name, std::uint32_t flags, const char* format, ...)
       __attribute__((format(printf, 4, 5)));
   int SetAttrInt(const std::string& name, std::uint32_t flags, long long n);
+  // The rights mask is kept as signed decimal (plat::formatWord32); readers take either form.
   int AddMethod(const std::string& name, std::uint32_t rights);
   int SetAttrBinary(const std::string& name, std::uint32_t flags, const std::uint8_t* bytes, std::size_t count);
   // UpdateAttribute then the value; the default when the entry is absent.

@@ -7,6 +7,7 @@
 
 #include "message/message_codec.h"
 #include "message/pea.h"
+#include "tests/fuzz/fuzz_seeds.h"
 
 using namespace kelm;
 
@@ -68,4 +69,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           back.value() == node.value());
   }
   return 0;
+}
+
+// Seeds: records and a node written by the project's own writers, behind the chunk-size byte.
+void KelmFuzzSeeds(std::vector<std::string>& seeds) {
+  std::string stream(1, '\x05');
+  for (const CMessage& m : {CMessage(4099, 7, 1, "\\"), CMessage(4105, 12345, 4, "hello buddy!"),
+                            CMessage(4102, 9, 3, "Rebuild@512@3"), CMessage(4100, 9, 2, "800@Functional"),
+                            CMessage(4104, 0, 1, ""), CMessage(4102, 1, 1, std::string(300, 'z'))}) {
+    seeds.push_back("\x01" + EncodeMessage(m));
+    AppendMessage(stream, m);
+  }
+  seeds.push_back(stream);
+  // A wide text: the 0xFF 0xFFFE marker, a count, UTF-16 units (one a lone surrogate).
+  std::string wide = "\x02" + EncodeMessage(CMessage(4101, 3, 1, ""));
+  wide.pop_back();
+  wide += std::string("\xFF\xFE\xFF\x03", 4) + std::string("A\0\x3D\xD8\xE9\x00", 6);
+  seeds.push_back(wide);
+  CPea node;
+  node.setName("Arrays");
+  node.setType("o--");
+  node.setValue("2");
+  std::string pea = "\x03";
+  ArchiveWriter w(pea);
+  node.Serialize(w);
+  seeds.push_back(pea);
 }

@@ -72,7 +72,7 @@ class FakeAgent final : public plat::com::Object<IComSocket, plat::com::IConnect
     log_.add(client_, CMessage(code, serial, status, text));
     if (code == kReqComOpen)
       fire(kNotifyNotLoggedOn, 0, kStatusNotify, "\\@");
-    else if (status == kStatusRequest)
+    else if (status == kStatusRequest && text != "hold")  // "hold" is never answered
       fire(code, serial, kStatusFinal, std::to_string(client_) + ":" + text);
     return plat::S_OK;
   }
@@ -357,6 +357,36 @@ TEST_F(AgentChannelTest, TheEngineTalksToTheAgentThroughTheChannel) {
   EXPECT_EQ(api.Connect(ConnectParams{}, 1), -1);
   EXPECT_EQ(notices, std::vector<std::string>{"Cannot CreateInstance: REGDB_E_CLASSNOTREG"});
   EXPECT_FALSE(api.HasTransport());
+}
+
+// The agent's process goes away while requests wait for their answers: the engine hears it at once,
+// without a tick, ends both requests as aborted and runs the close callback.
+TEST_F(AgentChannelTest, TheEngineHearsAtOnceWhenTheAgentGoesAway) {
+  startAgent();
+  CMessageApi api(plat::systemClock(), loop.get());
+  api.SetChannelFactory(AgentChannelFactory([](const std::string&) {}));
+  ConnectParams p;
+  p.flags = kConnNotify | kConnNotify2;
+  std::vector<std::int32_t> codes;
+  std::vector<std::string> texts;
+  p.callback = [&](std::int32_t code, void*, const RequestView* v, std::int32_t) {
+    codes.push_back(code);
+    texts.push_back(v ? v->text : "(close)");
+    return 0;
+  };
+  ASSERT_EQ(api.Connect(p, 1), 0);
+  ASSERT_TRUE(pump([&] { return codes.size() == 1; }));  // the not-logged-on greeting
+  EXPECT_EQ(api.QueueRequest(kReqQuery, "hold", 0, nullptr), kPending);
+  EXPECT_EQ(api.QueueRequest(kReqInvoke, "Rebuild@1", 0, nullptr), kPending);
+  ASSERT_TRUE(waitAgent([&] { return log.count(kReqQuery) == 1; }));
+
+  agent_.reset();  // the agent's end closes with its process
+  ASSERT_TRUE(pump([&] { return codes.size() == 4; }));
+  EXPECT_EQ(codes, (std::vector<std::int32_t>{kNotifyNotLoggedOn, kReqQuery, kReqInvoke, kReqClose}));
+  EXPECT_EQ(texts, (std::vector<std::string>{"\\@", "804@Abort", "804@Abort", "(close)"}));
+  EXPECT_FALSE(api.HasTransport());
+  EXPECT_EQ(api.QueueRequest(kReqQuery, ".", 0, nullptr), plat::E_FAIL);
+  api.Close();
 }
 
 TEST(AgentEventSink, InvokeTable) {

@@ -117,6 +117,61 @@ TEST(MessageCodec, OversizeAndMalformedLengthsAreRefused) {
             DecodeStatus::kNeedMore);
 }
 
+// What a text decodes to is held to the limit too: invalid bytes become three-byte replacement
+// characters and wide characters up to three bytes each, so a record that arrived within the
+// limit may convert to more. Such a record is refused; one that converts to just the limit is not.
+TEST(MessageCodec, TheLimitHoldsForTheConvertedText) {
+  auto narrow = [](std::size_t invalidBytes) {
+    std::string tail = bytes({0xFF, 0xFF, 0xFF});
+    for (int i = 0; i < 4; ++i) tail.push_back(static_cast<char>((invalidBytes >> (8 * i)) & 0xFF));
+    return tail + std::string(invalidBytes, '\xFF');
+  };
+  auto wide = [](std::size_t euros) {
+    std::string tail = bytes({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF});
+    for (int i = 0; i < 4; ++i) tail.push_back(static_cast<char>((euros >> (8 * i)) & 0xFF));
+    for (std::size_t i = 0; i < euros; ++i) tail += bytes({0xAC, 0x20});
+    return tail;
+  };
+  struct Case {
+    const char* what;
+    std::string tail;
+    bool accepted;
+  };
+  const std::size_t fits = kMaxTextBytes / 3;  // 349,525 characters of three bytes: 1,048,575
+  const std::vector<Case> cases = {
+      {"invalid bytes converting to just under the limit", narrow(fits), true},
+      {"invalid bytes converting to over the limit", narrow(fits + 1), false},
+      {"wide text converting to just under the limit", wide(fits), true},
+      {"wide text converting to over the limit", wide(fits + 1), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CMessage m;
+    const DecodeResult r = DecodeMessage(kHeader + c.tail, m);
+    if (!c.accepted) {
+      EXPECT_EQ(r.status, DecodeStatus::kInvalid);
+      EXPECT_NE(r.error.find("over the limit"), std::string::npos) << r.error;
+      continue;
+    }
+    ASSERT_EQ(r.status, DecodeStatus::kOk);
+    EXPECT_EQ(m.text.size(), 3 * fits);
+    // What was accepted can be written out again and read back.
+    const std::string again = EncodeMessage(m);
+    ASSERT_FALSE(again.empty());
+    CMessage back;
+    EXPECT_EQ(DecodeMessage(again, back).status, DecodeStatus::kOk);
+  }
+}
+
+TEST(MessageCodec, TheWriterRefusesATextNoReaderAccepts) {
+  std::string out = "kept";
+  EXPECT_FALSE(AppendMessage(out, CMessage(4102, 1, 1, std::string(kMaxTextBytes + 1, 'x'))));
+  EXPECT_EQ(out, "kept");
+  EXPECT_EQ(EncodeMessage(CMessage(4102, 1, 1, std::string(kMaxTextBytes + 1, 'x'))), "");
+  EXPECT_TRUE(AppendMessage(out, CMessage(4102, 1, 1, std::string(kMaxTextBytes, 'x'))));
+  EXPECT_EQ(out.size(), 4 + 13 + 6 + kMaxTextBytes);
+}
+
 TEST(MessageCodec, EveryTruncationWaitsForMore) {
   const std::vector<std::string> wires = {
       EncodeMessage(CMessage(4105, 9, 4, "hello buddy!")),

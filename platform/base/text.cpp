@@ -1,5 +1,6 @@
 #include "platform/base/text.h"
 
+#include <charconv>
 #include <cstdint>
 
 namespace plat {
@@ -102,6 +103,17 @@ std::string sanitizeUtf8(std::string_view in) {
   out.reserve(in.size());
   for (size_t i = 0; i < in.size();) appendUtf8(out, decodeUtf8(in, i));
   return out;
+}
+
+std::string formatWord32(std::uint32_t word) { return std::to_string(static_cast<std::int32_t>(word)); }
+
+std::optional<std::uint32_t> parseWord32(std::string_view text) {
+  std::int64_t v = 0;
+  const char* end = text.data() + text.size();
+  auto [p, ec] = std::from_chars(text.data(), end, v);
+  if (ec != std::errc() || p != end || text.empty() || text[0] == '+') return std::nullopt;
+  if (v < INT32_MIN || v > static_cast<std::int64_t>(UINT32_MAX)) return std::nullopt;
+  return static_cast<std::uint32_t>(v);
 }
 
 }  // namespace plat

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -98,6 +99,15 @@ Result<std::unique_ptr<TcpStream>> TcpStream::connect(EventLoop& loop, std::stri
   setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr) != 0 && errno != EINPROGRESS) {
     return errnoError("connect");
+  }
+  // A connect that has already failed (a refusal on this host arrives with the call itself) is
+  // reported now, not later through the close callback.
+  pollfd pfd{fd.get(), POLLOUT, 0};
+  if (::poll(&pfd, 1, 0) == 1) {
+    int err = 0;
+    socklen_t len = sizeof err;
+    if (getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
+    if (err != 0) return errnoError("connect", err);
   }
   std::unique_ptr<TcpStream> s(new TcpStream(loop, std::move(fd), true));
   s->peerHost_ = formatIpv4(*addr);

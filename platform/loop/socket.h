@@ -34,7 +34,9 @@ class TcpStream {
   // connect failed or timed out.
   using ClosedFn = std::function<void(const std::string& reason)>;
 
-  // Starts connecting; the reason when it cannot even start. Writes made while the connect is in
+  // Starts connecting; the reason when it cannot start or has already failed (a name that does not
+  // resolve, a refusal on this host, no route). A failure known only later (a refusal from another
+  // host, the time-out) arrives through the close callback. Writes made while the connect is in
   // progress wait in the output buffer.
   static Result<std::unique_ptr<TcpStream>> connect(EventLoop& loop, std::string_view host, std::uint16_t port,
                                                     std::chrono::milliseconds timeout);

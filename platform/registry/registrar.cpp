@@ -259,12 +259,18 @@ class Parser {
 Status ignoreMissing(Status s) { return s == Status::NotFound ? Status::Ok : s; }
 
 Status applyRegister(const Key& parent, const std::vector<Node>& nodes) {
+  std::vector<Value> values;  // a run of values under one key is written in one transaction
+  auto flush = [&] {
+    Status st = values.empty() ? Status::Ok : parent.setValues(values);
+    values.clear();
+    return st;
+  };
   for (const auto& n : nodes) {
     if (n.isValue) {
-      Status st = parent.setValue(*n.value);
-      if (st != Status::Ok) return st;
+      values.push_back(*n.value);
       continue;
     }
+    if (Status st = flush(); st != Status::Ok) return st;
     if (n.flag == Flag::Delete) {
       Status st = ignoreMissing(parent.deleteSubKey(n.name));
       if (st != Status::Ok) return st;
@@ -284,7 +290,7 @@ Status applyRegister(const Key& parent, const std::vector<Node>& nodes) {
     st = applyRegister(*key, n.children);
     if (st != Status::Ok) return st;
   }
-  return Status::Ok;
+  return flush();
 }
 
 Status applyUnregister(const Key& parent, const std::vector<Node>& nodes) {

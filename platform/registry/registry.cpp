@@ -647,26 +647,36 @@ std::optional<std::vector<std::string>> Key::getMultiString(std::string_view nam
   return v ? v->asMultiString() : std::nullopt;
 }
 
-Status Key::setValue(const Value& v) const {
-  if (!valid()) return Status::NotFound;
+namespace {
+
+Status checkValue(const Value& v) {
   if (!validValueName(v.name) || v.data.size() > kMaxDataSize) return Status::InvalidArg;
   switch (v.type) {
     case Type::String:
     case Type::ExpandString:
     case Type::Binary:
     case Type::MultiString:
-      break;
+      return Status::Ok;
     case Type::Dword:
-      if (v.data.size() != 4) return Status::InvalidArg;
-      break;
+      return v.data.size() == 4 ? Status::Ok : Status::InvalidArg;
     default:
       return Status::InvalidArg;
   }
+}
+
+}  // namespace
+
+Status Key::setValue(const Value& v) const { return setValues(std::span<const Value>(&v, 1)); }
+
+Status Key::setValues(std::span<const Value> values) const {
+  if (!valid()) return Status::NotFound;
+  for (const Value& v : values)
+    if (Status st = checkValue(v); st != Status::Ok) return st;
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
   WriteTxn txn(db);
   if (txn.status() != Status::Ok) return txn.status();
-  {
+  for (const Value& v : values) {
     auto s = db.q(qSetValue);
     s.bind(1, id_).bind(2, v.name).bind(3, fold(v.name)).bind(4, static_cast<std::int64_t>(v.type)).bindBlob(5, v.data);
     int rc = s.step();

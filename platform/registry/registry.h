@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,6 +100,9 @@ class Key {
 
   // Writing: each replaces the value (and its type) in one transaction.
   Status setValue(const Value& v) const;
+  // Several values in one transaction (a page that saves many settings at once): every value is
+  // checked first, and either all are written or, on any failure, none.
+  Status setValues(std::span<const Value> values) const;
   Status setString(std::string_view name, std::string_view s) const;
   Status setExpandString(std::string_view name, std::string_view s) const;
   Status setDword(std::string_view name, std::uint32_t v) const;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "serialapi/glimmora_api.h"
+#include "tests/fuzz/fuzz_seeds.h"
 
 namespace {
 
@@ -160,4 +161,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   return 0;
+}
+
+// Seeds: every command, its echo set right, with a reply of small counts and numbers.
+void KelmFuzzSeeds(std::vector<std::string>& seeds) {
+  for (int command = 0; command < 24; ++command) {
+    std::string s(1, static_cast<char>(command << 1 | 1));
+    s += std::string("\0\0\0\0\x02\x01\x02\0\0\0\x40\0\0\0\x03\0\0\0", 18);
+    s.append(40, '\x01');
+    seeds.push_back(s);
+  }
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
+#include <unordered_map>
 
 #include "sim/core/text_args.h"
+#include "sim/serial/codes.h"
 
 namespace sim::serial {
 namespace {
@@ -180,6 +182,7 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
     auto timing = w.size() == 5 ? parseInt(w[4], 0, 255) : std::optional<std::int64_t>(0x20);
     if (!id || !size || !timing) return fail("disk: bad number");
     if (disks_.size() >= kMaxDisks && !disks_.count(static_cast<int>(*id))) return fail("more than 20 disks");
+    if (arrays_.count(static_cast<int>(*id))) return fail("disk: " + w[1] + " is an array's number");
     Disk d;
     d.id = static_cast<int>(*id);
     d.name = w[2].substr(0, 40);
@@ -192,9 +195,12 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
   if (what == "array") {
     // array ID MODE NAME DISK...
     if (w.size() < 5) return fail("array ID MODE NAME DISK...");
-    auto id = parseInt(w[1], 0, kMaxArrays - 1);
+    auto id = parseInt(w[1], 0, kMaxArrayId);
     auto mode = modeByName(w[2]);
     if (!id || !mode) return fail("array: bad id or mode (raid0 raid1 raid01 span raid3 raid5 raid30 raid50)");
+    if (disks_.count(static_cast<int>(*id))) return fail("array: " + w[1] + " is a disk's number");
+    if (arrays_.size() >= kMaxArrays && !arrays_.count(static_cast<int>(*id))) return fail("more than 15 arrays");
+    if (w.size() - 4 > kMaxMembers) return fail("array: more than 15 disks");
     Array a;
     a.id = static_cast<int>(*id);
     a.mode = *mode;
@@ -361,11 +367,11 @@ void Subsystem::finishTask(Array& a) {
         disks_[a.rebuildDisk].state = kDiskMember;
       }
       a.health = kArrayFunctional;
-      pushEvent(523, 3, pos, static_cast<std::uint32_t>(a.rebuildDisk));
+      pushEvent(event::kRebuildFinished, 3, pos, static_cast<std::uint32_t>(a.rebuildDisk));
       a.rebuildDisk = -1;
       break;
     case Task::Synchronise:
-      pushEvent(524, 3, pos);
+      pushEvent(event::kSyncFinished, 3, pos);
       break;
     case Task::Expand:
     case Task::Convert:
@@ -401,13 +407,13 @@ std::int64_t Subsystem::advance(std::int64_t nowMs) {
 void Subsystem::failDisk(int id) {
   Disk& d = disks_[id];
   d.state = kDiskFailed;
-  pushEvent(256, 1, static_cast<std::uint32_t>(id));
+  pushEvent(event::kDiskDown, 1, static_cast<std::uint32_t>(id));
   for (auto& [aid, a] : arrays_) {
     if (std::find(a.members.begin(), a.members.end(), id) == a.members.end()) {
       if (a.rebuildDisk == id) {  // the rebuild target itself failed
         a.task = Task::None;
         a.rebuildDisk = -1;
-        pushEvent(515, 1, static_cast<std::uint32_t>(aid), static_cast<std::uint32_t>(id));
+        pushEvent(event::kRebuildStopped, 1, static_cast<std::uint32_t>(aid), static_cast<std::uint32_t>(id));
       }
       continue;
     }
@@ -417,14 +423,14 @@ void Subsystem::failDisk(int id) {
     bool survives = redundant(a.mode) && failed == 1;
     a.task = Task::None;
     a.health = survives ? kArrayCritical : kArrayOffline;
-    pushEvent(survives ? 522 : 521, 1, static_cast<std::uint32_t>(aid));
+    pushEvent(survives ? event::kArrayDegraded : event::kArrayDown, 1, static_cast<std::uint32_t>(aid));
   }
 }
 
 std::uint8_t Subsystem::create(const Bytes& p, std::int64_t nowMs) {
   Reader r{p};
   std::uint32_t mode = r.u32(20), n = r.u32(24);
-  if (!modeByName(modeName(mode)) || n == 0 || n > kMaxDisks || p.size() < 32 + n) return 1;
+  if (!modeByName(modeName(mode)) || n == 0 || n > kMaxMembers || p.size() < 32 + n) return 1;
   std::vector<int> members;
   for (std::uint32_t i = 0; i < n; ++i) {
     int d = r.u8(28 + i);
@@ -434,9 +440,11 @@ std::uint8_t Subsystem::create(const Bytes& p, std::int64_t nowMs) {
     members.push_back(d);
   }
   if (static_cast<int>(n) < minimumDisks(mode)) return 1;
+  // More arrays than the list reply carries, or no number left that is neither an array's nor a disk's.
+  if (arrays_.size() >= kMaxArrays) return 1;
   int id = 0;
-  while (id < kMaxArrays && arrays_.count(id)) ++id;
-  if (id == kMaxArrays) return 1;
+  while (id <= kMaxArrayId && (arrays_.count(id) || disks_.count(id))) ++id;
+  if (id > kMaxArrayId) return 1;
   Array a;
   a.id = id;
   a.name = fixedText(p, 0, 20);
@@ -446,7 +454,7 @@ std::uint8_t Subsystem::create(const Bytes& p, std::int64_t nowMs) {
   for (int d : members) disks_[d].state = kDiskMember;
   if (memory_[0x1D] & 1) startTask(a, Task::Initialise, nowMs);
   arrays_[id] = a;
-  pushEvent(519, 3, static_cast<std::uint32_t>(id));
+  pushEvent(event::kArrayMade, 3, static_cast<std::uint32_t>(id));
   return 0;
 }
 
@@ -456,7 +464,7 @@ std::uint8_t Subsystem::reshape(const Bytes& p, std::int64_t nowMs) {
   std::uint32_t mode = r.u32(4), n = r.u32(8);
   auto it = arrays_.find(id);
   if (it == arrays_.end() || it->second.task != Task::None || it->second.health != kArrayFunctional) return 1;
-  if (!modeByName(modeName(mode)) || n == 0 || n > kMaxDisks || p.size() < 16 + n) return 1;
+  if (!modeByName(modeName(mode)) || n == 0 || n > kMaxMembers || p.size() < 16 + n) return 1;
   Array& a = it->second;
   std::vector<int> add;
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -466,292 +474,344 @@ std::uint8_t Subsystem::reshape(const Bytes& p, std::int64_t nowMs) {
     if (dit == disks_.end() || dit->second.state == kDiskFailed || diskInUse(d)) return 1;
     add.push_back(d);
   }
-  bool conversion = mode != a.mode;
+  // The host sends an array's reported mode back for an expansion, and a stripe-mirror is reported
+  // as a mirror: only a change of family is a conversion.
+  bool conversion = modeFamily(mode) != modeFamily(a.mode);
   if (!conversion && add.empty()) return 1;
   if (static_cast<int>(a.members.size() + add.size()) < minimumDisks(mode)) return 1;
+  if (a.members.size() + add.size() > kMaxMembers) return 1;
   a.newMembers = add;
-  a.targetMode = mode;
+  a.targetMode = conversion ? mode : a.mode;
   startTask(a, conversion ? Task::Convert : Task::Expand, nowMs);
-  pushEvent(530, 3, static_cast<std::uint32_t>(id), conversion ? 1 : 0);
+  pushEvent(event::kReshapeStarted, 3, static_cast<std::uint32_t>(id), conversion ? 1 : 0);
   return 0;
+}
+
+namespace {
+
+// One request being answered: its payload, the time, and the reply being built.
+struct Call {
+  Reader r;
+  std::int64_t nowMs;
+  Bytes out;
+
+  Bytes status(std::uint8_t s) {
+    out.push_back(s);
+    return out;
+  }
+  Bytes word(std::uint32_t v) {
+    put32(out, v);
+    return out;
+  }
+  // A count byte, then the numbers in ascending order, never more than the reply carries.
+  Bytes list(std::vector<int> ids, std::size_t most) {
+    std::sort(ids.begin(), ids.end());
+    if (ids.size() > most) ids.resize(most);
+    out.push_back(static_cast<std::uint8_t>(ids.size()));
+    for (int i : ids) out.push_back(static_cast<std::uint8_t>(i));
+    return out;
+  }
+};
+
+}  // namespace
+
+Array* Subsystem::arrayAt(int id) {
+  auto it = arrays_.find(id);
+  return it == arrays_.end() ? nullptr : &it->second;
 }
 
 std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload, std::int64_t nowMs) {
   advance(nowMs);
-  Reader r{payload};
-  Bytes out;
-  auto status = [&](std::uint8_t s) {
-    out.push_back(s);
-    return out;
-  };
-  auto arrayAt = [&](int id) -> Array* {
-    auto it = arrays_.find(id);
-    return it == arrays_.end() ? nullptr : &it->second;
-  };
-  auto list = [&](const std::vector<int>& ids) {
-    out.push_back(static_cast<std::uint8_t>(ids.size()));
-    for (int i : ids) out.push_back(static_cast<std::uint8_t>(i));
-    return out;
-  };
   hostPresent_ = true;
-  switch (code) {
-    case 101:
-      put32(out, kChannelPairs);
-      return out;
-    case 102: {
-      int pos = r.u8(0);
-      auto it = disks_.find(pos);
-      bool present = (it != disks_.end() && it->second.present) || pos == 170;
-      out = {static_cast<std::uint8_t>(present ? 1 : 0), 0, 0, 0, 0};
-      return out;
-    }
-    case 103: {
-      int dev = r.u8(0);
-      std::string name;
-      if (auto it = disks_.find(dev); it != disks_.end())
-        name = it->second.name;
-      else if (Array* a = arrayAt(dev))
-        name = a->name;
-      out.assign(40, 0);
-      std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 40), out.begin());
-      return out;
-    }
-    case 104: {
-      std::vector<int> ids;
-      for (auto& [id, d] : disks_)
-        if (d.present) ids.push_back(id);
-      return list(ids);
-    }
-    case 105: {
-      auto it = disks_.find(r.u8(0));
-      std::uint32_t w = kDiskFailed;
-      if (it != disks_.end() && it->second.present) {
-        w = it->second.state;
-        if (w != kDiskFailed && !diskInUse(it->first)) w = kDiskFree;
-        for (auto& [id, a] : arrays_)
-          if (a.rebuildDisk == it->first) w = kDiskRebuilding;
-      }
-      put32(out, w);
-      return out;
-    }
-    case 106: {
-      auto it = disks_.find(r.u8(0));
-      out.push_back(it == disks_.end() ? 0 : it->second.timing);
-      return out;
-    }
-    case 107: {
-      auto it = disks_.find(r.u8(0));
-      Disk d = it == disks_.end() ? Disk{} : it->second;
-      put32(out, d.sizeMb);
-      put32(out, d.cylinders);
-      put32(out, d.heads);
-      put32(out, d.sectors);
-      return out;
-    }
-    case 118: {
-      auto it = disks_.find(r.u8(0));
-      std::uint32_t mb = it == disks_.end() ? 0 : it->second.sizeMb;
-      put32(out, mb);
-      put32(out, 0);
-      put32(out, mb / 1024);
-      return out;
-    }
-    case 121: {
-      char text[64] = {};
-      std::snprintf(text, sizeof text, "Sorventic controller firmware, part %d", r.u8(0) % 3);
-      out.assign(text, text + 64);
-      return out;
-    }
-    case 108: {
-      Array* a = arrayAt(r.u8(0));
-      if (!a || a->task == Task::Rebuild) return status(1);
-      int id = a->id;
-      arrays_.erase(id);
-      for (auto& [did, d] : disks_)
-        if (d.state == kDiskMember && !diskInUse(did)) d.state = kDiskFree;
-      pushEvent(520, 3, static_cast<std::uint32_t>(id));
-      return status(0);
-    }
-    case 149: {
-      Array* a = arrayAt(r.u8(0));
-      if (!a || a->task != Task::Rebuild) return status(1);
-      pushEvent(515, 2, static_cast<std::uint32_t>(a->id), static_cast<std::uint32_t>(a->rebuildDisk));
-      if (disks_.count(a->rebuildDisk)) disks_[a->rebuildDisk].state = kDiskFree;
-      a->rebuildDisk = -1;
-      a->task = Task::None;
-      return status(0);
-    }
-    case 150: {
-      bool any = false;
-      for (auto& [id, a] : arrays_) {
-        if (a.task == Task::Convert || a.task == Task::Expand) {
-          for (int d : a.newMembers) disks_[d].state = kDiskFree;
-          a.newMembers.clear();
-          a.task = Task::None;
-          any = true;
-        }
-      }
-      return status(any ? 0 : 1);
-    }
-    case 151:
-      events_.clear();
-      return status(0);
-    case 153:
-      put32(out, static_cast<std::uint32_t>(events_.size()));
-      return out;
-    case 152: {
-      std::size_t n = std::min<std::size_t>(r.u8(0), events_.size());
-      for (std::size_t i = 0; i < n; ++i) out.insert(out.end(), events_[i].begin(), events_[i].end());
-      return out;
-    }
-    case 109:
-      return status(create(payload, nowMs));
-    case 147:
-      return status(reshape(payload, nowMs));
-    case 110: {
-      Array* a = arrayAt(r.u8(0));
-      put32(out, a ? a->stateWord() : kArrayOffline);
-      put32(out, a ? static_cast<std::uint32_t>(a->percent(nowMs)) : 0);
-      out.push_back(a && a->task == Task::Convert ? 1 : 0);
-      return out;
-    }
-    case 111: {
-      Array* a = arrayAt(r.u8(0));
-      return list(a ? a->members : std::vector<int>{});
-    }
-    case 112: {
-      std::vector<int> ids;
-      for (auto& [id, a] : arrays_) ids.push_back(id);
-      return list(ids);
-    }
-    case 113: {
-      Array* a = arrayAt(r.u8(0));
-      // The controller keeps a stripe-mirror as a mirror: it reports the mirror code and the host tells
-      // the two apart by the disk count.
-      std::uint32_t reported = a && a->mode == kRaid01 ? kRaid1 : a ? a->mode : 0xFFFFFFFF;
-      put32(out, reported);
-      put32(out, a ? arraySizeMb(*a) : 0);
-      put32(out, a ? a->block * 2 : 0);
-      put32(out, 0);
-      put32(out, a ? static_cast<std::uint32_t>(a->members.size()) : 0);
-      return out;
-    }
-    case 114: {
-      Array* a = arrayAt(r.u8(0));
-      if (!a || a->task != Task::None || a->health != kArrayFunctional || !redundant(a->mode)) return status(1);
-      startTask(*a, Task::Synchronise, nowMs);
-      pushEvent(516, 3, static_cast<std::uint32_t>(a->id));
-      return status(0);
-    }
-    case 115: {
-      Array* a = arrayAt(r.u8(0));
-      if (!a || a->task != Task::None || a->health != kArrayCritical) return status(1);
-      int disk = r.u8(1);
-      if (disk == 0xFF) {  // the subsystem picks a free disk
-        disk = -1;
-        for (auto& [id, d] : disks_)
-          if (d.present && d.state != kDiskFailed && !diskInUse(id)) {
-            disk = id;
-            break;
-          }
-      }
-      auto it = disks_.find(disk);
-      if (it == disks_.end() || !it->second.present || it->second.state == kDiskFailed || diskInUse(disk))
-        return status(1);
-      a->rebuildDisk = disk;
-      startTask(*a, Task::Rebuild, nowMs);
-      pushEvent(513, 3, static_cast<std::uint32_t>(a->id), static_cast<std::uint32_t>(disk));
-      return status(0);
-    }
-    case 123:
-      put32(out, sensors_.volts5);
-      put32(out, sensors_.volts12);
-      for (auto t : sensors_.temperatures) put32(out, t);
-      put32(out, static_cast<std::uint32_t>(sensors_.fans.size()));
-      for (std::size_t i = 0; i < 8; ++i) put32(out, i < sensors_.fans.size() ? sensors_.fans[i] : 0);
-      return out;
-    case 124: {
-      Array* a = arrayAt(r.u8(0));
-      if (!a) return status(1);
-      a->writeBack = r.u32(1);
-      return status(0);
-    }
-    case 125: {
-      Array* a = arrayAt(r.u8(0));
-      put32(out, a ? a->writeBack : 0);
-      return out;
-    }
-    case 126:
-      put32(out, cacheMb_);
-      return out;
-    case 127:
-      put32(out, cacheBlock_);
-      return out;
-    case 128:
-      readHits_ += 3;
-      writeHits_ += 1;
-      put32(out, readHits_);
-      put32(out, writeHits_);
-      return out;
-    case 129: {
-      Array* a = arrayAt(r.u8(0));
-      put32(out, a && a->task != Task::None ? 1 : 2);
-      put32(out, memory_[0xE2]);
-      return out;
-    }
-    case 130:
-    case 155:
-      return status(0);
-    case 131: {
-      Array* a = arrayAt(r.u8(0));
-      if (!a) return status(1);
-      a->sequential = r.u8(1);
-      return status(0);
-    }
-    case 132:
-      preRead_ = r.u32(1);
-      return status(0);
-    case 133:
-      pbmSize_ = r.u32(0);
-      return status(0);
-    case 134:
-      flushFreq_ = r.u32(0);
-      return status(0);
-    case 135: {
-      Array* a = arrayAt(r.u8(0));
-      out.push_back(a ? a->sequential : 0);
-      return out;
-    }
-    case 136:
-      put32(out, pbmSize_);
-      return out;
-    case 137:
-      put32(out, flushFreq_);
-      return out;
-    case 141: {
-      Array* a = arrayAt(r.u8(0));
-      if (!a) return status(1);
-      a->name = fixedText(payload, 1, 63);
-      return status(0);
-    }
-    case 146: {
-      std::uint32_t width = r.u32(4);
-      if (width != 8 && width != 16 && width != 32) width = 32;
-      put32(out, readMemory(r.u32(0), width));
-      return out;
-    }
-    case 148: {
-      std::uint32_t width = r.u32(8);
-      if (width == 8 || width == 16 || width == 32) writeMemory(r.u32(0), r.u32(4), width);
-      put32(out, 0);
-      return out;
-    }
-    case 117:
-      hostPresent_ = false;
-      return std::nullopt;
-    default:
-      return status(0xFF);
-  }
+  using Handler = std::optional<Bytes> (*)(Subsystem & s, Call & c);
+  static const std::unordered_map<std::uint16_t, Handler> kHandlers = {
+      {cmd::kChannelPairs, [](Subsystem&, Call& c) -> std::optional<Bytes> { return c.word(kChannelPairs); }},
+      {cmd::kScan,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         int pos = c.r.u8(0);
+         auto it = s.disks_.find(pos);
+         bool present = (it != s.disks_.end() && it->second.present) || pos == 170;
+         return Bytes{static_cast<std::uint8_t>(present ? 1 : 0), 0, 0, 0, 0};
+       }},
+      {cmd::kDeviceName,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         int dev = c.r.u8(0);
+         std::string name;
+         if (auto it = s.disks_.find(dev); it != s.disks_.end())
+           name = it->second.name;
+         else if (Array* a = s.arrayAt(dev))
+           name = a->name;
+         c.out.assign(40, 0);
+         std::copy_n(name.begin(), std::min<std::size_t>(name.size(), 40), c.out.begin());
+         return c.out;
+       }},
+      {cmd::kDiskList,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         std::vector<int> ids;
+         for (auto& [id, d] : s.disks_)
+           if (d.present) ids.push_back(id);
+         return c.list(ids, kMaxDisks);
+       }},
+      {cmd::kDiskState,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         auto it = s.disks_.find(c.r.u8(0));
+         std::uint32_t w = kDiskFailed;
+         if (it != s.disks_.end() && it->second.present) {
+           w = it->second.state;
+           if (w != kDiskFailed && !s.diskInUse(it->first)) w = kDiskFree;
+           for (auto& [id, a] : s.arrays_)
+             if (a.rebuildDisk == it->first) w = kDiskRebuilding;
+         }
+         return c.word(w);
+       }},
+      {cmd::kDiskTiming,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         auto it = s.disks_.find(c.r.u8(0));
+         return c.status(it == s.disks_.end() ? 0 : it->second.timing);
+       }},
+      {cmd::kDiskGeometry,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         auto it = s.disks_.find(c.r.u8(0));
+         Disk d = it == s.disks_.end() ? Disk{} : it->second;
+         c.word(d.sizeMb);
+         c.word(d.cylinders);
+         c.word(d.heads);
+         return c.word(d.sectors);
+       }},
+      {cmd::kDiskCapacity,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         auto it = s.disks_.find(c.r.u8(0));
+         std::uint32_t mb = it == s.disks_.end() ? 0 : it->second.sizeMb;
+         c.word(mb);
+         c.word(0);
+         return c.word(mb / 1024);
+       }},
+      {cmd::kFirmwareText,
+       [](Subsystem&, Call& c) -> std::optional<Bytes> {
+         char text[64] = {};
+         std::snprintf(text, sizeof text, "Sorventic controller firmware, part %d", c.r.u8(0) % 3);
+         return Bytes(text, text + 64);
+       }},
+      {cmd::kDeleteArray,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         if (!a || a->task == Task::Rebuild) return c.status(1);
+         int id = a->id;
+         s.arrays_.erase(id);
+         for (auto& [did, d] : s.disks_)
+           if (d.state == kDiskMember && !s.diskInUse(did)) d.state = kDiskFree;
+         s.pushEvent(event::kArrayRemoved, 3, static_cast<std::uint32_t>(id));
+         return c.status(0);
+       }},
+      {cmd::kStopRebuild,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         if (!a || a->task != Task::Rebuild) return c.status(1);
+         s.pushEvent(event::kRebuildStopped, 2, static_cast<std::uint32_t>(a->id),
+                     static_cast<std::uint32_t>(a->rebuildDisk));
+         if (s.disks_.count(a->rebuildDisk)) s.disks_[a->rebuildDisk].state = kDiskFree;
+         a->rebuildDisk = -1;
+         a->task = Task::None;
+         return c.status(0);
+       }},
+      {cmd::kStopReshape,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         bool any = false;
+         for (auto& [id, a] : s.arrays_) {
+           if (a.task == Task::Convert || a.task == Task::Expand) {
+             for (int d : a.newMembers) s.disks_[d].state = kDiskFree;
+             a.newMembers.clear();
+             a.task = Task::None;
+             any = true;
+           }
+         }
+         return c.status(any ? 0 : 1);
+       }},
+      {cmd::kClearLog,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         s.events_.clear();
+         return c.status(0);
+       }},
+      {cmd::kLogCount,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         return c.word(static_cast<std::uint32_t>(s.events_.size()));
+       }},
+      {cmd::kReadLog,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         std::size_t n = std::min<std::size_t>(c.r.u8(0), s.events_.size());
+         for (std::size_t i = 0; i < n; ++i) c.out.insert(c.out.end(), s.events_[i].begin(), s.events_[i].end());
+         return c.out;
+       }},
+      {cmd::kCreateArray,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> { return c.status(s.create(c.r.p, c.nowMs)); }},
+      {cmd::kReshape,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> { return c.status(s.reshape(c.r.p, c.nowMs)); }},
+      {cmd::kArrayState,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         c.word(a ? a->stateWord() : kArrayOffline);
+         c.word(a ? static_cast<std::uint32_t>(a->percent(c.nowMs)) : 0);
+         return c.status(a && a->task == Task::Convert ? 1 : 0);
+       }},
+      {cmd::kMemberList,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         return c.list(a ? a->members : std::vector<int>{}, kMaxMembers);
+       }},
+      {cmd::kArrayList,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         std::vector<int> ids;
+         for (auto& [id, a] : s.arrays_) ids.push_back(id);
+         return c.list(ids, kMaxArrays);
+       }},
+      {cmd::kArrayLayout,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         // The controller keeps a stripe-mirror as a mirror: it reports the mirror code and the host
+         // tells the two apart by the disk count.
+         c.word(a ? modeFamily(a->mode) : 0xFFFFFFFF);
+         c.word(a ? s.arraySizeMb(*a) : 0);
+         c.word(a ? a->block * 2 : 0);
+         c.word(0);
+         return c.word(a ? static_cast<std::uint32_t>(a->members.size()) : 0);
+       }},
+      {cmd::kSynchronise,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         if (!a || a->task != Task::None || a->health != kArrayFunctional || !redundant(a->mode)) return c.status(1);
+         s.startTask(*a, Task::Synchronise, c.nowMs);
+         s.pushEvent(event::kSyncStarted, 3, static_cast<std::uint32_t>(a->id));
+         return c.status(0);
+       }},
+      {cmd::kRebuild,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         if (!a || a->task != Task::None || a->health != kArrayCritical) return c.status(1);
+         int disk = c.r.u8(1);
+         if (disk == 0xFF) {  // the subsystem picks a free disk
+           disk = -1;
+           for (auto& [id, d] : s.disks_)
+             if (d.present && d.state != kDiskFailed && !s.diskInUse(id)) {
+               disk = id;
+               break;
+             }
+         }
+         auto it = s.disks_.find(disk);
+         if (it == s.disks_.end() || !it->second.present || it->second.state == kDiskFailed || s.diskInUse(disk))
+           return c.status(1);
+         a->rebuildDisk = disk;
+         s.startTask(*a, Task::Rebuild, c.nowMs);
+         s.pushEvent(event::kRebuildStarted, 3, static_cast<std::uint32_t>(a->id), static_cast<std::uint32_t>(disk));
+         return c.status(0);
+       }},
+      {cmd::kSensors,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         c.word(s.sensors_.volts5);
+         c.word(s.sensors_.volts12);
+         for (auto t : s.sensors_.temperatures) c.word(t);
+         c.word(static_cast<std::uint32_t>(s.sensors_.fans.size()));
+         for (std::size_t i = 0; i < 8; ++i) c.word(i < s.sensors_.fans.size() ? s.sensors_.fans[i] : 0);
+         return c.out;
+       }},
+      {cmd::kSetWriteBack,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         if (!a) return c.status(1);
+         a->writeBack = c.r.u32(1);
+         return c.status(0);
+       }},
+      {cmd::kWriteBack,
+       [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         Array* a = s.arrayAt(c.r.u8(0));
+         return c.word(a ? a->writeBack : 0);
+       }},
+      {cmd::kCacheSize, [](Subsystem& s, Call& c) -> std::optional<Bytes> { return c.word(s.cacheMb_); }},
+      {cmd::kCacheBlock, [](Subsystem& s, Call& c) -> std::optional<Bytes> { return c.word(s.cacheBlock_); }},
+      {cmd::kCacheHits,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       s.readHits_ += 3;
+                                       s.writeHits_ += 1;
+                                       c.word(s.readHits_);
+                                       return c.word(s.writeHits_);
+                                     }},
+      {cmd::kThrottle,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       Array* a = s.arrayAt(c.r.u8(0));
+                                       c.word(a && a->task != Task::None ? 1 : 2);
+                                       return c.word(s.memory_[0xE2]);
+                                     }},
+      {cmd::kDoubleBuffer, [](Subsystem&, Call& c) -> std::optional<Bytes> { return c.status(0); }},
+      {cmd::kDiskTest, [](Subsystem&, Call& c) -> std::optional<Bytes> { return c.status(0); }},
+      {cmd::kSetSequential,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       Array* a = s.arrayAt(c.r.u8(0));
+                                       if (!a) return c.status(1);
+                                       a->sequential = c.r.u8(1);
+                                       return c.status(0);
+                                     }},
+      {cmd::kSetPreRead,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       s.preRead_ = c.r.u32(1);
+                                       return c.status(0);
+                                     }},
+      {cmd::kSetPbmSize,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       s.pbmSize_ = c.r.u32(0);
+                                       return c.status(0);
+                                     }},
+      {cmd::kSetFlushFrequency,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       s.flushFreq_ = c.r.u32(0);
+                                       return c.status(0);
+                                     }},
+      {cmd::kSequential,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       Array* a = s.arrayAt(c.r.u8(0));
+                                       return c.status(a ? a->sequential : 0);
+                                     }},
+      {cmd::kPbmSize, [](Subsystem& s, Call& c) -> std::optional<Bytes> { return c.word(s.pbmSize_); }},
+      {cmd::kFlushFrequency, [](Subsystem& s, Call& c) -> std::optional<Bytes> { return c.word(s.flushFreq_); }},
+      {cmd::kRenameArray,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       Array* a = s.arrayAt(c.r.u8(0));
+                                       if (!a) return c.status(1);
+                                       a->name = fixedText(c.r.p, 1, 63);
+                                       return c.status(0);
+                                     }},
+      {cmd::kPeek,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       std::uint32_t width = c.r.u32(4);
+                                       if (width != 8 && width != 16 && width != 32) width = 32;
+                                       return c.word(s.readMemory(c.r.u32(0), width));
+                                     }},
+      {cmd::kPoke,
+       [](Subsystem& s, Call& c) -> std::
+                                     optional<Bytes> {
+                                       std::uint32_t width = c.r.u32(8);
+                                       if (width == 8 || width == 16 || width == 32)
+                                         s.writeMemory(c.r.u32(0), c.r.u32(4), width);
+                                       return c.word(0);
+                                     }},
+      {cmd::kHostGone,
+       [](Subsystem& s, Call&) -> std::
+                                   optional<Bytes> {
+                                     s.hostPresent_ = false;
+                                     return std::nullopt;
+                                   }},
+  };
+  Call c{Reader{payload}, nowMs, {}};
+  auto it = kHandlers.find(code);
+  if (it == kHandlers.end()) return c.status(0xFF);
+  return it->second(*this, c);
 }
 
 std::string Subsystem::status(std::int64_t nowMs) const {
@@ -809,6 +869,10 @@ bool Subsystem::fault(const std::string& name, const std::vector<std::string>& a
       *reply = "error: add-disk ID [SIZE_MB] (ID below 170, at most 20 disks)\n";
       return true;
     }
+    if (arrays_.count(*d)) {
+      *reply = "error: " + std::to_string(*d) + " is an array's number\n";
+      return true;
+    }
     if (disks_.count(*d) && diskInUse(*d)) {
       *reply = "error: disk " + std::to_string(*d) + " is a member of an array\n";
       return true;
@@ -819,7 +883,7 @@ bool Subsystem::fault(const std::string& name, const std::vector<std::string>& a
     disk.sizeMb = static_cast<std::uint32_t>(*size);
     disk.cylinders = 16383;
     disks_[*d] = disk;
-    pushEvent(257, 3, static_cast<std::uint32_t>(*d));
+    pushEvent(event::kDiskPlugged, 3, static_cast<std::uint32_t>(*d));
     *reply = "ok: disk " + std::to_string(*d) + " plugged in\n";
     return true;
   }
@@ -830,7 +894,7 @@ bool Subsystem::fault(const std::string& name, const std::vector<std::string>& a
       return true;
     }
     sensors_.temperatures[0] = static_cast<std::uint32_t>(*t);
-    if (*t > 55) pushEvent(526, 1);
+    if (*t > 55) pushEvent(event::kTooHot, 1);
     *reply = "ok\n";
     return true;
   }
@@ -843,7 +907,7 @@ bool Subsystem::fault(const std::string& name, const std::vector<std::string>& a
       return true;
     }
     sensors_.fans[static_cast<std::size_t>(*i)] = static_cast<std::uint32_t>(*rpm);
-    if (*rpm == 0) pushEvent(527, 1);
+    if (*rpm == 0) pushEvent(event::kFanStopped, 1);
     *reply = "ok\n";
     return true;
   }

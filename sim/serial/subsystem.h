@@ -33,10 +33,17 @@ constexpr std::uint32_t kArrayInitialising = 0x80000801;
 // RAID mode codes on the wire.
 constexpr std::uint32_t kRaid0 = 0, kRaid1 = 1, kRaid3 = 2, kRaid5 = 4, kSpan = 8, kRaid30 = 16, kRaid50 = 32,
                         kRaid01 = 257;
+// A mirror and a stripe-mirror are one family: the host sends either code for an array reported as 1.
+constexpr std::uint32_t modeFamily(std::uint32_t mode) { return mode == kRaid01 ? kRaid1 : mode; }
 
 constexpr std::uint32_t kMemoryBase = 0xE0077F00;
 constexpr std::size_t kMaxEvents = 64;
-constexpr int kMaxArrays = 16;
+// Array numbers run from 0 to 16 and share the device numbers with the disks (a device's name is
+// asked by number), so no array takes a disk's number. The list replies carry at most 15 arrays
+// and 15 members of an array, and 20 disks.
+constexpr int kMaxArrayId = 16;
+constexpr int kMaxArrays = 15;
+constexpr int kMaxMembers = 15;
 constexpr int kMaxDisks = 20;
 // The adapter reports its channels in pairs; a disk whose id is below twice this sits on that channel.
 constexpr std::uint32_t kChannelPairs = 3;
@@ -114,6 +121,7 @@ class Subsystem {
   void startTask(Array& a, Task t, std::int64_t nowMs);
   void finishTask(Array& a);
   void failDisk(int id);
+  Array* arrayAt(int id);
   std::uint8_t create(const Bytes& p, std::int64_t nowMs);
   std::uint8_t reshape(const Bytes& p, std::int64_t nowMs);
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/serial/codes.h"
+
 namespace sim::serial {
 
 void Wire::reset() {
@@ -29,33 +31,38 @@ std::int64_t Wire::nextDue() const { return out_.empty() ? -1 : out_.front().due
 void Wire::answerHandshake(std::int64_t realMs) {
   if (silence_ < 0) return;
   // A3 A3 A3: already in command mode; A3 A3 00: just woken, the host must give it time.
-  std::uint8_t third = commandMode_ || alwaysWarm_ ? 0xA3 : 0x00;
-  send({0xA3, 0xA3, third}, realMs);
+  std::uint8_t third = commandMode_ || alwaysWarm_ ? line::kAwake : 0x00;
+  send({line::kAwake, line::kAwake, third}, realMs);
 }
 
 void Wire::receive(const std::uint8_t* data, std::size_t n, std::int64_t realMs, std::int64_t modelMs) {
+  if (!in_.empty() && realMs - lastByteMs_ > kInterByteTimeoutMs) {
+    dropped_ += in_.size();
+    in_.clear();
+  }
+  if (n > 0) lastByteMs_ = realMs;
   in_.insert(in_.end(), data, data + n);
   for (;;) {
     if (in_.empty()) return;
     std::uint8_t first = in_[0];
-    if (first == 0xA2) {
+    if (first == line::kWake) {
       in_.erase(in_.begin());
       answerHandshake(realMs);
       continue;
     }
-    if (first == 0xA4) {
+    if (first == line::kCommands) {
       in_.erase(in_.begin());
       commandMode_ = true;
       continue;
     }
-    if (!commandMode_ || first != 0xA1) {
+    if (!commandMode_ || first != line::kFrame) {
       // Outside command mode, or between frames: bytes that start nothing are dropped.
       in_.erase(in_.begin());
       ++dropped_;
       continue;
     }
     if (in_.size() < 2) return;
-    if (in_[1] != 0xA1) {
+    if (in_[1] != line::kFrame) {
       in_.erase(in_.begin());
       ++dropped_;
       continue;

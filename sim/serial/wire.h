@@ -12,6 +12,9 @@ namespace sim::serial {
 class Wire {
  public:
   static constexpr std::size_t kMaxRequestPayload = 1024;
+  // A host writes a frame in one go: a frame whose bytes stop arriving for this long is dropped,
+  // so that the line listens for the handshake again.
+  static constexpr std::int64_t kInterByteTimeoutMs = 100;
 
   explicit Wire(Subsystem& subsystem) : subsystem_(subsystem) {}
 
@@ -58,6 +61,7 @@ class Wire {
   std::uint32_t garbageSeed_ = 0x2545F491;
   std::uint64_t frames_ = 0;
   std::uint64_t dropped_ = 0;
+  std::int64_t lastByteMs_ = 0;
 };
 
 }  // namespace sim::serial

@@ -206,18 +206,35 @@ TEST_F(AccountStoreTest, DeleteMovesLaterAccountsUpAndInvalidatesHandles) {
 }
 
 TEST_F(AccountStoreTest, StoreGrowsWhenAnAreaIsFullAndEveryAccountStillOpens) {
+  // The sizes of the digest table, the record area and the list area, from the file's directory.
+  struct Areas {
+    std::uint32_t digests, records, list;
+    bool operator==(const Areas&) const = default;
+  };
+  auto areas = [this] {
+    crypto::Bytes f = fileBytes();
+    return Areas{le32(f, 20) - le32(f, 16), le32(f, 24) - le32(f, 20), le32(f, 28) - le32(f, 24)};
+  };
+  Areas now = areas();
+  EXPECT_EQ(now, (Areas{256, 16384, 800})) << "a new store's areas";
   std::vector<std::string> names = {"admin"};
+  int grown = 0;
   for (int i = 1; i < 20; ++i) {
     std::string n = "user number " + std::to_string(i) + std::string(20, 'x');
     // A few administrators make large records, so the record area fills before the digest table.
     ASSERT_EQ(store_->CreateAccount(admin_, n, "pw" + std::to_string(i), i % 4 == 0 ? 2 : 0), S_OK) << i;
     names.push_back(n);
+    const Areas next = areas();
+    if (next == now) continue;
+    // Each growth adds exactly 256 bytes of digests, 16384 of records and 800 of list, all at once.
+    EXPECT_EQ(next, (Areas{now.digests + 256, now.records + 16384, now.list + 800})) << i;
+    now = next;
+    ++grown;
   }
+  EXPECT_EQ(grown, 1) << "nineteen accounts fill the first record area once";
   crypto::Bytes b = fileBytes();
-  EXPECT_GT(b.size(), 18144u);
+  EXPECT_EQ(b.size(), 18144u + 256 + 16384 + 800);
   EXPECT_EQ(le32(b, 8), 20u);
-  EXPECT_GE(le32(b, 20) - le32(b, 16), 512u);         // digest table grew by 256 at least once
-  EXPECT_GE(le32(b, 24) - le32(b, 20), 2u * 16384);   // record area too
   EXPECT_EQ(le32(b, le32(b, 24)), le32(b, 24) + 32);  // names list 32 bytes after the list area
   EXPECT_EQ(le32(b, le32(b, 28)), le32(b, 28) + 128);
   AccountStore fresh(dir_);
@@ -258,7 +275,8 @@ TEST(AccountStoreLocation, LivesInTheStateDirectoryOfTheRootPrefix) {
   setenv("KELM_ROOT", tmpl.c_str(), 1);
   {
     AccountStore store;
-    EXPECT_EQ(store.filePath(), plat::paths::stateDir() / AccountStore::kFileName);
+    // Named after this program's own file: accounts_test.PWD.
+    EXPECT_EQ(store.filePath(), plat::paths::stateDir() / "accounts_test.PWD");
     EXPECT_EQ(store.filePath().string().rfind(tmpl, 0), 0u);
     ASSERT_EQ(store.InitUserStore("admin", "pw"), S_OK);
     struct stat st;
@@ -272,9 +290,22 @@ TEST(AccountStoreLocation, LivesInTheStateDirectoryOfTheRootPrefix) {
   fs::remove_all(tmpl);
 }
 
+TEST(AccountStoreLocation, TheFileIsNamedAfterTheProgram) {
+  struct Case {
+    const char* program;
+    const char* file;
+  };
+  for (const Case& c : {Case{"/usr/sbin/halvorn", "halvorn.PWD"}, Case{"/opt/kelm/bin/agent.bin", "agent.PWD"},
+                        Case{"halvorn.exe", "halvorn.PWD"}, Case{"/opt/kelm/bin/.hidden", ".hidden.PWD"},
+                        Case{"", "QUILLON.PWD"}, Case{"/", "QUILLON.PWD"}}) {
+    SCOPED_TRACE(c.program);
+    EXPECT_EQ(AccountStore::FileNameFor(c.program), c.file);
+  }
+}
+
 TEST_F(AccountStoreTest, ConcurrentInitIsRefusedByTheLock) {
   crypto::Bytes before = fileBytes();
-  StoreFile other(storePath(), dir_ / AccountStore::kTempFileName, dir_ / AccountStore::kLockFileName);
+  StoreFile other(storePath(), dir_ / AccountStore::kTempFileName, store_->lockPath());
   ASSERT_TRUE(other.lock());  // another writer holds the store
   AccountStore second(dir_);
   EXPECT_EQ(second.InitUserStore("intruder", "pw"), E_FAIL);

@@ -24,7 +24,7 @@ class StoreTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  fs::path storePath() const { return dir_ / AccountStore::kFileName; }
+  fs::path storePath() const { return dir_ / AccountStore::DefaultFileName(); }
   crypto::Bytes fileBytes() const {
     std::ifstream in(storePath(), std::ios::binary);
     return crypto::Bytes(std::istreambuf_iterator<char>(in), {});

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "agent/crypto/logon_token.h"
+#include "tests/fuzz/fuzz_seeds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
@@ -18,4 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   kelm::crypto::TokenUserName(text);
   return 0;
+}
+
+// Seeds: tokens the builder makes.
+void KelmFuzzSeeds(std::vector<std::string>& seeds) {
+  for (auto [name, password] : {std::pair<const char*, const char*>{"admin", "secret"},
+                                {"night shift", ""},
+                                {"a", "a very long password that fills more than one block of the cipher"}})
+    seeds.push_back(kelm::crypto::BuildLogonToken(name, password));
 }

@@ -91,6 +91,15 @@ TEST_F(Tree, ListingLinesAndHandles) {
   EXPECT_EQ(ctrl->FindByHandle("12345678;24"), nullptr);
 }
 
+TEST_F(Tree, MethodMasksAreWrittenAsSignedDecimal) {
+  ctrl->AddMethod("Initialise", 0xF7FFFFFF);
+  ctrl->AddMethod("Local", 0x0800003C);
+  ctrl->AddMethod("Everyone", 0xFFFFFFFF);
+  EXPECT_EQ(ctrl->FindDrop("Initialise")->ListingLine(), "Initialise@m--@-134217729");
+  EXPECT_EQ(ctrl->FindDrop("Local")->ListingLine(), "Local@m--@134217788");
+  EXPECT_EQ(ctrl->FindDrop("Everyone")->ListingLine(), "Everyone@m--@-1");
+}
+
 TEST_F(Tree, DepthFirstSearchesInListOrder) {
   // ctrl -> [Disk0 -> [Deep(id 9)], Other(id 9)]: the deep one comes first.
   auto deep = makeObject<Leaf>(kSerialArray), other = makeObject<Leaf>(kSerialArray);

@@ -9,6 +9,7 @@
 #include "components/framework/river_node.h"
 #include "components/framework/tests/test_nodes.h"
 #include "platform/com/guid.h"
+#include "tests/fuzz/fuzz_seeds.h"
 
 using namespace kelm::fw;
 
@@ -82,4 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   return 0;
+}
+
+// Seeds: the forms the framework writes, and a few node operations.
+void KelmFuzzSeeds(std::vector<std::string>& seeds) {
+  seeds.push_back(plat::com::guid("{88AE717A-ACF1-4BBA-B7E3-C13F64F8908A}").toString());
+  seeds.push_back(FormatHandle(42, kSerialController));
+  EventRecord e{519, 1765360000, 0, "Array", "Create a new array 2."};
+  seeds.push_back(e.format());
+  seeds.push_back("@Rebuild@1@2@@3");
+  using namespace std::string_literals;
+  seeds.push_back("\x01\0Name\0value\0\x00\0Name\0\0\x04\0Method\0\x31\x32\0\x02\0Method\0arg\0\x07\0\0\0"s);
 }

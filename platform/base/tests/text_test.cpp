@@ -42,6 +42,27 @@ TEST(Text, UnpairedSurrogatesAreReplaced) {
   EXPECT_EQ(utf16ToUtf8(lone_low), "\xEF\xBF\xBD");
 }
 
+TEST(Text, Word32IsWrittenSignedAndReadInEitherForm) {
+  EXPECT_EQ(formatWord32(0xF7FFFFFF), "-134217729");
+  EXPECT_EQ(formatWord32(0x7FFFFFFF), "2147483647");
+  EXPECT_EQ(formatWord32(0x80000000), "-2147483648");
+  EXPECT_EQ(formatWord32(0), "0");
+  struct Case {
+    const char* text;
+    std::optional<std::uint32_t> word;
+  };
+  for (const Case& c :
+       {Case{"-134217729", 0xF7FFFFFF}, Case{"4160749567", 0xF7FFFFFF}, Case{"60", 60}, Case{"-1", 0xFFFFFFFF},
+        Case{"4294967295", 0xFFFFFFFF}, Case{"-2147483648", 0x80000000}, Case{"4294967296", std::nullopt},
+        Case{"-2147483649", std::nullopt}, Case{"", std::nullopt}, Case{"12x", std::nullopt}, Case{" 12", std::nullopt},
+        Case{"+12", std::nullopt}, Case{"0x3C", std::nullopt}}) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parseWord32(c.text), c.word);
+  }
+  for (std::uint32_t w : {0u, 1u, 0x3Cu, 0x0800003Cu, 0x7FFFFFFFu, 0x80000000u, 0xF7FFFFFFu, 0xFFFFFFFFu})
+    EXPECT_EQ(parseWord32(formatWord32(w)), w);
+}
+
 TEST(HResult, SuccessAndFailure) {
   EXPECT_TRUE(SUCCEEDED(S_OK));
   EXPECT_TRUE(SUCCEEDED(S_FALSE));

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "platform/registry/registrar.h"
+#include "platform/registry/tests/registration_seeds.h"
+#include "tests/fuzz/fuzz_seeds.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static bool ready = [] {
@@ -20,3 +22,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)reg.unregisterScript(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }
+
+// Seeds: scripts of the shape components carry.
+void KelmFuzzSeeds(std::vector<std::string>& seeds) { addRegistrationScripts(seeds); }

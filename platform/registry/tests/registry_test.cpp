@@ -66,6 +66,29 @@ TEST_F(Registry, EveryTypeRoundTrips) {
   EXPECT_FALSE(key->getString("Path"));
 }
 
+TEST_F(Registry, ABatchWritesAllItsValuesOrNone) {
+  auto k = Key::create(Hive::LocalMachine, "Software\\Kelm\\Agent");
+  ASSERT_TRUE(k);
+  ASSERT_EQ(k->setDword("Port", 711), Status::Ok);
+  const std::vector<Value> page = {Value::dword("Port", 712), Value::string("Mail", "root@localhost"),
+                                   Value::multiString("Recipients", {"a", "b"})};
+  ASSERT_EQ(k->setValues(page), Status::Ok);
+  EXPECT_EQ(k->getDword("Port"), 712u);
+  EXPECT_EQ(k->getString("Mail"), "root@localhost");
+  EXPECT_EQ(k->getMultiString("Recipients"), (std::vector<std::string>{"a", "b"}));
+
+  // One bad value refuses the whole batch: nothing of it is written.
+  Value broken = Value::dword("Interval", 5);
+  broken.data.pop_back();
+  const std::vector<Value> bad = {Value::dword("Port", 713), Value::string("Mail", "other"), broken};
+  EXPECT_EQ(k->setValues(bad), Status::InvalidArg);
+  EXPECT_EQ(k->getDword("Port"), 712u);
+  EXPECT_EQ(k->getString("Mail"), "root@localhost");
+  EXPECT_FALSE(k->getValue("Interval"));
+  EXPECT_EQ(k->setValues({}), Status::Ok);
+  EXPECT_EQ(Key().setValues(page), Status::NotFound);
+}
+
 TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirSpelling) {
   auto key = Key::create(Hive::CurrentUser, "Software\\Kelm\\Console");
   ASSERT_TRUE(key);

@@ -101,14 +101,17 @@ TEST(Subsystem, CreateAndDeleteChangeTheArraysAndTheQueue) {
   for (auto v : {1u, 2u}) create.insert(create.end(), {static_cast<std::uint8_t>(v), 0, 0, 0});
   create.insert(create.end(), {4, 5, 16, 0, 0, 0});
   EXPECT_EQ(*s.handle(109, create, 0), Bytes{0});
-  ASSERT_EQ(s.arrays().count(1), 1u);
-  EXPECT_EQ(s.arrays().at(1).name, "M");
+  // Disks 1 to 5 hold their numbers: the new array takes 6, so its name is asked by a number of its own.
+  ASSERT_EQ(s.arrays().count(6), 1u);
+  EXPECT_EQ(s.arrays().at(6).name, "M");
+  Bytes name = *s.handle(103, {6}, 0);
+  EXPECT_EQ(std::string(name.begin(), name.begin() + 1), "M");
   EXPECT_EQ(*s.handle(109, create, 0), Bytes{1}) << "the disks are taken now";
-  auto desc = *s.handle(113, {1}, 0);
+  auto desc = *s.handle(113, {6}, 0);
   EXPECT_EQ(u32(desc, 0), kRaid1);
   EXPECT_EQ(u32(desc, 16), 2u);
-  EXPECT_EQ(*s.handle(108, {1}, 0), Bytes{0});
-  EXPECT_EQ(*s.handle(108, {1}, 0), Bytes{1});
+  EXPECT_EQ(*s.handle(108, {6}, 0), Bytes{0});
+  EXPECT_EQ(*s.handle(108, {6}, 0), Bytes{1});
   EXPECT_EQ(eventCodes(s), (std::vector<std::uint32_t>{519, 520}));
   auto count = *s.handle(153, {}, 0);
   EXPECT_EQ(u32(count, 0), 2u);
@@ -120,8 +123,8 @@ TEST(Subsystem, CreateAndDeleteChangeTheArraysAndTheQueue) {
   create[20] = 0x01;
   create[21] = 0x01;
   ASSERT_EQ(*s.handle(109, create, 0), Bytes{0});
-  ASSERT_EQ(s.arrays().at(1).mode, kRaid01);
-  EXPECT_EQ(u32(*s.handle(113, {1}, 0), 0), kRaid1);
+  ASSERT_EQ(s.arrays().at(6).mode, kRaid01);
+  EXPECT_EQ(u32(*s.handle(113, {6}, 0), 0), kRaid1);
 }
 
 TEST(Subsystem, BadRequestsAreRefusedNotTrusted) {
@@ -247,6 +250,16 @@ TEST_F(WireFixture, FramesArriveInPiecesAndNoiseIsSkipped) {
   Bytes oversize = {0xA1, 0xA1, 101, 0, 0xFF, 0xFF, 4, 0};
   EXPECT_TRUE(exchange(oversize).empty());
   EXPECT_EQ(exchange(f).size(), 8u) << "the line recovers after an oversize header";
+}
+
+TEST_F(WireFixture, AFrameCutShortIsDroppedAfterAPauseAndTheHandshakeIsHeardAgain) {
+  exchange({0xA2, 0xA4});
+  Bytes f = frame(141, 1, Bytes(65, 'x'));
+  EXPECT_TRUE(exchange(Bytes(f.begin(), f.begin() + 20), 1000).empty()) << "waits for the rest";
+  EXPECT_TRUE(exchange({0xA2}, 1000 + Wire::kInterByteTimeoutMs).empty()) << "within the pause: still payload";
+  EXPECT_EQ(exchange({0xA2}, 1001 + 2 * Wire::kInterByteTimeoutMs), (Bytes{0xA3, 0xA3, 0xA3}))
+      << "after the pause the cut frame is gone and the handshake is heard";
+  EXPECT_EQ(exchange(frame(101, 4, {}), 5000).size(), 8u);
 }
 
 TEST_F(WireFixture, FaultsSpoilTheNextReplyOnly) {

@@ -197,33 +197,34 @@ TEST_F(BraskAgainstSim, TheTreeOfTheDefaultSubsystem) {
 
 TEST_F(BraskAgainstSim, AnArrayIsCreatedRenamedRebuiltSynchronisedExpandedAndConverted) {
   Build();
+  // Device numbers 1 to 5 are the disks': the new array takes 6, shown as Array7.
   Invoke("Controller1", "CreateArray", "Array@RAID1(MIRROR)@2@4@5@64");
-  EXPECT_EQ(Get("Controller1/Array2", "RAID_Mode"), "RAID1(MIRROR)");
-  EXPECT_EQ(Get("Controller1/Array2/disk2", "Channel"), "5");
-  EXPECT_EQ(Events(), Lines{"519@3@Array Created@Create a new array 2."});
-  Invoke("Controller1/Array2", "rename", "Mirror");
-  EXPECT_EQ(Get("Controller1/Array2", "name"), "Mirror");
+  EXPECT_EQ(Get("Controller1/Array7", "RAID_Mode"), "RAID1(MIRROR)");
+  EXPECT_EQ(Get("Controller1/Array7/disk2", "Channel"), "5");
+  EXPECT_EQ(Events(), Lines{"519@3@Array Created@Create a new array 7."});
+  Invoke("Controller1/Array7", "rename", "Mirror");
+  EXPECT_EQ(Get("Controller1/Array7", "name"), "Mirror");
 
   // A member fails, a new disk arrives, and the mirror is rebuilt onto it.
   Fault("fail-disk 5");
-  Fault("add-disk 6");
+  Fault("add-disk 7");
   Poll();
-  EXPECT_EQ(Get("Controller1/Array2", "Status"), std::to_string(static_cast<std::int32_t>(0x80000001u)));
+  EXPECT_EQ(Get("Controller1/Array7", "Status"), std::to_string(static_cast<std::int32_t>(0x80000001u)));
   EXPECT_EQ(Events(),
-            (Lines{"256@3@Disk Down@Disk Set Down: 6.", "522@3@Array Degraded@Array 2 has entered degraded mode.",
-                   "257@3@Disk Plugin@Disk Plugged in: 7."}));
-  Invoke("Controller1/Array2", "RebuildArray", "512@6");
+            (Lines{"256@3@Disk Down@Disk Set Down: 6.", "522@3@Array Degraded@Array 7 has entered degraded mode.",
+                   "257@3@Disk Plugin@Disk Plugged in: 8."}));
+  Invoke("Controller1/Array7", "RebuildArray", "512@7");
   Fault("step 4000");
   Poll();
-  EXPECT_EQ(Get("Controller1/Array2", "Status"), "512");
-  EXPECT_EQ(Get("Controller1/Array2", "ThrottleStatus"), "1");
-  EXPECT_EQ(Get("Controller1/Array2", "percent"), "40");
+  EXPECT_EQ(Get("Controller1/Array7", "Status"), "512");
+  EXPECT_EQ(Get("Controller1/Array7", "ThrottleStatus"), "1");
+  EXPECT_EQ(Get("Controller1/Array7", "percent"), "40");
   Fault("step 6000");
   Poll();
-  EXPECT_EQ(Get("Controller1/Array2", "Status"), "0");
-  EXPECT_EQ(Get("Controller1/Array2/disk2", "Channel"), "6") << "the new disk took the failed one's place";
-  EXPECT_EQ(Events(), (Lines{"513@3@Array Rebld. Started@Array 2 rebuilding started",
-                             "523@3@Array Rebld. Completed@Rebuild succesfully completed for Drive 7 in Array 2."}));
+  EXPECT_EQ(Get("Controller1/Array7", "Status"), "0");
+  EXPECT_EQ(Get("Controller1/Array7/disk2", "Channel"), "7") << "the new disk took the failed one's place";
+  EXPECT_EQ(Events(), (Lines{"513@3@Array Rebld. Started@Array 7 rebuilding started",
+                             "523@3@Array Rebld. Completed@Rebuild succesfully completed for Drive 8 in Array 7."}));
 
   Invoke("Controller1/Array1", "SyncArray", "512");
   Poll();
@@ -234,15 +235,15 @@ TEST_F(BraskAgainstSim, AnArrayIsCreatedRenamedRebuiltSynchronisedExpandedAndCon
   EXPECT_EQ(Events(), (Lines{"516@3@Array Sync. Started@Synchronization begun for Array 1.",
                              "524@3@Array Sync. Completed@Synchronization successfully completed on Array 1."}));
 
-  Fault("add-disk 7");
-  Invoke("Controller1/Array1", "ArrayExpansion", "1@7");
+  Fault("add-disk 8");
+  Invoke("Controller1/Array1", "ArrayExpansion", "1@8");
   Poll();
   EXPECT_EQ(Get("Controller1/Array1", "Status"), "768");
   Fault("step 10000");
   Poll();
-  EXPECT_EQ(Tree().size(), DefaultTree().size() + 4) << "Array2 with two disks, and Array1's fourth disk";
-  EXPECT_EQ(Get("Controller1/Array1/disk4", "Channel"), "7");
-  Invoke("Controller1/Array1", "ArrayConversion", "RAID0(STRIPING)@4@1@2@3@7");
+  EXPECT_EQ(Tree().size(), DefaultTree().size() + 4) << "Array7 with two disks, and Array1's fourth disk";
+  EXPECT_EQ(Get("Controller1/Array1/disk4", "Channel"), "8");
+  Invoke("Controller1/Array1", "ArrayConversion", "RAID0(STRIPING)@4@1@2@3@8");
   Poll();
   EXPECT_EQ(Get("Controller1/Array1", "Status"), "1024");
   Fault("step 10000");
@@ -250,16 +251,16 @@ TEST_F(BraskAgainstSim, AnArrayIsCreatedRenamedRebuiltSynchronisedExpandedAndCon
   EXPECT_EQ(Get("Controller1/Array1", "RAID_Mode"), "RAID0(STRIPING)");
   EXPECT_EQ(Get("Controller1/Array1", "RebuildArray"), "0") << "a stripe set cannot be rebuilt";
   EXPECT_EQ(Events(),
-            (Lines{"257@3@Disk Plugin@Disk Plugged in: 8.", "519@3@Array Conv/Expan.@Expansion  started on Array #1",
+            (Lines{"257@3@Disk Plugin@Disk Plugged in: 9.", "519@3@Array Conv/Expan.@Expansion  started on Array #1",
                    "519@3@Array Conv/Expan.@Conversion started on Array #1"}));
 
   // The subsystem refuses a conversion the mirror's two disks cannot carry.
-  Invoke("Controller1/Array2", "ArrayConversion", "RAID5(PARITY-DISTRIBUTED)@2@4@6");
+  Invoke("Controller1/Array7", "ArrayConversion", "RAID5(PARITY-DISTRIBUTED)@2@4@7");
   EXPECT_EQ(Events(), Lines{"521@3@Array Operation Err.@Conversion failed - Incorrect Array Size"});
 
-  Invoke("Controller1", "DeleteArray", "1");
-  EXPECT_EQ(Node("Controller1/Array2"), nullptr);
-  EXPECT_EQ(Events(), Lines{"520@3@Array Deleted@Delete array 2."});
+  Invoke("Controller1", "DeleteArray", "6");
+  EXPECT_EQ(Node("Controller1/Array7"), nullptr);
+  EXPECT_EQ(Events(), Lines{"520@3@Array Deleted@Delete array 7."});
   EXPECT_TRUE(logged.empty());
 }
 

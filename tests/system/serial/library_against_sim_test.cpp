@@ -3,9 +3,11 @@
 // silent line costs a fraction of a second; model time moves only when the test steps it.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <thread>
 
 #include "serialapi/glimmora_api.h"
@@ -22,6 +24,11 @@ class CappedPort final : public glimmora::Port {
  public:
   explicit CappedPort(std::unique_ptr<glimmora::Port> p) : p_(std::move(p)) {}
   IoStatus write(const std::uint8_t* d, std::size_t n, int ms) override {
+    // A line that drops the tail of one frame: the host believes it sent it all.
+    if (n > 1 && truncateNext.exchange(0) > 0) {
+      p_->write(d, std::min<std::size_t>(n, 18), std::min(ms, kCapMs));
+      return IoStatus::Ok;
+    }
     return p_->write(d, n, std::min(ms, kCapMs));
   }
   IoStatus read(std::uint8_t* d, std::size_t n, int ms, std::size_t* got) override {
@@ -29,6 +36,8 @@ class CappedPort final : public glimmora::Port {
   }
   void purge() override { p_->purge(); }
   void clearErrors() override { p_->clearErrors(); }
+
+  static inline std::atomic<int> truncateNext{0};
 
  private:
   std::unique_ptr<glimmora::Port> p_;
@@ -137,14 +146,15 @@ TEST_F(LibraryAgainstSim, ConnectEnumerateCreateAndDelete) {
 
   int members[] = {4, 5};
   EXPECT_EQ(raCreateArray("Array", 1, 2, members, 64, nullptr), 0);
-  EXPECT_EQ(arrays(), (std::vector<int>{0, 1}));
-  ASSERT_EQ(raGetArrayDescription(1, &mode, &size, &half), 0);
+  // Numbers 1 to 5 are the disks': the new array takes the first number that is no device's yet.
+  EXPECT_EQ(arrays(), (std::vector<int>{0, 6}));
+  ASSERT_EQ(raGetArrayDescription(6, &mode, &size, &half), 0);
   EXPECT_EQ(mode, 1);
   EXPECT_EQ(half, 64);
   EXPECT_EQ(raCreateArray("Array", 1, 2, members, 64, nullptr), 2) << "the disks are in use";
-  EXPECT_EQ(raDeleteArray(1), 0);
+  EXPECT_EQ(raDeleteArray(6), 0);
   EXPECT_EQ(arrays(), (std::vector<int>{0}));
-  EXPECT_EQ(eventTexts(), (std::vector<std::string>{"Create a new array 2.", "Delete array 2."}));
+  EXPECT_EQ(eventTexts(), (std::vector<std::string>{"Create a new array 7.", "Delete array 7."}));
   EXPECT_TRUE(eventTexts().empty()) << "fetched events are cleared from the controller";
 }
 
@@ -269,6 +279,118 @@ TEST_F(LibraryAgainstSim, CablePulledAndPluggedBack) {
   std::string status;
   sim->kelmsim("status", &status);
   EXPECT_NE(status.find("host absent"), std::string::npos) << "raTerminate says goodbye: " << status;
+}
+
+// Arrays and disks share the device numbers a name is asked by: every new array answers with its
+// own name, before and after a rename, and the disks keep theirs.
+TEST_F(LibraryAgainstSim, NewArraysAreNamedAndRenamedByTheirNumber) {
+  connect();
+  ASSERT_EQ(raDeleteArray(0), 0);
+  for (int disk = 1; disk <= 5; ++disk) {
+    const std::string name = "Volume " + std::to_string(disk);
+    ASSERT_EQ(raCreateArray(name.c_str(), 0, 1, &disk, 64, nullptr), 0) << name;
+  }
+  const std::vector<int> ids = arrays();
+  ASSERT_EQ(ids.size(), 5u);
+  char name[RA_NAME_BUFFER];
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    SCOPED_TRACE(ids[i]);
+    ASSERT_EQ(raGetArrayName(ids[i], name), 0);
+    EXPECT_EQ(std::string(name), "Volume " + std::to_string(i + 1));
+    const std::string renamed = "Renamed " + std::to_string(i + 1);
+    ASSERT_EQ(raSetArrayName(ids[i], renamed.c_str()), 0);
+    ASSERT_EQ(raGetArrayName(ids[i], name), 0);
+    EXPECT_EQ(std::string(name), renamed);
+  }
+  for (int disk = 1; disk <= 5; ++disk) {
+    ASSERT_EQ(raGetDeviceName(disk, name), 0);
+    EXPECT_EQ(std::string(name), "SV-DISK " + std::to_string(disk));
+  }
+}
+
+// A mirror of four disks reads back as a stripe-mirror and a stripe-mirror of two as a mirror; the
+// library grows each in the mode it read, and the subsystem takes that as the same family.
+TEST_F(LibraryAgainstSim, GrowingAMirrorOrStripeMirrorIsAnExpansion) {
+  connect();
+  ASSERT_EQ(raDeleteArray(0), 0);
+  eventTexts();
+  struct Case {
+    const char* what;
+    int modeIndex;
+    std::vector<int> disks;
+    int readBack;
+  };
+  const std::vector<Case> cases = {
+      {"a mirror of four disks", 1, {1, 2, 3, 4}, 2},
+      {"a stripe-mirror of two disks", 2, {1, 2}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<int> disks = c.disks;
+    ASSERT_EQ(raCreateArray("Grow", c.modeIndex, static_cast<int>(disks.size()), disks.data(), 64, nullptr), 0);
+    ASSERT_EQ(arrays().size(), 1u);
+    const int id = arrays()[0];
+    int mode = -1, size = 0, half = 0;
+    ASSERT_EQ(raGetArrayDescription(id, &mode, &size, &half), 0);
+    EXPECT_EQ(mode, c.readBack);
+    int extra = 5;
+    ASSERT_EQ(raArrayExpansion(id, &extra, 1), 0);
+    const std::vector<std::string> events = eventTexts();
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[1].rfind("Expansion  started on Array #", 0), 0u) << events[1];
+    fault("step 10000");
+    int count = 0, ids[RA_MAX_MEMBERS];
+    ASSERT_EQ(raEnumerateDisksInArray(id, &count, ids), 0);
+    EXPECT_EQ(count, static_cast<int>(c.disks.size()) + 1);
+    ASSERT_EQ(raGetArrayDescription(id, &mode, &size, &half), 0);
+    EXPECT_EQ(mode, count > 3 ? 2 : 1) << "still of the mirror family";
+    ASSERT_EQ(raDeleteArray(id), 0);
+    eventTexts();
+  }
+}
+
+// The list replies carry at most 15 members and 15 arrays; the subsystem refuses to create what
+// its lists could not show.
+TEST_F(LibraryAgainstSim, CreationStopsWhereTheListsEnd) {
+  ASSERT_EQ(sim->kelmsim("stop"), 0);
+  const auto scenario = sim->root() / "twenty-disks.scenario";
+  {
+    std::ofstream out(scenario);
+    out << "[serial]\nempty\n";
+    for (int i = 0; i < 20; ++i) out << "disk " << 30 + i << " SV-DISK-" << 30 + i << " 1000\n";
+  }
+  std::string out;
+  ASSERT_EQ(sim->kelmsim("start --stepped-clock --scenario " + scenario.string(), &out), 0) << out;
+  connect();
+  std::vector<int> disks;
+  for (int i = 0; i < 20; ++i) disks.push_back(30 + i);
+
+  EXPECT_EQ(raCreateArray("Wide", 0, 16, disks.data(), 64, nullptr), 2) << "16 members would not fit the list";
+  ASSERT_EQ(raCreateArray("Wide", 0, 15, disks.data(), 64, nullptr), 0);
+  int count = 0, ids[RA_MAX_MEMBERS];
+  ASSERT_EQ(raEnumerateDisksInArray(arrays().at(0), &count, ids), 0);
+  EXPECT_EQ(std::vector<int>(ids, ids + count), std::vector<int>(disks.begin(), disks.begin() + 15));
+  ASSERT_EQ(raDeleteArray(arrays().at(0)), 0);
+
+  for (int i = 0; i < 15; ++i) ASSERT_EQ(raCreateArray("One", 0, 1, &disks[i], 64, nullptr), 0) << i;
+  EXPECT_EQ(arrays().size(), 15u);
+  EXPECT_EQ(raCreateArray("One", 0, 1, &disks[15], 64, nullptr), 2) << "a 16th array would not fit the list";
+  EXPECT_EQ(arrays().size(), 15u);
+}
+
+// A frame that loses its tail on the line: the subsystem drops it after a pause, hears the next
+// handshake, and the link comes back.
+TEST_F(LibraryAgainstSim, ATruncatedFrameDoesNotLeaveTheLineDeaf) {
+  connect();
+  CappedPort::truncateNext = 1;
+  EXPECT_EQ(raSetArrayName(0, "Cut short"), 2) << "the frame's tail never arrived, so no reply does";
+  ASSERT_TRUE(eventually([] { return raIsComportReady() != 0; })) << "the handshake is recognised again";
+  char name[RA_NAME_BUFFER];
+  ASSERT_EQ(raGetArrayName(0, name), 0);
+  EXPECT_STREQ(name, "Data");
+  ASSERT_EQ(raSetArrayName(0, "Whole"), 0);
+  ASSERT_EQ(raGetArrayName(0, name), 0);
+  EXPECT_STREQ(name, "Whole");
 }
 
 }  // namespace

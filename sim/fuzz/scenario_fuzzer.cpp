@@ -1,0 +1,74 @@
+// Fuzzes what an administrator hands the simulators: a scenario file, then control commands.
+// The input is the scenario text, a line "%%", and one command per line after it. Plugging the
+// cable is left out (it would publish a terminal device); everything else runs as the daemon runs it.
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/base/clock.h"
+#include "sim/core/daemon.h"
+#include "sim/core/model_clock.h"
+#include "sim/serial/serial_simulator.h"
+#include "tests/fuzz/fuzz_seeds.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view in(reinterpret_cast<const char*>(data), size);
+  const std::size_t split = in.find("\n%%\n");
+  const std::string scenario(in.substr(0, split));
+  const std::string_view commands = split == std::string_view::npos ? std::string_view() : in.substr(split + 4);
+
+  plat::ManualClock real;
+  sim::ModelClock clock(real, true);
+  std::vector<std::unique_ptr<sim::Simulator>> sims;
+  sims.push_back(std::make_unique<sim::serial::SerialSimulator>(real));
+  sim::Daemon daemon(std::move(sims), clock);
+  std::string error;
+  if (!daemon.configureText(scenario, &error) && error.empty()) std::abort();
+  std::size_t at = 0;
+  for (int n = 0; at < commands.size() && n < 64; ++n) {
+    std::size_t end = commands.find('\n', at);
+    if (end == std::string_view::npos) end = commands.size();
+    const std::string line(commands.substr(at, end - at));
+    at = end + 1;
+    if (line.find("plug") != std::string::npos) continue;
+    if (daemon.command(line).empty()) std::abort();
+  }
+  return 0;
+}
+
+// Seeds: a scenario of every kind of line, and the commands an administrator types.
+void KelmFuzzSeeds(std::vector<std::string>& seeds) {
+  seeds.push_back(R"([serial]
+# two arrays on six disks
+disk 1 SV-DISK-1 76319
+disk 2 SV-DISK-2 76319 32
+disk 3 SV-DISK-3 76319
+disk 4 SV-DISK-4 38000
+disk 8 SV-DISK-8 76319
+disk 9 SV-DISK-9 76319
+array 0 raid5 Data 1 2 3
+array 12 raid1 Mirror 8 9
+sensors 5020 12040 38 40 36 3200 3150
+memory 0xE0077FE0 1 8
+work 5000
+%%
+status
+fault serial:fail-disk 2
+fault step 6000
+fault add-disk 7 40000
+fault temperature 70
+fault fan 1 0
+fault event 530 3 0 1
+fault silence 2
+fault late 300
+fault echo
+fault status 3
+fault garbage 16
+status
+stop
+)");
+  seeds.push_back("[serial]\nempty\ndisk 0 A 100\narray 0 span A 0\n%%\nfault serial:warm on\nstatus\n");
+}
