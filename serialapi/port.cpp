@@ -30,7 +30,7 @@ class TtyPort final : public Port {
 std::unique_ptr<Port> openComPort(int index) {
   auto sp = plat::serial::SerialPort::open(plat::paths::serialPortDevice(index + 1), kBaud);
   if (!sp) return nullptr;
-  return std::make_unique<TtyPort>(std::move(sp));
+  return std::make_unique<TtyPort>(std::move(*sp));
 }
 
 }  // namespace glimmora

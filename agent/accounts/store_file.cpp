@@ -28,60 +28,54 @@ bool writeAll(int fd, const std::uint8_t* p, std::size_t n) {
 }  // namespace
 
 bool StoreFile::lock() {
-  if (lockFd_ >= 0) return true;
-  int fd = ::open(lock_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
-  }
-  lockFd_ = fd;
+  if (lockFd_) return true;
+  plat::UniqueFd fd(::open(lock_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+  lockFd_ = std::move(fd);
   return true;
 }
 
 void StoreFile::unlock() {
-  if (lockFd_ >= 0) {
-    ::flock(lockFd_, LOCK_UN);
-    ::close(lockFd_);
-    lockFd_ = -1;
+  if (lockFd_) {
+    ::flock(lockFd_.get(), LOCK_UN);
+    lockFd_.reset();
   }
 }
 
 std::optional<crypto::Bytes> StoreFile::read() const {
-  int fd = ::open(store_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
+  plat::UniqueFd fd(::open(store_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return std::nullopt;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 || std::size_t(st.st_size) > kMaxStoreSize) {
-    ::close(fd);
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+      std::size_t(st.st_size) > kMaxStoreSize) {
     return std::nullopt;
   }
   crypto::Bytes out(std::size_t(st.st_size));
   std::size_t got = 0;
   while (got < out.size()) {
-    ssize_t r = ::read(fd, out.data() + got, out.size() - got);
+    ssize_t r = ::read(fd.get(), out.data() + got, out.size() - got);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
     got += std::size_t(r);
   }
-  ::close(fd);
   if (got != out.size()) return std::nullopt;
   return out;
 }
 
 plat::HRESULT StoreFile::commit(const crypto::Bytes& image) {
   ::unlink(temp_.c_str());  // a leftover of an interrupted commit
-  int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return plat::E_FAIL;
-  ::fchmod(fd, 0600);
+  plat::UniqueFd fd(::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd) return plat::E_FAIL;
+  ::fchmod(fd.get(), 0600);
   writePoint();
   bool ok = true;
   for (std::size_t off = 0; ok && off < image.size(); off += kWriteChunk) {
     std::size_t n = std::min(kWriteChunk, image.size() - off);
-    ok = writeAll(fd, image.data() + off, n);
+    ok = writeAll(fd.get(), image.data() + off, n);
     writePoint();
   }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::fsync(fd.get()) == 0;
+  ok = fd.close().ok() && ok;
   if (!ok) {
     ::unlink(temp_.c_str());
     return plat::E_FAIL;
@@ -92,10 +86,8 @@ plat::HRESULT StoreFile::commit(const crypto::Bytes& image) {
     return plat::E_FAIL;
   }
   writePoint();
-  int dir = ::open(store_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
+  if (plat::UniqueFd dir(::open(store_.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir) {
+    ::fsync(dir.get());
   }
   writePoint();
   return plat::S_OK;

@@ -8,6 +8,7 @@
 
 #include "agent/crypto/crypt_buffer.h"
 #include "platform/base/hresult.h"
+#include "platform/base/unique_fd.h"
 
 namespace kelm::accounts {
 
@@ -36,7 +37,7 @@ class StoreFile {
     if (hook_) hook_();
   }
   std::filesystem::path store_, temp_, lock_;
-  int lockFd_ = -1;
+  plat::UniqueFd lockFd_;
   std::function<void()> hook_;
 };
 

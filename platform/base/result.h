@@ -41,6 +41,7 @@ class [[nodiscard]] Result {
   T* operator->() { return &value(); }
   const T* operator->() const { return &value(); }
   T valueOr(T fallback) const& { return ok() ? value() : std::move(fallback); }
+  T valueOr(T fallback) && { return ok() ? std::move(*value_) : std::move(fallback); }
 
   // Empty (code 0) on success.
   const Error& error() const { return error_; }

@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "platform/base/result.h"
+
 namespace plat {
 
 class UniqueFd {
@@ -25,6 +27,12 @@ class UniqueFd {
 
   // Gives the descriptor up without closing it.
   int release() { return std::exchange(fd_, -1); }
+  // Closes now, for a caller that must know the close worked (a late write error shows here).
+  Result<void> close() {
+    const int old = release();
+    if (old >= 0 && ::close(old) != 0) return errnoError("close");
+    return success();
+  }
   void reset(int fd = -1) {
     const int old = std::exchange(fd_, fd);
     if (old >= 0 && old != fd) ::close(old);

@@ -25,8 +25,8 @@ std::int64_t nowMs() {
 
 }  // namespace
 
-std::optional<std::filesystem::path> objectFile(std::string_view name, std::string_view kind) {
-  if (name.empty() || name.size() > kMaxNameLength) return std::nullopt;
+plat::Result<std::filesystem::path> objectFile(std::string_view name, std::string_view kind) {
+  if (name.empty() || name.size() > kMaxNameLength) return Error{EINVAL, "object name empty or too long"};
   std::string safe;
   for (char c : name) {
     unsigned char u = static_cast<unsigned char>(c);
@@ -36,87 +36,75 @@ std::optional<std::filesystem::path> objectFile(std::string_view name, std::stri
   return paths::runtimeDir() / "objects" / (safe + "." + std::string(kind));
 }
 
+namespace {
+
+// The object's file, in a directory that exists.
+plat::Result<std::filesystem::path> objectFileInPlace(std::string_view name, std::string_view kind) {
+  auto file = objectFile(name, kind);
+  if (!file) return file;
+  if (!paths::ensureDir(file->parent_path(), 0755)) return Error{EACCES, "cannot create " + file->parent_path().string()};
+  return file;
+}
+
+}  // namespace
+
 // ---- NamedMutex ----
 
-std::optional<NamedMutex> NamedMutex::create(std::string_view name, Result* result) {
-  auto set = [&](Result r) {
-    if (result) *result = r;
-  };
-  auto file = objectFile(name, "lock");
-  if (!file || !paths::ensureDir(file->parent_path(), 0755)) {
-    set(Result::Failed);
-    return std::nullopt;
-  }
-  int fd = ::open(file->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    set(Result::Failed);
-    return std::nullopt;
-  }
-  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+plat::Result<NamedMutex> NamedMutex::create(std::string_view name) {
+  auto file = objectFileInPlace(name, "lock");
+  if (!file) return file.error();
+  UniqueFd fd(::open(file->c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+  if (!fd) return errnoError("open " + file->string());
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
-    set(errno == EWOULDBLOCK ? Result::AlreadyExists : Result::Failed);
-    ::close(fd);
-    return std::nullopt;
+    if (errno == EWOULDBLOCK) return Error{EEXIST, "the mutex is held by another owner"};
+    return errnoError("lock " + file->string());
   }
-  set(Result::Created);
-  return NamedMutex(fd);
+  return NamedMutex(std::move(fd));
 }
 
 bool NamedMutex::exists(std::string_view name) {
   auto file = objectFile(name, "lock");
   if (!file) return false;
-  int fd = ::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return false;
+  // Closing also drops the shared lock taken for the test.
+  UniqueFd fd(::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return false;
   bool held = false;
-  while (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+  while (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     held = errno == EWOULDBLOCK;
     break;
   }
-  ::close(fd);  // also drops the shared lock taken for the test
   return held;
-}
-
-NamedMutex& NamedMutex::operator=(NamedMutex&& o) noexcept {
-  if (this != &o) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = o.fd_;
-    o.fd_ = -1;
-  }
-  return *this;
-}
-
-NamedMutex::~NamedMutex() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 // ---- NamedEvent ----
 
-std::optional<NamedEvent> NamedEvent::create(std::string_view name) {
-  auto file = objectFile(name, "event");
-  if (!file || !paths::ensureDir(file->parent_path(), 0755)) return std::nullopt;
-  if (::mkfifo(file->c_str(), 0622) != 0 && errno != EEXIST) return std::nullopt;
+plat::Result<NamedEvent> NamedEvent::create(std::string_view name) {
+  auto file = objectFileInPlace(name, "event");
+  if (!file) return file.error();
+  if (::mkfifo(file->c_str(), 0622) != 0 && errno != EEXIST) return errnoError("mkfifo " + file->string());
   struct stat st {};
-  if (::lstat(file->c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return std::nullopt;
+  if (::lstat(file->c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return Error{EEXIST, file->string() + " is no FIFO"};
   // Read and write: the open never blocks, and the FIFO never reads as closed while we hold it.
-  int fd = ::open(file->c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
-  return NamedEvent(fd, true);
+  UniqueFd fd(::open(file->c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return errnoError("open " + file->string());
+  return NamedEvent(std::move(fd), true);
 }
 
-std::optional<NamedEvent> NamedEvent::open(std::string_view name) {
+plat::Result<NamedEvent> NamedEvent::open(std::string_view name) {
   auto file = objectFile(name, "event");
-  if (!file) return std::nullopt;
+  if (!file) return file.error();
   struct stat st {};
-  if (::lstat(file->c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return std::nullopt;
+  if (::lstat(file->c_str(), &st) != 0 || !S_ISFIFO(st.st_mode)) return Error{ENXIO, "no such event"};
   // A FIFO nobody reads refuses a non-blocking writer (ENXIO): its creator is gone.
-  int fd = ::open(file->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return std::nullopt;
-  return NamedEvent(fd, false);
+  UniqueFd fd(::open(file->c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
+  if (!fd) return errnoError("open " + file->string());
+  return NamedEvent(std::move(fd), false);
 }
 
-bool NamedEvent::set() const {
-  if (fd_ < 0) return false;
+plat::Result<void> NamedEvent::set() const {
+  if (!fd_) return Error{EBADF, "no event"};
   // A waiter that went away must give a failed set, not a SIGPIPE that ends this process:
   // the signal is blocked around the write and a pending one it raised is taken back.
   sigset_t pipeOnly, old;
@@ -127,12 +115,14 @@ bool NamedEvent::set() const {
   bool wasPending = sigismember(&pendingBefore, SIGPIPE) == 1;
   pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
   const char b = 1;
-  bool ok = false;
+  plat::Result<void> result = success();
   for (;;) {
-    ssize_t n = ::write(fd_, &b, 1);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n == 1 || (n < 0 && errno == EAGAIN);  // a full FIFO: it is set already
-    if (n < 0 && errno == EPIPE && !wasPending) {
+    ssize_t n = ::write(fd_.get(), &b, 1);
+    const int err = n < 0 ? errno : 0;
+    if (err == EINTR) continue;
+    // A full FIFO: it is set already.
+    if (!(n == 1 || err == EAGAIN)) result = errnoError("set event", err ? err : EIO);
+    if (err == EPIPE && !wasPending) {
       timespec zero{0, 0};
       while (sigtimedwait(&pipeOnly, nullptr, &zero) < 0 && errno == EINTR) {
       }
@@ -140,11 +130,11 @@ bool NamedEvent::set() const {
     break;
   }
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return ok;
+  return result;
 }
 
 NamedEvent::WaitResult NamedEvent::wait(std::optional<std::uint32_t> timeoutMs) const {
-  if (fd_ < 0 || !waiter_) return WaitResult::Failed;
+  if (!fd_ || !waiter_) return WaitResult::Failed;
   const std::int64_t deadline = timeoutMs ? nowMs() + *timeoutMs : 0;
   for (;;) {
     int remaining = -1;
@@ -152,7 +142,7 @@ NamedEvent::WaitResult NamedEvent::wait(std::optional<std::uint32_t> timeoutMs) 
       std::int64_t left = deadline - nowMs();
       remaining = left > 0 ? static_cast<int>(std::min<std::int64_t>(left, 1 << 30)) : 0;
     }
-    pollfd p{fd_, POLLIN, 0};
+    pollfd p{fd_.get(), POLLIN, 0};
     int r = ::poll(&p, 1, remaining);
     if (r < 0) {
       if (errno == EINTR) continue;
@@ -163,7 +153,7 @@ NamedEvent::WaitResult NamedEvent::wait(std::optional<std::uint32_t> timeoutMs) 
     char buf[256];
     bool got = false;
     for (;;) {
-      ssize_t n = ::read(fd_, buf, sizeof buf);
+      ssize_t n = ::read(fd_.get(), buf, sizeof buf);
       if (n > 0) {
         got = true;
         continue;
@@ -174,20 +164,6 @@ NamedEvent::WaitResult NamedEvent::wait(std::optional<std::uint32_t> timeoutMs) 
     if (got) return WaitResult::Signaled;
     if (timeoutMs && deadline - nowMs() <= 0) return WaitResult::TimedOut;
   }
-}
-
-NamedEvent& NamedEvent::operator=(NamedEvent&& o) noexcept {
-  if (this != &o) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = o.fd_;
-    waiter_ = o.waiter_;
-    o.fd_ = -1;
-  }
-  return *this;
-}
-
-NamedEvent::~NamedEvent() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace plat::kernel

@@ -8,30 +8,28 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/result.h"
+#include "platform/base/unique_fd.h"
+
 namespace plat::kernel {
 
 // The file standing for a named object; names are bounded and made safe for a file name.
-std::optional<std::filesystem::path> objectFile(std::string_view name, std::string_view kind);
+plat::Result<std::filesystem::path> objectFile(std::string_view name, std::string_view kind);
 
 class NamedMutex {
  public:
-  enum class Result { Created, AlreadyExists, Failed };
-
-  // Creates the mutex owned by this object. AlreadyExists when another owner (in this or
-  // another process) holds it; the mutex is held until the object is destroyed or the process ends.
-  static std::optional<NamedMutex> create(std::string_view name, Result* result = nullptr);
+  // Creates the mutex owned by this object; the error EEXIST when another owner (in this or
+  // another process) holds it. The mutex is held until the object is destroyed or the process ends.
+  static plat::Result<NamedMutex> create(std::string_view name);
   // Whether anyone holds the named mutex now.
   static bool exists(std::string_view name);
 
-  NamedMutex(NamedMutex&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
-  NamedMutex& operator=(NamedMutex&& o) noexcept;
-  NamedMutex(const NamedMutex&) = delete;
-  NamedMutex& operator=(const NamedMutex&) = delete;
-  ~NamedMutex();
+  NamedMutex(NamedMutex&&) noexcept = default;
+  NamedMutex& operator=(NamedMutex&&) noexcept = default;
 
  private:
-  explicit NamedMutex(int fd) : fd_(fd) {}
-  int fd_ = -1;
+  explicit NamedMutex(UniqueFd fd) : fd_(std::move(fd)) {}
+  UniqueFd fd_;
 };
 
 // An auto-reset event: one wait consumes every set that came before it.
@@ -40,25 +38,23 @@ class NamedEvent {
   enum class WaitResult { Signaled, TimedOut, Failed };
 
   // Creates the event, or opens it when it already exists, for waiting (and setting).
-  static std::optional<NamedEvent> create(std::string_view name);
-  // Opens an event that a live process created, for setting; nothing when nobody did.
-  static std::optional<NamedEvent> open(std::string_view name);
+  static plat::Result<NamedEvent> create(std::string_view name);
+  // Opens an event that a live process created, for setting; ENXIO when nobody did.
+  static plat::Result<NamedEvent> open(std::string_view name);
 
-  bool set() const;
+  // An error when the waiter has gone.
+  plat::Result<void> set() const;
   // Waits for a set; no time-out waits without limit.
   WaitResult wait(std::optional<std::uint32_t> timeoutMs) const;
   // Readable when set, for an event loop (wait(0) then consumes it).
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
-  NamedEvent(NamedEvent&& o) noexcept : fd_(o.fd_), waiter_(o.waiter_) { o.fd_ = -1; }
-  NamedEvent& operator=(NamedEvent&& o) noexcept;
-  NamedEvent(const NamedEvent&) = delete;
-  NamedEvent& operator=(const NamedEvent&) = delete;
-  ~NamedEvent();
+  NamedEvent(NamedEvent&&) noexcept = default;
+  NamedEvent& operator=(NamedEvent&&) noexcept = default;
 
  private:
-  NamedEvent(int fd, bool waiter) : fd_(fd), waiter_(waiter) {}
-  int fd_ = -1;
+  NamedEvent(UniqueFd fd, bool waiter) : fd_(std::move(fd)), waiter_(waiter) {}
+  UniqueFd fd_;
   bool waiter_ = false;
 };
 

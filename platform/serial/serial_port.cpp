@@ -16,10 +16,6 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-void setError(std::string* error, const std::string& what) {
-  if (error) *error = what + ": " + std::strerror(errno);
-}
-
 int remainingMs(SteadyClock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left);
@@ -60,53 +56,33 @@ unsigned speedConstant(unsigned baud) {
   }
 }
 
-std::unique_ptr<SerialPort> SerialPort::open(const std::filesystem::path& device, unsigned baud, std::string* error) {
+Result<std::unique_ptr<SerialPort>> SerialPort::open(const std::filesystem::path& device, unsigned baud) {
   unsigned speed = speedConstant(baud);
-  if (speed == 0) {
-    if (error) *error = "unsupported speed " + std::to_string(baud);
-    return nullptr;
-  }
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    setError(error, "cannot open " + device.string());
-    return nullptr;
-  }
-  std::unique_ptr<SerialPort> port(new SerialPort(fd));
-  if (!::isatty(fd)) {
-    if (error) *error = device.string() + " is not a terminal";
-    return nullptr;
-  }
+  if (speed == 0) return Error{EINVAL, "unsupported speed " + std::to_string(baud)};
+  UniqueFd owned(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!owned) return errnoError("cannot open " + device.string());
+  const int fd = owned.get();
+  std::unique_ptr<SerialPort> port(new SerialPort(std::move(owned)));
+  if (!::isatty(fd)) return Error{ENOTTY, device.string() + " is not a terminal"};
   // Exclusive: a lock that other openers respect (root included) and the tty's own exclusive mode.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    setError(error, device.string() + " is in use");
-    return nullptr;
-  }
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return errnoError(device.string() + " is in use");
   ::ioctl(fd, TIOCEXCL);
   termios t{};
-  if (::tcgetattr(fd, &t) != 0) {
-    setError(error, "cannot read the settings of " + device.string());
-    return nullptr;
-  }
+  if (::tcgetattr(fd, &t) != 0) return errnoError("cannot read the settings of " + device.string());
   ::cfmakeraw(&t);
   t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
   t.c_cflag |= CS8 | CLOCAL | CREAD;
   t.c_iflag &= ~(IXON | IXOFF | IXANY);
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
-  if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0) {
-    setError(error, "cannot configure " + device.string());
-    return nullptr;
-  }
+  if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0 || ::tcsetattr(fd, TCSANOW, &t) != 0) return errnoError("cannot configure " + device.string());
   ::tcflush(fd, TCIOFLUSH);
   return port;
 }
 
 SerialPort::~SerialPort() {
-  if (fd_ >= 0) {
-    // The exclusive mode belongs to the tty, not to this descriptor: give it back for the next opener.
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
-  }
+  // The exclusive mode belongs to the tty, not to this descriptor: give it back for the next opener.
+  if (fd_) ::ioctl(fd_.get(), TIOCNXCL);
 }
 
 IoResult SerialPort::write(const void* data, std::size_t n, int timeoutMs) {
@@ -114,14 +90,14 @@ IoResult SerialPort::write(const void* data, std::size_t n, int timeoutMs) {
   const auto* p = static_cast<const unsigned char*>(data);
   IoResult r{IoStatus::Ok, 0};
   while (r.bytes < n) {
-    ssize_t w = ::write(fd_, p + r.bytes, n - r.bytes);
+    ssize_t w = ::write(fd_.get(), p + r.bytes, n - r.bytes);
     if (w > 0) {
       r.bytes += static_cast<std::size_t>(w);
       continue;
     }
     if (w < 0 && errno == EINTR) continue;
     if (w < 0 && errno != EAGAIN) return {IoStatus::Error, r.bytes};
-    int ready = waitReady(fd_, POLLOUT, deadline);
+    int ready = waitReady(fd_.get(), POLLOUT, deadline);
     if (ready == 0) return {IoStatus::Timeout, r.bytes};
     if (ready < 0) return {IoStatus::Error, r.bytes};
   }
@@ -133,25 +109,25 @@ IoResult SerialPort::read(void* data, std::size_t n, int timeoutMs) {
   auto* p = static_cast<unsigned char*>(data);
   IoResult r{IoStatus::Ok, 0};
   while (r.bytes < n) {
-    ssize_t got = ::read(fd_, p + r.bytes, n - r.bytes);
+    ssize_t got = ::read(fd_.get(), p + r.bytes, n - r.bytes);
     if (got > 0) {
       r.bytes += static_cast<std::size_t>(got);
       continue;
     }
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && errno != EAGAIN) return {IoStatus::Error, r.bytes};
-    int ready = waitReady(fd_, POLLIN, deadline);
+    int ready = waitReady(fd_.get(), POLLIN, deadline);
     if (ready == 0) return {IoStatus::Timeout, r.bytes};
     if (ready < 0) return {IoStatus::Error, r.bytes};
   }
   return r;
 }
 
-void SerialPort::purge() { ::tcflush(fd_, TCIOFLUSH); }
+void SerialPort::purge() { ::tcflush(fd_.get(), TCIOFLUSH); }
 
 void SerialPort::clearErrors() {
   // A tty keeps no sticky error state that blocks further I/O; a pending break is all there is to end.
-  ::tcflow(fd_, TCOON);
+  ::tcflow(fd_.get(), TCOON);
 }
 
 }  // namespace plat::serial

@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+#include "platform/base/result.h"
+#include "platform/base/unique_fd.h"
+
 namespace plat::serial {
 
 enum class IoStatus { Ok, Timeout, Error };
@@ -23,9 +26,8 @@ class SerialPort {
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Opens an existing tty for reading and writing, exclusively (a second open fails), and sets it
-  // to raw 8N1 at `baud` with no flow control. Nothing is returned on failure; `error` says why.
-  static std::unique_ptr<SerialPort> open(const std::filesystem::path& device, unsigned baud,
-                                          std::string* error = nullptr);
+  // to raw 8N1 at `baud` with no flow control.
+  static Result<std::unique_ptr<SerialPort>> open(const std::filesystem::path& device, unsigned baud);
 
   // Writes all `n` bytes or stops at the time-out (Timeout) or a failure (Error).
   IoResult write(const void* data, std::size_t n, int timeoutMs);
@@ -36,11 +38,11 @@ class SerialPort {
   // Restarts output that a line condition suspended.
   void clearErrors();
 
-  int fd() const { return fd_; }
+  int fd() const { return fd_.get(); }
 
  private:
-  explicit SerialPort(int fd) : fd_(fd) {}
-  int fd_;
+  explicit SerialPort(UniqueFd fd) : fd_(std::move(fd)) {}
+  UniqueFd fd_;
 };
 
 // The termios speed constant for a baud rate, or 0 when the rate is not one a tty knows.

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "platform/base/text.h"
+#include "platform/base/unix_address.h"
 
 namespace plat::service {
 namespace {
@@ -66,9 +67,7 @@ SyslogSender::SyslogSender(std::string ident, int facility, const Clock& clock)
       facility_(facility >= 0 && facility < 24 ? facility : kFacilityDaemon),
       clock_(clock) {}
 
-SyslogSender::~SyslogSender() {
-  if (fd_ >= 0) ::close(fd_);
-}
+SyslogSender::~SyslogSender() = default;
 
 std::string SyslogSender::format(EventType type, std::string_view msgId, std::string_view message) const {
   std::time_t t = static_cast<std::time_t>(clock_.wallSeconds());
@@ -81,40 +80,37 @@ std::string SyslogSender::format(EventType type, std::string_view msgId, std::st
   return head + messageText(message, kMaxRecordSize - head.size());
 }
 
-bool SyslogSender::connectLocked() {
-  if (fd_ >= 0) return true;
+Result<void> SyslogSender::connectLocked() {
+  if (fd_) return success();
   const char* env = std::getenv("KELM_SYSLOG_SOCKET");
-  std::string path = env && *env ? env : "/dev/log";
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof addr.sun_path) return false;
-  std::memcpy(addr.sun_path, path.data(), path.size());
-  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
-  return true;
+  auto addr = unixAddress(env && *env ? env : "/dev/log");
+  if (!addr) return addr.error();
+  UniqueFd fd(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+  if (!fd) return errnoError("socket");
+  if (::connect(fd.get(), addr->get(), addr->length) != 0) return errnoError("connect to the system log");
+  fd_ = std::move(fd);
+  return success();
 }
 
-bool SyslogSender::send(EventType type, std::string_view msgId, std::string_view message) {
+Result<void> SyslogSender::send(EventType type, std::string_view msgId, std::string_view message) {
   std::string record = format(type, msgId, message);
   std::lock_guard<std::mutex> lock(m_);
   // One retry on a fresh connection: the syslog daemon may have been restarted since.
+  Error last;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!connectLocked()) return false;
+    if (auto connected = connectLocked(); !connected) return connected;
     ssize_t n;
     do {
-      n = ::send(fd_, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+      n = ::send(fd_.get(), record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n == static_cast<ssize_t>(record.size())) return true;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) return false;
-    ::close(fd_);
-    fd_ = -1;
+    if (n == static_cast<ssize_t>(record.size())) return success();
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS)) {
+      return errnoError("the system log takes no more now");
+    }
+    last = errnoError("send to the system log", n < 0 ? errno : EMSGSIZE);
+    fd_.reset();
   }
-  return false;
+  return last;
 }
 
 }  // namespace plat::service

@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "platform/base/clock.h"
+#include "platform/base/result.h"
+#include "platform/base/unique_fd.h"
 
 namespace plat::service {
 
@@ -28,19 +30,19 @@ class SyslogSender {
   SyslogSender(const SyslogSender&) = delete;
   SyslogSender& operator=(const SyslogSender&) = delete;
 
-  // Sends one record; msgId may be empty. True when the socket took it.
-  bool send(EventType type, std::string_view msgId, std::string_view message);
+  // Sends one record; msgId may be empty. An error when the socket did not take it.
+  Result<void> send(EventType type, std::string_view msgId, std::string_view message);
 
   // The record as it goes on the wire.
   std::string format(EventType type, std::string_view msgId, std::string_view message) const;
 
  private:
-  bool connectLocked();
+  Result<void> connectLocked();
   std::string ident_;
   int facility_;
   const Clock& clock_;
   std::mutex m_;
-  int fd_ = -1;
+  UniqueFd fd_;
 };
 
 }  // namespace plat::service

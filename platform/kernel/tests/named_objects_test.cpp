@@ -56,22 +56,26 @@ class Holder {
 TEST_F(NamedObjects, MutexIsHeldAcrossProcessesAndFreedWhenItsHolderDies) {
   EXPECT_FALSE(NamedMutex::exists("ZODUzAve-Mutex"));
   std::optional<NamedMutex> held;
-  Holder holder([&] { return (held = NamedMutex::create("ZODUzAve-Mutex")).has_value(); });
+  Holder holder([&] {
+    auto created = NamedMutex::create("ZODUzAve-Mutex");
+    if (created) held = std::move(*created);
+    return created.ok();
+  });
   ASSERT_TRUE(holder.ready());
   EXPECT_TRUE(NamedMutex::exists("ZODUzAve-Mutex"));
-  NamedMutex::Result r = NamedMutex::Result::Created;
-  EXPECT_FALSE(NamedMutex::create("ZODUzAve-Mutex", &r));
-  EXPECT_EQ(r, NamedMutex::Result::AlreadyExists);
+  EXPECT_EQ(NamedMutex::create("ZODUzAve-Mutex").code(), EEXIST);
   EXPECT_FALSE(NamedMutex::exists("REDErUve-Mutex"));
 
   holder.kill();
   EXPECT_FALSE(NamedMutex::exists("ZODUzAve-Mutex"));
-  auto mine = NamedMutex::create("ZODUzAve-Mutex", &r);
-  ASSERT_TRUE(mine);
-  EXPECT_EQ(r, NamedMutex::Result::Created);
+  std::optional<NamedMutex> mine;
+  {
+    auto created = NamedMutex::create("ZODUzAve-Mutex");
+    ASSERT_TRUE(created) << created.message();
+    mine = std::move(*created);
+  }
   // A second instance in the same process is refused too.
-  EXPECT_FALSE(NamedMutex::create("ZODUzAve-Mutex", &r));
-  EXPECT_EQ(r, NamedMutex::Result::AlreadyExists);
+  EXPECT_EQ(NamedMutex::create("ZODUzAve-Mutex").code(), EEXIST);
   EXPECT_EQ(runInChild([] { return NamedMutex::exists("ZODUzAve-Mutex") ? 0 : 1; }), 0);
   mine.reset();
   EXPECT_FALSE(NamedMutex::exists("ZODUzAve-Mutex"));

@@ -27,9 +27,9 @@ struct Pty {
 TEST(SerialPort, OpensRaw8N1WithoutFlowControlAndExclusively) {
   Pty pty;
   ASSERT_FALSE(pty.slave.empty());
-  std::string error;
-  auto port = SerialPort::open(pty.slave, 115200, &error);
-  ASSERT_TRUE(port) << error;
+  auto opened = SerialPort::open(pty.slave, 115200);
+  ASSERT_TRUE(opened) << opened.message();
+  auto port = std::move(*opened);
   termios t{};
   ASSERT_EQ(::tcgetattr(port->fd(), &t), 0);
   EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B115200));
@@ -37,22 +37,23 @@ TEST(SerialPort, OpensRaw8N1WithoutFlowControlAndExclusively) {
   EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
   EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
-  EXPECT_FALSE(SerialPort::open(pty.slave, 115200, &error));
-  EXPECT_NE(error.find("in use"), std::string::npos) << error;
+  auto second = SerialPort::open(pty.slave, 115200);
+  EXPECT_FALSE(second);
+  EXPECT_NE(second.message().find("in use"), std::string::npos) << second.message();
 }
 
 TEST(SerialPort, RefusesWhatIsNotASerialLine) {
-  std::string error;
-  EXPECT_FALSE(SerialPort::open("/nonexistent/ttyS0", 115200, &error));
-  EXPECT_FALSE(SerialPort::open("/dev/null", 115200, &error));
-  EXPECT_NE(error.find("not a terminal"), std::string::npos);
+  EXPECT_EQ(SerialPort::open("/nonexistent/ttyS0", 115200).code(), ENOENT);
+  auto notTty = SerialPort::open("/dev/null", 115200);
+  EXPECT_FALSE(notTty);
+  EXPECT_NE(notTty.message().find("not a terminal"), std::string::npos);
   Pty pty;
-  EXPECT_FALSE(SerialPort::open(pty.slave, 12345, &error));
+  EXPECT_EQ(SerialPort::open(pty.slave, 12345).code(), EINVAL);
 }
 
 TEST(SerialPort, ReadsAreExactAndBoundedAndAHangUpIsAnError) {
   Pty pty;
-  auto port = SerialPort::open(pty.slave, 115200);
+  auto port = SerialPort::open(pty.slave, 115200).valueOr(nullptr);
   ASSERT_TRUE(port);
   const unsigned char hello[] = {0xA3, 0x00, 0xFF, 0x0A, 0x0D};  // bytes a cooked line would change
   ASSERT_EQ(::write(pty.master, hello, sizeof hello), 5);

@@ -50,7 +50,7 @@ struct PtyFixture : ::testing::Test {
 TEST_F(PtyFixture, PublishesComOneAndSpeaksTheProtocol) {
   auto link = plat::paths::serialPortDevice(1);
   ASSERT_TRUE(std::filesystem::is_symlink(link));
-  auto port = plat::serial::SerialPort::open(link, 115200);
+  auto port = plat::serial::SerialPort::open(link, 115200).valueOr(nullptr);
   ASSERT_TRUE(port);
   EXPECT_EQ(ask(*port, {0xA2}, 3), (Bytes{0xA3, 0xA3, 0x00}));
   EXPECT_TRUE(ask(*port, {0xA4}, 0).empty());
@@ -59,7 +59,7 @@ TEST_F(PtyFixture, PublishesComOneAndSpeaksTheProtocol) {
 
 TEST_F(PtyFixture, PullingTheCableHangsUpTheHostAndPluggingPublishesAFreshLine) {
   auto link = plat::paths::serialPortDevice(1);
-  auto port = plat::serial::SerialPort::open(link, 115200);
+  auto port = plat::serial::SerialPort::open(link, 115200).valueOr(nullptr);
   ASSERT_TRUE(port);
   std::string reply;
   ASSERT_TRUE(sim.fault("unplug", {}, &reply));
@@ -68,7 +68,7 @@ TEST_F(PtyFixture, PullingTheCableHangsUpTheHostAndPluggingPublishesAFreshLine) 
   EXPECT_EQ(port->read(&b, 1, 500).status, plat::serial::IoStatus::Error);
   ASSERT_TRUE(sim.fault("plug", {}, &reply));
   port.reset();
-  port = plat::serial::SerialPort::open(link, 115200);
+  port = plat::serial::SerialPort::open(link, 115200).valueOr(nullptr);
   ASSERT_TRUE(port);
   EXPECT_EQ(ask(*port, {0xA2}, 3), (Bytes{0xA3, 0xA3, 0x00})) << "a replugged subsystem starts cold";
 }
