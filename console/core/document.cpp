@@ -855,10 +855,11 @@ bool CDremmoralDoc::DeleteRunOnStartup() const {
 void CDremmoralDoc::StopLocalAgent(const std::function<void(int)>& sleeper) {
   if (agentStopped_) return;
   agentStopped_ = true;
-  auto event = plat::kernel::NamedEvent::open(kStopEvent);
-  if (!event) return;
-  event->set();
-  event.reset();
+  {
+    auto event = plat::kernel::NamedEvent::open(kStopEvent);
+    if (!event) return;  // nobody made it: no agent to wait for
+    (void)event->set();
+  }
   if (sleeper) sleeper(3000);
 }
 
