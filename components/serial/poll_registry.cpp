@@ -32,30 +32,20 @@ PollRegistry& PollRegistry::Get() {
 PollRegistry::~PollRegistry() {
   // Roots still alive when the process ends: their loop may be gone already, so the timer is
   // abandoned rather than stopped on it.
-  (void)timer_.release();
+  timer_.Abandon();
 }
 
 void PollRegistry::AddRoot(CBraskRoot* root) {
   if (roots_.empty()) tick_ = 0;  // the first root is polled on the first tick
   roots_.push_back(root);
-  if (timer_) return;
-  plat::EventLoop* loop = plat::EventLoop::current();
-  if (!loop) return;  // a thread without a loop: whoever owns the nodes calls Tick itself
-  timer_ = std::make_unique<plat::Timer>(loop->timer(std::chrono::milliseconds(1000), true, [this] { Tick(); }));
-  if (!moduleLocked_) {
-    fw::Module().lock(true);  // the library stays loaded while its timer can call into it
-    moduleLocked_ = true;
-  }
+  // A thread without a loop starts nothing: whoever owns the nodes calls Tick itself.
+  if (!timer_.Running()) timer_.Start(std::chrono::milliseconds(1000), [this] { Tick(); });
 }
 
 void PollRegistry::RemoveRoot(CBraskRoot* root) {
   Erase(roots_, root);
   if (!roots_.empty()) return;
-  timer_.reset();  // safe from the timer's own callback
-  if (moduleLocked_) {
-    moduleLocked_ = false;
-    fw::Module().lock(false);
-  }
+  timer_.Stop();  // safe from the timer's own callback
 }
 
 void PollRegistry::RemoveController(CSerialController* c) { Erase(controllers_, c); }

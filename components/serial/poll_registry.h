@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/loop/event_loop.h"
+#include "components/framework/component_timer.h"
 
 namespace kelm::brask {
 
@@ -33,7 +33,7 @@ class PollRegistry {
   void Tick();
 
   std::uint64_t TickCount() const { return tick_; }
-  bool TimerRunning() const { return timer_ != nullptr; }
+  bool TimerRunning() const { return timer_.Running(); }
   const std::vector<CSerialController*>& Controllers() const { return controllers_; }
   const std::vector<CSerialArray*>& Arrays() const { return arrays_; }
   const std::vector<CBraskRoot*>& Roots() const { return roots_; }
@@ -51,8 +51,7 @@ class PollRegistry {
   std::vector<CSerialController*> controllers_;
   std::vector<CSerialArray*> arrays_;
   std::uint64_t tick_ = 0;
-  std::unique_ptr<plat::Timer> timer_;  // while a root lives and the thread has a loop
-  bool moduleLocked_ = false;
+  fw::ComponentTimer timer_;  // while a root lives and the thread has a loop
 };
 
 }  // namespace kelm::brask

@@ -12,6 +12,7 @@
 #include "platform/com/activation.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/enum_string.h"
+#include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"
 
 using namespace kelm::fw;
@@ -210,6 +211,41 @@ TEST_F(ComponentTest, UnusedLibrariesUnloadOnlyWhenNothingHoldsThem) {
   CoFreeUnusedLibraries();
   EXPECT_EQ(canUnloadNow(), E_FAIL) << "unloaded";
   ASSERT_EQ(CoCreateInstance(kTestComponent.clsid, CLSCTX_INPROC_SERVER, node), S_OK) << "and loaded again on demand";
+}
+
+// Calls an export of the loaded test component; false when the library is not loaded.
+template <class Fn, class... Args>
+bool callLoaded(const char* name, Args... args) {
+  void* h = ::dlopen(library().c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (!h) return false;
+  auto fn = reinterpret_cast<Fn*>(::dlsym(h, name));
+  if (fn) fn(args...);
+  ::dlclose(h);
+  return fn != nullptr;
+}
+
+TEST_F(ComponentTest, TheProcessWideTimerKeepsItsLibraryLoadedUntilItStops) {
+  ManualClock clock;
+  auto loop = makeEpollLoop(clock).value();
+  ComPtr<IRiver> root;
+  ASSERT_EQ(CoCreateInstance(kTestComponent.clsid, CLSCTX_INPROC_SERVER, root), S_OK);
+  root.reset();  // no node is left: only the timer the first node started
+  EXPECT_EQ(canUnloadNow(), S_FALSE) << "the running timer holds the library";
+  CoFreeUnusedLibraries();
+  // The timer calls into the library: it is still mapped, so this neither crashes nor misses.
+  clock.advanceMs(1000);
+  loop->runOnce(0);
+  clock.advanceMs(1000);
+  loop->runOnce(0);
+  int ticks = -1;
+  ASSERT_TRUE(callLoaded<void(int*)>("KelmTestTicksInto", &ticks)) << "still loaded";
+  EXPECT_EQ(ticks, 2);
+  ASSERT_TRUE(callLoaded<void()>("KelmTestStopTicks"));
+  EXPECT_EQ(canUnloadNow(), S_OK);
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(canUnloadNow(), E_FAIL) << "unloaded once the timer stopped";
+  clock.advanceMs(5000);
+  loop->runOnce(0);  // nothing of the library is called any more
 }
 
 TEST_F(ComponentTest, ActivationFailuresTable) {

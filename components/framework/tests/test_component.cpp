@@ -3,6 +3,7 @@
 #include <deque>
 
 #include "components/framework/component_module.h"
+#include "components/framework/component_timer.h"
 #include "components/framework/river_node.h"
 #include "components/framework/tests/test_component_ids.h"
 #include "platform/com/inproc_server.h"
@@ -10,6 +11,11 @@
 using namespace kelm::fw;
 
 namespace {
+
+// The family's process-wide timer, started when its first node is built on a thread with a loop,
+// as every family does; it only counts its ticks.
+ComponentTimer ticker;
+int ticks = 0;
 
 class Controller final : public CRiverNode, public IEventLog {
  public:
@@ -87,6 +93,7 @@ KELM_EXPORT plat::HRESULT DllGetClassObject(const plat::com::Guid* clsid, const 
   return GetClassObject(kTestComponent, clsid, iid, out, [](const Guid& want, void** obj) {
     auto root = plat::com::makeObject<Root>();
     root->Build();
+    if (!ticker.Running()) ticker.Start(std::chrono::milliseconds(1000), [] { ++ticks; });
     return root->QueryInterface(want, obj);
   });
 }
@@ -96,3 +103,7 @@ KELM_EXPORT plat::HRESULT DllCanUnloadNow() { return CanUnloadNow(); }
 KELM_EXPORT plat::HRESULT DllRegisterServer() { return RegisterComponent(kTestComponent, ThisModulePath()); }
 
 KELM_EXPORT plat::HRESULT DllUnregisterServer() { return UnregisterComponent(kTestComponent); }
+
+// For the tests: the ticks so far, and stopping the timer.
+KELM_EXPORT void KelmTestTicksInto(int* out) { *out = ticks; }
+KELM_EXPORT void KelmTestStopTicks() { ticker.Stop(); }
