@@ -185,6 +185,22 @@ TEST_F(IdeAgainstSim, RebuildRunsToCompletionAndAStopAbortsIt) {
   EXPECT_TRUE(Has(records, 515)) << Codes(records);  // stopped
 }
 
+TEST_F(IdeAgainstSim, ReleaseDoesNotWaitForARunningRebuild) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CRiverNode* mirror = Cd("Ary1");
+  ASSERT_TRUE(Cd("Ary1/disk2"));
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + Cd("Ary1/disk2")->HandleText()), plat::S_OK);
+  ASSERT_TRUE(eventually([&] {
+    Tick();
+    return Get(mirror, "ThrottleStatus") == "1";
+  }));
+  ASSERT_TRUE(root->Driver()->WorkerBusy());
+  // Model time stands still, so the driver would hold the request for ever: the stop must not wait.
+  root->Driver()->Shutdown();
+  EXPECT_FALSE(root->Driver()->WorkerBusy());
+  EXPECT_FALSE(root->Driver()->StartSynchronise(0, 0));
+}
+
 TEST_F(IdeAgainstSim, DiskFailureFiresAndYieldsDecodedRecords) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Tick();
