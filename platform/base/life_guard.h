@@ -20,7 +20,15 @@ class LifeGuard {
 
   class Scope {
    public:
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+// The guard links the scope only while the scope lives; its destructor unlinks it.
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
     explicit Scope(LifeGuard& guard) : guard_(guard), next_(guard.top_) { guard.top_ = this; }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
     ~Scope() {
