@@ -52,8 +52,9 @@ int AgentRoot::Run(const std::vector<std::string>& argv) {
 }
 
 AgentRoot::AgentRoot(const std::vector<fs::path>& components) {
-  // A base of its own for each run, so that tests running side by side never share ports.
-  base_ = static_cast<std::uint16_t>(20000 + (::getpid() % 9000) * 4 + 4);
+  // A base of its own for each run, so that tests running side by side never share ports; kept
+  // below the ephemeral range (32768 up), where another test's outgoing connection may hold it.
+  base_ = static_cast<std::uint16_t>(20000 + (::getpid() % 3000) * 4);
   ::setenv("KELM_PORT_BASE", std::to_string(base_).c_str(), 1);
   ::setenv("KELM_BROADCAST", "127.0.0.1", 1);
   for (const auto& c : components) Run({bin("kelmregsvr").string(), "-s", c.string()});
