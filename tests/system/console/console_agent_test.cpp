@@ -56,6 +56,8 @@ TEST(ConsoleWithAgent, LogsOnMirrorsTheIdeTreeAndSeesARebuildArrive) {
     ~SimStop() { AgentRoot::Run({bin, "stop"}); }
   } simStop{kelmsim};
   ASSERT_EQ(AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-i", "admin", "secret", "-s"}), 0);
+  // The console reaches the agent through its registered local class.
+  ASSERT_EQ(AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-RegServer"}), 0);
   AgentProcess agent(root, {"-win98"});
   ASSERT_TRUE(agent.ready());
 
@@ -80,7 +82,9 @@ TEST(ConsoleWithAgent, LogsOnMirrorsTheIdeTreeAndSeesARebuildArrive) {
     return done();
   };
   doc.OnInitialUpdate();
-  ASSERT_EQ(doc.connections().size(), 1u) << (ui.boxes.empty() ? "" : ui.boxes.back());
+  std::string shown;
+  for (const auto& b : ui.boxes) shown += b + "\n";
+  ASSERT_EQ(doc.connections().size(), 1u) << shown;
   CPellwick* conn = doc.connections().front();
   ASSERT_TRUE(until([&] { return !conn->firstQueryPending(); }));
   // The local agent's node now carries the agent's own root entry.
