@@ -7,11 +7,15 @@
 #include <functional>
 #include <thread>
 
+#include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
 #include "components/ide/ide_nodes.h"
 #include "components/ide/ide_poll.h"
 #include "components/ide/tests/tree_helpers.h"
+#include "platform/com/activation.h"
+#include "platform/com/enum_string.h"
 #include "platform/loop/event_loop.h"
+#include "platform/registry/registry.h"
 #include "tests/system/serial/sim_process.h"
 
 namespace {
@@ -181,6 +185,22 @@ TEST_F(IdeAgainstSim, RebuildRunsToCompletionAndAStopAbortsIt) {
   EXPECT_TRUE(Has(records, 515)) << Codes(records);  // stopped
 }
 
+TEST_F(IdeAgainstSim, ReleaseDoesNotWaitForARunningRebuild) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CRiverNode* mirror = Cd("Ary1");
+  ASSERT_TRUE(Cd("Ary1/disk2"));
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + Cd("Ary1/disk2")->HandleText()), plat::S_OK);
+  ASSERT_TRUE(eventually([&] {
+    Tick();
+    return Get(mirror, "ThrottleStatus") == "1";
+  }));
+  ASSERT_TRUE(root->Driver()->WorkerBusy());
+  // Model time stands still, so the driver would hold the request for ever: the stop must not wait.
+  root->Driver()->Shutdown();
+  EXPECT_FALSE(root->Driver()->WorkerBusy());
+  EXPECT_FALSE(root->Driver()->StartSynchronise(0, 0));
+}
+
 TEST_F(IdeAgainstSim, DiskFailureFiresAndYieldsDecodedRecords) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Tick();
@@ -236,6 +256,42 @@ TEST_F(IdeAgainstSim, BothCardsArePolledOnTheirSchedule) {
   }
   EXPECT_EQ(first, (std::vector<int>{121, 241}));
   EXPECT_EQ(second, first);
+}
+
+// The library registered by kelmregsvr as the agent finds it, created by its class id and walked.
+TEST_F(IdeAgainstSim, RegisteredAndCreatedByClassId) {
+  // A root of its own name: this process keeps the registry hive of a root path it used once open.
+  const char* bin = std::getenv("KELM_TEST_BIN");
+  const char* lib = std::getenv("KELM_TEST_LIB");
+  ASSERT_TRUE(bin && lib);
+  sim = std::make_unique<kelm::systest::SimProcess>(bin, "ide-registration");
+  std::string out;
+  ASSERT_EQ(sim->kelmsim("start --stepped-clock", &out), 0) << out;
+  const std::string cmd = std::string(bin) + "/kelmregsvr -s '" + lib + "/libtirrow.so'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  auto entry = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
+                                    std::string(kelm::fw::kIoClsidKey) + "\\" + kelm::fw::kTirrow.clsid.toString());
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->getString(""), "MV_RAID");
+  EXPECT_EQ(entry->getString("ProgID"), "VelkariRAID.MaroveltRAID.1");
+
+  ComPtr<kelm::fw::IRiver> river;
+  ASSERT_EQ(plat::com::CoCreateInstance(kelm::fw::kTirrow.clsid, plat::com::CLSCTX_INPROC_SERVER, river), plat::S_OK);
+  std::string type;
+  river->get("Type", &type);
+  EXPECT_EQ(type, "VELKARI MaroveltRAID");
+  ComPtr<plat::com::IUnknown> u;
+  ASSERT_EQ(river->dir(u.put()), plat::S_OK);
+  std::vector<std::string> lines;
+  u.as<plat::com::IEnumString>()->Next(100, lines);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "MVP1@o--@19"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Ary2@o--@18"), lines.end());
+  ASSERT_EQ(river->cd("MVP1", u.put()), plat::S_OK);
+  auto controller = u.as<kelm::fw::IEventLog>();
+  ASSERT_TRUE(controller);
+  std::uint32_t n = 99;
+  EXPECT_EQ(controller->GetNewCount(&n), plat::S_OK);
+  EXPECT_EQ(n, 0u);
 }
 
 }  // namespace
