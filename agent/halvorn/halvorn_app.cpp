@@ -5,6 +5,7 @@
 
 #include "agent/core/agent_names.h"
 #include "agent/core/halvorn_doc.h"
+#include "agent/events/services/agent_event_services.h"
 
 namespace kelm::agent {
 
@@ -48,6 +49,7 @@ void CHalvornApp::WorkerMain(std::promise<std::string>& ready) {
     o.loop = loop.get();
     o.localChannel = localChannel_;
     o.log = [this](const std::string& text) { Log(EventType::Warning, text); };
+    o.makeEvents = [](CHalvornDoc& d) { return std::make_unique<events::CAgentEventServices>(d); };
     doc = std::make_unique<CHalvornDoc>(std::move(o));
     doc->CloseAll();
     doc->StartListening();
