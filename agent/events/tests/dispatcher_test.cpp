@@ -4,10 +4,11 @@
 #include "agent/events/event_dispatcher.h"
 #include "agent/events/notice_list.h"
 #include "agent/events/tests/local_time.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/base/unique_fd.h"
 #include "platform/base/unix_address.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::events {
 namespace {
