@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QProxyStyle>
 #include <QStyleOption>
 
@@ -127,6 +128,7 @@ void CFlatToolbar::paintButton(QPainter& p, int index) {
 }
 
 void CFlatToolbar::apply(ToolbarTransition t) {
+  const QPointer<CFlatToolbar> alive(this);  // a command may close the window that holds the bar
   const CFlatToolbarModel before = model_;
   model_ = std::move(t.state);
   for (int i = 0; i < model_.count() && i < before.count(); ++i) {
@@ -142,6 +144,7 @@ void CFlatToolbar::apply(ToolbarTransition t) {
         break;
       case ToolbarEffect::Command:
         emit command(e.value);
+        if (!alive) return;
         break;
       case ToolbarEffect::UpdateCommandUi:
         updateCommandUi();

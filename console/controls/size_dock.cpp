@@ -1,6 +1,8 @@
 #include "console/controls/size_dock.h"
 
 #include <QPainter>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QResizeEvent>
 #include <QTimer>
 
@@ -174,7 +176,45 @@ void CSizeControlBar::onCaptionCommand(int id) {
 
 // ---- frame ----
 
-CSizeDockFrame::CSizeDockFrame(QWidget* parent) : QMainWindow(parent) {}
+namespace {
+
+// The sliders between docked bars: 5 pixels thick, highlight on the leading edge, shadow one
+// pixel inside the trailing edge and the window frame colour on it.
+class FrameStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
+    if (metric == PM_DockWidgetSeparatorExtent) return kSliderWidth;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+    if (element != PE_IndicatorDockWidgetResizeHandle) {
+      QProxyStyle::drawPrimitive(element, option, painter, widget);
+      return;
+    }
+    const SysColors c = SysColors::fromPalette(option->palette);
+    const QRect r = option->rect;
+    painter->fillRect(r, QColor::fromRgb(c.face));
+    // A separator wider than tall runs across and moves up and down.
+    if (option->state & State_Horizontal) {
+      painter->fillRect(QRect(r.left(), r.top(), 1, r.height()), QColor::fromRgb(c.highlight));
+      painter->fillRect(QRect(r.right() - 1, r.top(), 1, r.height()), QColor::fromRgb(c.shadow));
+      painter->fillRect(QRect(r.right(), r.top(), 1, r.height()), QColor::fromRgb(c.frame));
+    } else {
+      painter->fillRect(QRect(r.left(), r.top(), r.width(), 1), QColor::fromRgb(c.highlight));
+      painter->fillRect(QRect(r.left(), r.bottom() - 1, r.width(), 1), QColor::fromRgb(c.shadow));
+      painter->fillRect(QRect(r.left(), r.bottom(), r.width(), 1), QColor::fromRgb(c.frame));
+    }
+  }
+};
+
+}  // namespace
+
+CSizeDockFrame::CSizeDockFrame(QWidget* parent) : QMainWindow(parent) {
+  auto* style = new FrameStyle;
+  style->setParent(this);
+  setStyle(style);
+}
 
 void CSizeDockFrame::EnableDocking(Qt::DockWidgetAreas areas) {
   setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowNestedDocks);

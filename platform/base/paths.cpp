@@ -35,6 +35,7 @@ path runtimeDir() { return underRoot("run/kelm", "/run/kelm"); }
 path logDir() { return underRoot("var/log/kelm", "/var/log/kelm"); }
 path configDir() { return underRoot("etc/kelm", "/etc/kelm"); }
 path serviceUnitDir() { return underRoot("etc/systemd/system", "/etc/systemd/system"); }
+path windowsDir() { return underRoot("windows", "/var/lib/kelm/windows"); }
 
 path userConfigDir() {
   path r = root();

@@ -21,6 +21,7 @@ path logDir();          // event log files: /var/log/kelm
 path configDir();       // /etc/kelm
 path userConfigDir();   // the per-user hive: $XDG_CONFIG_HOME/kelm or ~/.config/kelm
 path serviceUnitDir();  // systemd units: /etc/systemd/system
+path windowsDir();      // what stands for the Windows directory (driver files): /var/lib/kelm/windows
 
 // "Com1" .. "ComN" (case-insensitive) -> dev/ttyS<N-1>; nothing for another name.
 std::optional<path> serialPortDevice(std::string_view comName);

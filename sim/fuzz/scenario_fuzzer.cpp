@@ -11,6 +11,7 @@
 #include "platform/base/clock.h"
 #include "sim/core/daemon.h"
 #include "sim/core/model_clock.h"
+#include "sim/ide/ide_simulator.h"
 #include "sim/serial/serial_simulator.h"
 #include "tests/fuzz/fuzz_seeds.h"
 #include "platform/testing/manual_clock.h"
@@ -25,6 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sim::ModelClock clock(real, true);
   std::vector<std::unique_ptr<sim::Simulator>> sims;
   sims.push_back(std::make_unique<sim::serial::SerialSimulator>(real));
+  sims.push_back(std::make_unique<sim::ide::IdeSimulator>());  // never started: it publishes nothing
   sim::Daemon daemon(std::move(sims), clock);
   std::string error;
   if (!daemon.configureText(scenario, &error) && error.empty()) std::abort();
@@ -72,4 +74,42 @@ status
 stop
 )");
   seeds.push_back("[serial]\nempty\ndisk 0 A 100\narray 0 span A 0\n%%\nfault serial:warm on\nstatus\n");
+  seeds.push_back(R"([ide]
+card 0 3 0x0005
+card 1 9
+disk 0 40960 udma5 MV-DISK 0
+disk 2 40960 dma2
+disk 4 20480 pio
+disk 5 20480
+disk 6 20480
+array 0 raid1 0 2
+array 1 raid5 4 5 6
+enclosure 0 1 4200 35 5.0 12.0
+enclosure 2 17
+version 1.11
+port 1
+pci 16 8
+maintenance 5
+smart on
+task 5000
+%%
+status
+fault ide:disk-fail 2
+fault disk-insert 2
+fault media-error 0 4096
+fault enclosure 0 fan 500
+fault enclosure 0 temperature 60
+fault enclosure 0 12v 10.5
+fault driver-event 0x80000209 2 1
+fault wrong-length 2 4
+fault short-reply 1 24
+fault return-code-left
+fault fail-requests 3
+fault protocol-clear
+fault driver-version 1.10
+fault driver-port 3
+fault no-driver
+fault step 6000
+status
+)");
 }

@@ -21,6 +21,7 @@
 #include "platform/base/paths.h"
 #include "platform/base/unique_fd.h"
 #include "sim/core/daemon.h"
+#include "sim/ide/ide_simulator.h"
 #include "sim/serial/serial_simulator.h"
 
 namespace {
@@ -28,6 +29,7 @@ namespace {
 // Every simulator kelmsim runs. A new simulator adds its factory here.
 const sim::SimulatorFactory kSimulators[] = {
     sim::serial::makeSerialSimulator,
+    sim::ide::makeIdeSimulator,
 };
 
 int usage() {

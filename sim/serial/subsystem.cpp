@@ -26,6 +26,12 @@ void put32(Bytes& b, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
 }
 
+// Sizes go out as counts of 512-byte sectors (a 32-bit count: at most 2 TiB).
+constexpr std::uint32_t kSectorBytes = 512;
+std::uint32_t sectorsOf(std::uint64_t mib) {
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(mib * (1048576 / kSectorBytes), UINT32_MAX));
+}
+
 bool redundant(std::uint32_t mode) {
   return mode == kRaid1 || mode == kRaid01 || mode == kRaid3 || mode == kRaid5 || mode == kRaid30 || mode == kRaid50;
 }
@@ -581,10 +587,11 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
       {cmd::kDiskCapacity,
        [](Subsystem& s, Call& c) -> std::optional<Bytes> {
          auto it = s.disks_.find(c.r.u8(0));
+         // Sectors and bytes per sector: the host multiplies them back to a size.
          std::uint32_t mb = it == s.disks_.end() ? 0 : it->second.sizeMb;
-         c.word(mb);
+         c.word(sectorsOf(mb));
          c.word(0);
-         return c.word(mb / 1024);
+         return c.word(kSectorBytes);
        }},
       {cmd::kFirmwareText,
        [](Subsystem&, Call& c) -> std::optional<Bytes> {
@@ -670,7 +677,7 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
          // The controller keeps a stripe-mirror as a mirror: it reports the mirror code and the host
          // tells the two apart by the disk count.
          c.word(a ? modeFamily(a->mode) : 0xFFFFFFFF);
-         c.word(a ? s.arraySizeMb(*a) : 0);
+         c.word(a ? sectorsOf(s.arraySizeMb(*a)) : 0);  // the size in 512-byte sectors
          c.word(a ? a->block * 2 : 0);
          c.word(0);
          return c.word(a ? static_cast<std::uint32_t>(a->members.size()) : 0);

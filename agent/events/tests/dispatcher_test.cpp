@@ -1,42 +1,15 @@
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
 #include "agent/events/event_dispatcher.h"
 #include "agent/events/notice_list.h"
 #include "agent/events/tests/local_time.h"
+#include "agent/events/tests/syslog_sink.h"
 #include "platform/testing/temp_root.h"
-#include "platform/base/unique_fd.h"
-#include "platform/base/unix_address.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/manual_clock.h"
 
 namespace kelm::events {
 namespace {
-
-// A datagram socket standing in for the system log, named by KELM_SYSLOG_SOCKET.
-class SyslogSink {
- public:
-  explicit SyslogSink(const std::filesystem::path& path) {
-    fd_.reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-    const auto addr = plat::unixAddress(path.string());
-    EXPECT_TRUE(addr.ok());
-    EXPECT_EQ(::bind(fd_.get(), addr->get(), addr->length), 0);
-    ::setenv("KELM_SYSLOG_SOCKET", path.c_str(), 1);
-  }
-  ~SyslogSink() { ::unsetenv("KELM_SYSLOG_SOCKET"); }
-  // The datagrams that arrived so far (sending is synchronous on a local socket).
-  std::vector<std::string> take() {
-    std::vector<std::string> out;
-    char buf[9000];
-    ssize_t n;
-    while ((n = ::recv(fd_.get(), buf, sizeof buf, MSG_DONTWAIT)) > 0)
-      out.emplace_back(buf, static_cast<std::size_t>(n));
-    return out;
-  }
-
- private:
-  plat::UniqueFd fd_;
-};
 
 class DispatcherTest : public ::testing::Test {
  protected:
@@ -139,7 +112,8 @@ TEST_F(DispatcherTest, MailWithoutALoopFailsAsEvent1299) {
 }
 
 TEST_F(DispatcherTest, SystemLogDatagramsOfEventsAndServiceMessages) {
-  SyslogSink sink(root.dir() / "syslog.sock");
+  testing::SyslogSink sink(root.dir() / "syslog.sock");
+  ASSERT_TRUE(sink.ok());
   dispatcher.DispatchEvent("512@994730139@1@Array@Array 0 failed", "\\MV_RAID", "yes");
   EXPECT_TRUE(sink.take().empty()) << "written only when NTEventLog is set";
 

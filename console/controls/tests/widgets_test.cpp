@@ -296,6 +296,36 @@ TEST(SizeDockWidget, BarsKeepTheirSizesInTheProfile) {
   QApplication::processEvents();
   EXPECT_GT(told.count(), before) << "told when docked again too";
   EXPECT_FALSE(told.last().at(2).toBool());
+  EXPECT_EQ(frame.style()->pixelMetric(QStyle::PM_DockWidgetSeparatorExtent, nullptr, &frame), kSliderWidth);
+}
+
+TEST(SizeDockWidget, MaximiseInARowAndRestore) {
+  CSizeDockFrame frame;
+  frame.setCentralWidget(new QWidget);
+  frame.resize(800, 600);
+  CSizeControlBar* bars[2];
+  for (auto*& bar : bars) {
+    bar = new CSizeControlBar(QStringLiteral("Bar"), &frame);
+    ASSERT_TRUE(bar->Create(&frame, QRect(0, 0, 200, 400)));
+    bar->setWidget(new QWidget);
+    frame.addSizeBar(Qt::LeftDockWidgetArea, bar);
+  }
+  frame.show();
+  QApplication::processEvents();
+  frame.fitRows();
+  const int first = bars[0]->model().vertDockSize.height();
+  const int second = bars[1]->model().vertDockSize.height();
+  frame.toggleMaximise(bars[0]);
+  EXPECT_EQ(bars[0]->model().maxState, kMaxSelf);
+  EXPECT_EQ(bars[1]->model().maxState, kMaxOther);
+  EXPECT_GT(bars[0]->model().vertDockSize.height(), first);
+  EXPECT_EQ(bars[0]->model().vertDockSize.height() + bars[1]->model().vertDockSize.height(), first + second)
+      << "the row keeps its length";
+  EXPECT_EQ(bars[0]->caption()->model().button(0).image, 1) << "the size button shows restore";
+  frame.toggleMaximise(bars[0]);
+  EXPECT_EQ(bars[0]->model().maxState, kMaxNone);
+  EXPECT_EQ(bars[0]->model().vertDockSize.height(), first);
+  EXPECT_EQ(bars[1]->model().vertDockSize.height(), second);
 }
 
 }  // namespace

@@ -39,6 +39,7 @@ TEST(Paths, SystemDirectoriesWithoutRoot) {
   EXPECT_EQ(runtimeDir(), "/run/kelm");
   EXPECT_EQ(logDir(), "/var/log/kelm");
   EXPECT_EQ(serviceUnitDir(), "/etc/systemd/system");
+  EXPECT_EQ(windowsDir(), "/var/lib/kelm/windows");
   EXPECT_EQ(serialPortDevice(1), "/dev/ttyS0");
   EXPECT_EQ(deviceNode("\\\\.\\MVRAID0"), "/run/kelm/dev/MVRAID0");
 }
@@ -51,6 +52,7 @@ TEST(Paths, EverythingMovesUnderTheRoot) {
   EXPECT_EQ(configDir(), "/tmp/kr/etc/kelm");
   EXPECT_EQ(userConfigDir(), "/tmp/kr/home/config/kelm");
   EXPECT_EQ(serviceUnitDir(), "/tmp/kr/etc/systemd/system");
+  EXPECT_EQ(windowsDir(), "/tmp/kr/windows");
   EXPECT_EQ(deviceNode("\\\\.\\Scsi0:"), "/tmp/kr/dev/Scsi0:");
 }
 

@@ -131,4 +131,42 @@ TEST_F(Kelmsim, ClientsThatDoNotTakeTheirRepliesHoldNobodyUp) {
   for (int fd : silent) ::close(fd);
 }
 
+TEST_F(Kelmsim, TheIdeDriverStandsBesideTheSerialSubsystem) {
+  ASSERT_EQ(run("start --stepped-clock").code, 0);
+  EXPECT_TRUE(std::filesystem::is_symlink(root / "dev" / "ttyS0")) << "the serial subsystem still starts";
+  EXPECT_TRUE(std::filesystem::is_socket(root / "dev" / "Scsi0:"));
+  EXPECT_TRUE(std::filesystem::exists(root / "windows/system32/drivers/marovelt.sys"));
+  auto status = run("status").out;
+  EXPECT_NE(status.find("[ide]"), std::string::npos) << status;
+  EXPECT_NE(status.find("array 0 mirror disks 0 2"), std::string::npos) << status;
+  EXPECT_NE(status.find("array 1 distributed-parity disks 4 5 6"), std::string::npos) << status;
+
+  EXPECT_EQ(run("fault disk-fail 2").code, 0);
+  EXPECT_NE(run("status").out.find("array 0 mirror disks 0 2 40960 MB critical"), std::string::npos);
+  auto bad = run("fault enclosure 0 fan lots");
+  EXPECT_NE(bad.code, 0);
+  EXPECT_NE(bad.out.find("usage: enclosure CHANNEL"), std::string::npos) << bad.out;
+  EXPECT_EQ(run("fault ide:driver-port 3").code, 0);
+  EXPECT_TRUE(std::filesystem::is_socket(root / "dev" / "Scsi3:"));
+  EXPECT_EQ(run("stop").code, 0);
+  EXPECT_FALSE(std::filesystem::exists(root / "dev" / "Scsi0:"));
+}
+
+TEST_F(Kelmsim, AnIdeScenarioIsCheckedBeforeAnythingStarts) {
+  auto bad = root / "bad-ide.scn";
+  std::ofstream(bad) << "[ide]\ncard 0 3\ndisk 0 1000\narray 0 raid1 0 1\n";
+  auto refused = run("start --scenario " + bad.string());
+  EXPECT_NE(refused.code, 0);
+  EXPECT_NE(refused.out.find("[ide] entry 3"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.out.find("disk 1 is not declared"), std::string::npos) << refused.out;
+
+  auto good = root / "good-ide.scn";
+  std::ofstream(good) << "[ide]\ncard 0 9\ndisk 0 1000 udma4\ndisk 2 1000\narray 0 raid0 0 2\nport 1\n";
+  ASSERT_EQ(run("start --scenario " + good.string()).code, 0);
+  auto status = run("status").out;
+  EXPECT_NE(status.find("array 0 stripe disks 0 2 2000 MB functional"), std::string::npos) << status;
+  EXPECT_TRUE(std::filesystem::is_socket(root / "dev" / "Scsi1:"));
+  EXPECT_TRUE(std::filesystem::is_symlink(root / "dev" / "ttyS0")) << "no [serial] section: its default model";
+}
+
 }  // namespace

@@ -184,10 +184,12 @@ TEST_F(BraskAgainstSim, TheTreeOfTheDefaultSubsystem) {
   EXPECT_EQ(Get("Controller1", "ArrayAct"), "0");
   EXPECT_EQ(Get("Controller1/Array1", "name"), "Data");
   EXPECT_EQ(Get("Controller1/Array1", "RAID_Mode"), "RAID5(PARITY-DISTRIBUTED)");
+  EXPECT_EQ(Get("Controller1/Array1", "Size"), "149.060 GB (152638 MB)") << "two of three 76319 MB disks";
   EXPECT_EQ(Get("Controller1/Array1", "Status"), "0");
   EXPECT_EQ(Get("Controller1/Array1", "ThrottleStatus"), "2");
   EXPECT_EQ(Get("Controller1/Array1/disk2", "Channel"), "2");
   EXPECT_EQ(Get("Controller1/ch2/master", "model"), "SV-DISK 1");
+  EXPECT_EQ(Get("Controller1/ch2/master", "Size"), "74.530 GB (76319 MB)");
   EXPECT_EQ(Get("Controller1/ch2/master", "Status"), "512") << "a member";
   EXPECT_EQ(Get("Controller1/ch5/master", "Status"), "256") << "a free disk";
   EXPECT_EQ(Get("Controller1/Enclosure1", "NumFan"), "2");
@@ -205,6 +207,8 @@ TEST_F(BraskAgainstSim, AnArrayIsCreatedRenamedRebuiltSynchronisedExpandedAndCon
   EXPECT_EQ(Events(), Lines{"519@3@Array Created@Create a new array 7."});
   Invoke("Controller1/Array7", "rename", "Mirror");
   EXPECT_EQ(Get("Controller1/Array7", "name"), "Mirror");
+  Node("Controller1/Array7")->refresh();
+  EXPECT_EQ(Get("Controller1/Array7", "name"), "Mirror") << "the subsystem keeps the new name";
 
   // A member fails, a new disk arrives, and the mirror is rebuilt onto it.
   Fault("fail-disk 5");

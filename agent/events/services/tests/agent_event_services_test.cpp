@@ -1,0 +1,144 @@
+// The event services inside a real document: the settings folder's requests reach the dispatcher,
+// the mail settings and the schedule, and a due schedule reaches the components.
+#include "agent/events/services/agent_event_services.h"
+
+#include <gtest/gtest.h>
+
+#include "agent/core/agent_names.h"
+#include "agent/core/tests/agent_fixture.h"
+#include "agent/events/event_log_file.h"
+#include "platform/base/paths.h"
+
+namespace kelm::events {
+namespace {
+
+using agent::testing::FakeRiver;
+
+class EventServicesTest : public agent::testing::AgentTest {
+ protected:
+  EventServicesTest() {
+    // The fixture's document again, with these services.
+    doc_.reset();
+    agent::DocOptions o;
+    o.loop = loop_.get();
+    o.clock = &clock_;
+    o.hostName = "testhost";
+    o.localChannel = false;
+    o.makeEvents = [this](agent::CHalvornDoc& d) {
+      auto s = std::make_unique<CAgentEventServices>(d);
+      services_ = s.get();
+      return s;
+    };
+    doc_ = std::make_unique<agent::CHalvornDoc>(o);
+    EXPECT_EQ(doc_->Accounts().InitUserStore("admin", "secret"), plat::S_OK);
+  }
+  // The records an 8195 carried, in arrival order.
+  static std::vector<std::string> Forwarded(const std::vector<CMessage>& got) {
+    std::vector<std::string> out;
+    for (const auto& m : got)
+      if (m.code == kNotifyEvent) out.push_back(m.text);
+    return out;
+  }
+  // The method's own partial replies (without the generic one that repeats the request).
+  static std::vector<std::string> Own(const std::vector<CMessage>& got, const std::string& method) {
+    std::vector<std::string> out;
+    for (const std::string& p : Partials(got))
+      if (p.rfind(method + "@", 0) == 0) out.push_back(p);
+    return out;
+  }
+  CAgentEventServices* services_ = nullptr;
+};
+
+TEST_F(EventServicesTest, TestEventIsLoggedAndForwarded) {
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  ASSERT_EQ(Invoke(c, "SetReportNoticeList@1@523"), 800);
+  EXPECT_EQ(Invoke(c, "SetReportNoticeList@1@600"), 801);
+  const auto got = Request(c, kReqSetProperty, "TestEvent@523");
+  EXPECT_EQ(FinalResult(got), 800);
+  EXPECT_EQ(Forwarded(got), (std::vector<std::string>{"\\@523@994730139@0@@AGENTTESTING"}));
+  std::int32_t pos = 0, cookie = 0;
+  auto cursor = EventCursor::open(plat::paths::logDir() / ".log", pos, cookie, false);
+  ASSERT_TRUE(cursor);
+  EventRecord r;
+  ASSERT_TRUE(cursor->next(r));
+  EXPECT_EQ(r, (EventRecord{523, 994730139, 0, "", "AGENTTESTING"}));
+}
+
+TEST_F(EventServicesTest, AFolderPagesItsEventsAndClearsThem) {
+  auto river = plat::com::makeObject<FakeRiver>();
+  river->entries = {"HasEvent@pr-@3", "ReadEvent@m--@-134217729", "ClearEvent@m--@2"};
+  auto* folder = AttachFake("MV_RAID", river);
+  services_->DispatchEvent("512@994730139@1@Array@first", *folder, "yes");
+  services_->DispatchEvent("513@994730140@2@Array@second", *folder, "yes");
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  ASSERT_EQ(ChangeFolder(c, "MV_RAID"), 800);
+
+  // A positive count pages from the newest record; the last partial reply gives where to go on.
+  auto page = Own(Request(c, kReqInvoke, "ReadEvent@0@1"), "ReadEvent");
+  ASSERT_EQ(page.size(), 2u);
+  EXPECT_EQ(page[0], "ReadEvent@0@513@994730140@2@Array@second");
+  const std::string end = "ReadEvent@255@256@";
+  ASSERT_EQ(page[1].rfind(end, 0), 0u) << page[1];
+  const std::string next = page[1].substr(end.size());  // position@cookie
+  page = Own(
+      Request(c, kReqInvoke, "ReadEvent@" + next.substr(0, next.find('@')) + "@5@" + next.substr(next.find('@') + 1)),
+      "ReadEvent");
+  ASSERT_EQ(page.size(), 2u);
+  EXPECT_EQ(page[0], "ReadEvent@0@512@994730139@1@Array@first");
+  // A negative count reads from the oldest.
+  page = Own(Request(c, kReqInvoke, "ReadEvent@0@-5"), "ReadEvent");
+  ASSERT_EQ(page.size(), 3u);
+  EXPECT_EQ(page[0], "ReadEvent@0@512@994730139@1@Array@first");
+
+  Request(c, kReqInvoke, "ClearEvent@");
+  EXPECT_FALSE(std::filesystem::exists(plat::paths::logDir() / "MV_RAID" / "MV_RAID.log"));
+  EXPECT_TRUE(Own(Request(c, kReqInvoke, "ReadEvent@0@5"), "ReadEvent").empty());
+}
+
+TEST_F(EventServicesTest, MailSettingsAreKeptInTheProfileAndRefuseLineBreaks) {
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  EXPECT_EQ(Invoke(c, "AddReceiptor@Ann <ann@x.test>"), 800);
+  EXPECT_EQ(Invoke(c, "AddReceiptor@Ann <ann@x.test>"), 801);
+  EXPECT_EQ(Invoke(c, "AddReceiptor@ann@x.test"), 805);
+  EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "SMTPServer@mail.test:2525")), 800);
+  EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "SMTPServer@mail.test\r\nQUIT")), 805);
+  EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "EmailID@Agent <agent@x.test>\nBcc: <b@x.test>")), 805);
+  const auto mail = services_->GetMailSettings();
+  EXPECT_EQ(mail.smtpServer, "mail.test:2525");
+  EXPECT_EQ(mail.receiptorList, "\"Ann\" <ann@x.test>");
+  const auto profile = agent::AgentProfile();
+  EXPECT_EQ(profile.getString(kMailSection, "Receiptor-0"), "\"Ann\" <ann@x.test>");
+  EXPECT_EQ(profile.getString(kMailSection, "SMTP"), "mail.test:2525");
+}
+
+TEST_F(EventServicesTest, ADueScheduleSynchronisesTheArraysOnce) {
+  auto river = plat::com::makeObject<FakeRiver>();
+  river->values["HasEvent"] = "0";
+  auto* folder = AttachFake("MV_RAID", river);
+  folder->setValue("3");  // an array folder
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  ASSERT_EQ(Invoke(c, "SetVerifySchedule@1@4@2"), 800);
+  const auto got = Own(Request(c, kReqInvoke, "GetVerifySchedule@"), "GetVerifySchedule");
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0], "GetVerifySchedule@0@1@4@2");
+  int syncs = 0;
+  for (int second = 1; second <= 300; ++second) {
+    clock_.advanceSeconds(1);
+    doc_->OnTick();
+    syncs = static_cast<int>(std::count(river->invoked.begin(), river->invoked.end(), "SyncArray@512"));
+    if (second == 119) {
+      EXPECT_EQ(syncs, 0);
+    }
+    if (second == 120) {
+      EXPECT_EQ(syncs, 1);
+    }
+  }
+  EXPECT_EQ(syncs, 2);
+}
+
+}  // namespace
+}  // namespace kelm::events

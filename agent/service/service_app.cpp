@@ -1,0 +1,260 @@
+#include "agent/service/service_app.h"
+
+#include <cstdio>
+#include <strings.h>
+
+#include "platform/kernel/module_path.h"
+#include "platform/kernel/named_objects.h"
+#include "platform/registry/registry.h"
+
+namespace kelm {
+
+using plat::service::Control;
+using plat::service::EventType;
+
+ServiceCommand ScanServiceWords(const std::vector<std::string>& args) {
+  static const struct {
+    const char* text;
+    ServiceWord word;
+  } kWords[] = {{"SvcDeb", ServiceWord::kSvcDeb},
+                {"win98", ServiceWord::kWin98},
+                {"SvcInstall", ServiceWord::kSvcInstall},
+                {"SvcRemove", ServiceWord::kSvcRemove}};
+  ServiceCommand cmd;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() < 2 || (a[0] != '-' && a[0] != '/')) continue;
+    for (const auto& w : kWords) {
+      if (::strcasecmp(a.c_str() + 1, w.text) == 0) {
+        cmd.word = w.word;
+        cmd.rest.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+        return cmd;
+      }
+    }
+  }
+  return cmd;
+}
+
+CServiceApp::CServiceApp(ServiceNames names) : names_(std::move(names)) {
+  syslog_ = std::make_unique<plat::service::SyslogSender>(names_.serviceName);
+}
+
+CServiceApp::~CServiceApp() = default;
+
+std::filesystem::path CServiceApp::ProgramPath() const {
+  return programPath_.empty() ? plat::kernel::modulePath() : programPath_;
+}
+
+void CServiceApp::Log(EventType type, std::string_view text) {
+  (void)syslog_->send(type, {}, text);  // a log that cannot be written is no reason to stop
+  if (logToStderr_ || runMode_ != RunMode::kService)
+    std::fprintf(stderr, "%s: %.*s\n", names_.serviceName.c_str(), static_cast<int>(text.size()), text.data());
+}
+
+void CServiceApp::ReportStatus(std::string_view status) {
+  std::string line = "STATUS=";
+  for (char c : status) line += (c == '\n') ? ' ' : c;
+  plat::service::notify(line);
+}
+
+int CServiceApp::InitInstance(const std::vector<std::string>& args) {
+  auto mutex = plat::kernel::NamedMutex::create(MutexName());
+  if (!mutex) return 1;  // a second instance ends without a message
+
+  auto sig = plat::service::ControlSignals::create();
+  if (!sig) {
+    Log(EventType::Error, "cannot take the control signals: " + sig.message());
+    return 1;
+  }
+  signals_.emplace(std::move(*sig));
+
+  if (args.empty()) return ServiceMain();
+  ServiceCommand cmd = ScanServiceWords(args);
+  switch (cmd.word) {
+    case ServiceWord::kSvcDeb:
+      return RunForeground(RunMode::kSvcDeb, cmd.rest);
+    case ServiceWord::kWin98:
+      return RunForeground(RunMode::kWin98, {});
+    case ServiceWord::kSvcInstall:
+      return InstallService() ? 0 : 1;
+    case ServiceWord::kSvcRemove:
+      return RemoveService() ? 0 : 1;
+    case ServiceWord::kNone:
+      break;
+  }
+  return 1;
+}
+
+void CServiceApp::RequestStop(std::string reason, int errorCode) {
+  {
+    std::lock_guard<std::mutex> lock(reasonMutex_);
+    if (!stopRequested_) {
+      stopReason_ = std::move(reason);
+      stopError_ = errorCode;
+    }
+  }
+  stopRequested_ = true;
+  if (signals_) signals_->wake();
+}
+
+void CServiceApp::HandleControl(Control c) {
+  switch (c) {
+    case Control::Pause:
+      if (state_ == ServiceState::kRunning && OnServicePause() == 0) {
+        state_ = ServiceState::kPaused;
+        ReportStatus("Paused");
+      }
+      break;
+    case Control::Continue:
+      if (state_ == ServiceState::kPaused && OnServiceContinue() == 0) {
+        state_ = ServiceState::kRunning;
+        ReportStatus("Running");
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+int CServiceApp::ServiceMain() {
+  runMode_ = RunMode::kService;
+  state_ = ServiceState::kStartPending;
+  ReportStatus("Starting");
+  std::uint32_t specific = 0;
+  const std::uint32_t r = OnServiceStart({}, specific);
+  if (r != 0) {
+    state_ = ServiceState::kStopped;
+    std::string why;
+    {
+      std::lock_guard<std::mutex> lock(reasonMutex_);
+      why = stopReason_;
+    }
+    ReportStatus("Stopped: start failed (error " + std::to_string(r) + ", code " + std::to_string(specific) + ")" +
+                 (why.empty() ? std::string() : ": " + why));
+    plat::service::notify("ERRNO=" + std::to_string(r));
+    Log(EventType::Error, "the service did not start" + (why.empty() ? std::string() : ": " + why));
+    return 1;
+  }
+  state_ = ServiceState::kRunning;
+  plat::service::notify("READY=1\nSTATUS=Running");
+
+  int exitCode = 0;
+  for (;;) {
+    Control c = signals_->wait();
+    if (c == Control::Wake && !stopRequested_) continue;
+    if (c == Control::Pause || c == Control::Continue) {
+      HandleControl(c);
+      continue;
+    }
+    // A stop control, a failed wait, or the program's own stop request.
+    if (stopRequested_) {
+      std::lock_guard<std::mutex> lock(reasonMutex_);
+      if (stopError_ != 0) {
+        exitCode = 1;
+        Log(EventType::Error, "the service stops: " + stopReason_);
+        plat::service::notify("ERRNO=" + std::to_string(stopError_));
+      }
+    }
+    state_ = ServiceState::kStopPending;
+    plat::service::notify("STOPPING=1\nSTATUS=Stopping");
+    if (OnServiceStop() == 0) {
+      state_ = ServiceState::kStopped;
+      ReportStatus("Stopped");
+      break;
+    }
+    if (c == Control::Failed) break;  // nothing more can reach us; leave rather than spin
+  }
+  return exitCode;
+}
+
+int CServiceApp::RunForeground(RunMode mode, const std::vector<std::string>& args) {
+  runMode_ = mode;
+  std::uint32_t specific = 0;
+  const std::uint32_t r = OnServiceStart(args, specific);
+  if (r != 0) {
+    std::string why;
+    {
+      std::lock_guard<std::mutex> lock(reasonMutex_);
+      why = stopReason_;
+    }
+    Log(EventType::Error, "start failed (error " + std::to_string(r) + ")" + (why.empty() ? "" : ": " + why));
+    return 1;
+  }
+  state_ = ServiceState::kRunning;
+  if (mode == RunMode::kWin98) InstallService();
+  ServiceRun();
+  state_ = ServiceState::kStopPending;
+  OnServiceStop();
+  state_ = ServiceState::kStopped;
+  std::lock_guard<std::mutex> lock(reasonMutex_);
+  if (stopRequested_ && stopError_ != 0) {
+    Log(EventType::Error, "stopped: " + stopReason_);
+    return 1;
+  }
+  return 0;
+}
+
+void CServiceApp::ServiceRun() {
+  std::optional<plat::kernel::NamedEvent> stopEvent;
+  if (runMode_ == RunMode::kWin98) {
+    if (auto made = plat::kernel::NamedEvent::create(StopEventName()))
+      stopEvent.emplace(std::move(*made));
+    else
+      Log(EventType::Warning, "the stop event cannot be made (" + made.message() + "); stop with SIGTERM");
+  }
+  for (;;) {
+    Control c = signals_->wait(stopEvent ? stopEvent->fd() : -1);
+    switch (c) {
+      case Control::Event:
+        if (stopEvent->wait(0) == plat::kernel::NamedEvent::WaitResult::Signaled) return;
+        break;
+      case Control::Pause:
+      case Control::Continue:
+        HandleControl(c);
+        break;
+      case Control::Wake:
+        if (stopRequested_) return;
+        break;
+      case Control::Stop:
+      case Control::Failed:
+        return;
+    }
+  }
+}
+
+bool CServiceApp::InstallService() {
+  RemoveService();
+  auto r = plat::service::installUnit({names_.serviceName, names_.displayName, ProgramPath()});
+  if (!r) {
+    Log(EventType::Error, "install: " + r.message());
+    return false;
+  }
+  return WriteServiceKey();
+}
+
+bool CServiceApp::RemoveService() {
+  auto r = plat::service::removeUnit(names_.serviceName);
+  if (!r) {
+    Log(EventType::Error, "remove: " + r.message());
+    return false;
+  }
+  return DeleteServiceKey();
+}
+
+bool CServiceApp::WriteServiceKey() {
+  auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine,
+                                    std::string(kServiceKeyPath) + "\\" + names_.serviceName);
+  if (!key) return false;
+  using plat::reg::Status;
+  return key->setString("ServiceName", names_.serviceName) == Status::Ok &&
+         key->setString("ServiceDisplayName", names_.displayName) == Status::Ok &&
+         key->setString("ServiceBinaryPath", ProgramPath().string()) == Status::Ok;
+}
+
+bool CServiceApp::DeleteServiceKey() {
+  auto st = plat::reg::deleteKey(plat::reg::Hive::LocalMachine,
+                                 std::string(kServiceKeyPath) + "\\" + names_.serviceName);
+  return st == plat::reg::Status::Ok || st == plat::reg::Status::NotFound;
+}
+
+}  // namespace kelm

@@ -1,0 +1,103 @@
+#include "components/ide/ide_poll.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "components/ide/ide_nodes.h"
+
+namespace tirrow {
+
+namespace {
+
+template <class T>
+bool Contains(const std::vector<T*>& list, const T* item) {
+  return std::ranges::find(list, item) != list.end();
+}
+
+}  // namespace
+
+CIdePoll& CIdePoll::Get() {
+  static CIdePoll poll;
+  return poll;
+}
+
+CIdePoll::~CIdePoll() {
+  // Nodes alive when the process ends: their loop may be gone, so the timer is abandoned.
+  (void)timer_.release();
+  // A driver still held at exit stops waiting on the device before it goes.
+  if (driver_) driver_->Shutdown();
+}
+
+void CIdePoll::AddRoot(CTirrowRoot* root) {
+  if (roots_.empty()) fullRead_ = 0;
+  roots_.push_back(root);
+  if (!driver_) driver_ = root->Driver();
+}
+
+void CIdePoll::RemoveRoot(CTirrowRoot* root) {
+  std::erase(roots_, root);
+  if (!roots_.empty()) return;
+  StopTimer();
+  driver_.reset();
+}
+
+void CIdePoll::StopTimer() {
+  timer_.reset();  // safe from the timer's own callback
+  if (moduleLocked_) {
+    moduleLocked_ = false;
+    kelm::fw::Module().lock(false);
+  }
+}
+
+void CIdePoll::AddArray(CIdeArray* a) {
+  arrays_.push_back(a);
+  if (timer_ || roots_.empty()) return;
+  plat::EventLoop* loop = plat::EventLoop::current();
+  if (!loop) return;  // a thread without a loop: its owner calls Tick itself
+  timer_ = std::make_unique<plat::Timer>(loop->timer(std::chrono::milliseconds(1000), true, [this] { Tick(); }));
+  if (!moduleLocked_) {
+    kelm::fw::Module().lock(true);  // the library stays loaded while its timer can call into it
+    moduleLocked_ = true;
+  }
+}
+
+void CIdePoll::RemoveArray(CIdeArray* a) { std::erase(arrays_, a); }
+
+void CIdePoll::RemoveController(CIdeController* c) { std::erase(controllers_, c); }
+
+void CIdePoll::Tick() {
+  if (!driver_) return;
+  std::shared_ptr<CMaroveltDriver> driver = driver_;
+  // 1. Queued events; without any, a changed disk table counts as the change.
+  const std::vector<EventRecordBytes> events = driver->ReadDriverEvents();
+  const bool changed = !events.empty() || driver->DetectDiskChange();
+  // 2. Task progress.
+  const int activity = driver->PollActivity();
+  if (arrays_.empty()) return;
+  // 3. Arrays. Refreshes may drop nodes, so the lists are walked from copies and each node is
+  // checked to be still listed, and held, before it is touched.
+  const auto arrays = arrays_;
+  for (CIdeArray* a : arrays) {
+    if (!Contains(arrays_, a)) continue;
+    if (activity != 0 || changed) {
+      plat::com::ComPtr<CIdeArray> keep(a);
+      a->RefreshArray();
+    }
+  }
+  if (controllers_.empty()) return;
+  // 4. Controllers, each on its own counter.
+  const int percent = driver->CurrentPercent();
+  const auto controllers = controllers_;
+  for (CIdeController* c : controllers) {
+    if (!Contains(controllers_, c)) continue;
+    plat::com::ComPtr<CIdeController> keep(c);
+    c->PollTick(changed, percent, events);
+  }
+  // 5. The full read.
+  if (fullRead_++ == kFullReadTicks) {
+    driver->ReadDriverState();
+    fullRead_ = 1;
+  }
+}
+
+}  // namespace tirrow

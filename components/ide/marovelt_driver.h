@@ -1,0 +1,230 @@
+#pragma once
+// The one object that talks to the Marovelt driver: it opens the driver's device, checks its
+// version, sends miniport requests, keeps the driver's tables, runs the blocking rebuild and
+// synchronise requests on workers, and reads and writes the driver's registry settings.
+//
+// Used on the component's thread (nodes and the poll); the workers touch only the activity entries,
+// the current percent and the worker flag bits, which are locked.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "components/ide/srb.h"
+#include "platform/base/result.h"
+#include "platform/devio/device.h"
+#include "platform/loop/blocking_worker.h"
+
+namespace tirrow {
+
+// Driver status.
+inline constexpr std::uint32_t kDriverOk = 0;
+inline constexpr std::uint32_t kDriverTooOld = 0x80000001;
+inline constexpr std::uint32_t kDriverMissing = 0x80000002;
+
+// Activity types of an array slot's entry.
+inline constexpr std::uint8_t kActivityNone = 0;
+inline constexpr std::uint8_t kActivitySync = 3;
+inline constexpr std::uint8_t kActivityRequested = 255;
+
+// The platform the driver is reached on: 1 opens the driver's own name, 2 the SCSI ports.
+enum class DriverPlatform { kWin9x = 1, kWinNT = 2, kOther = 3 };
+
+// What the component takes from a drive slot's identify data.
+struct IdentifyInfo {
+  int cylinders = 0;
+  int heads = 0;
+  int sectors = 0;
+  std::uint32_t totalSectors = 0;
+  std::string model;
+  std::uint16_t word49 = 0, word53 = 0, word63 = 0, word88 = 0;
+  // Cylinders as shown: recomputed from the total when the drive reports 16383 or more.
+  int ShownCylinders() const;
+  std::uint64_t SizeBytes() const;
+};
+IdentifyInfo ParseIdentify(const std::uint8_t* words178);
+
+struct ArrayMember {
+  int entry = 0;      // which of the record's eight member entries
+  int diskIndex = 0;  // into the disk table
+  std::uint8_t flags = 0;
+};
+
+// One decoded array record.
+struct ArrayInfo {
+  int slot = -1;
+  std::uint8_t flags = 0;
+  int typeCode = 0;
+  int memberCount = 0;  // byte 4, as the driver gave it
+  int cylinders = 0;    // stored minus one; these are the real values
+  int heads = 0;
+  int sectors = 0;
+  int blockSectors = 0;
+  std::vector<ArrayMember> members;  // entries present and online
+  std::uint64_t SizeBytes() const;
+  bool AllOnline() const { return (flags & 0x0E) == 0x0E; }
+  bool Critical() const { return (flags & 0x10) != 0; }
+};
+ArrayInfo ParseArrayRecord(int slot, const std::uint8_t* record64);
+// RAID level of a record: 0 striping, 1 mirroring, 2 striping with mirroring, 3 spanning, 4 parity,
+// 5 distributed parity, -1 unknown.
+int RaidLevel(int typeCode, int memberCount);
+
+struct DiskRecord {
+  std::uint8_t status = 0;
+  int globalChannel = 0;
+  int device = 0;  // 0 master, 1 slave
+  bool InUse() const { return (status & 1) != 0; }
+  bool BeingRebuilt() const { return (status & 0x20) != 0; }
+};
+
+struct ActivityEntry {
+  std::uint8_t type = 0;
+  std::uint8_t percent = 0;
+  std::uint8_t extra[2] = {0, 0};
+  bool operator==(const ActivityEntry&) const = default;
+};
+
+// The sensors of a channel's enclosure; -2 for a value not read.
+struct EnclosureSensors {
+  int type = -1;  // enclosure type: 1, 17 or 0; -1 when it could not be read
+  int fan = -2, temperature = -2, power5 = -2, power12 = -2;
+};
+
+struct HardwareId {
+  std::uint32_t modelCode = 0;
+  std::uint32_t pciDeviceId = 0;
+};
+
+using EventRecordBytes = std::array<std::uint8_t, kEventRecordSize>;
+
+class CMaroveltDriver {
+ public:
+  // loop: where worker completions run (null: rebuild and synchronise are refused).
+  explicit CMaroveltDriver(plat::EventLoop* loop, DriverPlatform platform = DriverPlatform::kWinNT);
+  ~CMaroveltDriver();
+  CMaroveltDriver(const CMaroveltDriver&) = delete;
+  CMaroveltDriver& operator=(const CMaroveltDriver&) = delete;
+
+  // Opening. OpenDriver gives the first device whose version check passes.
+  plat::Result<plat::devio::Handle> OpenDriver();
+  std::uint32_t CheckDriverVersion(plat::devio::Handle& handle) const;
+  std::uint32_t Status() const { return status_; }
+  bool DriverNotFound() const { return (flags_.load() & kFlagNotFound) != 0; }
+  // The message of the last status: "No Error", the too-old text, or the no-driver text.
+  std::string DriverVersionMessage() const;
+
+  // The full read: every table from the driver.
+  void ReadDriverState();
+
+  // Tables. Counts are 0 while the driver is not found or a read failed.
+  int ArrayCount() const;
+  // The slot of the index-th array in use, or -1.
+  int ArraySlot(int index) const;
+  std::optional<ArrayInfo> Array(int slot) const;
+  int ControllerCount() const;
+  const std::uint8_t* ControllerRecord(int controller) const;
+  // Identify data of a drive slot (channel within the controller, device 0 or 1).
+  std::optional<IdentifyInfo> Identify(int controller, int channel, int device) const;
+  bool DevicePresent(int controller, int channel, int device) const;
+  int DiskCount() const;
+  std::optional<DiskRecord> Disk(int diskIndex) const;
+  // The disk table index of the disk on a controller's channel and device, or -1.
+  int FindDisk(int controller, int channel, int device) const;
+  // "%s (%s %d, %s)": the model, "Channel", the channel + 1, "Master" or "Slave".
+  std::string DiskDisplayName(int diskIndex) const;
+
+  // Settings requests; see each for its failure value.
+  int GetPciThreshold();          // -1 on failure
+  int SetPciThreshold(int count);  // 255 on failure, else 0
+  int GetPciMaximum();            // -1 on failure
+  int SetMaintenanceRate(int rate);  // 255 on failure, else 0
+  int GetMaintenanceRate();          // -1 on failure
+  int GetSmartEnable();              // 255 when none
+  int SetSmartEnable(int on);        // 0 on failure, else 1
+  int GetDiskSmart(int controller, int channel, int device);  // 255 when none
+  std::optional<HardwareId> GetHardwareId();
+  int EnclosureRequest(int subFunction, int channel, int device);  // -1 when the reply is not whole
+  // The type, then for types 1 and 17 the sensors its capability flags name.
+  EnclosureSensors ReadEnclosure(int channel);
+
+  // Queued driver events (at most 20); nothing on failure.
+  std::vector<EventRecordBytes> ReadDriverEvents();
+
+  // Activity. 0 no change, 1 a percent changed, 2 an activity began or ended.
+  int PollActivity();
+  ActivityEntry Activity(int slot) const;
+  int CurrentPercent() const;
+  int RunningSlot() const { return runningSlot_; }
+  // Re-reads the disk and array tables; true when a disk's first four bytes changed.
+  bool DetectDiskChange();
+
+  // Rebuild (mirror only) and synchronise workers; false when refused. The abort form
+  // (kTaskAbort) is never refused for a running task.
+  bool StartRebuild(int slot, int member, std::uint32_t argument);
+  bool StartSynchronise(int slot, std::uint32_t argument);
+  bool WorkerBusy() const { return (flags_.load() & kFlagWorker) != 0; }
+  // Stops waiting on the driver: blocked requests are interrupted and the workers joined.
+  void Shutdown();
+
+  // The driver's options text in the registry; 0 (not found) or 1.
+  int ReadAdapterSetting(const std::string& name, int* value);
+  bool WriteAdapterSetting(const std::string& name, int value);
+
+  // The driver file's version text and its modification time; "UNKNOWN" when unread.
+  std::pair<std::string, std::string> DriverFileVersion() const;
+
+  // Sends one request on an open handle; the buffer carries the answer.
+  static bool Send(plat::devio::Handle& handle, CSrbBuffer& request, std::size_t* returned = nullptr);
+
+ private:
+  static constexpr std::uint8_t kFlagNotFound = 0x80;
+  static constexpr std::uint8_t kFlagWorker = 0x40;
+  static constexpr std::uint8_t kFlagRebuild = 0x20;
+  static constexpr std::uint8_t kFlagSync = 0x10;
+
+  plat::Result<plat::devio::Handle> OpenChecked(std::uint32_t* status, bool forWorker) const;
+  bool ReadArrayTable(plat::devio::Handle& h);
+  bool ReadDiskTable(plat::devio::Handle& h);
+  void ReadControllers(plat::devio::Handle& h);
+  // A request whose answer is the ReturnCode byte: -1 on failure or when the driver left it.
+  int ReadReturnByte(std::uint32_t code);
+  int SendByte(std::uint32_t code, int value);
+  bool StartTask(std::uint32_t code, int slot, int member, std::uint32_t argument);
+  void RunTask(std::uint32_t code, int slot, int member, std::uint32_t argument, bool abort);
+
+  plat::EventLoop* loop_;
+  DriverPlatform platform_;
+  std::uint32_t status_ = kDriverMissing;
+  std::atomic<std::uint8_t> flags_{0};
+
+  std::array<std::uint8_t, kArrayTableSize> arrays_{};
+  int arrayCount_ = -1;
+  std::vector<std::array<std::uint8_t, kControllerRecordSize>> controllers_;
+  int controllerCount_ = -1;
+  std::array<std::uint8_t, kDiskTableSize> disks_{};
+  std::array<std::uint8_t, kDiskTableSize> previousDisks_{};
+  int diskCount_ = -1;
+
+  // Shared with the workers.
+  mutable std::mutex activityMutex_;
+  std::array<ActivityEntry, kArraySlots> activity_{};
+  int currentPercent_ = 0;
+  std::map<std::uint64_t, plat::devio::Interrupter> inFlight_;  // requests the workers block on
+  std::atomic<std::uint64_t> nextTicket_{1};
+  bool stopping_ = false;
+
+  int runningSlot_ = -1;
+  int runningType_ = 0;
+
+  std::unique_ptr<plat::BlockingWorker> taskWorker_;
+  std::unique_ptr<plat::BlockingWorker> abortWorker_;
+};
+
+}  // namespace tirrow

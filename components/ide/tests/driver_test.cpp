@@ -1,0 +1,356 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <thread>
+
+#include "components/ide/marovelt_driver.h"
+#include "components/ide/tests/fake_marovelt.h"
+#include "platform/testing/temp_root.h"
+#include "platform/loop/event_loop.h"
+#include "platform/registry/registry.h"
+
+namespace tirrow {
+namespace {
+
+using testing::Bytes;
+using testing::FakeMarovelt;
+
+std::string Hex(const Bytes& b) {
+  std::string s;
+  char x[3];
+  for (auto c : b) {
+    std::snprintf(x, sizeof x, "%02x", c);
+    s += x;
+  }
+  return s;
+}
+
+// The header as the driver must receive it: length 28, "MAROVELT", time-out 10000, the code, the
+// return code (preset -1 or 0) and the data length.
+std::string Header(std::uint32_t code, bool preset, std::uint32_t length) {
+  char b[80];
+  std::snprintf(b, sizeof b, "1c0000004d41524f56454c5410270000%02x000000%s%02x%02x0000", code,
+                preset ? "ffffffff" : "00000000", length & 0xFF, length >> 8);
+  return b;
+}
+
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake.SetController(0);
+    fake.SetDrive(0, 0, 0, 0, "ST320420A");
+    fake.SetDrive(0, 1, 0, 2, "WDC WD200");
+    fake.SetArray(0, 1, {0, 2});
+    fake.SetArray(2, 0, {1});
+  }
+  // The data part of the one request of `code` sent by `action`.
+  Bytes Sent(std::uint32_t code, const std::function<void()>& action) {
+    fake.ClearRequests();
+    action();
+    for (const auto& r : fake.Requests()) {
+      if (r.code == code) return r.bytes;
+    }
+    return {};
+  }
+
+  // Starts a task on a driver of its own and waits until the fake received its request.
+  void RunTask(const std::function<bool(CMaroveltDriver&)>& start, std::uint32_t code) {
+    CMaroveltDriver d(loop.get());
+    d.ReadDriverState();
+    const int before = fake.CountOf(code);
+    ASSERT_TRUE(start(d));
+    for (int i = 0; i < 20000 && fake.CountOf(code) == before; ++i) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+
+  plat::testing::TempRoot root;
+  std::unique_ptr<plat::EventLoop> loop = std::move(*plat::makeEpollLoop());
+  FakeMarovelt fake;
+  CMaroveltDriver driver{loop.get()};
+};
+
+TEST_F(DriverTest, GoldenRequestBuffers) {
+  driver.ReadDriverState();
+  struct Case {
+    std::uint32_t code;
+    std::function<void()> action;
+    std::string header;
+    std::string data;  // the data bytes in hex, zeros beyond what is given
+  };
+  const std::string z4 = "00000000";
+  const Case cases[] = {
+      {kMpVersion, [&] { (void)driver.OpenDriver(); }, Header(1, true, 0), ""},
+      {kMpControllerCount, [&] { driver.ReadDriverState(); }, Header(3, true, 0), ""},
+      {kMpArrayTable, [&] { driver.ReadDriverState(); }, Header(4, false, 256), ""},
+      {kMpController, [&] { driver.ReadDriverState(); }, Header(5, false, 780), z4},
+      {kMpDiskTable, [&] { driver.ReadDriverState(); }, Header(6, false, 408), ""},
+      {kMpSynchronise, [&] { RunTask([](CMaroveltDriver& d) { return d.StartSynchronise(0, 0); }, kMpSynchronise); },
+       Header(8, false, 64),
+       "00000000" "00000000" "00000000"},
+      {kMpRebuild, [&] { RunTask([](CMaroveltDriver& d) { return d.StartRebuild(0, 1, kTaskAbort); }, kMpRebuild); },
+       Header(9, false, 64), "00000000" "00000000" "00000003" + std::string(96, '0') + "01000000"},
+      {kMpActivity, [&] { driver.PollActivity(); }, Header(10, false, 16), ""},
+      {kMpGetPciThreshold, [&] { driver.GetPciThreshold(); }, Header(12, true, 0), ""},
+      {kMpSetPciThreshold, [&] { driver.SetPciThreshold(6); }, Header(13, false, 4), "06000000"},
+      {kMpGetPciMaximum, [&] { driver.GetPciMaximum(); }, Header(14, true, 0), ""},
+      {kMpSetMaintenanceRate, [&] { driver.SetMaintenanceRate(9); }, Header(16, false, 4), "09000000"},
+      {kMpGetMaintenanceRate, [&] { driver.GetMaintenanceRate(); }, Header(17, true, 0), ""},
+      {kMpEventCount, [&] { fake.AddEvent(0x80000100, 0, {0}); driver.ReadDriverEvents(); }, Header(18, false, 4), z4},
+      {kMpReadEvents, [&] { fake.AddEvent(0x80000100, 0, {0}); driver.ReadDriverEvents(); }, Header(19, false, 884),
+       "01000000"},
+      {kMpDiskSmart, [&] { driver.GetDiskSmart(1, 1, 0); }, Header(20, false, 4), "010100ff"},
+      {kMpHardwareId, [&] { driver.GetHardwareId(); }, Header(21, false, 20), ""},
+      {kMpGetSmartEnable, [&] { driver.GetSmartEnable(); }, Header(22, false, 4), "ff000000"},
+      {kMpSetSmartEnable, [&] { driver.SetSmartEnable(1); }, Header(23, false, 4), "01000000"},
+      {kMpEnclosure, [&] { driver.EnclosureRequest(5, 3, 1); }, Header(24, false, 8), "0503010000000000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("code " + std::to_string(c.code));
+    const Bytes sent = Sent(c.code, c.action);
+    ASSERT_FALSE(sent.empty());
+    const std::string hex = Hex(sent);
+    EXPECT_EQ(hex.substr(0, 56), c.header);
+    std::string data = c.data;
+    data.resize(hex.size() - 56, '0');
+    EXPECT_EQ(hex.substr(56), data);
+  }
+}
+
+TEST_F(DriverTest, RebuildRequestCarriesTheMemberAtSixty) {
+  driver.ReadDriverState();
+  const Bytes sent =
+      Sent(kMpRebuild, [&] { RunTask([](CMaroveltDriver& d) { return d.StartRebuild(0, 1, 0); }, kMpRebuild); });
+  ASSERT_EQ(sent.size(), kSrbHeaderLength + 64);
+  EXPECT_EQ(Get16(&sent[kSrbHeaderLength + 60]), 1);
+  EXPECT_EQ(Get32(&sent[kSrbHeaderLength + 8]), 0u);
+}
+
+TEST(DriverVersionTest, GateAndPortScan) {
+  plat::testing::TempRoot root;
+  struct Case {
+    std::uint32_t version;
+    std::uint32_t status;
+  };
+  const Case cases[] = {
+      {(10u << 16) | 1, kDriverTooOld},  // 1.10
+      {(11u << 16) | 1, kDriverOk},      // 1.11
+      {2, kDriverOk},                    // 2.0
+      {0xFFFFFFFFu, kDriverMissing},     // the return code left at -1
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    FakeMarovelt fake(0, c.version);
+    CMaroveltDriver driver(nullptr);
+    auto h = driver.OpenDriver();
+    EXPECT_EQ(h.ok(), c.status == kDriverOk);
+    EXPECT_EQ(driver.Status(), c.status);
+    EXPECT_EQ(driver.DriverVersionMessage() == "No Error", c.status == kDriverOk);
+  }
+  {
+    FakeMarovelt fake(0, (10u << 16) | 1);
+    CMaroveltDriver driver(nullptr);
+    (void)driver.OpenDriver();
+    EXPECT_EQ(driver.DriverVersionMessage(),
+              "This version of Dremmoral utility require driver version 1.11 or later.");
+  }
+
+  // The driver on the third port: ports 0 and 1 are opened and checked first.
+  FakeMarovelt fake(2, 2);
+  fake.Serve(0, 0xFFFFFFFFu);
+  fake.Serve(1, 0xFFFFFFFFu);
+  CMaroveltDriver driver(nullptr);
+  driver.ReadDriverState();
+  auto reqs = fake.Requests();
+  ASSERT_GE(reqs.size(), 4u);
+  EXPECT_EQ(reqs[0].port, 0);
+  EXPECT_EQ(reqs[0].code, kMpVersion);
+  EXPECT_EQ(reqs[1].port, 1);
+  EXPECT_EQ(reqs[2].port, 2);
+  EXPECT_EQ(reqs[2].code, kMpVersion);
+  for (std::size_t i = 3; i < reqs.size(); ++i) EXPECT_EQ(reqs[i].port, 2);
+  EXPECT_FALSE(driver.DriverNotFound());
+}
+
+TEST(DriverVersionTest, NoDriverMarksNotFoundAndTablesAreEmpty) {
+  plat::testing::TempRoot root;
+  CMaroveltDriver driver(nullptr);
+  driver.ReadDriverState();
+  EXPECT_TRUE(driver.DriverNotFound());
+  EXPECT_EQ(driver.ArrayCount(), 0);
+  EXPECT_EQ(driver.ControllerCount(), 0);
+  EXPECT_EQ(driver.DiskCount(), 0);
+  EXPECT_EQ(driver.GetPciThreshold(), -1);
+  EXPECT_EQ(driver.SetPciThreshold(3), 255);
+  EXPECT_EQ(driver.SetMaintenanceRate(3), 255);
+  EXPECT_EQ(driver.EnclosureRequest(0, 0, 0), -1);
+  EXPECT_FALSE(driver.StartSynchronise(0, 0));
+}
+
+TEST_F(DriverTest, LengthRules) {
+  // A table whose answer reports another Length fails its read, twice tried.
+  fake.replyLength[kMpArrayTable] = 255;
+  driver.ReadDriverState();
+  EXPECT_EQ(driver.ArrayCount(), 0);
+  EXPECT_EQ(fake.CountOf(kMpArrayTable), 2);
+  fake.replyLength.clear();
+
+  // One failure is retried.
+  fake.failNext[kMpDiskTable] = 1;
+  driver.ReadDriverState();
+  EXPECT_EQ(driver.ArrayCount(), 2);
+  EXPECT_EQ(driver.DiskCount(), 2);
+
+  // A controller record of another length is not counted.
+  fake.replyLength[kMpController] = 700;
+  driver.ReadDriverState();
+  EXPECT_EQ(driver.ControllerCount(), 0);
+  fake.replyLength.clear();
+
+  // The event count must come back 32 bytes long; an enclosure answer 36.
+  fake.AddEvent(0x80000100, 0, {0});
+  fake.cutTo[kMpEventCount] = 31;
+  EXPECT_TRUE(driver.ReadDriverEvents().empty());
+  fake.cutTo.clear();
+  EXPECT_EQ(driver.ReadDriverEvents().size(), 1u);
+  fake.enclosureType[0] = 17;
+  EXPECT_EQ(driver.EnclosureRequest(0, 0, 0), 17);
+  fake.cutTo[kMpEnclosure] = 35;
+  EXPECT_EQ(driver.EnclosureRequest(0, 0, 0), -1);
+}
+
+TEST_F(DriverTest, EventCountIsBoundedAndOnlyCarriedRecordsAreTaken) {
+  for (int i = 0; i < 25; ++i) fake.AddEvent(0x80000100 + (i % 2), 0, {static_cast<std::uint32_t>(i)});
+  auto first = driver.ReadDriverEvents();
+  EXPECT_EQ(first.size(), 20u);
+  EXPECT_EQ(Get32(&first[19][20]), 19u);
+  fake.cutTo[kMpReadEvents] = kSrbHeaderLength + 4 + 2 * kEventRecordSize + 10;
+  EXPECT_EQ(driver.ReadDriverEvents().size(), 2u);
+}
+
+TEST_F(DriverTest, TablesDecode) {
+  driver.ReadDriverState();
+  ASSERT_EQ(driver.ArrayCount(), 2);
+  EXPECT_EQ(driver.ArraySlot(0), 0);
+  EXPECT_EQ(driver.ArraySlot(1), 2);  // the index counts only slots in use
+  EXPECT_EQ(driver.ArraySlot(2), -1);
+  auto a = driver.Array(0);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->members.size(), 2u);
+  EXPECT_EQ(a->cylinders, 1000);
+  EXPECT_EQ(a->heads, 16);
+  EXPECT_EQ(a->SizeBytes(), 1000ull * 16 * 63 * 512);
+  EXPECT_EQ(driver.FindDisk(0, 1, 0), 2);
+  EXPECT_EQ(driver.DiskDisplayName(2), "WDC WD200 (Channel 2, Master)");
+  EXPECT_EQ(driver.DiskDisplayName(17), "Unknown");
+  EXPECT_EQ(driver.DiskDisplayName(-1), "Unknown");
+  auto id = driver.Identify(0, 0, 0);
+  ASSERT_TRUE(id);
+  EXPECT_EQ(id->model, "ST320420A");
+}
+
+TEST(IdentifyTest, LargeDrivesTakeCylindersFromTheTotalAndZeroGeometryIsSafe) {
+  std::uint8_t w[178] = {};
+  Put16(w + 2, 16383);
+  Put16(w + 6, 16);
+  Put16(w + 12, 63);
+  Put16(w + 120, 0x0000);
+  Put16(w + 122, 0x0950);  // 0x09500000 sectors
+  auto id = ParseIdentify(w);
+  EXPECT_EQ(id.ShownCylinders(), static_cast<int>(0x09500000u / 16 / 63));
+  Put16(w + 6, 0);
+  EXPECT_EQ(ParseIdentify(w).ShownCylinders(), 16383);
+  EXPECT_EQ(ParseIdentify(w).SizeBytes(), 0u);
+}
+
+TEST(RaidLevelTest, TypeCodes) {
+  struct Case {
+    int type, members, level;
+  };
+  const Case cases[] = {{0, 2, 0}, {1, 2, 1}, {1, 3, 1}, {1, 4, 2}, {2, 3, 4}, {6, 3, 5}, {8, 2, 3}, {5, 2, -1}};
+  for (const auto& c : cases) EXPECT_EQ(RaidLevel(c.type, c.members), c.level) << c.type << "/" << c.members;
+}
+
+TEST_F(DriverTest, ActivityPoll) {
+  driver.ReadDriverState();
+  EXPECT_EQ(driver.PollActivity(), 0);
+  fake.activity[0] = 2, fake.activity[1] = 0;
+  EXPECT_EQ(driver.PollActivity(), 2);  // began
+  EXPECT_EQ(driver.RunningSlot(), 0);
+  fake.activity[1] = 40;
+  EXPECT_EQ(driver.PollActivity(), 1);  // percent moved
+  EXPECT_EQ(driver.CurrentPercent(), 40);
+  fake.activity[1] = 250;  // beyond 100 is shown as 100
+  EXPECT_EQ(driver.PollActivity(), 1);
+  EXPECT_EQ(driver.CurrentPercent(), 100);
+  EXPECT_EQ(driver.PollActivity(), 0);
+  fake.activity[0] = 0, fake.activity[1] = 0;
+  EXPECT_EQ(driver.PollActivity(), 2);  // ended
+  EXPECT_EQ(driver.RunningSlot(), -1);
+}
+
+TEST_F(DriverTest, DiskChangeDetection) {
+  driver.ReadDriverState();
+  EXPECT_FALSE(driver.DetectDiskChange());
+  fake.disks[2 * kDiskRecordSize] = 0x01;  // the disk went offline
+  EXPECT_TRUE(driver.DetectDiskChange());
+  EXPECT_FALSE(driver.DetectDiskChange());
+  fake.disks[2 * kDiskRecordSize + 10] = 0x55;  // beyond the first four bytes
+  EXPECT_FALSE(driver.DetectDiskChange());
+}
+
+TEST_F(DriverTest, TaskStartsAndTheirRefusals) {
+  driver.ReadDriverState();
+  EXPECT_FALSE(driver.StartRebuild(2, 0, 0));  // a striped array is no mirror
+  EXPECT_FALSE(driver.StartRebuild(1, 0, 0));  // an empty slot
+  EXPECT_FALSE(driver.StartSynchronise(7, 0));
+
+  fake.HoldTasks();
+  ASSERT_TRUE(driver.StartSynchronise(0, 0));
+  EXPECT_EQ(driver.Activity(0).type, kActivityRequested);
+  while (fake.HeldTasks() == 0) std::this_thread::yield();
+  EXPECT_TRUE(driver.WorkerBusy());
+  EXPECT_FALSE(driver.StartRebuild(0, 1, 0));      // one task at a time
+  EXPECT_FALSE(driver.StartSynchronise(0, 0));
+  EXPECT_TRUE(driver.StartSynchronise(0, kTaskAbort));  // the abort form goes through
+  while (fake.HeldTasks() < 2) std::this_thread::yield();
+  fake.Release();
+  while (driver.WorkerBusy()) std::this_thread::yield();
+  EXPECT_EQ(fake.CountOf(kMpSynchronise), 2);
+  EXPECT_TRUE(driver.StartRebuild(0, 1, 0));
+  driver.Shutdown();
+  EXPECT_FALSE(driver.StartRebuild(0, 1, 0));  // nothing starts once stopped
+}
+
+TEST_F(DriverTest, RegistrySettings) {
+  int v = -7;
+  EXPECT_EQ(driver.ReadAdapterSetting("WRITEBACKCACHE", &v), 0);
+  EXPECT_EQ(v, -7);
+  ASSERT_TRUE(driver.WriteAdapterSetting("WRITEBACKCACHE", 1));
+  ASSERT_TRUE(driver.WriteAdapterSetting("MAINTENANCELENGTH", 12));
+  ASSERT_TRUE(driver.WriteAdapterSetting("WRITEBACKCACHE", 0));  // rewritten in place
+  auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
+                                  "SYSTEM\\CurrentControlSet\\Services\\Marovelt\\Parameters\\Device");
+  ASSERT_TRUE(key);
+  EXPECT_EQ(key->getString("DriverParameter").value_or(""), "WRITEBACKCACHE=0;MAINTENANCELENGTH=12;");
+  EXPECT_EQ(driver.ReadAdapterSetting("MAINTENANCELENGTH", &v), 1);
+  EXPECT_EQ(v, 12);
+
+  // Values are read as "%i" reads them; at most 32 entries.
+  ASSERT_EQ(key->setString("DriverParameter", "A=0x10;B=010;C=-3;"), plat::reg::Status::Ok);
+  for (auto [name, want] : {std::pair{"A", 16}, {"B", 8}, {"C", -3}}) {
+    ASSERT_EQ(driver.ReadAdapterSetting(name, &v), 1) << name;
+    EXPECT_EQ(v, want) << name;
+  }
+  for (int i = 3; i < 32; ++i) ASSERT_TRUE(driver.WriteAdapterSetting("N" + std::to_string(i), i));
+  EXPECT_FALSE(driver.WriteAdapterSetting("ONEMORE", 1));
+  EXPECT_TRUE(driver.WriteAdapterSetting("A", 5));
+  EXPECT_FALSE(driver.WriteAdapterSetting("BAD=NAME", 1));
+}
+
+TEST_F(DriverTest, DriverFileVersion) {
+  auto [version, time] = driver.DriverFileVersion();
+  EXPECT_EQ(version, "UNKNOWN");
+  EXPECT_EQ(time, "UNKNOWN");
+}
+
+}  // namespace
+}  // namespace tirrow

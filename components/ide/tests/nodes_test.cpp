@@ -1,0 +1,309 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "components/ide/ide_nodes.h"
+#include "components/ide/ide_poll.h"
+#include "components/ide/tests/fake_marovelt.h"
+#include "components/ide/tests/tree_helpers.h"
+#include "platform/base/text.h"
+#include "platform/testing/temp_root.h"
+#include "platform/loop/event_loop.h"
+
+namespace tirrow {
+namespace {
+
+using plat::S_FALSE;
+using plat::S_OK;
+using plat::com::ComPtr;
+using plat::com::makeObject;
+using testing::Advise;
+using testing::FakeMarovelt;
+
+class NodesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetErrorLog([this](const std::string& t) { logged.push_back(t); });
+    fake.SetController(0);
+    fake.SetDrive(0, 0, 0, 0, "ST320420A");
+    fake.SetDrive(0, 1, 1, 3, "WDC WD200");  // a slave alone on its channel
+    fake.SetArray(0, 1, {0, 3});
+    fake.SetArray(1, 0, {0, 3});
+  }
+  void TearDown() override { SetErrorLog(nullptr); }
+
+  ComPtr<CTirrowRoot> Build() {
+    auto r = makeObject<CTirrowRoot>();
+    r->Build();
+    return r;
+  }
+  static std::string Get(CRiverNode* n, const std::string& name) { return testing::Get(n, name); }
+  static CRiverNode* Cd(CRiverNode* n, const std::string& path) { return testing::Cd(n, path); }
+
+  plat::testing::TempRoot tempRoot;
+  std::unique_ptr<plat::EventLoop> loop = std::move(*plat::makeEpollLoop());
+  FakeMarovelt fake;
+  std::vector<std::string> logged;
+};
+
+TEST_F(NodesTest, TreeFollowsTheDriverTables) {
+  auto r = Build();
+  EXPECT_EQ(Get(r.get(), "Type"), "VELKARI MaroveltRAID");
+  EXPECT_EQ(r->NodeType(), 14);
+  CRiverNode* mvp = Cd(r.get(), "MVP1");
+  ASSERT_TRUE(mvp);
+  EXPECT_EQ(mvp->NodeType(), 19);
+  EXPECT_EQ(Get(mvp, "Marovelt"), "yes");
+  EXPECT_EQ(Get(mvp, "HasEvent"), "3");
+  EXPECT_EQ(Get(mvp, "IRQ"), "10");
+  EXPECT_EQ(Get(mvp, "RBA"), "0x000C8000");
+  EXPECT_EQ(Get(mvp, "BMB"), "0xD800");
+  EXPECT_EQ(Get(mvp, "HardWare"), "Marovelt Birch (4d38)");
+  EXPECT_EQ(Get(mvp, "GetPCIBus"), "50");  // threshold 4 of 8
+  EXPECT_EQ(Get(mvp, "GetMaintenanceRate"), "6");
+  EXPECT_EQ(Get(mvp, "GetSmart"), "1");
+  EXPECT_EQ(Get(mvp, "DV"), "<none>");  // no driver file
+
+  CRiverNode* master = Cd(r.get(), "MVP1/ch1/master");
+  ASSERT_TRUE(master);
+  EXPECT_EQ(master->NodeType(), 21);
+  EXPECT_EQ(Get(master, "model"), "ST320420A");
+  EXPECT_EQ(Get(master, "Status"), "512");
+  EXPECT_EQ(Get(master, "Timing_Mode"), "UDMA mode 5");
+  EXPECT_EQ(Get(master, "Size"), "492 MB");
+  EXPECT_EQ(Get(master, "smart"), "Functional");
+  EXPECT_FALSE(Cd(r.get(), "MVP1/ch2/master"));
+  EXPECT_TRUE(Cd(r.get(), "MVP1/ch2/slave"));
+  EXPECT_EQ(Get(Cd(r.get(), "MVP1/ch1"), "IOaddress1"), "0x 1F0");
+  EXPECT_EQ(Get(Cd(r.get(), "MVP1/ch2"), "IOaddress2"), "0x 376");
+
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  ASSERT_TRUE(mirror);
+  EXPECT_EQ(mirror->NodeType(), 18);
+  EXPECT_EQ(Get(mirror, "RAID_Mode"), "MIRRORING");
+  EXPECT_EQ(Get(mirror, "name"), "Ary1");
+  EXPECT_EQ(Get(mirror, "Block Size"), "64 (kb)");
+  EXPECT_EQ(Get(mirror, "Status"), "0");
+  EXPECT_EQ(Get(mirror, "RebuildArray"), plat::formatWord32(0x800003C));
+  EXPECT_EQ(Get(Cd(r.get(), "Ary1/disk2"), "model"), "WDC WD200");
+  CRiverNode* stripe = Cd(r.get(), "Ary2");
+  ASSERT_TRUE(stripe);
+  EXPECT_EQ(Get(stripe, "RAID_Mode"), "STRIPING");
+  EXPECT_EQ(stripe->invoke("RebuildArray", "512@1;21"), S_FALSE);  // no such method on a stripe
+  EXPECT_EQ(stripe->invoke("SyncArray", "512"), S_FALSE);
+}
+
+TEST_F(NodesTest, RootWithoutDriverOrWithUnsupportedHardware) {
+  fake.hardwareModel = 5;
+  auto r = Build();
+  EXPECT_EQ(Get(r.get(), "Type"), "Hardware not supported");
+  EXPECT_FALSE(Cd(r.get(), "MVP1"));
+}
+
+TEST(NodesNoDriverTest, DriverNotFound) {
+  plat::testing::TempRoot root;
+  auto loop = std::move(*plat::makeEpollLoop());
+  auto r = makeObject<CTirrowRoot>();
+  r->Build();
+  std::string v;
+  r->get("Type", &v);
+  EXPECT_EQ(v, "Driver not found");
+  EXPECT_FALSE(r->ChildByName("MVP1"));
+}
+
+TEST_F(NodesTest, SettingMethods) {
+  auto r = Build();
+  auto* mvp = static_cast<CIdeController*>(Cd(r.get(), "MVP1"));
+  auto sink = Advise(mvp);
+  EXPECT_EQ(mvp->invoke("SetPCIBus", "25"), S_OK);
+  EXPECT_EQ(fake.pciThreshold, 6);
+  EXPECT_EQ(Get(mvp, "GetPCIBus"), "25");
+  int stored = 0;
+  EXPECT_EQ(r->Driver()->ReadAdapterSetting("COUNTTHRESHOLD", &stored), 1);
+  EXPECT_EQ(stored, 6);
+  EXPECT_EQ(sink->fired, 1);
+
+  EXPECT_EQ(mvp->invoke("SetMaintenanceRate", "12"), S_OK);
+  EXPECT_EQ(fake.maintenanceRate, 12);
+  EXPECT_EQ(Get(mvp, "GetMaintenanceRate"), "12");
+  EXPECT_EQ(mvp->invoke("SetSmart", "0"), S_OK);
+  EXPECT_EQ(Get(mvp, "GetSmart"), "0");
+  EXPECT_EQ(mvp->invoke("SetCachePolicy", "1"), S_OK);
+  EXPECT_EQ(Get(mvp, "GetCachePolicy"), "1");
+  EXPECT_EQ(sink->fired, 4);
+  EXPECT_EQ(mvp->invoke("ReadEvent", ""), S_OK);
+  EXPECT_EQ(mvp->invoke("NoSuchMethod", ""), S_FALSE);
+  EXPECT_TRUE(logged.empty());
+
+  // A registry that refuses the write: the text goes to the log, nothing changes, no notification.
+  for (int i = 0; i < 32; ++i) ASSERT_TRUE(r->Driver()->WriteAdapterSetting("X" + std::to_string(i), i) || i >= 28);
+  EXPECT_EQ(mvp->invoke("SetDisableHotSpare", "1"), S_OK);
+  EXPECT_EQ(Get(mvp, "GetDisableHotSpare"), "0");
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0], "Registry Error");
+  EXPECT_EQ(sink->fired, 4);
+}
+
+TEST_F(NodesTest, PciMaximumOfZeroShowsFifty) {
+  fake.pciMaximum = 0;
+  auto r = Build();
+  EXPECT_EQ(Get(Cd(r.get(), "MVP1"), "GetPCIBus"), "50");
+}
+
+TEST_F(NodesTest, PollScheduleRefreshesAndFullReads) {
+  fake.SetController(1);
+  fake.SetDrive(1, 0, 0, 4, "ST340");
+  auto r = Build();
+  auto* one = static_cast<CIdeController*>(Cd(r.get(), "MVP1"));
+  auto* two = static_cast<CIdeController*>(Cd(r.get(), "MVP2"));
+  ASSERT_TRUE(one && two);
+  std::vector<int> refreshed, fullReads;
+  for (int tick = 1; tick <= 721; ++tick) {
+    const int before = one->Refreshes(), beforeTwo = two->Refreshes();
+    fake.ClearRequests();
+    CIdePoll::Get().Tick();
+    if (one->Refreshes() != before) refreshed.push_back(tick);
+    EXPECT_EQ(two->Refreshes() - beforeTwo, one->Refreshes() - before) << "tick " << tick;
+    if (fake.CountOf(kMpControllerCount) > 0) fullReads.push_back(tick);
+  }
+  EXPECT_EQ(refreshed, (std::vector<int>{121, 241, 361, 481, 601, 721}));
+  EXPECT_EQ(fullReads, (std::vector<int>{361, 721}));
+}
+
+TEST_F(NodesTest, ChangesAndEventsReachEveryController) {
+  fake.SetController(1);
+  auto r = Build();
+  auto* one = static_cast<CIdeController*>(Cd(r.get(), "MVP1"));
+  auto* two = static_cast<CIdeController*>(Cd(r.get(), "MVP2"));
+  auto arraySink = Advise(Cd(r.get(), "Ary1"));
+  auto ctrlSink = Advise(one);
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(arraySink->fired, 0);
+
+  fake.AddEvent(0x80000100, 0, {3});
+  fake.AddEvent(0x80000002, 0, {});
+  fake.disks[3 * kDiskRecordSize] = 0x01;  // the disk went offline
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(arraySink->fired, 1);
+  EXPECT_GE(ctrlSink->fired, 1);
+  EXPECT_EQ(one->Refreshes(), 1);
+  // A tick with events reads no disk table; the next one finds the change.
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(one->Refreshes(), 2);
+  EXPECT_EQ(Get(Cd(r.get(), "MVP1/ch2/slave"), "Status"), "-2147483647");
+  EXPECT_FALSE(Cd(r.get(), "Ary1/disk3"));
+
+  for (auto* c : {one, two}) {
+    std::uint32_t n = 0;
+    EXPECT_EQ(c->GetNewCount(&n), S_OK);
+    EXPECT_EQ(n, 2u);
+    std::string rec;
+    c->ReadEventLog(&rec, nullptr);
+    auto parsed = kelm::fw::EventRecord::parse(rec);
+    ASSERT_TRUE(parsed) << rec;
+    EXPECT_EQ(parsed->code, 256);
+    EXPECT_EQ(parsed->severity, 1);
+    EXPECT_EQ(parsed->title, "Drv. Fail");
+    EXPECT_EQ(parsed->text, "Disk Set Down : WDC WD200 (Channel 2, Slave)");
+    rec.clear();
+    c->ReadEventLog(&rec, nullptr);
+    EXPECT_TRUE(rec.empty());  // a record that carries no event
+    c->GetNewCount(&n);
+    EXPECT_EQ(n, 0u);
+  }
+
+  // The queue is bounded: the oldest records go first.
+  std::vector<EventRecordBytes> many(CIdeController::kMaxQueuedEvents + 5);
+  one->HandEvents(many);
+  std::uint32_t n = 0;
+  one->GetNewCount(&n);
+  EXPECT_EQ(n, CIdeController::kMaxQueuedEvents);
+}
+
+TEST_F(NodesTest, RebuildAndStopThroughTheArray) {
+  auto r = Build();
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  CRiverNode* disk2 = Cd(r.get(), "Ary1/disk2");
+  ASSERT_TRUE(mirror && disk2);
+  fake.HoldTasks();
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + disk2->HandleText()), S_OK);
+  while (fake.HeldTasks() == 0) std::this_thread::yield();
+  // Just after the request: no task shown yet.
+  EXPECT_EQ(Get(mirror, "GUI_Status"), plat::formatWord32(0xF7FFFFFF));
+  mirror->invoke("GUI_Status", "");
+  EXPECT_EQ(Get(mirror, "ThrottleStatus"), "0");
+  EXPECT_EQ(Get(mirror, "percent"), "-1");
+  // The driver reports the task.
+  fake.activity[0] = 2, fake.activity[1] = 30;
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "512");
+  EXPECT_EQ(Get(mirror, "ThrottleStatus"), "1");
+  EXPECT_EQ(Get(mirror, "percent"), "30");
+
+  EXPECT_EQ(mirror->invoke("RebuildArray", "2048@"), S_OK);
+  while (fake.HeldTasks() < 2) std::this_thread::yield();
+  fake.Release();
+  auto reqs = fake.Requests();
+  std::vector<std::pair<std::uint32_t, int>> tasks;
+  for (const auto& q : reqs) {
+    if (q.code == kMpRebuild) tasks.push_back({Get32(&q.bytes[kSrbHeaderLength + 8]), Get16(&q.bytes[kSrbHeaderLength + 60])});
+  }
+  ASSERT_EQ(tasks.size(), 2u);
+  EXPECT_EQ(tasks[0], (std::pair<std::uint32_t, int>{0, 1}));  // start onto the second member
+  EXPECT_EQ(tasks[1].first, kTaskAbort);
+  EXPECT_EQ(tasks[1].second, 2);  // no member being rebuilt: the member count
+
+  // A handle that is not a disk of this array starts nothing.
+  fake.ClearRequests();
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + Cd(r.get(), "MVP1/ch1/master")->HandleText()), S_OK);
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@garbage"), S_OK);
+  EXPECT_EQ(mirror->invoke("RebuildArray", "999@"), S_OK);
+  r->Driver()->Shutdown();
+  EXPECT_EQ(fake.CountOf(kMpRebuild), 0);
+}
+
+TEST_F(NodesTest, EnclosureGroupAndSensorCheck) {
+  fake.enclosureType[0] = 17;
+  fake.enclosureType[1] = 0;
+  fake.enclosureValue[{0, 5}] = 12;
+  fake.enclosureValue[{0, 1}] = 3200;
+  fake.enclosureValue[{0, 2}] = 70;
+  fake.enclosureValue[{0, 3}] = 1;
+  fake.enclosureValue[{0, 4}] = 1;
+  auto r = Build();
+  CRiverNode* group = Cd(r.get(), "MVP1/Enclosure1");
+  ASSERT_TRUE(group);
+  EXPECT_EQ(group->NodeType(), 7);
+  EXPECT_EQ(Get(group, "NumEnclosures"), "2");
+  EXPECT_EQ(group->invoke("SilentBuzzer", ""), S_OK);
+  CRiverNode* box = Cd(r.get(), "MVP1/Enclosure1/corvane1");
+  ASSERT_TRUE(box);
+  EXPECT_EQ(box->NodeType(), 17);
+  EXPECT_EQ(Get(box, "FanRPM"), "3200");
+  EXPECT_EQ(Get(box, "Temperature"), "70");
+  EXPECT_EQ(Get(box, "EnclosureType"), "17");
+
+  auto* mvp = static_cast<CIdeController*>(Cd(r.get(), "MVP1"));
+  auto sink = Advise(mvp);
+  mvp->EnclosureCheck();
+  EXPECT_EQ(Get(mvp, "FanRPM"), "3200");
+  EXPECT_EQ(Get(mvp, "Power12VStatus"), "1");
+  EXPECT_EQ(sink->fired, 1);
+  // Stable values: a notification on every 180th check all the same.
+  for (int i = 0; i < 179; ++i) mvp->EnclosureCheck();
+  EXPECT_EQ(sink->fired, 1);
+  mvp->EnclosureCheck();
+  EXPECT_EQ(sink->fired, 2);
+  // The fan stops.
+  fake.enclosureValue[{0, 1}] = 0;
+  mvp->EnclosureCheck();
+  EXPECT_EQ(Get(mvp, "FanRPM"), "0");
+  EXPECT_EQ(sink->fired, 3);
+  // The enclosure goes away: the stored values stay.
+  fake.enclosureType[0] = -1;
+  mvp->EnclosureCheck();
+  EXPECT_EQ(Get(mvp, "FanRPM"), "0");
+}
+
+}  // namespace
+}  // namespace tirrow

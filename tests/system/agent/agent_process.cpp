@@ -1,0 +1,128 @@
+#include "tests/system/agent/agent_process.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <thread>
+
+#include "platform/base/paths.h"
+#include "platform/kernel/module_path.h"
+
+namespace kelm::systest {
+
+namespace fs = std::filesystem;
+
+namespace {
+// The build tree's directories: named by the test environment, else beside the running program.
+fs::path envDir(const char* var, const char* besideSelf) {
+  const char* v = std::getenv(var);
+  if (v && *v) return fs::path(v);
+  return plat::kernel::modulePath().parent_path() / besideSelf;
+}
+}  // namespace
+
+fs::path AgentRoot::bin(const std::string& program) { return envDir("KELM_TEST_BIN", ".") / program; }
+fs::path AgentRoot::lib(const std::string& library) { return envDir("KELM_TEST_LIB", "../lib") / library; }
+
+namespace {
+// Starts a program with these arguments (the first is its path).
+pid_t Spawn(const std::vector<std::string>& argv) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::vector<char*> a;
+    for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+    a.push_back(nullptr);
+    ::execv(a[0], a.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+}  // namespace
+
+int AgentRoot::Run(const std::vector<std::string>& argv) {
+  const pid_t pid = Spawn(argv);
+  int st = 0;
+  while (::waitpid(pid, &st, 0) < 0) {
+  }
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+AgentRoot::AgentRoot(const std::vector<fs::path>& components) {
+  // A base of its own for each run, so that tests running side by side never share ports.
+  base_ = static_cast<std::uint16_t>(20000 + (::getpid() % 9000) * 4 + 4);
+  ::setenv("KELM_PORT_BASE", std::to_string(base_).c_str(), 1);
+  ::setenv("KELM_BROADCAST", "127.0.0.1", 1);
+  for (const auto& c : components) Run({bin("kelmregsvr").string(), "-s", c.string()});
+}
+
+AgentRoot::~AgentRoot() {
+  ::unsetenv("KELM_PORT_BASE");
+  ::unsetenv("KELM_BROADCAST");
+}
+
+AgentProcess::AgentProcess(const AgentRoot& root, std::vector<std::string> args, bool waitReady) : root_(root) {
+  args.insert(args.begin(), AgentRoot::bin("halvorn").string());
+  pid_ = Spawn(args);
+  if (!waitReady) return;
+  // Ready once it accepts on its TCP port (bounded: a broken start fails the test, not hangs it).
+  for (int i = 0; i < 3000 && !ready_; ++i) {
+    if (auto c = Tcp()) {
+      ready_ = true;
+      break;
+    }
+    int st = 0;
+    if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+      exited_ = true;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+AgentProcess::~AgentProcess() {
+  if (!exited_ && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    int st = 0;
+    ::waitpid(pid_, &st, 0);
+  }
+}
+
+std::unique_ptr<AgentClient> AgentProcess::Tcp() const {
+  return AgentClient::Tcp(root_.port(plat::paths::kAgentPort));
+}
+
+std::unique_ptr<AgentClient> AgentProcess::Local() const {
+  // The local channel opens just after the TCP port the readiness check saw.
+  for (int i = 0; i < 1000; ++i) {
+    if (auto c = AgentClient::Local(plat::paths::runtimeDir() / "com" / "ComSocket.sock")) return c;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return nullptr;
+}
+
+std::optional<int> AgentProcess::Wait(int timeoutMs) {
+  if (exited_) return std::nullopt;
+  for (int waited = 0; waited <= timeoutMs; waited += 5) {
+    int st = 0;
+    if (::waitpid(pid_, &st, WNOHANG) == pid_) {
+      exited_ = true;
+      return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return std::nullopt;
+}
+
+long AgentProcess::ResidentKb() const {
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmRSS:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  return -1;
+}
+
+}  // namespace kelm::systest

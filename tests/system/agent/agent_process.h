@@ -1,0 +1,60 @@
+#pragma once
+// A private root with the test component registered and an administrator account, and the
+// real halvorn running in it.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/testing/temp_root.h"
+#include "tests/system/agent/agent_client.h"
+
+namespace kelm::systest {
+
+class AgentRoot {
+ public:
+  // Sets KELM_ROOT, KELM_PORT_BASE (a base of its own) and KELM_BROADCAST (loopback) for this
+  // process and the programs it starts; registers the components given by library path.
+  explicit AgentRoot(const std::vector<std::filesystem::path>& components);
+  ~AgentRoot();
+
+  std::uint16_t port(std::uint16_t wellKnown) const { return static_cast<std::uint16_t>(base_ + wellKnown - 710); }
+  const std::filesystem::path& dir() const { return root_.dir(); }
+  static std::filesystem::path bin(const std::string& program);
+  static std::filesystem::path lib(const std::string& library);
+  // Runs a program to its end; its exit code.
+  static int Run(const std::vector<std::string>& argv);
+
+ private:
+  plat::testing::TempRoot root_;
+  std::uint16_t base_;
+};
+
+class AgentProcess {
+ public:
+  // Starts halvorn with the arguments and, unless told otherwise, waits until it serves TCP.
+  AgentProcess(const AgentRoot& root, std::vector<std::string> args, bool waitReady = true);
+  // Kills a halvorn that is still running.
+  ~AgentProcess();
+
+  pid_t pid() const { return pid_; }
+  bool ready() const { return ready_; }
+  std::unique_ptr<AgentClient> Tcp() const;
+  std::unique_ptr<AgentClient> Local() const;
+  // Waits for the exit; the exit code, or nothing when it did not end in time.
+  std::optional<int> Wait(int timeoutMs);
+  // The resident set size in kilobytes.
+  long ResidentKb() const;
+
+ private:
+  const AgentRoot& root_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+  bool exited_ = false;
+};
+
+}  // namespace kelm::systest
