@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/base/hresult.h"
@@ -114,6 +115,37 @@ class CPea : public CPeaLink {
   // The node whose child list holds this one: keeps a node in at most one list.
   CPea* listHolder_ = nullptr;
   std::vector<CPea*> children_;
+};
+
+// A counted reference to a CPeaLink object (a node or a connection): AddRef on taking, Release on
+// letting go, so a holder keeps the object alive across callbacks, dialogs and drags.
+template <class T>
+class PeaRef {
+ public:
+  PeaRef() = default;
+  explicit PeaRef(T* p) : p_(p) {
+    if (p_) p_->AddRef();
+  }
+  PeaRef(const PeaRef& o) : PeaRef(o.p_) {}
+  PeaRef(PeaRef&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+  PeaRef& operator=(PeaRef o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  ~PeaRef() { reset(); }
+  void reset() {
+    if (T* p = p_) {
+      p_ = nullptr;
+      p->Release();
+    }
+  }
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  T& operator*() const { return *p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+
+ private:
+  T* p_ = nullptr;
 };
 
 }  // namespace kelm

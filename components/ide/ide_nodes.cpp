@@ -516,7 +516,7 @@ void CIdeArray::Rebuild(const std::vector<std::string>& args) {
     }
   } else if (code == 2048) {
     int target = a->memberCount;
-    for (const auto& m : a->members) {
+    for (const auto& m : a->present) {
       const auto r = driver_->Disk(m.diskIndex);
       if (r && r->BeingRebuilt()) {
         target = m.entry;

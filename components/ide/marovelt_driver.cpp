@@ -133,6 +133,7 @@ ArrayInfo ParseArrayRecord(int slot, const std::uint8_t* r) {
   a.blockSectors = Get16(r + 28);
   for (int m = 0; m < 8; ++m) {
     const std::uint8_t* e = r + 32 + 4 * m;
+    if (e[0] & 0x01) a.present.push_back({m, e[1], e[0]});
     if ((e[0] & 0x03) == 0x03) a.members.push_back({m, e[1], e[0]});
   }
   return a;

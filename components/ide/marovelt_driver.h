@@ -67,6 +67,7 @@ struct ArrayInfo {
   int sectors = 0;
   int blockSectors = 0;
   std::vector<ArrayMember> members;  // entries present and online
+  std::vector<ArrayMember> present;  // entries present, online or not (a member being rebuilt)
   std::uint64_t SizeBytes() const;
   bool AllOnline() const { return (flags & 0x0E) == 0x0E; }
   bool Critical() const { return (flags & 0x10) != 0; }

@@ -1,6 +1,8 @@
 #include "tests/system/agent/agent_process.h"
 
 #include <signal.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,9 +53,24 @@ int AgentRoot::Run(const std::vector<std::string>& argv) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
+namespace {
+// Whether a port of this kind can be bound on any address now.
+bool PortFree(std::uint16_t port, int type) {
+  plat::UniqueFd fd(::socket(AF_INET, type | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  return fd && ::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+}
+}  // namespace
+
 AgentRoot::AgentRoot(const std::vector<fs::path>& components) {
-  // A base of its own for each run, so that tests running side by side never share ports.
-  base_ = static_cast<std::uint16_t>(20000 + (::getpid() % 9000) * 4 + 4);
+  // A base of its own for each run, whose ports nobody holds, so that tests and benchmarks
+  // running side by side never share ports.
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    base_ = static_cast<std::uint16_t>(20000 + ((unsigned(::getpid()) * 7919u + attempt * 104729u) % 10000u) * 4u);
+    if (PortFree(base_, SOCK_STREAM) && PortFree(base_ + 2, SOCK_DGRAM) && PortFree(base_ + 3, SOCK_DGRAM)) break;
+  }
   ::setenv("KELM_PORT_BASE", std::to_string(base_).c_str(), 1);
   ::setenv("KELM_BROADCAST", "127.0.0.1", 1);
   for (const auto& c : components) Run({bin("kelmregsvr").string(), "-s", c.string()});

@@ -1,0 +1,112 @@
+// One refresh of a large mirrored tree: every folder of the console's mirror is re-read from the
+// agent (change folder, refresh, list) and every answer goes through the request engine and the
+// tree. A scripted agent answers at once, so what is measured is the console's own work.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "console/core/document.h"
+#include "console/core/tests/fake_agent.h"
+#include "platform/base/clock.h"
+#include "platform/base/temp_root.h"
+#include "platform/loop/event_loop.h"
+
+using namespace kelm;
+using namespace kelm::console;
+
+namespace {
+
+class QuietUi : public UiServices {
+ public:
+  int MessageBox(const MessageBoxRequest&) override { return kIdOk; }
+  void Beep(std::uint32_t) override {}
+  void SetWaitCursor(bool) override {}
+  void SetUserText(const std::string&) override {}
+  void SetActivity(int) override {}
+  std::optional<FontChoice> PickFont(const FontChoice&) override { return std::nullopt; }
+  std::optional<std::uint32_t> PickColour(std::uint32_t) override { return std::nullopt; }
+  std::optional<LoginInput> RunLoginDialog(const std::string&, const std::string&) override { return std::nullopt; }
+  void FocusOutline() override {}
+  void SelectInOutline(CPea*) override {}
+  void EditLabel(CPea*) override {}
+  void OpenRebuildWizard(CPea*, CPea*) override {}
+  void OpenEventViewer(CPea*) override {}
+};
+
+void Collect(CVirtualFolder* f, std::vector<CVirtualFolder*>& out) {
+  out.push_back(f);
+  for (CPea* c : f->SubFolders(false)) {
+    if (auto* sub = dynamic_cast<CVirtualFolder*>(c)) Collect(sub, out);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int nodes = argc > 1 ? std::max(10, std::atoi(argv[1])) : 1000;
+  const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+  plat::testing::TempRoot root;
+  plat::ManualClock clock;
+  auto loop = plat::makeEpollLoop(clock);
+  if (!loop) {
+    std::fprintf(stderr, "no loop: %s\n", loop.message().c_str());
+    return 1;
+  }
+  testing::FakeAgent agent;
+  // Controllers of 99 arrays each, every folder with a few values and methods.
+  int made = 0;
+  for (int c = 0; made < nodes; ++c) {
+    testing::FakeNode* ctl = agent.root.Folder("Controller" + std::to_string(c), kNodeIdeController);
+    ++made;
+    ctl->Add("model", "pr-", "M-100");
+    for (int a = 0; a < 99 && made < nodes; ++a, ++made) {
+      testing::FakeNode* arr = ctl->Folder("Array" + std::to_string(a), kNodeIdeArray);
+      arr->Add("name", "prw", "Data" + std::to_string(a));
+      arr->Add("Status", "pr-", "0");
+      arr->Add("percent", "prv", "0");
+      arr->Add("ThrottleStatus", "pr-", "0");
+      arr->Add("RebuildArray", "m--", "60");
+      arr->Add("SyncArray", "m--", "60");
+    }
+  }
+  plat::reg::Profile("Velkari Technology Inc.", "Kelm")
+      .writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1");
+  QuietUi ui;
+  DocumentOptions opts;
+  opts.channelFactory = agent.Factory();
+  CDremmoralDoc doc(ui, **loop, clock, opts);
+  doc.OnInitialUpdate();
+  auto pump = [&] {
+    for (int i = 0; i < 4; ++i) {
+      agent.Deliver();
+      (*loop)->runOnce(0);
+    }
+  };
+  pump();
+  // Open the whole tree once.
+  for (int depth = 0; depth < 3; ++depth) {
+    std::vector<CVirtualFolder*> all;
+    Collect(doc.root(), all);
+    for (CVirtualFolder* f : all) f->Refresh();
+    pump();
+  }
+  std::vector<CVirtualFolder*> all;
+  Collect(doc.root(), all);
+  std::vector<double> ms;
+  for (int r = 0; r < rounds; ++r) {
+    const auto t0 = std::chrono::steady_clock::now();
+    for (CVirtualFolder* f : all) {
+      if (f->GetParent() && f->GetParent()->GetParent()) f->Reload();
+    }
+    pump();
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+  }
+  std::sort(ms.begin(), ms.end());
+  std::printf("mirrored folders: %zu, records answered per refresh: ~%zu\n", all.size(), all.size() * 4);
+  std::printf("refresh of the whole tree: best %.2f ms, median %.2f ms over %d rounds\n", ms.front(),
+              ms[ms.size() / 2], rounds);
+  std::printf("ms: %.2f\n", ms[ms.size() / 2]);
+  return 0;
+}

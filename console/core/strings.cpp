@@ -1,0 +1,85 @@
+#include "console/core/strings.h"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace kelm::console {
+namespace {
+
+struct Entry {
+  int id;
+  std::string_view text;
+};
+
+// Sorted by id.
+constexpr Entry kTable[] = {
+    {129, "Windows sockets initialization failed."},
+    {133, "Login Error"},
+    {140, "Functional"},
+    {141, "Critical"},
+    {142, "Offline"},
+    {144, "Velkari Array Management"},
+    {145, "Please reboot the system for the Cache Setting changes to take effect. "},
+    {146, "nouser"},
+    {152, "Velkari Array Management"},
+    {153, "Please wait ..."},
+    {157, "&My Console"},
+    {158, "&Server"},
+    {159, "&RAIDMachine"},
+    {160, "&Array"},
+    {161, "&Controller"},
+    {162, "&Channel"},
+    {163, "&Disk"},
+    {164, "&Enclosure"},
+    {165, "&Power"},
+    {166, "&Fan"},
+    {167, "&Temperature"},
+    {168, "&Voltage"},
+    {169, "&UserAccount"},
+    {170, "&User"},
+    {171, "&RAIDsystem"},
+    {172, "Rebuilding"},
+    {173, "Synchronizing"},
+    {174, "Expanding"},
+    {175, "Array"},
+    {176, "New User"},
+    {189, "Are you sure you want to delete this user account?"},
+    {190, "Are you sure you want to delete this server?"},
+    {191,
+     "If a partition has already been created for this array, deleting the array will cause the device to fail "
+     "Read/Write requests from the operating system. This is not desirable if this is a boot device. So Please make "
+     "sure you have first deleted the partition. Are you sure you want to delete this array?"},
+    {194, "Ready"},
+    {195, "Are you sure you want to clear all events in the Event History buffer?"},
+    {198, "Are you sure you want to rebuild this array?"},
+    {199, "Are you sure you want to synchronize this array?"},
+    {201, "You cannot delete the user account you are logged on with."},
+    {203,
+     "Pausing Rebuild or Synchronize could cause the Array to lose fault tolerance and/or data integrity. Are you "
+     "sure?"},
+    {204,
+     "Stopping Rebuild or Synchronize could cause the Array to lose fault tolerance and/or data integrity. Are you "
+     "sure?"},
+    {205, "&Controller"},
+    {206, "&Array"},
+    {207, "&Channel"},
+    {208, "&Disk"},
+    {209, "&Enclosure"},
+    {61210, "Converting"},
+    {61211, "Initializing"},
+    {61214, "Are you sure you want to delete this array?"},
+    {61216,
+     "If you stop the process of conversion/expansion, the integrity of the array might get disrupted. Are you sure "
+     "you want to stop the current process of conversion/expansion?"},
+};
+
+}  // namespace
+
+std::string_view LoadString(int id) {
+  auto it = std::lower_bound(std::begin(kTable), std::end(kTable), id,
+                             [](const Entry& e, int key) { return e.id < key; });
+  return (it != std::end(kTable) && it->id == id) ? it->text : std::string_view();
+}
+
+}  // namespace kelm::console

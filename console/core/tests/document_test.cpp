@@ -1,0 +1,378 @@
+// Labels, images, command rules and array actions of the console document.
+#include "console/core/array_action.h"
+#include "console/core/strings.h"
+#include "console/core/tests/console_test_support.h"
+
+namespace kelm::console::testing {
+namespace {
+
+// A detached node of a given type with local values, for the rules that read only the node.
+class NodeFixture : public ConsoleTest {
+ protected:
+  void SetUp() override {
+    ValidProfile();
+    Start();
+  }
+  // A console-made folder under parent (the agent when null) with the given values.
+  CVirtualFolder* Make(const std::string& name, int type, std::vector<std::pair<std::string, std::string>> values,
+                       CVirtualFolder* parent = nullptr) {
+    if (!parent) parent = Agent();
+    auto* f = dynamic_cast<CVirtualFolder*>(parent->AddFolderFromEntry(name + "@o--@" + std::to_string(type)));
+    for (auto& [k, v] : values) {
+      if (k[0] == '!') {
+        f->AddMethod(k.substr(1), std::stoi(v));
+      } else {
+        f->AddChildEntry(k, "pr-", v);
+      }
+    }
+    return f;
+  }
+};
+
+TEST_F(NodeFixture, ArrayLabels) {
+  struct Case {
+    int type;
+    const char* name;
+    const char* status;
+    const char* percent;
+    const char* text;
+  } cases[] = {
+      {kNodeIopArray, "Ary2", "0", "0", "Array2"},
+      {kNodeIopArray, "Ary", "0", "0", "Ary"},  // no fourth character: the name stays
+      {kNodeIopArray, "", "0", "0", "Array"},
+      {kNodeIdeArray, "Ary2", "0", "0", "Ary2"},
+      {kNodeIdeArray, "Data", "512", "150", "Data Rebuilding 0%"},
+      {kNodeIdeArray, "Data", "256", "42", "Data Synchronizing 42%"},
+      {kNodeSerialArray, "Data", "1280", "7", "Data Initializing 7%"},
+      {kNodeIdeArray, "Data", "-2147483647", "0", "Data (Critical)"},
+      {kNodeIdeArray, "Data", "-2147483646", "0", "Data (Offline)"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    CVirtualFolder* a = Make("A" + std::to_string(i++), c.type, {{"name", c.name}, {"Status", c.status}, {"percent", c.percent}});
+    EXPECT_EQ(doc->BuildNodeLabel(a).text, c.text) << c.name << " " << c.status;
+  }
+}
+
+TEST_F(NodeFixture, TheAlarmIsTheSetOfAlarmedArraysAndBeepsEverySecond) {
+  CVirtualFolder* a = Make("A", kNodeIdeArray, {{"name", "One"}, {"Status", "-2147483647"}});
+  CVirtualFolder* b = Make("B", kNodeIdeArray, {{"name", "Two"}, {"Status", "-2147483646"}});
+  doc->BuildNodeLabel(a);
+  doc->BuildNodeLabel(b);
+  EXPECT_TRUE(doc->alarm());
+  ui.beeps.clear();
+  doc->Poll();
+  EXPECT_EQ(ui.beeps, (std::vector<std::uint32_t>{kBeepDefault}));
+  // One array recovering does not silence the other.
+  a->SetLocalProperty("Status", "0");
+  doc->BuildNodeLabel(a);
+  EXPECT_TRUE(doc->alarm());
+  // An alarmed array that goes away takes its alarm with it.
+  Agent()->RemoveChildNode(b);
+  EXPECT_FALSE(doc->alarm());
+  // The beeper off: no beep.
+  CVirtualFolder* c = Make("C", kNodeIdeArray, {{"Status", "-2147483647"}});
+  doc->BuildNodeLabel(c);
+  doc->OnCommand(kCmdBeeper);
+  ui.beeps.clear();
+  doc->Poll();
+  EXPECT_TRUE(ui.beeps.empty());
+}
+
+TEST_F(NodeFixture, ArrayTaskRunningIsPerArrayAndClears) {
+  CVirtualFolder* a = Make("A", kNodeSerialArray, {{"Status", "768"}});
+  doc->BuildNodeLabel(a);
+  EXPECT_TRUE(doc->arrayTaskRunning());
+  a->SetLocalProperty("Status", "0");
+  doc->BuildNodeLabel(a);
+  EXPECT_FALSE(doc->arrayTaskRunning());
+}
+
+TEST_F(NodeFixture, OtherLabels) {
+  struct Case {
+    int type;
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> values;
+    const char* text;
+  } cases[] = {
+      {kNodeRaidSystem, "MV_RAID", {}, "MAROVELT"},
+      {kNodeRaidSystem, "SC_RAID", {}, "SORVENTIC"},
+      {kNodeRaidSystem, "MVQX_RAID", {}, "MAROVELT_QX"},
+      {kNodeRaidSystem, "OTHER", {}, "Unknown"},
+      {kNodeIdeDisk, "Disk1", {{"model", "WD100"}}, "Disk1 (WD100)"},
+      {kNodeIdeDisk, "Disk2", {}, "Disk2"},
+      {kNodeServer, "S", {{"Description", "Rack 4"}}, "Rack 4"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    CVirtualFolder* n = Make(c.name, c.type, c.values);
+    EXPECT_EQ(doc->BuildNodeLabel(n).text, c.text) << i++;
+  }
+  // A disk below an array: its channel and model.
+  CVirtualFolder* array = Make("Arr", kNodeIdeArray, {{"name", "Data"}});
+  CVirtualFolder* d = Make("Disk3", kNodeIdeDisk, {{"Channel", "1"}, {"model", "ST1"}}, array);
+  EXPECT_EQ(doc->BuildNodeLabel(d).text, "ch2\\ST1");
+  EXPECT_TRUE(doc->notIntelligentIo());
+  doc->BuildNodeLabel(Make("VANTREL_RAID", kNodeRaidSystem, {}));
+  EXPECT_FALSE(doc->notIntelligentIo());
+}
+
+TEST_F(NodeFixture, NodeImages) {
+  struct Case {
+    int type;
+    std::vector<std::pair<std::string, std::string>> values;
+    int image;
+  } cases[] = {
+      {kNodeIdeArray, {{"Status", "0"}}, 3},
+      {kNodeIdeArray, {{"Status", "-2147483647"}}, 20},
+      {kNodeIdeArray, {{"Status", std::to_string(static_cast<int>(0x80000001u | 0x200u))}}, 21},
+      {kNodeIdeArray, {{"Status", std::to_string(static_cast<int>(0x80000002u | 0x100u))}}, 20},
+      {kNodeIdeArray, {{"Status", "1024"}}, 3},
+      {kNodeIdeController, {}, 4},
+      {kNodeIdeChannel, {}, 5},
+      {kNodeIdeDisk, {{"Status", "256"}}, 7},
+      {kNodeIdeDisk, {{"Status", "768"}}, 8},
+      {kNodeIdeDisk, {{"Status", std::to_string(static_cast<int>(0x80000201u))}}, 28},
+      {kNodeIdeDisk, {{"Status", "0"}}, 6},
+      {kNodeEnclosure, {{"HardwareType", "1"}}, 27},
+      {kNodeEnclosure, {}, 9},
+      {kNodeFan, {{"Status", "0"}}, 11},
+      {kNodeFan, {{"Status", "1"}}, 23},
+      {kNodeUser, {}, 15},
+      {kNodeRaidSystem, {{"Type", "SOFTRAID"}}, 26},
+      {kNodeRaidSystem, {}, 16},
+      {kNodeServer, {{"ServerStatus", "2"}}, 19},
+      {99, {}, 0},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    CVirtualFolder* n = Make("N" + std::to_string(i), c.type, c.values);
+    EXPECT_EQ(doc->GetNodeImage(n), c.image) << "case " << i;
+    ++i;
+  }
+  EXPECT_EQ(doc->GetNodeImage(nullptr), 17);
+  EXPECT_EQ(doc->GetNodeImage(Agent()), 2);
+}
+
+TEST_F(NodeFixture, CommandEnableRules) {
+  const int m = 60;
+  struct Case {
+    const char* what;
+    int type;
+    std::vector<std::pair<std::string, std::string>> values;
+    int command;
+    bool enabled;
+  } cases[] = {
+      {"continue needs throttle 4", kNodeIopArray, {{"!RebuildArray", "60"}, {"Status", "512"}, {"ThrottleStatus", "4"}}, kCmdContinue, true},
+      {"continue refused at 1", kNodeIopArray, {{"!RebuildArray", "60"}, {"Status", "512"}, {"ThrottleStatus", "1"}}, kCmdContinue, false},
+      {"pause at 1", kNodeIopArray, {{"!RebuildArray", "60"}, {"Status", "256"}, {"ThrottleStatus", "1"}}, kCmdPause, true},
+      {"pause without a task", kNodeIopArray, {{"!RebuildArray", "60"}, {"Status", "0"}, {"ThrottleStatus", "1"}}, kCmdPause, false},
+      {"stop a sync", kNodeIdeArray, {{"!SyncArray", "60"}, {"Status", "256"}, {"ThrottleStatus", "1"}}, kCmdStop, true},
+      {"stop an iop rebuild", kNodeIopArray, {{"!SyncArray", "60"}, {"Status", "512"}, {"ThrottleStatus", "1"}}, kCmdStop, false},
+      {"stop a serial expansion", kNodeSerialArray, {{"!StopConversion", "60"}, {"Status", "768"}, {"ThrottleStatus", "1"}}, kCmdStop, true},
+      {"stop a serial sync", kNodeSerialArray, {{"!StopConversion", "60"}, {"Status", "512"}, {"ThrottleStatus", "1"}}, kCmdStop, false},
+      {"sync", kNodeIdeArray, {{"!SyncArray", "60"}}, kCmdSyncArray, true},
+      {"sync serial busy", kNodeSerialArray, {{"!SyncArray", "60"}, {"Status", "256"}}, kCmdSyncArray, false},
+      {"rebuild", kNodeIdeArray, {{"!RebuildArray", "60"}}, kCmdRebuildArray, true},
+      {"rebuild without method", kNodeIdeArray, {}, kCmdRebuildArray, false},
+      {"rename", kNodeUser, {{"!rename", "60"}}, kCmdRename, true},
+      {"read events", kNodeIdeController, {{"!ReadEvent", "60"}}, kCmdReadEvents, true},
+      {"clear events", kNodeIdeController, {}, kCmdClearEvents, false},
+      {"logout when logged on", kNodeIdeController, {{"bHaveLogin", "1"}}, kCmdLogout, true},
+      {"new server never", kNodeConsoleRoot, {}, kCmdNewServer, false},
+      {"connect never", kNodeServer, {}, kCmdConnect, false},
+  };
+  (void)m;
+  int i = 0;
+  for (const Case& c : cases) {
+    CVirtualFolder* n = Make("C" + std::to_string(i++), c.type, c.values);
+    doc->SetCommandNode(n);
+    EXPECT_EQ(doc->IsCommandEnabled(c.command), c.enabled) << c.what;
+  }
+  // Delete array needs the parent's method.
+  CVirtualFolder* ctl = Make("Ctl", kNodeIopController, {{"!DeleteArray", "60"}});
+  CVirtualFolder* a = Make("Arr", kNodeIopArray, {{"ThrottleStatus", "0"}}, ctl);
+  doc->SetCommandNode(a);
+  EXPECT_TRUE(doc->IsCommandEnabled(kCmdDeleteArray));
+  a->SetLocalProperty("ThrottleStatus", "1");
+  EXPECT_FALSE(doc->IsCommandEnabled(kCmdDeleteArray));
+}
+
+TEST_F(NodeFixture, TheDeleteKeyRunsOnlyAnEnabledDelete) {
+  CVirtualFolder* ctl = Make("Ctl", kNodeIopController, {});  // no DeleteArray method
+  CVirtualFolder* a = Make("Arr", kNodeIopArray, {{"ThrottleStatus", "0"}}, ctl);
+  doc->SetCommandNode(a);
+  ui.boxes.clear();
+  doc->OnDeleteKey();
+  EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_NE(ctl->FindChild("Arr"), nullptr);
+}
+
+TEST_F(NodeFixture, CreateArrayAndTheNewArrayDisks) {
+  CVirtualFolder* ctl = Make("Ctl", kNodeIopController, {{"!CreateArray", "60"}});
+  std::vector<CVirtualFolder*> disks;
+  for (int ch = 0; ch < 2; ++ch) {
+    CVirtualFolder* channel = Make("Ch" + std::to_string(ch), kNodeChannel, {}, ctl);
+    for (int d = 0; d < 5; ++d) {
+      disks.push_back(Make("D" + std::to_string(d), kNodeIopDisk, {{"Status", "256"}}, channel));
+    }
+  }
+  doc->setFreeDiskAvailable(true);
+  doc->SetCommandNode(ctl);
+  ASSERT_TRUE(doc->IsCommandEnabled(kCmdCreateArray));
+  doc->OnCommand(kCmdCreateArray);
+  auto* array = dynamic_cast<CVirtualFolder*>(ctl->FindChild("New Array"));
+  ASSERT_NE(array, nullptr);
+  EXPECT_EQ(array->nodeType(), kNodeIopArray);
+  EXPECT_TRUE(array->flags() & CVirtualFolder::kFlagNew);
+  EXPECT_EQ(array->GetProperty("name", "", true), "Array");
+  EXPECT_EQ(ui.selected, array);
+  const std::size_t mark = agent.received.size();
+  for (std::size_t i = 0; i < disks.size(); ++i) {
+    doc->SetCommandNode(disks[i]);
+    EXPECT_EQ(doc->IsCommandEnabled(kCmdAddToNewArray), i < 8) << i;  // eight slots
+    doc->OnCommand(kCmdAddToNewArray);
+  }
+  EXPECT_EQ(disks[0]->GetProperty("Status", "", true), "512");
+  std::size_t shortcuts = 0;
+  for (CPea* child : array->SubFolders(false)) shortcuts += dynamic_cast<CShortCut*>(child) != nullptr;
+  EXPECT_EQ(shortcuts, 8u);
+  // The marks are the console's own: nothing went to the agent.
+  Pump();
+  EXPECT_TRUE(agent.Since(mark).empty());
+  // Deleting the console-only array sends nothing and frees its disks.
+  doc->SetCommandNode(array);
+  CArrayAction(doc.get(), array).DeleteArray();
+  EXPECT_EQ(ctl->FindChild("New Array"), nullptr);
+  EXPECT_EQ(disks[0]->GetProperty("Status", "", true), "256");
+  Pump();
+  EXPECT_TRUE(agent.Since(mark).empty());
+}
+
+TEST(ArgList, JoinsFieldsWithAtSigns) {
+  std::string text;
+  CArgList list(text);
+  list.Add(512);
+  EXPECT_EQ(text, "512");
+  list.Add("disk");
+  EXPECT_EQ(list.GetText(), "512@disk");
+  std::string lost;
+  CArgList empty(lost);
+  empty.Add("");
+  empty.Add("x");
+  EXPECT_EQ(lost, "x");
+}
+
+TEST_F(NodeFixture, ArrayActions) {
+  struct Case {
+    const char* what;
+    int type;
+    int status;
+    int throttle;
+    int command;  // document command
+    std::vector<int> prompts;
+    const char* sent;  // method@arguments, or "" for nothing
+  } cases[] = {
+      {"continue a sync", kNodeIopArray, 0x100, 4, kCmdContinue, {}, "SyncArray@256"},
+      {"pause a rebuild", kNodeIopArray, 0x200, 1, kCmdPause, {kStrConfirmPause}, "RebuildArray@1024@"},
+      {"pause of a serial array does nothing", kNodeSerialArray, 0x200, 1, kCmdPause, {}, ""},
+      {"stop an expansion", kNodeSerialArray, 0x300, 1, kCmdStop, {kStrConfirmStopConversion}, "StopConversion@"},
+      {"stop a sync", kNodeIdeArray, 0x100, 1, kCmdStop, {kStrConfirmStop}, "SyncArray@2048"},
+      {"throttle 2 is never controlled", kNodeIdeArray, 0x100, 2, kCmdContinue, {}, ""},
+      {"initialising is not controlled", kNodeIdeArray, 0x500, 1, kCmdStop, {}, ""},
+      {"synchronize", kNodeIdeArray, 0, 0, kCmdSyncArray, {kStrConfirmSync}, "SyncArray@512"},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    FakeNode* fakeCtl = agent.root.Folder("K" + std::to_string(i), kNodeIdeController);
+    FakeNode* fa = fakeCtl->Folder("A", c.type);
+    fa->Add("Status", "pr-", std::to_string(c.status));
+    fa->Add("ThrottleStatus", "pr-", std::to_string(c.throttle));
+    for (const char* m : {"SyncArray", "RebuildArray", "StopConversion"}) fa->Add(m, "m--", "60");
+    Agent()->Reload();
+    Pump();
+    CVirtualFolder* ctl = Node("\\HOST7\\K" + std::to_string(i));
+    ASSERT_NE(ctl, nullptr);
+    ctl->Refresh();
+    Pump();
+    CVirtualFolder* a = Node("\\HOST7\\K" + std::to_string(i) + "\\A");
+    ASSERT_NE(a, nullptr);
+    a->Refresh();
+    Pump();
+    doc->SetCommandNode(a);
+    ui.boxes.clear();
+    agent.invoked.clear();
+    doc->OnCommand(c.command);
+    Pump();
+    std::vector<int> prompts;
+    for (const auto& b : ui.boxes) prompts.push_back(b.stringId);
+    EXPECT_EQ(prompts, c.prompts) << c.what;
+    const std::string want = c.sent;
+    if (want.empty()) {
+      EXPECT_TRUE(agent.invoked.empty()) << c.what;
+    } else {
+      ASSERT_EQ(agent.invoked.size(), 1u) << c.what;
+      EXPECT_EQ(agent.invoked[0], "\\K" + std::to_string(i) + "\\A|" + want) << c.what;
+    }
+    ++i;
+  }
+}
+
+TEST_F(NodeFixture, ARefusedConfirmationSendsNothing) {
+  FakeNode* fa = agent.root.Child("Controller0")->Child("Array1");
+  (void)fa;
+  CVirtualFolder* c0 = Node("\\HOST7\\Controller0");
+  c0->Refresh();
+  Pump();
+  CVirtualFolder* a = Node("\\HOST7\\Controller0\\Array1");
+  a->Refresh();
+  Pump();
+  ui.answers = {kIdNo};
+  agent.invoked.clear();
+  CArrayAction(doc.get(), a).SyncArray(kActStart);
+  Pump();
+  EXPECT_TRUE(agent.invoked.empty());
+  // Rebuild with a disk of the IDE family sends the disk's handle.
+  CVirtualFolder* disk = Make("Disk1", kNodeIdeDisk, {{"handle", "5"}}, c0);
+  CArrayAction(doc.get(), a).RebuildArray(kActStart, disk);
+  Pump();
+  ASSERT_EQ(agent.invoked.size(), 1u);
+  EXPECT_EQ(agent.invoked[0], "\\Controller0\\Array1|RebuildArray@512@5");
+  // A node that is not an array makes every action a no-op.
+  agent.invoked.clear();
+  CArrayAction(doc.get(), c0).SyncArray(kActStart);
+  CArrayAction(doc.get(), c0).DeleteArray();
+  Pump();
+  EXPECT_TRUE(agent.invoked.empty());
+}
+
+TEST_F(NodeFixture, RunOnStartupIsReadBackAfterEachChange) {
+  ASSERT_FALSE(doc->runOnStartup());
+  doc->OnCommand(kCmdRunOnStartup);
+  EXPECT_TRUE(doc->runOnStartup());
+  EXPECT_TRUE(doc->IsRunOnStartup());
+  doc->OnCommand(kCmdRunOnStartup);
+  EXPECT_FALSE(doc->runOnStartup());
+}
+
+TEST(RunOnStartup, APathWithABlankIsQuoted) {
+  plat::testing::TempRoot root;
+  plat::ManualClock clock;
+  auto loop = plat::makeEpollLoop(clock).value();
+  FakeUi ui;
+  FakeAgent agent;
+  for (const auto& [path, stored] : std::vector<std::pair<std::string, std::string>>{
+           {"/opt/kelm/bin/kelm", "/opt/kelm/bin/kelm"}, {"/opt/My Apps/kelm", "\"/opt/My Apps/kelm\""}}) {
+    DocumentOptions opts;
+    opts.channelFactory = agent.Factory();
+    opts.programPath = path;
+    CDremmoralDoc doc(ui, *loop, clock, opts);
+    ASSERT_TRUE(doc.WriteRunOnStartup());
+    auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
+    ASSERT_TRUE(key);
+    EXPECT_EQ(key->getString("Velkari Tech.").value_or(""), stored);
+  }
+}
+
+}  // namespace
+}  // namespace kelm::console::testing
