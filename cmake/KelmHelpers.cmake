@@ -70,6 +70,11 @@ function(kelm_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES LABELS "${K_LABEL}" TIMEOUT 600
     ENVIRONMENT "KELM_TEST_BIN=${CMAKE_BINARY_DIR}/bin;KELM_TEST_LIB=${CMAKE_BINARY_DIR}/lib;${K_ENV}")
+  # Tests of real processes wait on each other in real time: they run one at a time, not beside
+  # the whole parallel suite.
+  if("system" IN_LIST K_LABEL)
+    set_tests_properties(${name} PROPERTIES RUN_SERIAL TRUE)
+  endif()
 endfunction()
 
 # kelm_fuzzer(name SOURCES ... [LIBS ...] [CORPUS dir]): with KELM_FUZZ a libFuzzer program; otherwise

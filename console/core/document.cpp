@@ -91,7 +91,11 @@ void CDremmoralDoc::Close() {
 
 ChannelFactory CDremmoralDoc::channelFactory() const {
   if (options_.channelFactory) return options_.channelFactory;
-  return AgentChannelFactory([](const std::string&) {});
+  // The channel's own failure text is shown first, then the connection's.
+  CDremmoralDoc* self = const_cast<CDremmoralDoc*>(this);
+  return AgentChannelFactory([self](const std::string& text) {
+    self->ShowMessage(MessageBoxRequest{0, text, "", MsgButtons::Ok, MsgIcon::None, false});
+  });
 }
 
 void CDremmoralDoc::Defer(std::function<void()> fn) {

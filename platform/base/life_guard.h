@@ -20,7 +20,16 @@ class LifeGuard {
 
   class Scope {
    public:
+// The guard keeps the address of each open scope until that scope ends; GCC's optimiser cannot
+// see the destructor take it back and warns.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdangling-pointer"
+#endif
     explicit Scope(LifeGuard& guard) : guard_(guard), next_(guard.top_) { guard.top_ = this; }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
     Scope(const Scope&) = delete;
     Scope& operator=(const Scope&) = delete;
     ~Scope() {

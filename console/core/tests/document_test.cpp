@@ -2,6 +2,7 @@
 #include "console/core/array_action.h"
 #include "console/core/strings.h"
 #include "console/core/tests/console_test_support.h"
+#include "platform/kernel/named_objects.h"
 
 namespace kelm::console::testing {
 namespace {
@@ -372,6 +373,26 @@ TEST(RunOnStartup, APathWithABlankIsQuoted) {
     ASSERT_TRUE(key);
     EXPECT_EQ(key->getString("Velkari Tech.").value_or(""), stored);
   }
+}
+
+}  // namespace
+}  // namespace kelm::console::testing
+
+namespace kelm::console::testing {
+namespace {
+
+TEST_F(NodeFixture, TheAgentIsStoppedOnceAndWaitedForOnlyWhenItsEventExists) {
+  std::vector<int> waits;
+  auto sleeper = [&](int ms) { waits.push_back(ms); };
+  doc->StopLocalAgent(sleeper);
+  EXPECT_TRUE(waits.empty());  // nobody made the event: nothing to wait for
+  CDremmoralDoc other(ui, *loop, clock, DocumentOptions{"Velkari Technology Inc.", "Kelm", agent.Factory(), ""});
+  auto event = plat::kernel::NamedEvent::create("ZODUzAve-ServiceStop");
+  ASSERT_TRUE(event);
+  other.StopLocalAgent(sleeper);
+  other.StopLocalAgent(sleeper);
+  EXPECT_EQ(waits, (std::vector<int>{3000}));
+  EXPECT_EQ(event->wait(0), plat::kernel::NamedEvent::WaitResult::Signaled);
 }
 
 }  // namespace

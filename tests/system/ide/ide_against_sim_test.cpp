@@ -185,6 +185,22 @@ TEST_F(IdeAgainstSim, RebuildRunsToCompletionAndAStopAbortsIt) {
   EXPECT_TRUE(Has(records, 515)) << Codes(records);  // stopped
 }
 
+TEST_F(IdeAgainstSim, ReleaseDoesNotWaitForARunningRebuild) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CRiverNode* mirror = Cd("Ary1");
+  ASSERT_TRUE(Cd("Ary1/disk2"));
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + Cd("Ary1/disk2")->HandleText()), plat::S_OK);
+  ASSERT_TRUE(eventually([&] {
+    Tick();
+    return Get(mirror, "ThrottleStatus") == "1";
+  }));
+  ASSERT_TRUE(root->Driver()->WorkerBusy());
+  // Model time stands still, so the driver would hold the request for ever: the stop must not wait.
+  root->Driver()->Shutdown();
+  EXPECT_FALSE(root->Driver()->WorkerBusy());
+  EXPECT_FALSE(root->Driver()->StartSynchronise(0, 0));
+}
+
 TEST_F(IdeAgainstSim, DiskFailureFiresAndYieldsDecodedRecords) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Tick();
@@ -240,6 +256,48 @@ TEST_F(IdeAgainstSim, BothCardsArePolledOnTheirSchedule) {
   }
   EXPECT_EQ(first, (std::vector<int>{121, 241}));
   EXPECT_EQ(second, first);
+}
+
+TEST_F(IdeAgainstSim, DriverChecksAgainstTheSimulatedDriver) {
+  struct Case {
+    const char* fault;  // before the component starts
+    const char* type;   // the root's "Type"
+  };
+  const Case cases[] = {
+      {"driver-port 2", "VELKARI MaroveltRAID"},  // ports 0 and 1 belong to other adapters
+      {"driver-version 1.10", "Driver not found"},
+      {"driver-version 1.11", "VELKARI MaroveltRAID"},
+      {"no-driver", "Driver not found"},
+  };
+  std::string out;
+  ASSERT_EQ(sim->kelmsim("start --stepped-clock", &out), 0) << out;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    Fault(c.fault);
+    auto r = makeObject<CTirrowRoot>();
+    r->Build();
+    EXPECT_EQ(Get(r.get(), "Type"), c.type);
+    EXPECT_EQ(Children(r.get()).size(), std::string(c.type) == "Driver not found" ? 0u : 4u);
+    r = nullptr;
+    sim->kelmsim("stop");
+    ASSERT_EQ(sim->kelmsim("start --stepped-clock", &out), 0) << out;
+  }
+
+  // Table reads with the wrong length: one is retried, two fail the read.
+  const std::pair<const char*, std::vector<std::string>> reads[] = {
+      {"wrong-length 1 4", {"MVP1", "MVP2", "Ary1", "Ary2"}},
+      {"wrong-length 2 4", {"MVP1", "MVP2"}},
+      {"fail-requests 1 6", {"MVP1", "MVP2", "Ary1", "Ary2"}},
+  };
+  for (const auto& [fault, children] : reads) {
+    SCOPED_TRACE(fault);
+    Fault(fault);
+    auto r = makeObject<CTirrowRoot>();
+    r->Build();
+    EXPECT_EQ(Children(r.get()), children);
+    r = nullptr;
+    Fault("protocol-clear");
+  }
 }
 
 // The library registered by kelmregsvr as the agent finds it, created by its class id and walked.

@@ -1,6 +1,6 @@
 #pragma once
-// The real serial port for tests against the simulator: every time-out held to a short real wait,
-// so that a silent line costs a fraction of a second.
+// The real serial port for tests against the simulator: every time-out held to a few seconds, so
+// that a silent line costs little, while a reply that a loaded machine delays still arrives.
 #include <algorithm>
 #include <memory>
 
@@ -10,7 +10,7 @@ namespace kelm::systest {
 
 class CappedPort final : public glimmora::Port {
  public:
-  static constexpr int kCapMs = 500;
+  static constexpr int kCapMs = 3000;
   explicit CappedPort(std::unique_ptr<glimmora::Port> p) : p_(std::move(p)) {}
   glimmora::IoStatus write(const std::uint8_t* d, std::size_t n, int ms) override {
     return p_->write(d, n, std::min(ms, kCapMs));
