@@ -1,5 +1,7 @@
 // The local channel: connections per client, the drain as a posted task, and TCP clients.
 #include "agent/core/svr_socket.h"
+#include "agent/crypto/logon_token.h"
+#include "message/message_codec.h"
 #include "agent/core/tests/agent_fixture.h"
 #include "platform/testing/manual_clock.h"
 
@@ -61,21 +63,70 @@ TEST_F(LocalChannelTest, EveryClientHasItsOwnConnectionAndLogons) {
   EXPECT_TRUE(a.sink->got.empty() || a.sink->got.back().status == kStatusFinal);
 }
 
-TEST(TcpClients, AClosedConnectionLeavesTheListAndTheNumberIsCapped) {
+// A document listening on loopback ports of its own, on a manual clock.
+struct TcpDoc {
+  explicit TcpDoc(std::size_t maxClients = 256) {
+    DocOptions o;
+    o.loop = loop.get();
+    o.clock = &clock;
+    o.hostName = "h";
+    o.localChannel = false;
+    o.tcpPort = 0;
+    o.serverAnnouncePort = 0;
+    o.listenHost = "127.0.0.1";
+    o.maxClients = maxClients;
+    doc = std::make_unique<CHalvornDoc>(o);
+    doc->StartListening();
+  }
   plat::testing::TempRoot root;
   plat::ManualClock clock;
-  auto loop = std::move(plat::makeEpollLoop(clock).value());
-  DocOptions o;
-  o.loop = loop.get();
-  o.clock = &clock;
-  o.hostName = "h";
-  o.localChannel = false;
-  o.tcpPort = 0;
-  o.serverAnnouncePort = 0;
-  o.listenHost = "127.0.0.1";
-  o.maxClients = 2;
-  CHalvornDoc doc(o);
-  doc.StartListening();
+  std::unique_ptr<plat::EventLoop> loop = std::move(plat::makeEpollLoop(clock).value());
+  std::unique_ptr<CHalvornDoc> doc;
+};
+
+TEST(TcpClients, ASilentClientGetsAKeepAliveAndLosesItsLogons) {
+  TcpDoc t;
+  ASSERT_EQ(t.doc->Accounts().InitUserStore("admin", "secret"), plat::S_OK);
+  auto stream = std::move(plat::TcpStream::connect(*t.loop, "127.0.0.1", t.doc->TcpPort(), std::chrono::seconds(5)).value());
+  std::string in;
+  stream->onData([&](std::string_view b) { in.append(b); });
+  auto records = [&] {
+    std::vector<CMessage> out;
+    MessageDecoder d;
+    d.Feed(in);
+    CMessage m;
+    while (d.Next(m) == DecodeStatus::kOk) out.push_back(m);
+    return out;
+  };
+  auto pumpFor = [&](std::size_t n) {
+    for (int i = 0; i < 500 && records().size() < n; ++i) t.loop->runOnce(10);
+  };
+  ASSERT_TRUE(stream->write(EncodeMessage(CMessage(kReqLogon, 1, kStatusRequest,
+                                                   crypto::LogonText(0, 0, crypto::BuildLogonToken("admin", "secret")))))
+                  .ok());
+  pumpFor(2);
+  ASSERT_EQ(records().size(), 2u);
+  EXPECT_EQ(records()[1].text, "800@Functional");
+  in.clear();
+  t.clock.advanceSeconds(121);
+  t.doc->OnTick();
+  pumpFor(1);
+  auto got = records();
+  ASSERT_FALSE(got.empty());
+  EXPECT_EQ(got[0].code, kReqKeepAlive);
+  EXPECT_EQ(got[0].status, kStatusNotify);
+  in.clear();
+  ASSERT_TRUE(stream->write(EncodeMessage(CMessage(kReqListRights, 2, kStatusRequest, ""))).ok());
+  pumpFor(1);
+  got = records();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].code, kNotifyNotLoggedOn);  // the logon ended with the silence
+}
+
+TEST(TcpClients, AClosedConnectionLeavesTheListAndTheNumberIsCapped) {
+  TcpDoc t(2);
+  auto& doc = *t.doc;
+  auto& loop = t.loop;
   ASSERT_NE(doc.TcpPort(), 0);
   std::vector<std::unique_ptr<plat::TcpStream>> streams;
   std::vector<bool> closed(3, false);
