@@ -1,8 +1,8 @@
 #include "components/serial/poll_registry.h"
 
-#include <algorithm>
 #include <chrono>
 
+#include "components/framework/node_list.h"
 #include "components/framework/river_node.h"
 #include "components/serial/brask_root.h"
 #include "components/serial/serial_array.h"
@@ -10,19 +10,7 @@
 
 namespace kelm::brask {
 
-namespace {
-
-template <class T>
-void Erase(std::vector<T*>& list, T* item) {
-  list.erase(std::remove(list.begin(), list.end(), item), list.end());
-}
-
-template <class T>
-bool Contains(const std::vector<T*>& list, const T* item) {
-  return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-}  // namespace
+using fw::Contains;
 
 PollRegistry& PollRegistry::Get() {
   static PollRegistry registry;
@@ -43,14 +31,14 @@ void PollRegistry::AddRoot(CBraskRoot* root) {
 }
 
 void PollRegistry::RemoveRoot(CBraskRoot* root) {
-  Erase(roots_, root);
+  fw::EraseFrom(roots_, root);
   if (!roots_.empty()) return;
   timer_.Stop();  // safe from the timer's own callback
 }
 
-void PollRegistry::RemoveController(CSerialController* c) { Erase(controllers_, c); }
+void PollRegistry::RemoveController(CSerialController* c) { fw::EraseFrom(controllers_, c); }
 
-void PollRegistry::RemoveArray(CSerialArray* a) { Erase(arrays_, a); }
+void PollRegistry::RemoveArray(CSerialArray* a) { fw::EraseFrom(arrays_, a); }
 
 bool PollRegistry::HasRoot(const void* node) const {
   return std::any_of(roots_.begin(), roots_.end(), [&](const CBraskRoot* r) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "components/framework/tests/tree_probe.h"
 #include "components/serial/brask_root.h"
 #include "components/serial/poll_registry.h"
 #include "components/serial/raid_api.h"
@@ -19,15 +20,7 @@
 
 namespace kelm::brask::testing {
 
-// Counts the notifications fired on one node.
-class Notifications final : public plat::com::Object<fw::IRAIDEvent> {
- public:
-  plat::HRESULT RAIDNotification(std::uint32_t code) override {
-    codes.push_back(code);
-    return plat::S_OK;
-  }
-  std::vector<std::uint32_t> codes;
-};
+using fw::testing::Notifications;
 
 class BraskTest : public ::testing::Test {
  protected:
@@ -68,36 +61,16 @@ class BraskTest : public ::testing::Test {
     } while ((PollRegistry::Get().TickCount() - 1) % PollRegistry::kPollEvery != 0);
   }
   static fw::CRiverNode* Child(fw::CRiverNode* node, const std::string& path) {
-    std::size_t start = 0;
-    while (node && start <= path.size()) {
-      std::size_t slash = path.find('/', start);
-      node = node->ChildByName(path.substr(start, slash - start));
-      if (slash == std::string::npos) break;
-      start = slash + 1;
-    }
-    return node;
+    return fw::testing::ChildAt(node, path);
   }
-  static std::string Value(fw::CRiverNode* node, const std::string& name) { return node->GetAttr(name, "<none>"); }
+  static std::string Value(fw::CRiverNode* node, const std::string& name) { return fw::testing::ValueOf(node, name); }
   static std::uint32_t Rights(fw::CRiverNode* node, const std::string& method) {
     fw::CDrop* d = node->FindDrop(method);
     EXPECT_TRUE(d && d->IsMethod()) << method;
     return d ? static_cast<std::uint32_t>(std::strtoll(d->value.c_str(), nullptr, 10)) : 0xDEADBEEF;
   }
-  static std::vector<std::string> ChildNames(fw::CRiverNode* node) {
-    std::vector<std::string> names;
-    for (const auto& d : node->Entries())
-      if (d->IsChild()) names.push_back(d->name);
-    return names;
-  }
-  plat::com::ComPtr<Notifications> Watch(fw::CRiverNode* node) {
-    auto sink = plat::com::makeObject<Notifications>();
-    plat::com::IConnectionPoint* cp = nullptr;
-    EXPECT_EQ(node->FindConnectionPoint(fw::IRAIDEvent::kIid, &cp), plat::S_OK);
-    std::uint32_t cookie = 0;
-    cp->Advise(static_cast<fw::IRAIDEvent*>(sink.get()), &cookie);
-    cp->Release();
-    return sink;
-  }
+  static std::vector<std::string> ChildNames(fw::CRiverNode* node) { return fw::testing::ChildNames(node); }
+  plat::com::ComPtr<Notifications> Watch(fw::CRiverNode* node) { return fw::testing::Watch(node); }
 
   FakeRaidApi api;
   plat::ManualClock clock;

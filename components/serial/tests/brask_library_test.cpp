@@ -8,7 +8,12 @@
 
 #include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
+<<<<<<< HEAD
 #include "platform/testing/temp_root.h"
+=======
+#include "components/framework/tests/library_harness.h"
+#include "platform/testing/temp_root.h"
+>>>>>>> main
 #include "platform/com/activation.h"
 #include "platform/com/enum_string.h"
 #include "platform/com/inproc_server.h"
@@ -21,26 +26,9 @@ using namespace plat::com;
 
 namespace {
 
-std::string env(const char* var) {
-  const char* v = std::getenv(var);
-  return v ? v : "";
-}
-std::string library() { return env("KELM_TEST_LIB") + "/libbrask.so"; }
-
-int regsvr(const std::string& args) {
-  std::string cmd = env("KELM_TEST_BIN") + "/kelmregsvr -s " + args + " '" + library() + "'";
-  int st = std::system(cmd.c_str());
-  return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-}
-
-HRESULT canUnloadNow() {
-  void* h = ::dlopen(library().c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (!h) return S_OK;  // not loaded at all
-  auto fn = reinterpret_cast<KelmDllCanUnloadNow>(::dlsym(h, "DllCanUnloadNow"));
-  HRESULT r = fn ? fn() : E_FAIL;
-  ::dlclose(h);
-  return r;
-}
+const kelm::fw::testing::ComponentLibrary lib("libbrask.so");
+int regsvr(const std::string& args) { return lib.Regsvr(args); }
+HRESULT canUnloadNow() { return lib.CanUnloadNow(); }
 
 TEST(BraskLibrary, RegisteredAsTheSerialFamilyAndCreatedByClassId) {
   plat::testing::TempRoot root;
