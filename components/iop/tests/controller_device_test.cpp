@@ -2,11 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "components/iop/controller_device.h"
 #include "components/iop/tests/wire_bytes.h"
+<<<<<<< HEAD
 #include "platform/testing/temp_root.h"
+=======
+#include "platform/testing/temp_root.h"
+#include "platform/devio/device_server.h"
+>>>>>>> main
 
 namespace kelm::iop {
 namespace {
@@ -209,6 +216,52 @@ TEST_F(DeviceTest, ParameterReadThroughTheTunnel) {
   want.insert(want.end(), req.begin(), req.end());
   want.resize(28 + 22 + 1024);
   EXPECT_EQ(seen.back().in, want);
+}
+
+}  // namespace
+}  // namespace kelm::iop
+
+namespace kelm::iop {
+namespace {
+
+// The same tunnel over a real device socket, served by a thread of its own: the framing's bounds
+// (the reply never longer than the capacity asked) hold for every request the component sends.
+TEST_F(DeviceTest, TunnelOverADeviceSocket) {
+  auto server = plat::devio::DeviceServer::listen("\\\\.\\Scsi3:");
+  ASSERT_TRUE(server) << server.error().message;
+  std::atomic<bool> stop{false};
+  std::vector<std::uint32_t> capacities;
+  (*server)->onRequest([&](plat::devio::DeviceServer::Request r) {
+    capacities.push_back(static_cast<std::uint32_t>(r.outputCapacity));
+    Bytes out(r.input.begin(), r.input.end());
+    out.resize(r.outputCapacity, 0);
+    if (GetLe(r.input, 16, 4) == 1) {
+      std::memcpy(out.data() + 4, kSignature, 8);
+    } else if (GetLe(r.input, 16, 4) == kIoctlIdentify) {
+      PutLeAt(out, 48, 0x00420000u, 4);
+    } else {
+      PutLeAt(out, 2086, 0, 4);
+      PutLeAt(out, 2090, 0x0126, 4);
+    }
+    (*server)->answer(r.id, 0, out);
+  });
+  std::thread serve([&] {
+    while (!stop) (*server)->pollOnce(20);
+  });
+  std::array<std::uint8_t, kIdentifyReply> reply{};
+  ControllerDevice dev(handle);
+  const bool identified = dev.ExecControlRequest(0, 1, 33, 1, reply);
+  std::uint32_t word = 0;
+  ApiIn in[] = {0u};
+  ApiOut out[] = {ApiOut::Scalar(word)};
+  auto status = dev.SendApiMessage({}, 0x3000, in, out);
+  stop = true;
+  serve.join();
+  ASSERT_TRUE(identified);
+  EXPECT_EQ(TargetIdOf(reply), 0x42);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(word, 0x0126u);
+  EXPECT_EQ(capacities, (std::vector<std::uint32_t>{28, 124, 4130}));
 }
 
 }  // namespace
