@@ -8,12 +8,8 @@
 
 #include "components/iop/controller_device.h"
 #include "components/iop/tests/wire_bytes.h"
-<<<<<<< HEAD
-#include "platform/testing/temp_root.h"
-=======
 #include "platform/testing/temp_root.h"
 #include "platform/devio/device_server.h"
->>>>>>> main
 
 namespace kelm::iop {
 namespace {

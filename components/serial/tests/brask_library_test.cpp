@@ -8,12 +8,8 @@
 
 #include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
-<<<<<<< HEAD
-#include "platform/testing/temp_root.h"
-=======
 #include "components/framework/tests/library_harness.h"
 #include "platform/testing/temp_root.h"
->>>>>>> main
 #include "platform/com/activation.h"
 #include "platform/com/enum_string.h"
 #include "platform/com/inproc_server.h"
