@@ -248,6 +248,37 @@ std::int32_t CMessageApi::AbortAll() {
   return 0;
 }
 
+std::int32_t CMessageApi::PurgeRequests(const std::function<bool(const RequestView&)>& match) {
+  std::vector<RequestPtr> purged;
+  for (std::size_t i = 0; i < queue_.size();) {
+    RequestPtr r = queue_[i];
+    if (!match(ViewOf(*r))) {
+      ++i;
+      continue;
+    }
+    // A head at the peer no longer has anyone waiting: the queue moves on without it.
+    if (i == 0) busy_ = false;
+    if (r->state == kStatusFinal && r->done && !r->awaitingAnswer) {
+      for (const RequestPtr& q : queue_) {
+        if (q == r || q->id != r->id) continue;
+        q->state = kStatusFinal;
+        q->done = true;
+        q->text = r->text;
+      }
+    } else {
+      EndUnanswered(*r);
+      r->state = kStatusFinal;
+      r->done = true;
+      r->text = FormatResult(kResultAbort);
+    }
+    queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(i));
+    purged.push_back(std::move(r));
+  }
+  for (const RequestPtr& r : purged) CallBack(*r);
+  Pump();
+  return 0;
+}
+
 void CMessageApi::Pump() {
   // A loop rather than the pump calling itself, so that a long queue cannot exhaust the stack.
   while (PumpStep()) {

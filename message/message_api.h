@@ -112,6 +112,13 @@ class CMessageApi : public CPeaLink {
   // The message server's variant: ends the identifier's requests with flag 0x08, without a pump.
   std::int32_t AbortRequestsOfKey(std::int32_t id);
   std::int32_t AbortAll();
+  // The message server's purge of one console: every request the predicate picks is ended (one
+  // already final ends the rest of its identifier with its text; any other with "804@Abort"),
+  // reported through the callback and taken out of the queue.
+  std::int32_t PurgeRequests(const std::function<bool(const RequestView&)>& match);
+  // Where the identifiers of this connection start, so that connections made in the same second
+  // do not share them.
+  void SeedIdentifiers(std::int32_t next) { nextId_ = next; }
 
   // A received record: 0 after the peer's close record, else 1. The close record takes the link
   // down, a local channel's too (its peer sends it when the agent's end goes away).

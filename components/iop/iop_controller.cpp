@@ -23,7 +23,7 @@ constexpr std::uint32_t kMaxObjects = 256;
 constexpr std::size_t kRecordBuffer = 1024;
 constexpr std::size_t kMaxWanted = kRecordBuffer / 16;
 constexpr std::size_t kTextCapacity = 511;
-constexpr int kPlatformNt = 2;  // this system is never Windows 9x
+constexpr std::uint32_t kAttachNotWindows9x = 0;
 
 std::string Numbered(const char* prefix, int n) { return prefix + std::to_string(n); }
 
@@ -63,7 +63,7 @@ bool CIopController::Start(fw::CRiverNode* parent, int number) {
   api_ = std::make_shared<ApiChannel>();  // the owner of its address; children inherit it
   api_->address.controller = number;
   if (!api_->Identify()) return false;
-  if (!api_->Ok(0x0001, {kPlatformNt == 2 ? 0u : 1u}, {})) return false;
+  if (!api_->Ok(0x0001, {kAttachNotWindows9x}, {})) return false;
   std::uint32_t a = 0, b = 0, c = 0, d = 0;
   std::string text;
   (void)api_->Call(0x0000, {}, {ApiOut::Scalar(a), ApiOut::Scalar(b), ApiOut::Scalar(c), ApiOut::Scalar(d),
@@ -243,7 +243,8 @@ void CIopController::CreateArray(const std::string& arg) {
     // A disk is named by the number in its handle; the whole handle text is taken too.
     const std::string& field = fields[3 + static_cast<std::size_t>(i)];
     fw::CRiverNode* node = nullptr;
-    if (IsDecimal(field)) node = FindByHandle(static_cast<std::uint32_t>(std::stoul(field)), fw::kIopDisk);
+    if (IsDecimal(field) && std::stoull(field) <= 0xFFFFFFFFull)
+      node = FindByHandle(static_cast<std::uint32_t>(std::stoull(field)), fw::kIopDisk);
     if (!node) node = FindByHandle(field);
     auto* disk = dynamic_cast<CIopDisk*>(node);
     if (!disk) {

@@ -166,9 +166,13 @@ int CIopArray::DeclareMethods() {
   AddMethod("SetCachePolicy", kRightsArrayWork);
   AddMethod("SetAutoSeqRandDet", kRightsArrayWork);
   AddMethod("SetWriteBackCache", kRightsArrayWork);
-  if (level_ != 0 && level_ != 8) {
-    AddMethod("RebuildArray", kRightsArrayWork);
-    AddMethod("SyncArray", kRightsArrayWork);
+  const bool redundant = level_ != 0 && level_ != 8;
+  for (const char* method : {"RebuildArray", "SyncArray"}) {
+    if (redundant) {
+      AddMethod(method, kRightsArrayWork);
+    } else if (const fw::CDrop* d = FindDrop(method)) {
+      RemoveEntry(d);  // the array's level changed under it
+    }
   }
   AddMethod("DeleteArray", kRightsDelete);
   return 1;

@@ -33,6 +33,11 @@ class CIopArray final : public fw::CRiverNode, public ApiUser {
   int UpdateValues() override;
   int DeclareMethods() override;
   int InvokeHandler(const std::string& name, const std::string& arg) override;
+  // The values first: the task methods follow the level just read.
+  void Refresh() override {
+    UpdateValues();
+    DeclareMethods();
+  }
   // One poll tick.
   void Poll();
 

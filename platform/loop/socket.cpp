@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace plat {
@@ -47,6 +48,26 @@ Result<Bound> openBound(int type, std::string_view host, std::uint16_t port) {
 }
 
 }  // namespace
+
+HostIdentity lookUpHostIdentity() {
+  HostIdentity id;
+  char buf[256] = {};
+  if (::gethostname(buf, sizeof buf - 1) != 0 || !buf[0]) std::snprintf(buf, sizeof buf, "localhost");
+  id.name = buf;
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_flags = AI_CANONNAME;
+  addrinfo* res = nullptr;
+  if (::getaddrinfo(buf, nullptr, &hints, &res) != 0 || !res) return id;
+  if (res->ai_canonname && *res->ai_canonname) id.name = res->ai_canonname;
+  for (addrinfo* a = res; a; a = a->ai_next) {
+    if (a->ai_family != AF_INET) continue;
+    id.address = formatIpv4(*reinterpret_cast<sockaddr_in*>(a->ai_addr));
+    break;
+  }
+  ::freeaddrinfo(res);
+  return id;
+}
 
 Result<sockaddr_in> resolveIpv4(std::string_view host, std::uint16_t port) {
   sockaddr_in out{};

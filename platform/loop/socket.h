@@ -23,6 +23,14 @@ namespace plat {
 Result<sockaddr_in> resolveIpv4(std::string_view host, std::uint16_t port);
 std::string formatIpv4(const sockaddr_in& addr);  // dotted address, without the port
 
+// This host as the network knows it: the official name its own name resolves to and the first
+// IPv4 address of it; the plain host name (or "localhost") and no address when the lookup fails.
+struct HostIdentity {
+  std::string name;
+  std::string address;
+};
+HostIdentity lookUpHostIdentity();
+
 class TcpStream {
  public:
   // What the output buffer holds at most; a write that does not fit is refused.

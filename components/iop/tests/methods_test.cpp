@@ -45,13 +45,14 @@ TEST_F(VantrelTest, CreateArrayRefusesWithoutSending) {
                                 "New@RAID1(MIRROR)@2@" + d1,                         // a disk missing
                                 "New@RAID1(MIRROR)@2@" + d1 + "@" + array + "@0@0@0",  // not a disk
                                 "New@RAID6@1@" + d1 + "@0@0@0",                      // an unknown level
+                                "New@SPAN@1@" + std::to_string(0x100000000ull + std::stoull(d1)) + "@0@0@0",
                                 std::string("New@SPAN@0@0@0@0")}) {
     card.sent.clear();
     EXPECT_EQ(c->invoke("CreateArray", arg), plat::S_OK);
     EXPECT_TRUE(card.Sent(0x3303).empty()) << arg;
     EXPECT_FALSE(card.Sent(0x3001).empty()) << "refreshed in every case";
   }
-  EXPECT_EQ(logged.size(), 5u);
+  EXPECT_EQ(logged.size(), 6u);
 }
 
 TEST_F(VantrelTest, CreateArrayTakesTheHandleTextToo) {

@@ -96,6 +96,16 @@ TEST_F(VantrelTest, ArrayAndDiskTextsFromTheCard) {
   }
 }
 
+TEST_F(VantrelTest, AnArrayThatLosesItsRedundancyLosesItsTaskMethods) {
+  fw::CRiverNode* array = Child(Controller(), "Array1");
+  ASSERT_NE(array->FindDrop("RebuildArray"), nullptr);
+  level = 8;
+  array->refresh();
+  EXPECT_EQ(Value(array, "RAID_Mode"), "SPAN");
+  EXPECT_EQ(array->FindDrop("RebuildArray"), nullptr);
+  EXPECT_EQ(array->FindDrop("SyncArray"), nullptr);
+}
+
 TEST_F(VantrelTest, AMemberListOverSixteenKeepsTheArrayOut) {
   members.assign(17, 200);
   EXPECT_EQ(ChildNames(Controller()), (std::vector<std::string>{"ch1", "Enclosure1"}));

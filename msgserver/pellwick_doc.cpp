@@ -1,0 +1,236 @@
+#include "msgserver/pellwick_doc.h"
+
+#include <strings.h>
+
+#include <algorithm>
+
+#include "message/message.h"
+#include "msgserver/agent_conn.h"
+#include "msgserver/user.h"
+#include "msgserver/virtual_folder.h"
+#include "platform/base/paths.h"
+
+namespace kelm::msgserver {
+namespace {
+
+// An announcement longer than this is no announcement.
+constexpr std::size_t kMaxAnnouncement = 1024;
+constexpr std::size_t kMaxAgentName = 255;
+
+}  // namespace
+
+CPellwickDoc::CPellwickDoc(DocOptions options)
+    : options_(std::move(options)),
+      clock_(options_.clock ? options_.clock : &options_.loop->clock()),
+      link_(new CPeaLink) {
+  link_->SetLink(CPeaLink::kTargetKey, this);
+  link_->AddRef();
+  hostName_ = options_.hostName;
+  if (!options_.hostAddress.empty()) hostAddress_ = options_.hostAddress;
+  if (hostName_.empty()) {
+    const plat::HostIdentity id = plat::lookUpHostIdentity();
+    hostName_ = id.name;
+    if (options_.hostAddress.empty() && !id.address.empty()) hostAddress_ = id.address;
+  }
+}
+
+CPellwickDoc::~CPellwickDoc() {
+  *alive_ = false;
+  Close();
+  link_->Release();
+}
+
+void CPellwickDoc::Log(const std::string& text) const {
+  if (options_.log) options_.log(text);
+}
+
+std::uint16_t CPellwickDoc::AgentPort() const {
+  return options_.agentPort ? *options_.agentPort : plat::paths::port(plat::paths::kAgentPort);
+}
+
+bool CPellwickDoc::Start() {
+  const std::uint16_t beaconPort =
+      options_.beaconPort ? *options_.beaconPort : plat::paths::port(plat::paths::kAgentAnnouncePort);
+  if (auto b = plat::UdpSocket::bind(*options_.loop, options_.listenHost, beaconPort)) {
+    beacon_ = std::move(*b);
+    beacon_->onDatagram([this](std::string_view d, const std::string& host, std::uint16_t) { ReadAgentBeacon(d, host); });
+  } else {
+    Log("the announcement port cannot be bound, agents are not discovered: " + b.message());
+  }
+  const std::uint16_t consolePort =
+      options_.consolePort ? *options_.consolePort : plat::paths::port(plat::paths::kServerPort);
+  if (auto l = plat::TcpListener::listen(*options_.loop, options_.listenHost, consolePort, 5)) {
+    listener_ = std::move(*l);
+    listener_->onAccept([this](std::unique_ptr<plat::TcpStream> s) { AcceptUser(std::move(s)); });
+  } else {
+    Log("the console port cannot be bound, no console can connect: " + l.message());
+  }
+  AnnounceServer();
+  return true;
+}
+
+void CPellwickDoc::Close() {
+  closing_ = true;
+  beacon_.reset();
+  listener_.reset();
+  RemoveUser(nullptr);
+  RemoveAgent(nullptr);
+  closing_ = false;
+}
+
+void CPellwickDoc::AnnounceServer() {
+  if (!beacon_) return;
+  AddAgent(hostName_, hostAddress_);
+  auto s = plat::UdpSocket::bind(*options_.loop, "", 0);
+  if (!s) {
+    Log("the server announcement cannot be sent: " + s.message());
+    return;
+  }
+  (void)(*s)->setBroadcast(true);
+  const std::string address =
+      options_.broadcastAddress.empty() ? plat::paths::broadcastAddress() : options_.broadcastAddress;
+  const std::uint16_t port =
+      options_.serverAnnouncePort ? *options_.serverAnnouncePort : plat::paths::port(plat::paths::kServerAnnouncePort);
+  const std::string text = std::string(kServerWord) + "#" + hostName_ + "#Hello World!";
+  if (auto sent = (*s)->sendTo(address, port, text); !sent) Log("the server announcement failed: " + sent.message());
+}
+
+void CPellwickDoc::ReadAgentBeacon(std::string_view datagram, const std::string& sender) {
+  // One datagram is one announcement; anything not of its form is dropped.
+  if (datagram.size() > kMaxAnnouncement) return;
+  const std::size_t first = datagram.find('#');
+  if (first == std::string_view::npos) return;
+  const std::string_view word = datagram.substr(0, first);
+  if (word.size() != kAgentWord.size() || ::strncasecmp(word.data(), kAgentWord.data(), word.size()) != 0) return;
+  const std::size_t second = datagram.find('#', first + 1);
+  if (second == std::string_view::npos) return;
+  const std::string_view name = datagram.substr(first + 1, second - first - 1);
+  if (name.empty() || name.size() > kMaxAgentName) return;
+  // A name goes into paths and entries: no separators, no control characters.
+  for (const char c : name)
+    if (c == '@' || c == '\\' || static_cast<unsigned char>(c) < 0x20) return;
+  AddAgent(std::string(name), sender);
+}
+
+CAgent* CPellwickDoc::FindAgent(std::string_view address) const {
+  for (CAgent* a : agents_)
+    if (a->address() == address) return a;
+  return nullptr;
+}
+
+bool CPellwickDoc::AddAgent(const std::string& name, const std::string& address) {
+  if (FindAgent(address)) return true;
+  if (agents_.size() >= options_.maxAgents) {
+    Log("agent " + name + " at " + address + " refused: the server already serves " +
+        std::to_string(agents_.size()) + " agents");
+    return false;
+  }
+  // Connections made in the same second start from different identifiers.
+  const std::int32_t seed = static_cast<std::int32_t>(clock_->wallSeconds()) + (++agentSerial_) * 100003;
+  auto* agent = new CAgent(*this, name, address, seed);
+  agent->AddRef();
+  if (agent->ConnectAgent(AgentPort()) != 0) {
+    agent->Release();
+    return false;
+  }
+  agents_.push_back(agent);
+  return true;
+}
+
+void CPellwickDoc::RemoveAgent(CAgent* agent) {
+  if (!agent) {
+    while (!agents_.empty()) RemoveAgent(agents_.front());
+    return;
+  }
+  auto it = std::find(agents_.begin(), agents_.end(), agent);
+  if (it == agents_.end()) return;
+  agents_.erase(it);
+  agent->MarkRemoved();
+  NotifyUsersOfAgent(agent, kAgentRemoved);
+  agent->Close();
+  ReleaseLater(agent);
+}
+
+void CPellwickDoc::RemoveAgentLater(CAgent* agent) {
+  agent->MarkRemoved();
+  agent->AddRef();
+  options_.loop->post([this, agent, alive = std::weak_ptr<bool>(alive_)] {
+    if (!alive.lock()) return;
+    RemoveAgent(agent);
+    agent->Release();
+  });
+}
+
+void CPellwickDoc::ReleaseLater(CPeaLink* link) {
+  if (closing_) {
+    link->Release();
+    return;
+  }
+  options_.loop->post([link, alive = std::weak_ptr<bool>(alive_)] {
+    if (alive.lock()) link->Release();
+  });
+}
+
+void CPellwickDoc::NotifyUsersOfAgent(CAgent* agent, int flags) {
+  const std::vector<CUser*> users = users_;
+  for (CUser* u : users) u->OnAgentChange(agent, flags);
+}
+
+void CPellwickDoc::AgentReady(CAgent* agent) { NotifyUsersOfAgent(agent, kAgentAdded); }
+
+void CPellwickDoc::AcceptUser(std::unique_ptr<plat::TcpStream> stream) {
+  if (!stream) return;
+  if (users_.size() >= options_.maxConsoles) {
+    Log("console from " + stream->peerHost() + " refused: " + std::to_string(users_.size()) + " consoles are connected");
+    stream->close();
+    return;
+  }
+  auto* user = new CUser(*this);
+  user->AddRef();
+  users_.push_back(user);
+  user->OnAccepted(std::move(stream));
+}
+
+void CPellwickDoc::RemoveUser(CUser* user) {
+  if (!user) {
+    while (!users_.empty()) RemoveUser(users_.front());
+    return;
+  }
+  auto it = std::find(users_.begin(), users_.end(), user);
+  if (it == users_.end()) return;
+  users_.erase(it);
+  // The tree's queues end first, so that nothing of this console is forwarded again while its
+  // requests at the agents are dropped.
+  user->DisconnectUser();
+  PurgeUser(user);
+  ReleaseLater(user);
+}
+
+void CPellwickDoc::SendToUsers(std::int32_t code, const std::string& text, CUser* user) {
+  if (user) {
+    user->SendCode(code, text);
+    return;
+  }
+  for (CUser* u : users_) u->SendCode(code, text);
+}
+
+void CPellwickDoc::PurgeUser(CUser* user) {
+  const std::vector<CAgent*> agents = agents_;
+  for (CAgent* a : agents) a->PurgeUserRequests(user);
+}
+
+void CPellwickDoc::OnTimerTick() {
+  const std::vector<CAgent*> agents = agents_;
+  for (CAgent* a : agents) a->AddRef();
+  for (CAgent* a : agents) a->OnTimerTick();
+  for (CAgent* a : agents) a->Release();
+  const std::vector<CUser*> users = users_;
+  for (CUser* u : users) u->AddRef();
+  for (CUser* u : users) {
+    u->CheckIdleCounted();
+    if (u->Root()) u->Root()->TickTree();
+  }
+  for (CUser* u : users) u->Release();
+}
+
+}  // namespace kelm::msgserver

@@ -1,0 +1,120 @@
+#pragma once
+// CPellwickDoc: the message server's document on its worker thread. It learns of agents from
+// their announcements, keeps one connection to each (CAgent), accepts consoles (CUser), gives
+// each console one tree of all agents, and drives the one-second work.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "message/pea.h"
+#include "platform/base/clock.h"
+#include "platform/loop/event_loop.h"
+#include "platform/loop/socket.h"
+
+namespace kelm::msgserver {
+
+class CAgent;
+class CUser;
+
+inline constexpr const char* kServiceName = "REDErUve";
+inline constexpr const char* kDisplayName = "Velkari RAID message server";
+inline constexpr std::string_view kAgentWord = "VELKARI_RAID";
+inline constexpr std::string_view kServerWord = "VELKARI_PELLWICK";
+
+struct DocOptions {
+  plat::EventLoop* loop = nullptr;     // required: the worker's loop
+  const plat::Clock* clock = nullptr;  // the loop's clock when null
+  // This host; looked up when empty.
+  std::string hostName;
+  std::string hostAddress;
+  // Ports; nothing means the well-known port moved by KELM_PORT_BASE. 0 picks a free port.
+  std::optional<std::uint16_t> agentPort, consolePort, beaconPort, serverAnnouncePort;
+  std::string listenHost;        // "" = any address
+  std::string broadcastAddress;  // KELM_BROADCAST (or the limited broadcast) when empty
+  // The server's own "FileVersion"; none leaves the root without that entry.
+  std::optional<std::string> fileVersion;
+  // Caps: beyond them the newcomer is refused and logged.
+  std::size_t maxAgents = 1024;
+  std::size_t maxConsoles = 128;
+  std::size_t maxQueuedPerFolder = 1000;
+  // How long a connect to an agent may take.
+  std::chrono::milliseconds connectTimeout{3000};
+  std::function<void(const std::string&)> log;
+};
+
+class CPellwickDoc {
+ public:
+  // Notification flags of OnAgentChange.
+  static constexpr int kAgentAdded = 1;
+  static constexpr int kAgentQuiet = 2;
+  static constexpr int kAgentRemoved = 4;
+
+  explicit CPellwickDoc(DocOptions options);
+  ~CPellwickDoc();
+  CPellwickDoc(const CPellwickDoc&) = delete;
+  CPellwickDoc& operator=(const CPellwickDoc&) = delete;
+
+  // The beacon socket and the console listener (each left out, and logged, when its port cannot
+  // be bound), then the announcement.
+  bool Start();
+  // Destroys both sockets, removes every console and every agent.
+  void Close();
+
+  void AnnounceServer();
+  // One datagram from the beacon port: checked, then AddAgent.
+  void ReadAgentBeacon(std::string_view datagram, const std::string& sender);
+  CAgent* FindAgent(std::string_view address) const;
+  // Connects a new agent unless one with this address exists; false when refused or failed.
+  bool AddAgent(const std::string& name, const std::string& address);
+  // Null: every agent.
+  void RemoveAgent(CAgent* agent);
+  // From inside the agent's own callbacks: nothing more is forwarded to it, and it is removed
+  // from the loop, once its transport has unwound.
+  void RemoveAgentLater(CAgent* agent);
+  void NotifyUsersOfAgent(CAgent* agent, int flags);
+  void AgentReady(CAgent* agent);
+
+  void AcceptUser(std::unique_ptr<plat::TcpStream> stream);
+  // Null: every console. Its requests are purged at every agent, its tree closed, and it is released.
+  void RemoveUser(CUser* user);
+  // {code, id = now, 4, text} to one console or to all.
+  void SendToUsers(std::int32_t code, const std::string& text, CUser* user = nullptr);
+  void PurgeUser(CUser* user);
+  void OnTimerTick();
+
+  plat::EventLoop& Loop() const { return *options_.loop; }
+  const plat::Clock& Clock() const { return *clock_; }
+  const DocOptions& Options() const { return options_; }
+  const std::string& HostName() const { return hostName_; }
+  const std::string& HostAddress() const { return hostAddress_; }
+  CPeaLink* Link() const { return link_; }
+  const std::vector<CAgent*>& Agents() const { return agents_; }
+  const std::vector<CUser*>& Users() const { return users_; }
+  std::uint16_t ConsolePort() const { return listener_ ? listener_->port() : 0; }
+  std::uint16_t BeaconPort() const { return beacon_ ? beacon_->port() : 0; }
+  std::uint16_t AgentPort() const;
+  void Log(const std::string& text) const;
+  // A release that must not happen inside the object's own callback runs from the loop.
+  void ReleaseLater(CPeaLink* link);
+
+ private:
+  DocOptions options_;
+  const plat::Clock* clock_;
+  CPeaLink* link_;
+  std::string hostName_;
+  std::string hostAddress_ = "127.0.0.1";
+  std::unique_ptr<plat::UdpSocket> beacon_;
+  std::unique_ptr<plat::TcpListener> listener_;
+  std::vector<CAgent*> agents_;  // one reference each
+  std::vector<CUser*> users_;    // one reference each
+  std::int32_t agentSerial_ = 0;
+  bool closing_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace kelm::msgserver

@@ -1,0 +1,46 @@
+#pragma once
+// CUser: one console connected to the message server, with its own tree: the root stands for
+// the server host and every known agent is a folder under it.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "agent/service/rcv_socket.h"
+#include "message/pea.h"
+
+namespace kelm::msgserver {
+
+class CAgent;
+class CPellwickDoc;
+class CVirtualFolder;
+
+class CUser final : public CRcvSocket, public CPeaLink {
+ public:
+  explicit CUser(CPellwickDoc& doc);
+  ~CUser() override;
+
+  void OnAccepted(std::unique_ptr<plat::TcpStream> stream);
+  void OnAgentChange(CAgent* agent, int flags);
+  // Closes the link, finishes the tree's queues and lets go of the current folder.
+  void DisconnectUser();
+  void CheckIdleCounted();
+  void SetCurrentFolder(CVirtualFolder* folder);
+  // The folder that stands for this agent, found by its connection.
+  CVirtualFolder* AgentFolder(const CAgent* agent) const;
+
+  CVirtualFolder* Root() const { return root_; }
+  CVirtualFolder* Current() const { return current_; }
+  CPellwickDoc& Doc() const { return doc_; }
+
+ protected:
+  void OnMessage(CMessage& m) override;
+  void OnDisconnected() override;
+
+ private:
+  CPellwickDoc& doc_;
+  CVirtualFolder* current_ = nullptr;
+  CVirtualFolder* root_ = nullptr;
+  bool gone_ = false;
+};
+
+}  // namespace kelm::msgserver
