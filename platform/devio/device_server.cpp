@@ -105,6 +105,7 @@ void DeviceServer::acceptSome() {
     if (conns_.size() >= kMaxConnections) continue;  // closed at once: the client's request fails
     const int key = fd.get();
     conns_[key].fd = std::move(fd);
+    conns_[key].serial = nextConnection_++;
   }
 }
 
@@ -148,6 +149,7 @@ void DeviceServer::parse(int fd) {
     if (c.in.size() < wire::kRequestHeader + length) return;
     Request r;
     r.id = nextId_++;
+    r.connection = c.serial;
     r.code = wire::get32(h + 4);
     r.outputCapacity = capacity;
     r.input.assign(c.in.begin() + wire::kRequestHeader, c.in.begin() + wire::kRequestHeader + length);
@@ -207,8 +209,10 @@ void DeviceServer::drop(int fd) {
   auto it = conns_.find(fd);
   if (it == conns_.end()) return;
   const RequestId pending = it->second.pending;
+  const ConnectionId serial = it->second.serial;
   conns_.erase(it);
   if (pending != 0 && abandoned_) abandoned_(pending);
+  if (closed_) closed_(serial);
 }
 
 }  // namespace plat::devio

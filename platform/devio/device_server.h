@@ -26,8 +26,10 @@ namespace plat::devio {
 class DeviceServer {
  public:
   using RequestId = std::uint64_t;  // unique for the server's life, never 0
+  using ConnectionId = std::uint64_t;  // one client handle; unique for the server's life, never 0
   struct Request {
     RequestId id = 0;
+    ConnectionId connection = 0;  // what a device binds per-handle state to
     std::uint32_t code = 0;
     std::vector<std::uint8_t> input;
     std::uint32_t outputCapacity = 0;  // the most output bytes the answer may carry
@@ -35,6 +37,8 @@ class DeviceServer {
   using RequestFn = std::function<void(Request)>;
   // The client of an unanswered request went away; the request can no longer be answered.
   using AbandonedFn = std::function<void(RequestId)>;
+  // A client connection closed (its handle is gone); state bound to it can be dropped.
+  using ClosedFn = std::function<void(ConnectionId)>;
 
   static constexpr std::size_t kMaxConnections = 64;
 
@@ -47,6 +51,7 @@ class DeviceServer {
 
   void onRequest(RequestFn fn) { request_ = std::move(fn); }
   void onAbandoned(AbandonedFn fn) { abandoned_ = std::move(fn); }
+  void onClosed(ClosedFn fn) { closed_ = std::move(fn); }
 
   // Appends the descriptors to poll, with the events wanted.
   void pollSet(std::vector<pollfd>& out) const;
@@ -65,6 +70,7 @@ class DeviceServer {
  private:
   struct Connection {
     UniqueFd fd;
+    ConnectionId serial = 0;
     std::vector<std::uint8_t> in;
     std::vector<std::uint8_t> out;
     std::size_t outStart = 0;
@@ -82,8 +88,10 @@ class DeviceServer {
   std::string path_;
   std::map<int, Connection> conns_;
   RequestId nextId_ = 1;
+  ConnectionId nextConnection_ = 1;
   RequestFn request_;
   AbandonedFn abandoned_;
+  ClosedFn closed_;
 };
 
 }  // namespace plat::devio

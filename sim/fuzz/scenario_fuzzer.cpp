@@ -12,6 +12,7 @@
 #include "sim/core/daemon.h"
 #include "sim/core/model_clock.h"
 #include "sim/ide/ide_simulator.h"
+#include "sim/iop/iop_simulator.h"
 #include "sim/serial/serial_simulator.h"
 #include "tests/fuzz/fuzz_seeds.h"
 #include "platform/testing/manual_clock.h"
@@ -27,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::unique_ptr<sim::Simulator>> sims;
   sims.push_back(std::make_unique<sim::serial::SerialSimulator>(real));
   sims.push_back(std::make_unique<sim::ide::IdeSimulator>());  // never started: it publishes nothing
+  sims.push_back(std::make_unique<sim::iop::IopSimulator>());  // nor this one
   sim::Daemon daemon(std::move(sims), clock);
   std::string error;
   if (!daemon.configureText(scenario, &error) && error.empty()) std::abort();
@@ -109,6 +111,41 @@ fault protocol-clear
 fault driver-version 1.10
 fault driver-port 3
 fault no-driver
+fault step 6000
+status
+)");
+  seeds.push_back(R"([iop]
+card 0 0x0126 0x21
+card 1 0x0115
+channel 0 0 1
+channel 0 1 1
+channel 0 2 2
+disk 0 0 0 36000 5 PX DISK
+disk 0 0 1 36000
+disk 0 1 0 36000
+disk 0 2 0 36000
+array 0 raid1 Ary1 0:0 1:0
+enclosure 0 0 0x11 4000 70 5000 12000
+enclosure-mode 0 1
+channel 1 0 1
+disk 1 0 0 1000
+absent 1
+task 5000
+path direct
+%%
+status
+fault iop:disk-fail 0 0 0
+fault iop:disk-insert 0 0 0 500
+fault iop:sensor 0 0 fan 300
+fault iop:event 0 515 1 0x200
+fault iop:command-status 0x3301 7
+fault iop:transport-fail 2 0x222EC0
+fault iop:identify-fail
+fault iop:short-reply 1 0x3302
+fault iop:long-text 1500
+fault iop:long-members 20
+fault iop:second-absent
+fault iop:clear
 fault step 6000
 status
 )");

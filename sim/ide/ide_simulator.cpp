@@ -2,6 +2,7 @@
 
 #include "platform/base/format.h"
 #include "platform/base/paths.h"
+#include "sim/core/device_ports.h"
 #include "platform/kernel/version_block.h"
 #include "sim/core/text_args.h"
 
@@ -99,12 +100,7 @@ bool IdeSimulator::publish(std::string* error) {
       continue;
     }
     if (server) continue;
-    auto listening = plat::devio::DeviceServer::listen(deviceName(s));
-    if (!listening) {
-      if (error) *error = "cannot serve " + deviceName(s) + ": " + listening.error().message;
-      return false;
-    }
-    server = std::move(*listening);
+    if (!serveDevice(server, deviceName(s), error)) return false;
     server->onRequest([this, s](plat::devio::DeviceServer::Request r) { onRequest(s, std::move(r)); });
     server->onAbandoned([this, s](plat::devio::DeviceServer::RequestId id) { miniport_.forget(ticketOf(s, id)); });
   }
@@ -132,19 +128,13 @@ void IdeSimulator::deliver() {
   }
 }
 
-void IdeSimulator::watches(std::vector<Watch>& out) {
-  std::vector<pollfd> fds;
-  for (auto& s : servers_)
-    if (s) s->pollSet(fds);
-  for (auto& p : fds) out.push_back({p.fd, p.events});
-}
+void IdeSimulator::watches(std::vector<Watch>& out) { deviceWatches(servers_, out); }
 
 void IdeSimulator::ready(int fd, short revents, std::int64_t nowMs) {
   lastModelMs_ = nowMs;
   if (fd < 0) return;
   model_.advance(nowMs);
-  for (auto& s : servers_)
-    if (s && s->ready(fd, revents)) break;
+  deviceReady(servers_, fd, revents);
   deliver();
 }
 

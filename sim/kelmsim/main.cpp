@@ -22,6 +22,7 @@
 #include "platform/base/unique_fd.h"
 #include "sim/core/daemon.h"
 #include "sim/ide/ide_simulator.h"
+#include "sim/iop/iop_simulator.h"
 #include "sim/serial/serial_simulator.h"
 
 namespace {
@@ -30,6 +31,7 @@ namespace {
 const sim::SimulatorFactory kSimulators[] = {
     sim::serial::makeSerialSimulator,
     sim::ide::makeIdeSimulator,
+    sim::iop::makeIopSimulator,
 };
 
 int usage() {

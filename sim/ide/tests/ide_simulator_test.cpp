@@ -12,6 +12,7 @@
 
 #include "platform/testing/temp_root.h"
 #include "platform/kernel/version_block.h"
+#include "sim/core/serving_thread.h"
 #include "sim/ide/tests/request_helpers.h"
 
 namespace sim::ide {
@@ -24,49 +25,21 @@ class Served : public ::testing::Test {
   void SetUp() override {
     std::string error;
     ASSERT_TRUE(sim.start(&error)) << error;
-    server = std::thread([this] { serve(); });
+    server = std::make_unique<sim::testing::ServingThread>(sim);
   }
-  void TearDown() override {
-    stop = true;
-    server.join();
-  }
-  // The daemon's loop in small: poll the simulator's descriptors, hand it what is ready.
-  void serve() {
-    while (!stop) {
-      std::vector<Watch> watches;
-      {
-        std::lock_guard lock(mutex);
-        sim.watches(watches);
-      }
-      std::vector<pollfd> fds;
-      for (auto& w : watches) fds.push_back({w.fd, w.events, 0});
-      if (::poll(fds.data(), fds.size(), 10) <= 0) continue;
-      std::lock_guard lock(mutex);
-      for (auto& p : fds)
-        if (p.revents) sim.ready(p.fd, p.revents, modelMs);
-    }
-  }
+  void TearDown() override { server.reset(); }
   std::string fault(const std::string& name, std::vector<std::string> args = {}) {
-    std::lock_guard lock(mutex);
-    std::string reply;
-    EXPECT_TRUE(sim.fault(name, args, &reply)) << name;
+    std::string reply = server->fault(name, args);
+    EXPECT_FALSE(reply.empty()) << name;
     return reply;
   }
-  void advanceTo(std::int64_t ms) {
-    std::lock_guard lock(mutex);
-    modelMs = ms;
-    sim.advance(ms);
-  }
+  void advanceTo(std::int64_t ms) { server->advanceTo(ms); }
   bool blockedRequests() {
-    std::lock_guard lock(mutex);
-    return sim.status().find("blocked:") != std::string::npos;
+    return server->locked([](Simulator& s) { return s.status().find("blocked:") != std::string::npos; });
   }
   plat::testing::TempRoot root;
   IdeSimulator sim;
-  std::mutex mutex;
-  std::atomic<bool> stop{false};
-  std::int64_t modelMs = 0;
-  std::thread server;
+  std::unique_ptr<sim::testing::ServingThread> server;
 };
 
 TEST_F(Served, TheDriverAnswersOnItsPortAndUnderItsOwnName) {

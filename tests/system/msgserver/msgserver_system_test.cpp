@@ -3,8 +3,6 @@
 // the agent when it dies (8193) and finds it again when it comes back.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -12,47 +10,10 @@
 
 #include "platform/base/paths.h"
 #include "tests/system/agent/agent_process.h"
+#include "tests/system/msgserver/pellwick_process.h"
 
 namespace kelm::systest {
 namespace {
-
-// The message server in the foreground, killed when the test ends.
-class PellwickProcess {
- public:
-  explicit PellwickProcess(const AgentRoot& root) : root_(root) {
-    const std::string path = AgentRoot::bin("pellwick").string();
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::execl(path.c_str(), path.c_str(), "-win98", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-    for (int i = 0; i < 3000 && !ready_; ++i) {
-      if (Console()) ready_ = true;
-      else std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
-  ~PellwickProcess() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int st = 0;
-      ::waitpid(pid_, &st, 0);
-    }
-  }
-  std::unique_ptr<AgentClient> Console() const { return AgentClient::Tcp(root_.port(plat::paths::kServerPort)); }
-  bool ready() const { return ready_; }
-
- private:
-  const AgentRoot& root_;
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
-
-std::vector<std::string> Folders(const std::vector<std::string>& entries) {
-  std::vector<std::string> out;
-  for (const auto& e : entries)
-    if (e.find("@o--@") != std::string::npos) out.push_back(e.substr(0, e.find('@')));
-  return out;
-}
 
 bool Has(const std::vector<std::string>& list, const std::string& entry) {
   return std::find(list.begin(), list.end(), entry) != list.end();

@@ -1,0 +1,150 @@
+// kelm-bench-relay: the latency of a 4100 query of a volatile component property at the real
+// agent, three ways in one run: straight to the agent, through a bare byte-forwarding relay
+// (one thread, blocking reads and writes: the floor for any relay), and through pellwick. The
+// last line is the ratio of pellwick's median to the bare relay's.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "tests/system/agent/agent_process.h"
+#include "tests/system/msgserver/pellwick_process.h"
+
+using namespace kelm;
+using namespace kelm::systest;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kRounds = 5000;
+constexpr int kWarmUp = 300;
+
+template <class F>
+double MedianUs(F roundTrip) {
+  for (int i = 0; i < kWarmUp; ++i) roundTrip();
+  std::vector<double> us;
+  us.reserve(kRounds);
+  for (int i = 0; i < kRounds; ++i) {
+    const auto t0 = Clock::now();
+    if (!roundTrip()) {
+      std::fprintf(stderr, "a request failed\n");
+      std::exit(1);
+    }
+    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+  }
+  std::nth_element(us.begin(), us.begin() + kRounds / 2, us.end());
+  return us[kRounds / 2];
+}
+
+plat::UniqueFd Listen(std::uint16_t& port) {
+  plat::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd.get(), 1) != 0 ||
+      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    return plat::UniqueFd();
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+plat::UniqueFd ConnectTo(std::uint16_t port) {
+  plat::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return plat::UniqueFd();
+  int one = 1;
+  ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  return fd;
+}
+
+// Copies whatever is readable on one side to the other, blocking, until either side closes.
+void BareRelay(plat::UniqueFd listener, std::uint16_t agentPort) {
+  plat::UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  plat::UniqueFd agent = ConnectTo(agentPort);
+  if (!client.valid() || !agent.valid()) return;
+  int one = 1;
+  ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  char buf[65536];
+  pollfd p[2] = {{client.get(), POLLIN, 0}, {agent.get(), POLLIN, 0}};
+  for (;;) {
+    if (::poll(p, 2, -1) <= 0) return;
+    for (int i = 0; i < 2; ++i) {
+      if (!p[i].revents) continue;
+      const ssize_t n = ::recv(p[i].fd, buf, sizeof buf, 0);
+      if (n <= 0) return;
+      for (ssize_t off = 0; off < n;) {
+        const ssize_t w = ::send(p[1 - i].fd, buf + off, static_cast<std::size_t>(n - off), MSG_NOSIGNAL);
+        if (w <= 0) return;
+        off += w;
+      }
+    }
+  }
+}
+
+// Logs on and walks to the controller that holds the volatile property.
+bool Prepare(AgentClient& c, const std::vector<std::string>& steps) {
+  for (const auto& s : steps)
+    if (s == "logon" ? c.Logon("admin", "secret") != 800 : c.Result(kReqChangeFolder, s) != 800) return false;
+  return true;
+}
+
+}  // namespace
+
+int main() {
+  AgentRoot root({AgentRoot::lib("libkelmtestcomponent.so")});
+  if (AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-i", "admin", "secret", "-s"}) != 0) return 1;
+  PellwickProcess server(root);
+  AgentProcess agent(root, {"-win98"});
+  if (!agent.ready() || !server.ready()) return std::fprintf(stderr, "halvorn or pellwick did not start\n"), 1;
+
+  const std::uint16_t agentPort = root.port(plat::paths::kAgentPort);
+  std::uint16_t relayPort = 0;
+  plat::UniqueFd listener = Listen(relayPort);
+  if (!listener.valid()) return 1;
+  std::thread relay(BareRelay, std::move(listener), agentPort);
+
+  auto direct = agent.Tcp();
+  auto relayed = AgentClient::Tcp(relayPort);
+  auto console = server.Console();
+  if (!direct || !relayed || !console) return std::fprintf(stderr, "cannot connect\n"), 1;
+  // The console waits until the server has the agent's folder.
+  std::string host;
+  for (int i = 0; i < 400 && host.empty(); ++i) {
+    for (const auto& e : console->List())
+      if (e.find("@o--@") != std::string::npos) host = e.substr(0, e.find('@'));
+    if (host.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  }
+  if (host.empty()) return std::fprintf(stderr, "pellwick did not find the agent\n"), 1;
+  const std::vector<std::string> walk = {"logon", "TEST_RAID", "Controller0"};
+  if (!Prepare(*direct, walk) || !Prepare(*relayed, walk) || !Prepare(*console, {host, "logon", "TEST_RAID", "Controller0"}))
+    return std::fprintf(stderr, "logon or change folder failed\n"), 1;
+
+  auto query = [](AgentClient& c) {
+    return [&c] {
+      auto got = c.Request(kReqQuery, "EventCount");
+      return got.size() == 2 && got[0].text.rfind("EventCount@prv@", 0) == 0 && got[1].text == "800@Functional";
+    };
+  };
+  const double d = MedianUs(query(*direct));
+  const double b = MedianUs(query(*relayed));
+  const double p = MedianUs(query(*console));
+  relayed.reset();
+  relay.join();
+
+  std::printf("%-34s %14s\n", "path of a 4100 query", "median (us)");
+  std::printf("%-34s %14.1f\n", "straight to the agent", d);
+  std::printf("%-34s %14.1f\n", "bare blocking byte relay", b);
+  std::printf("%-34s %14.1f\n", "pellwick", p);
+  std::printf("ratio: %.2f\n", p / b);
+  return 0;
+}
