@@ -3,10 +3,14 @@
 #include "sim/iop/iop_simulator.h"
 
 #include <gtest/gtest.h>
-#include "platform/base/temp_root.h"
+#include "platform/base/clock.h"
+#include "platform/base/format.h"
+#include "platform/testing/temp_root.h"
 #include "platform/devio/device.h"
+#include "sim/core/daemon.h"
 #include "sim/core/serving_thread.h"
 #include "sim/iop/tests/helpers.h"
+#include "platform/testing/manual_clock.h"
 
 namespace sim::iop {
 namespace {
@@ -138,6 +142,55 @@ TEST_F(Served, FaultCommandsAreCheckedAndReported) {
   std::string s = server->locked([](Simulator& x) { return x.status(); });
   EXPECT_NE(s.find("IOP1: present"), std::string::npos) << s;
   EXPECT_NE(s.find("devices: i2oexec"), std::string::npos) << s;
+}
+
+}  // namespace
+}  // namespace sim::iop
+
+namespace sim::iop {
+namespace {
+
+// The daemon as kelmsim runs it: the [iop] section, faults by name and model time by steps.
+TEST(IopDaemon, ScenarioSectionFaultsAndSteppedTasks) {
+  plat::ManualClock real;
+  ModelClock clock(real, true);
+  std::vector<std::unique_ptr<Simulator>> sims;
+  sims.push_back(makeIopSimulator());
+  auto* iop = static_cast<IopSimulator*>(sims.back().get());
+  Daemon daemon(std::move(sims), clock);
+  std::string error;
+  ASSERT_TRUE(daemon.configureText("[iop]\ncard 0 0x0126\nchannel 0 0 1\nchannel 0 1 1\n"
+                                   "disk 0 0 0 1000\ndisk 0 1 0 1000\ndisk 0 0 1 1000\n"
+                                   "array 0 raid1 Pair 0:0 1:0\ntask 10000\npath none\n",
+                                   &error))
+      << error;
+  CardModel& m = iop->model();
+  ASSERT_EQ(m.cardCount(), 1);
+  std::uint32_t pair = m.card(0)->arrays[0].handle;
+  std::uint32_t first = m.card(0)->disks[0].handle;
+  EXPECT_EQ(daemon.command("fault iop:disk-fail 0 0 0"), plat::format("ok: disk 0x%X failed\n", first));
+  EXPECT_EQ(daemon.command("fault iop:disk-insert 0 0 0 1000").rfind("ok", 0), 0u);
+  std::uint32_t fresh = m.card(0)->disks.back().handle;
+  auto run = [&](std::uint16_t code, std::vector<std::uint32_t> args) {
+    std::vector<Value> rq(args.begin(), args.end());
+    return m.execute(0, code, rq, 2048)[0].u;
+  };
+  ASSERT_EQ(run(0x3309, {pair, fresh}), kOk);
+  ASSERT_EQ(run(0x3400, {pair, kActionStart | 0x10002, 0}), kOk);
+  daemon.command("fault step 4000");
+  EXPECT_NE(daemon.command("status").find("raid1 critical+rebuilding 40%"), std::string::npos) << daemon.command("status");
+  daemon.command("fault step 6000");
+  std::vector<std::uint32_t> types;
+  for (const auto& e : m.card(0)->events) types.push_back(e.type);
+  EXPECT_EQ(types, (std::vector<std::uint32_t>{256, 522, 257, 513, 523}));
+  EXPECT_NE(daemon.command("status").find("raid1 functional"), std::string::npos);
+
+  EXPECT_EQ(daemon.command("fault iop:long-members 99").rfind("error", 0), 0u);
+  std::vector<std::unique_ptr<Simulator>> again;
+  again.push_back(makeIopSimulator());
+  Daemon strict(std::move(again), clock);
+  EXPECT_FALSE(strict.configureText("[iop]\npath tunnel 42\n", &error));
+  EXPECT_NE(error.find("[iop]"), std::string::npos) << error;
 }
 
 }  // namespace
