@@ -79,6 +79,8 @@ CVirtualFolder::~CVirtualFolder() = default;
 void CVirtualFolder::Attach(CPea* parent, CPeaLink* documentLink, CPeaLink* ownerLink) {
   SetParent(parent, documentLink, ownerLink);
   if (!parent) open_ = true;
+  // Pinned before the type is set (which prunes what is not seen) and again after (which unpins).
+  PinFixedChildren();
   SetNodeType();
   PinFixedChildren();
 }
