@@ -15,6 +15,7 @@
 #include "platform/loop/event_loop.h"
 #include "platform/loop/socket.h"
 #include "tests/fuzz/fuzz_seeds.h"
+#include "platform/testing/manual_clock.h"
 
 using namespace kelm;
 

@@ -17,7 +17,7 @@
 #include "message/agent_event_sink.h"
 #include "message/com_socket_server.h"
 #include "message/message_codec.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/com/activation.h"
 #include "platform/com/object.h"
 #include "platform/loop/event_loop.h"

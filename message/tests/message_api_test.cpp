@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "message/message_codec.h"
+#include "platform/testing/manual_clock.h"
 
 using namespace kelm;
 

@@ -10,6 +10,8 @@
 #include "message/message_codec.h"
 #include "platform/loop/socket.h"
 #include "platform/loop/tests/test_loop.h"
+#include "platform/testing/manual_clock.h"
+#include "platform/testing/seeded_random.h"
 
 using namespace kelm;
 using namespace std::chrono_literals;

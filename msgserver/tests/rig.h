@@ -14,6 +14,7 @@
 #include "msgserver/user.h"
 #include "msgserver/virtual_folder.h"
 #include "platform/base/clock.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::msgserver::testing {
 

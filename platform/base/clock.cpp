@@ -9,14 +9,15 @@
 #include <thread>
 
 namespace plat {
-namespace {
 
-std::uint64_t splitmix64(std::uint64_t& x) {
+std::uint64_t splitMix64(std::uint64_t& x) {
   std::uint64_t z = (x += 0x9E3779B97F4A7C15ULL);
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
   return z ^ (z >> 31);
 }
+
+namespace {
 
 class SystemClock final : public Clock {
  public:
@@ -51,7 +52,7 @@ class SystemRandom final : public Random {
       // No entropy source at all: fall back to the clocks rather than a fixed seed.
       std::uint64_t x = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
                         static_cast<std::uint64_t>(std::time(nullptr));
-      for (auto& s : seed) s ^= splitmix64(x);
+      for (auto& s : seed) s ^= splitMix64(x);
     }
     std::memcpy(s_, seed, sizeof s_);
     if ((s_[0] | s_[1] | s_[2] | s_[3]) == 0) s_[0] = 1;
@@ -87,8 +88,6 @@ void Random::fill(void* out, std::size_t n) {
     n -= k;
   }
 }
-
-std::uint32_t SeededRandom::next32() { return static_cast<std::uint32_t>(splitmix64(state_) >> 32); }
 
 Clock& systemClock() {
   static SystemClock c;

@@ -8,6 +8,7 @@
 
 #include "platform/base/clock.h"
 #include "serialapi/glimmora_api.h"
+#include "platform/testing/manual_clock.h"
 
 namespace glimmora::testing {
 

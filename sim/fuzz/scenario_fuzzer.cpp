@@ -15,6 +15,7 @@
 #include "sim/iop/iop_simulator.h"
 #include "sim/serial/serial_simulator.h"
 #include "tests/fuzz/fuzz_seeds.h"
+#include "platform/testing/manual_clock.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view in(reinterpret_cast<const char*>(data), size);

@@ -12,9 +12,10 @@
 #include "agent/core/halvorn_doc.h"
 #include "agent/core/settings_folder.h"
 #include "components/framework/interfaces.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/object.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::agent::testing {
 

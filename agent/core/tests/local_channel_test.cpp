@@ -3,6 +3,7 @@
 #include "agent/crypto/logon_token.h"
 #include "message/message_codec.h"
 #include "agent/core/tests/agent_fixture.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::agent::testing {
 namespace {

@@ -4,6 +4,7 @@
 
 #include "agent/crypto/tests/test_util.h"
 #include "platform/base/clock.h"
+#include "platform/testing/seeded_random.h"
 
 namespace kelm::crypto {
 namespace {

@@ -4,8 +4,9 @@
 #include "agent/events/notice_list.h"
 #include "agent/events/tests/local_time.h"
 #include "agent/events/tests/syslog_sink.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::events {
 namespace {

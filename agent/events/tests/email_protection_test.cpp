@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "agent/events/tests/local_time.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::events {
 namespace {

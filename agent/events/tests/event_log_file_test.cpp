@@ -5,7 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::events {
 namespace {

@@ -9,8 +9,9 @@
 #include "agent/events/smtp_client.h"
 #include "agent/events/tests/local_time.h"
 #include "agent/events/tests/mail_server_process.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/loop/socket.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::events {
 namespace {

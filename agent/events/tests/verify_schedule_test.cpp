@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "agent/events/tests/local_time.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::events {
 namespace {

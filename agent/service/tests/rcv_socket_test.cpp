@@ -1,4 +1,5 @@
 #include "agent/service/rcv_socket.h"
+#include "platform/testing/manual_clock.h"
 
 #include <gtest/gtest.h>
 

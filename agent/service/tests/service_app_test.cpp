@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "platform/base/paths.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/base/unix_address.h"
 #include "platform/base/unique_fd.h"
 #include "platform/kernel/named_objects.h"

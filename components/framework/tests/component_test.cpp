@@ -8,12 +8,13 @@
 #include "components/framework/component_module.h"
 #include "components/framework/interfaces.h"
 #include "components/framework/tests/test_component_ids.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/com/activation.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/enum_string.h"
 #include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/manual_clock.h"
 
 using namespace kelm::fw;
 using namespace plat;

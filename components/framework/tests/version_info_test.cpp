@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 
 using kelm::fw::CVersionInfo;
 using namespace plat::kernel;

@@ -5,7 +5,7 @@
 
 #include "components/ide/marovelt_driver.h"
 #include "components/ide/tests/fake_marovelt.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"
 

@@ -2,7 +2,7 @@
 
 #include "components/ide/driver_event.h"
 #include "components/ide/tests/fake_marovelt.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 
 namespace tirrow {
 namespace {

@@ -7,7 +7,7 @@
 #include "components/ide/tests/fake_marovelt.h"
 #include "components/ide/tests/tree_helpers.h"
 #include "platform/base/text.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/loop/event_loop.h"
 
 namespace tirrow {

@@ -8,7 +8,7 @@
 
 #include "components/iop/controller_device.h"
 #include "components/iop/tests/wire_bytes.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/devio/device_server.h"
 
 namespace kelm::iop {

@@ -4,7 +4,7 @@
 
 #include "components/framework/component_types.h"
 #include "components/framework/tests/library_harness.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/com/activation.h"
 #include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"

@@ -14,8 +14,9 @@
 #include "components/iop/iop_root.h"
 #include "components/iop/tests/fake_card.h"
 #include "platform/base/clock.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/com/object.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::iop::testing {
 

@@ -16,6 +16,7 @@
 #include "components/serial/tests/fake_raid_api.h"
 #include "platform/base/clock.h"
 #include "platform/com/object.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::brask::testing {
 

@@ -9,7 +9,7 @@
 #include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
 #include "components/framework/tests/library_harness.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/com/activation.h"
 #include "platform/com/enum_string.h"
 #include "platform/com/inproc_server.h"

@@ -4,6 +4,7 @@
 #include "components/framework/river_node.h"
 #include "components/serial/tests/brask_fixture.h"
 #include "platform/loop/event_loop.h"
+#include "platform/testing/manual_clock.h"
 
 using namespace kelm;
 using namespace kelm::brask;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "console/controls/size_bar_model.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/registry/profile.h"
 
 namespace kelm::controls {

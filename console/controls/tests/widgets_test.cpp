@@ -15,7 +15,7 @@
 #include "console/controls/size_dock.h"
 #include "console/controls/spin_edit_cell.h"
 #include "console/controls/time_edit.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/registry/profile.h"
 
 namespace kelm::controls {

@@ -10,8 +10,9 @@
 #include "console/core/document.h"
 #include "console/core/tests/fake_agent.h"
 #include "platform/base/clock.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/loop/event_loop.h"
+#include "platform/testing/manual_clock.h"
 
 using namespace kelm;
 using namespace kelm::console;

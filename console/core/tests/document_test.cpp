@@ -3,6 +3,7 @@
 #include "console/core/strings.h"
 #include "console/core/tests/console_test_support.h"
 #include "platform/kernel/named_objects.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::console::testing {
 namespace {

@@ -1,4 +1,6 @@
 #include "platform/base/clock.h"
+#include "platform/testing/manual_clock.h"
+#include "platform/testing/seeded_random.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/base/unique_fd.h"
 #include "platform/base/unix_address.h"
 #include "platform/com/activation.h"

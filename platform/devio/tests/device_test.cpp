@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/base/paths.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/base/unix_address.h"
 #include "platform/devio/device.h"
 #include "platform/devio/device_server.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/kernel/version_block.h"
 
 using namespace plat::kernel;

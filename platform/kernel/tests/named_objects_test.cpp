@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "platform/base/paths.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 
 using namespace plat::kernel;
 using plat::testing::runInChild;

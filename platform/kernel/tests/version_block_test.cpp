@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "platform/base/paths.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/kernel/module_path.h"
 
 using namespace plat::kernel;

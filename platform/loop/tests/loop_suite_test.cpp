@@ -12,6 +12,7 @@
 #include "platform/loop/blocking_worker.h"
 #include "platform/loop/event_loop.h"
 #include "platform/loop/tests/test_loop.h"
+#include "platform/testing/manual_clock.h"
 
 namespace plat {
 namespace {

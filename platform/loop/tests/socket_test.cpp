@@ -10,6 +10,7 @@
 #include "platform/base/clock.h"
 #include "platform/base/unique_fd.h"
 #include "platform/loop/tests/test_loop.h"
+#include "platform/testing/manual_clock.h"
 
 using namespace plat;
 using namespace std::chrono_literals;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/registry/registry.h"
 
 using namespace plat::reg;

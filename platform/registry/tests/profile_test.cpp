@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 
 using namespace plat::reg;
 

@@ -5,7 +5,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 
 using namespace plat::reg;
 using plat::testing::runInChild;

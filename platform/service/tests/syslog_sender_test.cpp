@@ -8,7 +8,8 @@
 
 #include <cstring>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
+#include "platform/testing/manual_clock.h"
 
 using namespace plat::service;
 

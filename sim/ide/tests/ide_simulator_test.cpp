@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/kernel/version_block.h"
 #include "sim/core/serving_thread.h"
 #include "sim/ide/tests/request_helpers.h"

@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 #include "platform/base/clock.h"
 #include "platform/base/format.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "platform/devio/device.h"
 #include "sim/core/daemon.h"
 #include "sim/core/serving_thread.h"
 #include "sim/iop/tests/helpers.h"
+#include "platform/testing/manual_clock.h"
 
 namespace sim::iop {
 namespace {

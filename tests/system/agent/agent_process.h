@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "tests/system/agent/agent_client.h"
 
 namespace kelm::systest {

@@ -17,6 +17,7 @@
 #include "serialapi/glimmora_api.h"
 #include "tests/system/serial/capped_port.h"
 #include "tests/system/serial/sim_process.h"
+#include "platform/testing/manual_clock.h"
 
 namespace {
 

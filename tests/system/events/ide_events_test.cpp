@@ -18,6 +18,7 @@
 #include "platform/base/paths.h"
 #include "tests/system/agent/agent_process.h"
 #include "tests/system/serial/sim_process.h"
+#include "platform/testing/manual_clock.h"
 
 namespace kelm::systest {
 namespace {

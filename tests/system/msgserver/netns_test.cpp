@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "platform/base/paths.h"
-#include "platform/base/temp_root.h"
+#include "platform/testing/temp_root.h"
 #include "tests/system/agent/agent_process.h"
 #include "tests/system/msgserver/pellwick_process.h"
 
