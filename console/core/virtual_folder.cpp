@@ -12,12 +12,13 @@
 #include "console/core/strings.h"
 #include "message/message.h"
 #include "platform/base/format.h"
+#include "platform/base/text.h"
 
 namespace kelm::console {
 
 namespace {
 
-constexpr const char* kRightsAll = "-134217729";  // 0xF7FFFFFF written signed
+const std::string kRightsAll = plat::formatWord32(0xF7FFFFFFu);
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -78,6 +79,8 @@ CVirtualFolder::~CVirtualFolder() = default;
 void CVirtualFolder::Attach(CPea* parent, CPeaLink* documentLink, CPeaLink* ownerLink) {
   SetParent(parent, documentLink, ownerLink);
   if (!parent) open_ = true;
+  // Pinned before the type is set (which prunes what is not seen) and again after (which unpins).
+  PinFixedChildren();
   SetNodeType();
   PinFixedChildren();
 }
@@ -322,7 +325,7 @@ CPea* CVirtualFolder::FindMethod(std::string_view name, std::uint32_t* rights) c
     if (rights) *rights = 0;
     return nullptr;
   }
-  if (rights) *rights = static_cast<std::uint32_t>(LeadingInt(child->value(), 0));
+  if (rights) *rights = plat::parseWord32(child->value()).value_or(0);
   return child;
 }
 

@@ -282,3 +282,27 @@ TEST_F(ConsoleTest, AFailedConnectLeavesTheNodeDisconnectedAndLoginDisabled) {
 
 }  // namespace
 }  // namespace kelm::console::testing
+
+namespace kelm::console::testing {
+namespace {
+
+TEST_F(ConsoleTest, TheRootsMethodsCarryEveryRightButTheLocalOnlyBit) {
+  ValidProfile();
+  Start();
+  std::uint32_t rights = 0;
+  CPea* rename = doc->root()->FindMethod("rename", &rights);
+  ASSERT_NE(rename, nullptr);
+  EXPECT_EQ(rename->value(), "-134217729");
+  EXPECT_EQ(rights, 0xF7FFFFFFu);
+  // A mask the agent lists unsigned reads the same.
+  CVirtualFolder* node = Agent();
+  node->AddMethod("Big", 0);
+  node->FindChild("Big")->setValue("4160749567");
+  ASSERT_NE(node->FindMethod("Big", &rights), nullptr);
+  EXPECT_EQ(rights, 0xF7FFFFFFu);
+  EXPECT_EQ(doc->root()->FindMethod("NoSuch", &rights), nullptr);
+  EXPECT_EQ(rights, 0u);
+}
+
+}  // namespace
+}  // namespace kelm::console::testing
