@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -131,10 +132,14 @@ class EpollLoop final : public EventLoop {
     }
   }
 
-  // Arms the timerfd for the earliest deadline, or disarms it.
+  // Arms the timerfd for the earliest deadline, or disarms it. A deadline already armed and still
+  // ahead is left as it is: most passes of a busy loop change no timer.
   void armTimerFd() {
+    const auto earliest = timers_.earliest();
+    if (earliest == armed_ && (!earliest || *earliest > clock_.monotonicMs())) return;
+    armed_ = earliest;
     itimerspec spec{};
-    if (const auto earliest = timers_.earliest()) {
+    if (earliest) {
       const std::int64_t delay = *earliest - clock_.monotonicMs();
       if (delay <= 0) {
         spec.it_value.tv_nsec = 1;  // due now: wake at once
@@ -160,6 +165,7 @@ class EpollLoop final : public EventLoop {
       const auto gen = static_cast<std::uint32_t>(data >> 32);
       if (gen == 0) {
         drain(fd);
+        if (fd == timerFd_.get()) armed_.reset();  // it fired: whatever is next must be armed anew
         continue;
       }
       auto it = watches_.find(fd);
@@ -196,6 +202,7 @@ class EpollLoop final : public EventLoop {
   UniqueFd epfd_;
   UniqueFd wakeFd_;
   UniqueFd timerFd_;
+  std::optional<std::int64_t> armed_;  // the deadline the timerfd is set for
   std::atomic<bool> quit_{false};
   std::uint32_t lastGeneration_ = 0;
   TimerTable timers_;
