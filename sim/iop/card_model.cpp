@@ -749,7 +749,6 @@ bool CardModel::parseLine(const std::vector<std::string>& w, std::string* error)
     c->enclosureMode = static_cast<std::uint32_t>(*mode);
     return true;
   }
-  if (!cardNo && (verb == "absent" || verb == "channel")) return fail("a card declared before");
   *error = "unknown line (card, channel, disk, array, enclosure, enclosure-mode, absent, task, path)";
   return false;
 }

@@ -153,6 +153,7 @@ class CardModel {
   bool setSensor(int n, int channel, const std::string& what, std::uint32_t value, std::string* reply);
   void pushEvent(int n, Event e);
   ModelFaults& faults() { return faults_; }
+  const ModelFaults& faults() const { return faults_; }
   std::int64_t taskMs() const { return taskMs_; }
 
   std::string status() const;

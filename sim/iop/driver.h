@@ -53,6 +53,7 @@ class Driver {
   std::size_t boundHandles() const { return bound_.size(); }
 
   TransportFaults& faults() { return faults_; }
+  const TransportFaults& faults() const { return faults_; }
 
   // The answer of a port that belongs to another adapter: the probe gets the other signature,
   // everything else the buffer back untouched.

@@ -146,6 +146,17 @@ std::string IopSimulator::status() const {
     }
   s += any ? "\n" : " none\n";
   s += plat::format("task: %lld ms; handles bound: %zu\n", static_cast<long long>(model_.taskMs()), driver_.boundHandles());
+  // Faults waiting, so that an administrator sees why answers differ.
+  const ModelFaults& mf = model_.faults();
+  const TransportFaults& tf = driver_.faults();
+  std::string f;
+  for (const auto& [code, st] : mf.status) f += plat::format(" command 0x%04X status %u;", code, st);
+  if (mf.longText) f += plat::format(" names %zu long;", mf.longText);
+  if (mf.extraMembers) f += plat::format(" %zu extra members;", mf.extraMembers);
+  if (tf.fail) f += plat::format(" %d transport failures;", tf.fail);
+  if (tf.identifyFail) f += plat::format(" %d identify failures;", tf.identifyFail);
+  if (tf.shortReply) f += plat::format(" %d short replies;", tf.shortReply);
+  if (!f.empty()) s += "faults:" + f + "\n";
   return s;
 }
 

@@ -138,6 +138,9 @@ TEST_F(Served, FaultCommandsAreCheckedAndReported) {
     std::string reply = fault(c.name, c.args);
     EXPECT_EQ(reply.rfind(c.ok ? "ok" : "error", 0), 0u) << c.name << ": " << reply;
   }
+  fault("long-text", {"100"});
+  EXPECT_NE(server->locked([](Simulator& x) { return x.status(); }).find("faults: names 100 long;"), std::string::npos);
+  fault("clear");
   EXPECT_EQ(server->fault("no-such-fault"), "");
   std::string s = server->locked([](Simulator& x) { return x.status(); });
   EXPECT_NE(s.find("IOP1: present"), std::string::npos) << s;
