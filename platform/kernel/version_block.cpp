@@ -1,3 +1,4 @@
+#include "platform/base/unique_fd.h"
 #include "platform/kernel/version_block.h"
 
 #include <elf.h>
@@ -226,9 +227,10 @@ std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const s
   return found;
 }
 
-std::optional<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::path& file) {
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+plat::Result<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::path& file) {
+  plat::UniqueFd owned(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!owned) return plat::errnoError("open " + file.string());
+  const int fd = owned.get();
   struct stat st {};
   std::optional<std::vector<std::uint8_t>> block;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
@@ -243,19 +245,22 @@ std::optional<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem:
       }
     }
   }
-  ::close(fd);
+  owned.reset();
   // Only a block that reads through entirely is handed out.
-  if (block && !decodeVersionBlock(*block)) return std::nullopt;
-  if (block) block->resize(header(*block)->total);
-  return block;
+  if (!block || !decodeVersionBlock(*block)) {
+    return plat::Error{ENOENT, "no well-formed version block in " + file.string()};
+  }
+  block->resize(header(*block)->total);
+  return std::move(*block);
 }
 
-bool writeVersionFile(const std::filesystem::path& file, const VersionInfo& info) {
+plat::Result<void> writeVersionFile(const std::filesystem::path& file, const VersionInfo& info) {
   auto block = encodeVersionBlock(info);
-  if (!block) return false;
+  if (!block) return plat::Error{EFBIG, "the version information does not fit a block"};
   std::string tmp = file.string() + ".tmp" + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
+  plat::UniqueFd owned(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (!owned) return plat::errnoError("create " + tmp);
+  const int fd = owned.get();
   bool ok = true;
   std::size_t off = 0;
   while (ok && off < block->size()) {
@@ -266,10 +271,14 @@ bool writeVersionFile(const std::filesystem::path& file, const VersionInfo& info
       off += static_cast<std::size_t>(n);
   }
   ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
+  ok = owned.close().ok() && ok;
   ok = ok && ::rename(tmp.c_str(), file.c_str()) == 0;
-  if (!ok) ::unlink(tmp.c_str());
-  return ok;
+  if (!ok) {
+    plat::Error e = plat::errnoError("write " + file.string());
+    ::unlink(tmp.c_str());
+    return e;
+  }
+  return plat::success();
 }
 
 std::string versionWordsText(std::uint32_t ms, std::uint32_t ls) {

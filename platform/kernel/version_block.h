@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/result.h"
+
 namespace plat::kernel {
 
 constexpr std::size_t kMaxVersionBlockSize = 64 * 1024;
@@ -184,10 +186,10 @@ std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const s
 FixedFileInfo fixedFromBytes(std::span<const std::uint8_t> bytes);
 
 // The block of a file: the ".kelm_version" section of an ELF file, or a standalone version file.
-// Nothing when the file has none or it is not well formed.
-std::optional<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::path& file);
+// An error when the file cannot be read, has none or it is not well formed.
+plat::Result<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::path& file);
 // Writes a standalone version file (atomically: a temporary file renamed into place).
-bool writeVersionFile(const std::filesystem::path& file, const VersionInfo& info);
+plat::Result<void> writeVersionFile(const std::filesystem::path& file, const VersionInfo& info);
 
 // "1.11.0.0" (up to four numbers of 16 bits; missing ones are 0) as the (MS, LS) words.
 constexpr std::optional<std::pair<std::uint32_t, std::uint32_t>> parseVersionWords(std::string_view text) {

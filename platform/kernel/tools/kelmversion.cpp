@@ -89,7 +89,7 @@ int write(int argc, char** argv) {
   }
   if (!explicitTranslations)
     for (const auto& t : info.tables) info.translations.push_back(t.key);
-  if (!writeVersionFile(argv[2], info))
+  if (auto written = writeVersionFile(argv[2], info); !written)
     return fail(std::string("cannot write ") + argv[2] + " (too large or not writable)");
   return 0;
 }
