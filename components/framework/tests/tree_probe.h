@@ -1,11 +1,12 @@
 #pragma once
 // Reading a component's tree in tests: nodes by path, values, child names, and a sink that counts
-// the notifications fired on a node.
+// the notifications fired on a node, and the event records a controller has waiting.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
 #include "components/framework/river_node.h"
 #include "platform/com/object.h"
@@ -52,6 +53,19 @@ inline plat::com::ComPtr<Notifications> Watch(CRiverNode* node) {
   cp->Advise(static_cast<IRAIDEvent*>(sink.get()), &cookie);
   cp->Release();
   return sink;
+}
+
+// Every record the log has waiting, decoded.
+inline std::vector<EventRecord> Drain(IEventLog& log) {
+  std::vector<EventRecord> out;
+  std::uint32_t n = 0;
+  log.GetNewCount(&n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    std::string rec;
+    log.ReadEventLog(&rec, nullptr);
+    if (auto r = EventRecord::parse(rec)) out.push_back(*r);
+  }
+  return out;
 }
 
 }  // namespace kelm::fw::testing

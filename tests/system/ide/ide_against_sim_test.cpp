@@ -9,6 +9,7 @@
 
 #include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
+#include "components/framework/tests/tree_probe.h"
 #include "components/ide/ide_nodes.h"
 #include "components/ide/ide_poll.h"
 #include "components/ide/tests/tree_helpers.h"
@@ -70,18 +71,8 @@ class IdeAgainstSim : public ::testing::Test {
   }
   CRiverNode* Cd(const std::string& path) { return tirrow::testing::Cd(root.get(), path); }
 
-  // Every record the controller has waiting, decoded.
   std::vector<EventRecord> Drain(CRiverNode* controller) {
-    auto* log = static_cast<CIdeController*>(controller);
-    std::vector<EventRecord> out;
-    std::uint32_t n = 0;
-    log->GetNewCount(&n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-      std::string rec;
-      log->ReadEventLog(&rec, nullptr);
-      if (auto r = EventRecord::parse(rec)) out.push_back(*r);
-    }
-    return out;
+    return kelm::fw::testing::Drain(*static_cast<CIdeController*>(controller));
   }
   static bool Has(const std::vector<EventRecord>& records, int code) {
     for (const auto& r : records) {

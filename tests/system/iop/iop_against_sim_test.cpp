@@ -48,19 +48,9 @@ class IopAgainstSim : public ::testing::Test {
   void Tick(int n = 1) {
     for (int i = 0; i < n; ++i) PollList::Get().Tick();
   }
-  // Every record the controller has waiting, decoded.
   std::vector<EventRecord> Drain(CRiverNode* controller) {
     auto* log = dynamic_cast<CIopController*>(controller);
-    std::vector<EventRecord> out;
-    std::uint32_t n = 0;
-    if (!log) return out;
-    log->GetNewCount(&n);
-    for (std::uint32_t i = 0; i < n; ++i) {
-      std::string rec;
-      log->ReadEventLog(&rec, nullptr);
-      if (auto r = EventRecord::parse(rec)) out.push_back(*r);
-    }
-    return out;
+    return log ? fw::testing::Drain(*log) : std::vector<EventRecord>{};
   }
   static std::vector<int> Codes(const std::vector<EventRecord>& records) {
     std::vector<int> codes;
@@ -200,6 +190,31 @@ TEST_F(IopAgainstSim, RebuildPausedContinuedAndStopped) {
   EXPECT_EQ(Get(mirror, "Status"), "0") << Kelmsim("status");
   records = Drain(one);
   EXPECT_EQ(Codes(records), (std::vector<int>{513, 523})) << Texts(records);
+}
+
+TEST_F(IopAgainstSim, CreateArrayReachesTheCardWithItsDisksInOrder) {
+  CRiverNode* two = Cd("IOP2");
+  CRiverNode* second = Cd("IOP2/ch2/master");
+  CRiverNode* first = Cd("IOP2/ch1/master");
+  ASSERT_TRUE(two && first && second);
+  auto sink = fw::testing::Watch(two);
+  // The higher handle first: the card keeps the members in the order they were given.
+  EXPECT_EQ(two->InvokeHandler("CreateArray", "New@RAID1(MIRROR)@2@" + second->HandleText() + "@" +
+                                                  first->HandleText() + "@64@0@0"),
+            0);
+  EXPECT_NE(std::find(sink->codes.begin(), sink->codes.end(), fw::kNotifyChanged), sink->codes.end());
+  const std::string status = Kelmsim("status");
+  EXPECT_NE(status.find("\"New\" raid1 functional members 0x101 0x100"), std::string::npos) << status;
+  EXPECT_EQ(Children(two), (std::vector<std::string>{"ch1", "ch2", "Enclosure1", "Array1"}));
+  CRiverNode* array = Cd("IOP2/Array1");
+  EXPECT_EQ(Get(array, "RAID_Mode"), "RAID1(MIRROR)");
+  // The array's disks show by their place, whatever the order of its members.
+  EXPECT_EQ(Children(array), (std::vector<std::string>{"master00", "master10"}));
+
+  // A disk the controller does not have: nothing reaches the card.
+  EXPECT_EQ(two->InvokeHandler("CreateArray", "Bad@SPAN@2@" + first->HandleText() + "@999999@64@0@0"), 0);
+  const std::string after = Kelmsim("status");
+  EXPECT_EQ(after.find("\"Bad\""), std::string::npos) << after;
 }
 
 }  // namespace
