@@ -539,8 +539,11 @@ bool CMaroveltDriver::DetectDiskChange() {
     changed = !std::equal(disks_.begin() + d * kDiskRecordSize, disks_.begin() + d * kDiskRecordSize + 4,
                           previousDisks_.begin() + d * kDiskRecordSize);
   }
+  // The array table is read after the disk table, so a task that ends between the two reads shows
+  // only there: a changed array table counts as a change too, or the nodes would keep the old state.
+  const auto previousArrays = arrays_;
   ReadArrayTable(*h);
-  return changed;
+  return changed || arrays_ != previousArrays;
 }
 
 // --- workers -----------------------------------------------------------------------------------------

@@ -170,6 +170,22 @@ TEST_F(NodesTest, PollScheduleRefreshesAndFullReads) {
   EXPECT_EQ(fullReads, (std::vector<int>{361, 721}));
 }
 
+TEST_F(NodesTest, AnArrayTableChangeAloneReachesTheArray) {
+  auto r = Build();
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  ASSERT_TRUE(mirror);
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "0");
+  // A task that ends between the disk and array reads changes only the array table: no event,
+  // no disk change. The array must not keep its old state.
+  fake.SetArray(0, 1, {0, 3}, 0x1F);
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "-2147483647");
+  fake.SetArray(0, 1, {0, 3});
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "0");
+}
+
 TEST_F(NodesTest, ChangesAndEventsReachEveryController) {
   fake.SetController(1);
   auto r = Build();
