@@ -33,12 +33,8 @@ TEST(AgentWithIde, RebuildFromTheLocalConsoleChangesTheArrayAndNotifiesEveryClie
   const fs::path tirrow = AgentRoot::lib("libtirrow.so");
   if (!fs::exists(tirrow)) GTEST_SKIP() << "the IDE-family component is not built";
   AgentRoot root({tirrow});
-  const std::string kelmsim = AgentRoot::bin("kelmsim").string();
-  ASSERT_EQ(AgentRoot::Run({kelmsim, "start", "--stepped-clock"}), 0);
-  struct SimStop {
-    std::string bin;
-    ~SimStop() { AgentRoot::Run({bin, "stop"}); }
-  } simStop{kelmsim};
+  SteppedSimulators sims;
+  ASSERT_TRUE(sims.started());
   ASSERT_EQ(AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-i", "admin", "secret", "-s"}), 0);
   AgentProcess agent(root, {"-win98"});
   ASSERT_TRUE(agent.ready());

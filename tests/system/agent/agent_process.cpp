@@ -142,4 +142,11 @@ long AgentProcess::ResidentKb() const {
   return -1;
 }
 
+SteppedSimulators::SteppedSimulators()
+    : started_(AgentRoot::Run({AgentRoot::bin("kelmsim").string(), "start", "--stepped-clock"}) == 0) {}
+
+SteppedSimulators::~SteppedSimulators() {
+  if (started_) AgentRoot::Run({AgentRoot::bin("kelmsim").string(), "stop"});
+}
+
 }  // namespace kelm::systest

@@ -34,6 +34,19 @@ class AgentRoot {
   std::uint16_t base_;
 };
 
+// The simulators started in the current root with a stepped clock, stopped again when this goes.
+class SteppedSimulators {
+ public:
+  SteppedSimulators();
+  ~SteppedSimulators();
+  SteppedSimulators(const SteppedSimulators&) = delete;
+  SteppedSimulators& operator=(const SteppedSimulators&) = delete;
+  bool started() const { return started_; }
+
+ private:
+  bool started_ = false;
+};
+
 class AgentProcess {
  public:
   // Starts halvorn with the arguments and, unless told otherwise, waits until it serves TCP.

@@ -49,12 +49,8 @@ TEST(ConsoleWithAgent, LogsOnMirrorsTheIdeTreeAndSeesARebuildArrive) {
   const fs::path tirrow = AgentRoot::lib("libtirrow.so");
   if (!fs::exists(tirrow)) GTEST_SKIP() << "the IDE-family component is not built";
   AgentRoot root({tirrow});
-  const std::string kelmsim = AgentRoot::bin("kelmsim").string();
-  ASSERT_EQ(AgentRoot::Run({kelmsim, "start", "--stepped-clock"}), 0);
-  struct SimStop {
-    std::string bin;
-    ~SimStop() { AgentRoot::Run({bin, "stop"}); }
-  } simStop{kelmsim};
+  SteppedSimulators sims;
+  ASSERT_TRUE(sims.started());
   ASSERT_EQ(AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-i", "admin", "secret", "-s"}), 0);
   // The console reaches the agent through its registered local class.
   ASSERT_EQ(AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-RegServer"}), 0);
