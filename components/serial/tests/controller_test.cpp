@@ -1,5 +1,6 @@
 // The controller: its values and methods, the event store and its poll.
 #include "components/serial/tests/brask_fixture.h"
+#include "components/serial/tests/mode_rows.h"
 #include "platform/base/format.h"
 
 using namespace kelm;
@@ -223,21 +224,10 @@ TEST_F(ControllerTest, CreateArrayMapsTheModeAndParsesStrictly) {
                               "raCreateArray(Array,5,3,1,2,3,64)"}));
   EXPECT_EQ(seen->codes.front(), 8194u);
 
-  const struct {
-    const char* mode;
-    int index;
-  } modes[] = {{"RAID0(STRIPING)", 0},
-               {"RAID1(MIRROR)", 1},
-               {"RAID0+1(STRIPE-MIRRORING)", 2},
-               {"RAID3(PARITY-DEDICATED)", 4},
-               {"RAID5(PARITY-DISTRIBUTED)", 5},
-               {"RAID30", 6},
-               {"RAID50", 7},
-               {"SPAN", 3}};
-  for (const auto& m : modes) {
+  for (const auto& m : kelm::brask_tables::kModeRows) {
     api.calls.clear();
-    c->invoke("CreateArray", std::string("Array@") + m.mode + "@1@7");
-    EXPECT_EQ(api.calls, Names{"raCreateArray(Array," + std::to_string(m.index) + ",1,7,64)"}) << m.mode;
+    c->invoke("CreateArray", std::string("Array@") + m.name + "@1@7");
+    EXPECT_EQ(api.calls, Names{"raCreateArray(Array," + std::to_string(m.index) + ",1,7,64)"}) << m.name;
   }
 
   for (const char* refused :

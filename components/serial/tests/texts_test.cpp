@@ -2,24 +2,14 @@
 #include <gtest/gtest.h>
 
 #include "components/serial/serial_texts.h"
+#include "components/serial/tests/mode_rows.h"
 
 using namespace kelm::brask;
 
 namespace {
 
 TEST(SerialTexts, ModeNamesMapToTheLibraryIndexAndBack) {
-  const struct {
-    const char* name;
-    int index;
-  } rows[] = {{"RAID0(STRIPING)", 0},
-              {"RAID1(MIRROR)", 1},
-              {"RAID0+1(STRIPE-MIRRORING)", 2},
-              {"RAID3(PARITY-DEDICATED)", 4},
-              {"RAID5(PARITY-DISTRIBUTED)", 5},
-              {"RAID30", 6},
-              {"RAID50", 7},
-              {"SPAN", 3}};
-  for (const auto& r : rows) {
+  for (const auto& r : kelm::brask_tables::kModeRows) {
     SCOPED_TRACE(r.name);
     EXPECT_EQ(LibraryModeIndex(r.name), r.index);
     EXPECT_EQ(ModeNameOfLibraryIndex(r.index), r.name) << "the way back gives the same name";
