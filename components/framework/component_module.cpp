@@ -1,6 +1,7 @@
 #include "components/framework/component_module.h"
 
 #include "components/framework/river_node.h"
+#include "platform/kernel/module_path.h"
 #include "platform/registry/registrar.h"
 
 namespace kelm::fw {
@@ -96,8 +97,8 @@ HRESULT UnregisterComponent(const ComponentIdentity& id) {
   return r.unregisterScript(RegistrationScript(id));
 }
 
-std::filesystem::path ThisModulePath() {
-  return plat::com::modulePathOf(reinterpret_cast<const void*>(&ThisModulePath));
+plat::Result<std::filesystem::path> ThisModulePath() {
+  return plat::kernel::modulePathOf(reinterpret_cast<const void*>(&ThisModulePath));
 }
 
 }  // namespace kelm::fw

@@ -7,6 +7,7 @@
 
 #include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
+#include "platform/base/result.h"
 #include "platform/com/class_factory.h"
 
 namespace kelm::fw {
@@ -25,6 +26,6 @@ std::string RegistrationScript(const ComponentIdentity& id);
 HRESULT RegisterComponent(const ComponentIdentity& id, const std::filesystem::path& module);
 HRESULT UnregisterComponent(const ComponentIdentity& id);
 // The path of the library this code is linked into.
-std::filesystem::path ThisModulePath();
+plat::Result<std::filesystem::path> ThisModulePath();
 
 }  // namespace kelm::fw

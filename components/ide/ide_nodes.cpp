@@ -571,7 +571,7 @@ void CTirrowRoot::Build() {
     AddChild(node.get());
   }
   kelm::fw::CVersionInfo info;
-  if (info.Open(kelm::fw::ThisModulePath())) {
+  if (auto self = kelm::fw::ThisModulePath(); self && info.Open(*self)) {
     if (auto v = info.String("FileVersion", 0)) SetAttr("FileVersion", kDropReadOnly, *v);
   }
   SetAttr("Type", kDropReadOnly, "VELKARI MaroveltRAID");

@@ -15,7 +15,7 @@ void CVantrelRoot::Build() {
     if (AddChild(controller.get()) && number == 0) first = true;
   }
   fw::CVersionInfo version;
-  if (version.Open(fw::ThisModulePath())) {
+  if (auto self = fw::ThisModulePath(); self && version.Open(*self)) {
     if (auto text = version.String("FileVersion")) SetAttr("FileVersion", fw::kDropReadOnly, *text);
   }
   SetAttr("Type", fw::kDropReadOnly, first ? kTypeFound : kTypeMissing);

@@ -15,6 +15,8 @@ KELM_EXPORT plat::HRESULT DllGetClassObject(const plat::com::Guid* clsid, const 
 
 KELM_EXPORT plat::HRESULT DllCanUnloadNow() { return fw::CanUnloadNow(); }
 
-KELM_EXPORT plat::HRESULT DllRegisterServer() { return fw::RegisterComponent(fw::kBrask, fw::ThisModulePath()); }
+KELM_EXPORT plat::HRESULT DllRegisterServer() {
+  return fw::RegisterComponent(fw::kBrask, fw::ThisModulePath().valueOr({}));
+}
 
 KELM_EXPORT plat::HRESULT DllUnregisterServer() { return fw::UnregisterComponent(fw::kBrask); }

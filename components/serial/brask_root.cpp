@@ -41,7 +41,7 @@ void CBraskRoot::Build() {
     Api().StopComportActivity();
   }
   fw::CVersionInfo version;
-  if (version.Open(fw::ThisModulePath())) {
+  if (auto self = fw::ThisModulePath(); self && version.Open(*self)) {
     if (auto text = version.String("FileVersion")) SetAttr("FileVersion", fw::kDropReadOnly, *text);
   }
   SetAttr("Type", fw::kDropReadOnly, "VELKARI SorventicRAID");

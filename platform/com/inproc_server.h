@@ -5,7 +5,6 @@
 //   KELM_EXPORT plat::HRESULT DllRegisterServer();
 //   KELM_EXPORT plat::HRESULT DllUnregisterServer();
 #include <atomic>
-#include <filesystem>
 
 #include "platform/com/class_factory.h"
 
@@ -33,8 +32,5 @@ class ModuleCount {
 // A number for an object, unique in the process and never handed out again (never 0, at most
 // INT32_MAX, so that it prints as a positive "%d").
 std::uint32_t newObjectId();
-
-// The full path of the loaded library (or program) that holds the given address; empty when unknown.
-std::filesystem::path modulePathOf(const void* address);
 
 }  // namespace plat::com

@@ -3,18 +3,26 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <system_error>
 
 namespace plat::kernel {
 namespace {
 
-std::optional<std::filesystem::path> canonical(const char* name) {
-  if (!name || !*name) return std::nullopt;
+Result<std::filesystem::path> canonical(const char* name) {
+  if (!name || !*name) return Error{ENOENT, "the loaded module has no name"};
   std::error_code ec;
   auto p = std::filesystem::canonical(name, ec);
-  if (ec) return std::nullopt;
+  if (ec) return Error{ec.value(), std::string("the loaded module ") + name + ": " + ec.message()};
+  return p;
+}
+
+Result<std::filesystem::path> programPath() {
+  auto p = modulePath();
+  if (p.empty()) return Error{ENOENT, "the program's own path is unknown"};
   return p;
 }
 
@@ -26,8 +34,8 @@ std::filesystem::path modulePath() {
   return ec ? std::filesystem::path() : p;
 }
 
-std::optional<std::filesystem::path> modulePathOf(const void* address) {
-  if (!address) return std::nullopt;
+Result<std::filesystem::path> modulePathOf(const void* address) {
+  if (!address) return Error{EINVAL, "no address"};
   struct Search {
     std::uintptr_t address;
     bool found = false;
@@ -52,15 +60,23 @@ std::optional<std::filesystem::path> modulePathOf(const void* address) {
         return 0;
       },
       &search);
-  if (!search.found) return std::nullopt;
-  if (search.isProgram) return modulePath();
+  if (!search.found) {
+    char text[64];
+    std::snprintf(text, sizeof text, "no loaded module holds the address %p", address);
+    return Error{ENOENT, text};
+  }
+  if (search.isProgram) return programPath();
   return canonical(search.name.c_str());
 }
 
-std::optional<std::filesystem::path> modulePathOfHandle(void* dlHandle) {
+Result<std::filesystem::path> modulePathOfHandle(void* dlHandle) {
+  if (!dlHandle) return Error{EINVAL, "no library handle"};
   link_map* map = nullptr;
-  if (!dlHandle || ::dlinfo(dlHandle, RTLD_DI_LINKMAP, &map) != 0 || !map) return std::nullopt;
-  if (!map->l_name || !*map->l_name) return modulePath();  // the program's own handle
+  if (::dlinfo(dlHandle, RTLD_DI_LINKMAP, &map) != 0 || !map) {
+    const char* why = ::dlerror();
+    return Error{EINVAL, std::string("the library handle tells no path: ") + (why ? why : "unknown")};
+  }
+  if (!map->l_name || !*map->l_name) return programPath();  // the program's own handle
   return canonical(map->l_name);
 }
 

@@ -100,7 +100,9 @@ KELM_EXPORT plat::HRESULT DllGetClassObject(const plat::com::Guid* clsid, const 
 
 KELM_EXPORT plat::HRESULT DllCanUnloadNow() { return CanUnloadNow(); }
 
-KELM_EXPORT plat::HRESULT DllRegisterServer() { return RegisterComponent(kTestComponent, ThisModulePath()); }
+KELM_EXPORT plat::HRESULT DllRegisterServer() {
+  return RegisterComponent(kTestComponent, ThisModulePath().valueOr({}));
+}
 
 KELM_EXPORT plat::HRESULT DllUnregisterServer() { return UnregisterComponent(kTestComponent); }
 

@@ -15,7 +15,7 @@ TEST(ModulePath, ProgramAndLibraryPaths) {
   auto self = modulePath();
   EXPECT_TRUE(self.is_absolute());
   EXPECT_EQ(self.filename(), "platform_kernel_tests");
-  EXPECT_EQ(modulePathOf(reinterpret_cast<const void*>(&localFunction)), self);
+  EXPECT_EQ(modulePathOf(reinterpret_cast<const void*>(&localFunction)).valueOr({}), self);
 
   auto lib = modulePathOf(reinterpret_cast<const void*>(&plat::paths::stateDir));
   ASSERT_TRUE(lib);
@@ -24,12 +24,15 @@ TEST(ModulePath, ProgramAndLibraryPaths) {
 
   void* h = dlopen(lib->c_str(), RTLD_NOW | RTLD_NOLOAD);
   ASSERT_TRUE(h);
-  EXPECT_EQ(modulePathOfHandle(h), lib);
+  EXPECT_EQ(modulePathOfHandle(h).valueOr({}), *lib);
   dlclose(h);
 
-  EXPECT_FALSE(modulePathOf(nullptr));
+  EXPECT_EQ(modulePathOf(nullptr).code(), EINVAL);
+  EXPECT_EQ(modulePathOfHandle(nullptr).code(), EINVAL);
   int onStack = 0;
-  EXPECT_FALSE(modulePathOf(&onStack));
+  auto none = modulePathOf(&onStack);
+  EXPECT_EQ(none.code(), ENOENT);
+  EXPECT_NE(none.message().find("no loaded module holds the address"), std::string::npos) << none.message();
 }
 
 }  // namespace
