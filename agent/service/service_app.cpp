@@ -54,7 +54,14 @@ void CServiceApp::Log(EventType type, std::string_view text) {
 void CServiceApp::ReportStatus(std::string_view status) {
   std::string line = "STATUS=";
   for (char c : status) line += (c == '\n') ? ' ' : c;
-  plat::service::notify(line);
+  Notify(line);
+}
+
+void CServiceApp::Notify(std::string_view state) {
+  if (auto told = plat::service::notify(state); !told) {
+    std::string what(state.substr(0, state.find('\n')));
+    Log(EventType::Warning, "the service manager was not told " + what + ": " + told.message());
+  }
 }
 
 int CServiceApp::InitInstance(const std::vector<std::string>& args) {
@@ -131,16 +138,19 @@ int CServiceApp::ServiceMain() {
     }
     ReportStatus("Stopped: start failed (error " + std::to_string(r) + ", code " + std::to_string(specific) + ")" +
                  (why.empty() ? std::string() : ": " + why));
-    plat::service::notify("ERRNO=" + std::to_string(r));
+    Notify("ERRNO=" + std::to_string(r));
     Log(EventType::Error, "the service did not start" + (why.empty() ? std::string() : ": " + why));
     return 1;
   }
   state_ = ServiceState::kRunning;
-  plat::service::notify("READY=1\nSTATUS=Running");
+  Notify("READY=1\nSTATUS=Running");
 
   int exitCode = 0;
   for (;;) {
-    Control c = signals_->wait();
+    auto waited = signals_->wait();
+    // Nothing can reach the service any more: it stops, saying why, rather than spin.
+    if (!waited) Log(EventType::Error, "the service stops: " + waited.message());
+    const Control c = waited.valueOr(Control::Stop);
     if (c == Control::Wake && !stopRequested_) continue;
     if (c == Control::Pause || c == Control::Continue) {
       HandleControl(c);
@@ -152,17 +162,17 @@ int CServiceApp::ServiceMain() {
       if (stopError_ != 0) {
         exitCode = 1;
         Log(EventType::Error, "the service stops: " + stopReason_);
-        plat::service::notify("ERRNO=" + std::to_string(stopError_));
+        Notify("ERRNO=" + std::to_string(stopError_));
       }
     }
     state_ = ServiceState::kStopPending;
-    plat::service::notify("STOPPING=1\nSTATUS=Stopping");
+    Notify("STOPPING=1\nSTATUS=Stopping");
     if (OnServiceStop() == 0) {
       state_ = ServiceState::kStopped;
       ReportStatus("Stopped");
       break;
     }
-    if (c == Control::Failed) break;  // nothing more can reach us; leave rather than spin
+    if (!waited) break;
   }
   return exitCode;
 }
@@ -203,11 +213,23 @@ void CServiceApp::ServiceRun() {
       Log(EventType::Warning, "the stop event cannot be made (" + made.message() + "); stop with SIGTERM");
   }
   for (;;) {
-    Control c = signals_->wait(stopEvent ? stopEvent->fd() : -1);
+    auto waited = signals_->wait(stopEvent ? stopEvent->fd() : -1);
+    if (!waited) {
+      Log(EventType::Error, "stopping: " + waited.message());
+      return;
+    }
+    const Control c = *waited;
     switch (c) {
-      case Control::Event:
-        if (stopEvent->wait(0) == plat::kernel::NamedEvent::WaitResult::Signaled) return;
+      case Control::Event: {
+        auto set = stopEvent->wait(0);
+        if (set && *set == plat::kernel::NamedEvent::WaitResult::Signaled) return;
+        if (!set) {
+          // A broken event would wake this loop for ever: stop watching it.
+          Log(EventType::Warning, "the stop event failed (" + set.message() + "); stop with SIGTERM");
+          stopEvent.reset();
+        }
         break;
+      }
       case Control::Pause:
       case Control::Continue:
         HandleControl(c);
@@ -216,7 +238,6 @@ void CServiceApp::ServiceRun() {
         if (stopRequested_) return;
         break;
       case Control::Stop:
-      case Control::Failed:
         return;
     }
   }

@@ -92,6 +92,9 @@ class CServiceApp {
   int ServiceMain();
   int RunForeground(RunMode mode, const std::vector<std::string>& args);
   void HandleControl(plat::service::Control c);
+  // Tells the service manager; a message that did not go is logged (the manager may then time
+  // the service out or miss its state).
+  void Notify(std::string_view state);
 
   ServiceNames names_;
   RunMode runMode_ = RunMode::kService;

@@ -133,8 +133,9 @@ plat::Result<void> NamedEvent::set() const {
   return result;
 }
 
-NamedEvent::WaitResult NamedEvent::wait(std::optional<std::uint32_t> timeoutMs) const {
-  if (!fd_ || !waiter_) return WaitResult::Failed;
+plat::Result<NamedEvent::WaitResult> NamedEvent::wait(std::optional<std::uint32_t> timeoutMs) const {
+  if (!fd_) return Error{EBADF, "no event"};
+  if (!waiter_) return Error{EBADF, "the event was opened for setting only"};
   const std::int64_t deadline = timeoutMs ? nowMs() + *timeoutMs : 0;
   for (;;) {
     int remaining = -1;
@@ -146,7 +147,7 @@ NamedEvent::WaitResult NamedEvent::wait(std::optional<std::uint32_t> timeoutMs) 
     int r = ::poll(&p, 1, remaining);
     if (r < 0) {
       if (errno == EINTR) continue;
-      return WaitResult::Failed;
+      return errnoError("waiting for the event");
     }
     if (r == 0) return WaitResult::TimedOut;
     // Auto-reset: every set so far is consumed by this one wake.

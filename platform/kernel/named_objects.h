@@ -35,7 +35,7 @@ class NamedMutex {
 // An auto-reset event: one wait consumes every set that came before it.
 class NamedEvent {
  public:
-  enum class WaitResult { Signaled, TimedOut, Failed };
+  enum class WaitResult { Signaled, TimedOut };
 
   // Creates the event, or opens it when it already exists, for waiting (and setting).
   static plat::Result<NamedEvent> create(std::string_view name);
@@ -44,8 +44,9 @@ class NamedEvent {
 
   // An error when the waiter has gone.
   plat::Result<void> set() const;
-  // Waits for a set; no time-out waits without limit.
-  WaitResult wait(std::optional<std::uint32_t> timeoutMs) const;
+  // Waits for a set; no time-out waits without limit. An error for a handle opened only for
+  // setting, or a wait that failed.
+  plat::Result<WaitResult> wait(std::optional<std::uint32_t> timeoutMs) const;
   // Readable when set, for an event loop (wait(0) then consumes it).
   int fd() const { return fd_.get(); }
 

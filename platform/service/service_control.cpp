@@ -108,9 +108,11 @@ Result<void> removeUnit(std::string_view serviceName) {
   return success();
 }
 
-bool notify(std::string_view state) {
+Result<void> notify(std::string_view state) {
   const std::string s(state);
-  return ::sd_notify(0, s.c_str()) > 0;
+  const int r = ::sd_notify(0, s.c_str());
+  if (r < 0) return errnoError("telling the service manager", -r);
+  return success();
 }
 
 Result<ControlSignals> ControlSignals::create() {
@@ -143,13 +145,13 @@ void ControlSignals::wake() const {
   (void)n;
 }
 
-Control ControlSignals::wait(int extraFd) {
+Result<Control> ControlSignals::wait(int extraFd) {
   for (;;) {
     pollfd p[3] = {{signals_.get(), POLLIN, 0}, {waker_.get(), POLLIN, 0}, {extraFd, POLLIN, 0}};
     int n = ::poll(p, extraFd >= 0 ? 3 : 2, -1);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return Control::Failed;
+      return errnoError("waiting for control signals");
     }
     if (p[0].revents & POLLIN) {
       signalfd_siginfo info{};
@@ -176,7 +178,8 @@ Control ControlSignals::wait(int extraFd) {
       return Control::Wake;
     }
     if (extraFd >= 0 && (p[2].revents & (POLLIN | POLLHUP | POLLERR))) return Control::Event;
-    if ((p[0].revents | p[1].revents) & (POLLERR | POLLNVAL)) return Control::Failed;
+    if ((p[0].revents | p[1].revents) & (POLLERR | POLLNVAL))
+      return Error{EIO, "waiting for control signals: their descriptors failed"};
   }
 }
 

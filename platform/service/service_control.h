@@ -30,9 +30,10 @@ Result<void> installUnit(const UnitSpec& spec);
 // Deletes the unit; a unit that is not there is no error.
 Result<void> removeUnit(std::string_view serviceName);
 
-// One sd_notify state line ("READY=1", "STOPPING=1", "STATUS=..."). False when there is no
-// service manager to tell (no NOTIFY_SOCKET) or the message did not go.
-bool notify(std::string_view state);
+// One sd_notify state line ("READY=1", "STOPPING=1", "STATUS=..."). Without a service manager
+// (no NOTIFY_SOCKET) there is nobody to tell, which is no failure; an error when the message did
+// not go.
+Result<void> notify(std::string_view state);
 
 // What a control signal asks for.
 enum class Control {
@@ -41,7 +42,6 @@ enum class Control {
   Continue,  // SIGUSR2
   Wake,      // wake() was called (another thread has news for the waiter)
   Event,     // the extra descriptor given to wait() became readable
-  Failed,
 };
 
 // Takes SIGTERM, SIGINT, SIGUSR1 and SIGUSR2 for a signalfd. Create it on the main thread before
@@ -55,8 +55,9 @@ class ControlSignals {
   // Restores the signal mask that was in force before.
   ~ControlSignals();
 
-  // Waits for the next control; `extraFd`, when given, is watched for readability too.
-  Control wait(int extraFd = -1);
+  // Waits for the next control; `extraFd`, when given, is watched for readability too. An error
+  // when waiting fails: no control can arrive any more.
+  Result<Control> wait(int extraFd = -1);
   // Safe from any thread: makes the current or next wait() return Wake.
   void wake() const;
 

@@ -393,7 +393,8 @@ TEST_F(NodeFixture, TheAgentIsStoppedOnceAndWaitedForOnlyWhenItsEventExists) {
   other.StopLocalAgent(sleeper);
   other.StopLocalAgent(sleeper);
   EXPECT_EQ(waits, (std::vector<int>{3000}));
-  EXPECT_EQ(event->wait(0), plat::kernel::NamedEvent::WaitResult::Signaled);
+  EXPECT_EQ(event->wait(0).valueOr(plat::kernel::NamedEvent::WaitResult::TimedOut),
+            plat::kernel::NamedEvent::WaitResult::Signaled);
 }
 
 }  // namespace

@@ -13,6 +13,12 @@ using plat::testing::runInChild;
 
 namespace {
 
+// What a wait came to, a failure included, so that a failed wait never passes for another outcome.
+std::string outcome(const plat::Result<NamedEvent::WaitResult>& r) {
+  if (!r) return "failed: " + r.message();
+  return *r == NamedEvent::WaitResult::Signaled ? "signaled" : "timed out";
+}
+
 constexpr std::uint32_t kLongWait = 20000;  // only reached when the behaviour under test is broken
 
 class NamedObjects : public ::testing::Test {
@@ -84,24 +90,24 @@ TEST_F(NamedObjects, MutexIsHeldAcrossProcessesAndFreedWhenItsHolderDies) {
 TEST_F(NamedObjects, EventSetFromAnotherProcessWakesTheWaiter) {
   auto ev = NamedEvent::create("ZODUzAve-ServiceStop");
   ASSERT_TRUE(ev);
-  EXPECT_EQ(ev->wait(0), NamedEvent::WaitResult::TimedOut);
+  EXPECT_EQ(outcome(ev->wait(0)), "timed out");
   int rc = runInChild([] {
     auto other = NamedEvent::open("ZODUzAve-ServiceStop");
     return other && other->set() ? 0 : 1;
   });
   ASSERT_EQ(rc, 0);
-  EXPECT_EQ(ev->wait(kLongWait), NamedEvent::WaitResult::Signaled);
+  EXPECT_EQ(outcome(ev->wait(kLongWait)), "signaled");
   // Auto-reset: the wake consumed the set.
-  EXPECT_EQ(ev->wait(0), NamedEvent::WaitResult::TimedOut);
+  EXPECT_EQ(outcome(ev->wait(0)), "timed out");
   // Several sets before a wait make one wake.
   auto setter = NamedEvent::open("ZODUzAve-ServiceStop");
   ASSERT_TRUE(setter);
   // More sets than the FIFO holds still succeed: the event is simply set.
   for (int i = 0; i < 70000; ++i) ASSERT_TRUE(setter->set()) << i;
-  EXPECT_EQ(ev->wait(kLongWait), NamedEvent::WaitResult::Signaled);
-  EXPECT_EQ(ev->wait(0), NamedEvent::WaitResult::TimedOut);
+  EXPECT_EQ(outcome(ev->wait(kLongWait)), "signaled");
+  EXPECT_EQ(outcome(ev->wait(0)), "timed out");
   // A setter cannot wait.
-  EXPECT_EQ(setter->wait(0), NamedEvent::WaitResult::Failed);
+  EXPECT_EQ(setter->wait(0).code(), EBADF);
 }
 
 TEST_F(NamedObjects, WaiterInAnotherProcessIsWokenAndASetAfterItLeftFails) {
@@ -112,8 +118,8 @@ TEST_F(NamedObjects, WaiterInAnotherProcessIsWokenAndASetAfterItLeftFails) {
     close(ready[0]);
     auto ev = NamedEvent::create("stop");
     (void)!write(ready[1], ev ? "y" : "n", 1);
-    if (!ev || ev->wait(kLongWait) != NamedEvent::WaitResult::Signaled) _exit(1);
-    _exit(ev->wait(0) == NamedEvent::WaitResult::TimedOut ? 0 : 2);
+    if (!ev || outcome(ev->wait(kLongWait)) != "signaled") _exit(1);
+    _exit(outcome(ev->wait(0)) == "timed out" ? 0 : 2);
   }
   close(ready[1]);
   char c = 'n';
@@ -141,7 +147,7 @@ TEST_F(NamedObjects, OpeningAnEventNobodyCreatedFails) {
   auto b = NamedEvent::create("shared");
   ASSERT_TRUE(a && b);
   ASSERT_TRUE(b->set());
-  EXPECT_EQ(a->wait(kLongWait), NamedEvent::WaitResult::Signaled);
+  EXPECT_EQ(outcome(a->wait(kLongWait)), "signaled");
 }
 
 TEST_F(NamedObjects, NamesAreBoundedAndKeptInsideTheRuntimeDirectory) {
