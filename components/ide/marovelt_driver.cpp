@@ -173,9 +173,8 @@ void CMaroveltDriver::Shutdown() {
 }
 
 bool CMaroveltDriver::Send(plat::devio::Handle& handle, CSrbBuffer& request, std::size_t* returned) {
-  std::size_t n = 0;
-  auto r = plat::devio::ioctl(handle, IOCTL_SCSI_MINIPORT, request.Bytes(), request.Bytes(), &n);
-  if (returned) *returned = r.ok() ? n : 0;
+  auto r = plat::devio::ioctl(handle, IOCTL_SCSI_MINIPORT, request.Bytes(), request.Bytes());
+  if (returned) *returned = r.valueOr(0);
   return r.ok();
 }
 

@@ -22,9 +22,9 @@ std::string PortName(int n) {
 
 std::optional<std::size_t> Ioctl(plat::devio::Handle& h, std::uint32_t code, std::span<const std::uint8_t> in,
                                  std::span<std::uint8_t> out) {
-  std::size_t returned = 0;
-  if (!plat::devio::ioctl(h, code, in, out, &returned)) return std::nullopt;
-  return std::min(returned, out.size());
+  auto returned = plat::devio::ioctl(h, code, in, out);
+  if (!returned) return std::nullopt;
+  return std::min(*returned, out.size());
 }
 
 bool Probe(plat::devio::Handle& port) {

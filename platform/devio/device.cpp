@@ -143,9 +143,8 @@ Result<Handle> open(std::string_view name) {
   return h;
 }
 
-Result<void> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                   std::size_t* returned) {
-  if (returned) *returned = 0;
+Result<std::size_t> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint8_t> in,
+                          std::span<std::uint8_t> out) {
   if (!handle.valid()) return Error{EBADF, "the device handle is not open"};
   if (in.size() > wire::kMaxInput || out.size() > wire::kMaxOutput) {
     return Error{EMSGSIZE, "request buffers too large for " + handle.name_};
@@ -157,8 +156,7 @@ Result<void> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint
     auto r = (*handle.local_)(code, input, out);
     if (!r) return r.error();
     if (*r > out.size()) return Error{EPROTO, "the device answered more than the buffer holds"};
-    if (returned) *returned = *r;
-    return success();
+    return *r;
   }
 
   std::vector<std::uint8_t> frame(wire::kRequestHeader + in.size());
@@ -169,7 +167,7 @@ Result<void> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint
   if (!in.empty()) std::memcpy(frame.data() + wire::kRequestHeader, in.data(), in.size());
 
   // After a transport or framing failure the connection no longer lines up with requests: close it.
-  auto broken = [&](Error e) -> Result<void> {
+  auto broken = [&](Error e) -> Error {
     bool interrupted;
     {
       std::lock_guard lock(handle.conn_->mutex);
@@ -194,8 +192,7 @@ Result<void> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint
     return Error{static_cast<int>(status), handle.name_ + ": request " + std::to_string(code) +
                                                " failed: " + std::strerror(static_cast<int>(status))};
   }
-  if (returned) *returned = length;
-  return success();
+  return std::size_t{length};
 }
 
 InProcessDevice::InProcessDevice(std::string_view name, InProcessHandler handler) : key_(localKey(name)) {

@@ -62,8 +62,7 @@ class Handle {
 
  private:
   friend Result<Handle> open(std::string_view name);
-  friend Result<void> ioctl(Handle&, std::uint32_t, std::span<const std::uint8_t>, std::span<std::uint8_t>,
-                            std::size_t*);
+  friend Result<std::size_t> ioctl(Handle&, std::uint32_t, std::span<const std::uint8_t>, std::span<std::uint8_t>);
   std::string name_;
   std::shared_ptr<detail::Connection> conn_;
   std::shared_ptr<const InProcessHandler> local_;
@@ -73,12 +72,12 @@ class Handle {
 // Opens the device "\\.\NAME" (or plain "NAME"). Fails with ENOENT when nothing serves the name.
 Result<Handle> open(std::string_view name);
 
-// Sends one request: `in` goes to the device, its answer lands in `out` and `returned` (when given)
-// gets the number of answered bytes. `in` and `out` may be the same buffer. Fails with the device's
-// status, with EMSGSIZE when `in` or `out` exceed the framing's bounds, and with EPROTO when the
-// answer breaks the framing (the handle is then closed). `returned` is 0 on failure.
-Result<void> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out,
-                   std::size_t* returned = nullptr);
+// Sends one request: `in` goes to the device, its answer lands in `out`; the number of answered
+// bytes (at most out.size()). `in` and `out` may be the same buffer. Fails with the device's status,
+// with EMSGSIZE when `in` or `out` exceed the framing's bounds, and with EPROTO when the answer
+// breaks the framing (the handle is then closed).
+Result<std::size_t> ioctl(Handle& handle, std::uint32_t code, std::span<const std::uint8_t> in,
+                          std::span<std::uint8_t> out);
 
 // An in-process device for unit tests, registered while the object lives. Handles opened meanwhile
 // keep the handler alive after the registration ends.

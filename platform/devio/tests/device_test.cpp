@@ -116,25 +116,23 @@ TEST_F(DevioTest, RequestAndAnswerThroughTheSocket) {
 
   // One buffer as input and output, the way the miniport requests use it.
   Bytes buf = {1, 2, 3, 4, 5};
-  std::size_t returned = 99;
-  ASSERT_TRUE(ioctl(*h, 1, buf, buf, &returned).ok());
-  EXPECT_EQ(returned, 5u);
+  auto returned = ioctl(*h, 1, buf, buf);
+  ASSERT_TRUE(returned.ok()) << returned.message();
+  EXPECT_EQ(*returned, 5u);
   EXPECT_EQ(buf, (Bytes{5, 4, 3, 2, 1}));
 
   // A shorter output buffer bounds the answer.
   Bytes in = {1, 2, 3, 4}, out(2);
-  ASSERT_TRUE(ioctl(*h, 1, in, out, &returned).ok());
-  EXPECT_EQ(returned, 2u);
+  returned = ioctl(*h, 1, in, out);
+  ASSERT_TRUE(returned.ok()) << returned.message();
+  EXPECT_EQ(*returned, 2u);
   EXPECT_EQ(out, (Bytes{4, 3}));
 
   // A device's failure is the request's failure; the handle stays usable.
-  auto r = ioctl(*h, 2, in, out, &returned);
-  EXPECT_EQ(r.code(), EINVAL);
-  EXPECT_EQ(returned, 0u);
+  EXPECT_EQ(ioctl(*h, 2, in, out).code(), EINVAL);
   // The server never sends more than the client can take.
-  r = ioctl(*h, 3, in, out, &returned);
-  EXPECT_EQ(r.code(), EOVERFLOW);
-  EXPECT_TRUE(ioctl(*h, 1, in, out, &returned).ok());
+  EXPECT_EQ(ioctl(*h, 3, in, out).code(), EOVERFLOW);
+  EXPECT_TRUE(ioctl(*h, 1, in, out).ok());
 
   // Buffers beyond the framing's bounds are refused before anything is sent.
   Bytes huge(wire::kMaxInput + 1);
@@ -149,12 +147,11 @@ TEST_F(DevioTest, BlockingRequestBlocksOnlyItsCaller) {
   auto b = open("\\\\.\\Scsi0:");
   ASSERT_TRUE(a.ok() && b.ok());
 
-  Result<void> blocked = Error{-1, "not done"};
+  Result<std::size_t> blocked = Error{-1, "not done"};
   Bytes blockedOut(4);
-  std::size_t blockedReturned = 0;
   std::thread worker([&] {
     Bytes in = {9, 8, 7, 6};
-    blocked = ioctl(*a, 9, in, blockedOut, &blockedReturned);
+    blocked = ioctl(*a, 9, in, blockedOut);
   });
   ASSERT_TRUE(waitUntil([&] { return dev.held != 0; }));
 
@@ -171,7 +168,7 @@ TEST_F(DevioTest, BlockingRequestBlocksOnlyItsCaller) {
   });
   worker.join();
   ASSERT_TRUE(blocked.ok()) << blocked.message();
-  EXPECT_EQ(blockedReturned, 1u);
+  EXPECT_EQ(*blocked, 1u);
   EXPECT_EQ(blockedOut[0], 0xAA);
 }
 
@@ -182,7 +179,7 @@ TEST_F(DevioTest, InterruptEndsABlockedRequest) {
   auto h = open("Scsi8:");
   ASSERT_TRUE(h.ok());
   const Interrupter stop = h->interrupter();
-  Result<void> blocked = Error{-1, "not done"};
+  Result<std::size_t> blocked = Error{-1, "not done"};
   std::thread worker([&] {
     Bytes buf = {1};
     blocked = ioctl(*h, 9, buf, buf);
@@ -283,10 +280,7 @@ TEST_F(DevioTest, MalformedAnswersFailAndCloseTheHandle) {
     auto h = open("Scsi5:");
     ASSERT_TRUE(h.ok());
     Bytes in = {1}, out(4);
-    std::size_t returned = 7;
-    auto r = ioctl(*h, 1, in, out, &returned);
-    EXPECT_FALSE(r.ok());
-    EXPECT_EQ(returned, 0u);
+    EXPECT_FALSE(ioctl(*h, 1, in, out).ok());
     EXPECT_FALSE(h->valid());
   }
 }
@@ -348,12 +342,11 @@ TEST_F(DevioTest, InProcessDeviceServesUnitTests) {
     auto h = open("Scsi4:");
     ASSERT_TRUE(h.ok());
     Bytes buf = {1, 2, 3};
-    std::size_t returned = 0;
-    ASSERT_TRUE(ioctl(*h, 1, buf, buf, &returned).ok());
+    auto returned = ioctl(*h, 1, buf, buf);
+    ASSERT_TRUE(returned.ok()) << returned.message();
     EXPECT_EQ(buf, (Bytes{3, 2, 1}));
-    EXPECT_EQ(returned, 3u);
-    EXPECT_EQ(ioctl(*h, 2, buf, buf, &returned).code(), EIO);
-    EXPECT_EQ(returned, 0u);
+    EXPECT_EQ(*returned, 3u);
+    EXPECT_EQ(ioctl(*h, 2, buf, buf).code(), EIO);
   }
   EXPECT_EQ(codes, (std::vector<std::uint32_t>{1, 2}));
   EXPECT_EQ(open("Scsi4:").code(), ENOENT);

@@ -60,10 +60,9 @@ inline Reply send(const std::string& device, const Bytes& in) {
   auto h = plat::devio::open(device);
   if (!h) return {h.error().code, {}};
   Bytes out(in.size(), 0);
-  std::size_t returned = 0;
-  auto r = plat::devio::ioctl(*h, 0x4D008, in, out, &returned);
+  auto r = plat::devio::ioctl(*h, 0x4D008, in, out);
   if (!r) return {r.error().code, {}};
-  out.resize(returned);
+  out.resize(*r);
   return {0, out};
 }
 

@@ -36,13 +36,12 @@ class Served : public ::testing::Test {
   std::optional<Bytes> request(plat::devio::Handle& h, std::uint32_t code, const Bytes& in, std::size_t capacity,
                                int* status = nullptr) {
     Bytes out(capacity);
-    std::size_t n = 0;
-    auto r = plat::devio::ioctl(h, code, in, out, &n);
+    auto r = plat::devio::ioctl(h, code, in, out);
     if (!r) {
       if (status) *status = r.error().code;
       return std::nullopt;
     }
-    out.resize(n);
+    out.resize(*r);
     return out;
   }
   plat::testing::TempRoot root;

@@ -31,10 +31,9 @@ class IopDriverAgainstSim : public ::testing::Test {
   }
   Bytes send(std::uint32_t code, const Bytes& in, std::size_t capacity) {
     Bytes out(capacity);
-    std::size_t n = 0;
-    auto r = plat::devio::ioctl(handle, code, in, out, &n);
+    auto r = plat::devio::ioctl(handle, code, in, out);
     EXPECT_TRUE(r) << std::hex << code;
-    out.resize(r ? n : 0);
+    out.resize(r.valueOr(0));
     return out;
   }
   // Reply words of one API command of IOP1.
@@ -89,8 +88,7 @@ TEST_F(IopDriverAgainstSim, TheTunnelPathBesideTheIdeDriver) {
   auto port = plat::devio::open("\\\\.\\Scsi1:");
   ASSERT_TRUE(port);
   Bytes out(28);
-  std::size_t n = 0;
-  ASSERT_TRUE(plat::devio::ioctl(*port, sim::iop::kIoctlMiniport, sim::iop::testing::block(1, 0), out, &n));
+  ASSERT_TRUE(plat::devio::ioctl(*port, sim::iop::kIoctlMiniport, sim::iop::testing::block(1, 0), out));
   EXPECT_EQ(std::string(out.begin() + 4, out.begin() + 12), "PALNDREX");
   EXPECT_TRUE(plat::devio::open("\\\\.\\Scsi0:")) << "the IDE driver keeps its port";
   std::string status = kelmsim("status");
