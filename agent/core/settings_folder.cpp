@@ -80,8 +80,8 @@ void CSettingsFolder::OnTick() {
 
 void CSettingsFolder::ResetProtection() {
   const auto profile = AgentProfile();
-  profile.writeString("Email Protection", "Repeated Event", "");
-  profile.writeString("Email Protection", "Next Activate Time", "");
+  (void)profile.writeString("Email Protection", "Repeated Event", "");
+  (void)profile.writeString("Email Protection", "Next Activate Time", "");
   Doc()->Events().ResetProtection();
 }
 
@@ -106,16 +106,16 @@ std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::strin
     return v >= 15 && v <= 0xFFFFFFFFll ? kResultFunctional : kResultInvalidArgument;
   }
   if (Is(name, "NTEventLog")) {
-    profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n));
+    (void)profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n));
     return kResultFunctional;
   }
   if (Is(name, "GetEmailInterval")) {
-    profile.writeInt("Email Protection", "Activate Interval", static_cast<int>(n));
+    (void)profile.writeInt("Email Protection", "Activate Interval", static_cast<int>(n));
     ResetProtection();
     return kResultFunctional;
   }
   if (Is(name, "EmailProtection")) {
-    profile.writeInt("Email Protection", "Protection Enable", static_cast<int>(n));
+    (void)profile.writeInt("Email Protection", "Protection Enable", static_cast<int>(n));
     ResetProtection();
     return kResultFunctional;
   }
@@ -162,7 +162,7 @@ std::int32_t CSettingsFolder::InvokeMethod(CMessage& m, const std::string& name,
   }
   if (Is(name, "SetVerifySchedule")) {
     if (!ev.ParseSchedule(args)) return kResultError;
-    profile.writeString("GetVerifySchedule", "GetVerifySchedule", ev.FormatSchedule());
+    (void)profile.writeString("GetVerifySchedule", "GetVerifySchedule", ev.FormatSchedule());
     return kResultFunctional;
   }
   if (Is(name, "AllEmailEvent")) return ev.SetNoticeList(NoticeList::kEmail, kAllEvents) ? kResultFunctional : kResultError;

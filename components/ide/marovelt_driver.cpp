@@ -628,7 +628,7 @@ bool CMaroveltDriver::WriteAdapterSetting(const std::string& name, int value) {
   if (name.empty() || name.size() > kMaxSettingText || name.find_first_of("=;") != std::string::npos) return false;
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, kSettingsKey);
   if (!key) return false;
-  auto entries = ParseSettings(key->getString(kSettingsValue).value_or(""));
+  auto entries = ParseSettings(key->getString(kSettingsValue).valueOr(""));
   auto it = std::find_if(entries.begin(), entries.end(), [&](const SettingEntry& e) { return e.name == name; });
   if (it != entries.end()) {
     it->value = std::to_string(value);
@@ -638,7 +638,7 @@ bool CMaroveltDriver::WriteAdapterSetting(const std::string& name, int value) {
   }
   std::string text;
   for (const auto& e : entries) text += e.name + "=" + e.value + ";";
-  return key->setString(kSettingsValue, text) == plat::reg::Status::Ok;
+  return key->setString(kSettingsValue, text).ok();
 }
 
 // --- driver file -------------------------------------------------------------------------------------

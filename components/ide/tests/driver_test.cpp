@@ -330,12 +330,12 @@ TEST_F(DriverTest, RegistrySettings) {
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
                                   "SYSTEM\\CurrentControlSet\\Services\\Marovelt\\Parameters\\Device");
   ASSERT_TRUE(key);
-  EXPECT_EQ(key->getString("DriverParameter").value_or(""), "WRITEBACKCACHE=0;MAINTENANCELENGTH=12;");
+  EXPECT_EQ(key->getString("DriverParameter").valueOr(""), "WRITEBACKCACHE=0;MAINTENANCELENGTH=12;");
   EXPECT_EQ(driver.ReadAdapterSetting("MAINTENANCELENGTH", &v), 1);
   EXPECT_EQ(v, 12);
 
   // Values are read as "%i" reads them; at most 32 entries.
-  ASSERT_EQ(key->setString("DriverParameter", "A=0x10;B=010;C=-3;"), plat::reg::Status::Ok);
+  ASSERT_EQ(plat::reg::statusOf(key->setString("DriverParameter", "A=0x10;B=010;C=-3;")), plat::reg::Status::Ok);
   for (auto [name, want] : {std::pair{"A", 16}, {"B", 8}, {"C", -3}}) {
     ASSERT_EQ(driver.ReadAdapterSetting(name, &v), 1) << name;
     EXPECT_EQ(v, want) << name;
@@ -344,6 +344,7 @@ TEST_F(DriverTest, RegistrySettings) {
   EXPECT_FALSE(driver.WriteAdapterSetting("ONEMORE", 1));
   EXPECT_TRUE(driver.WriteAdapterSetting("A", 5));
   EXPECT_FALSE(driver.WriteAdapterSetting("BAD=NAME", 1));
+
 }
 
 TEST_F(DriverTest, DriverFileVersion) {
