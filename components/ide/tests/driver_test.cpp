@@ -345,6 +345,11 @@ TEST_F(DriverTest, RegistrySettings) {
   EXPECT_TRUE(driver.WriteAdapterSetting("A", 5));
   EXPECT_FALSE(driver.WriteAdapterSetting("BAD=NAME", 1));
 
+  // Parameters that cannot be read as text are refused, not replaced by the one new entry.
+  const std::vector<std::uint8_t> foreign = {'A', '=', '1', ';', 0xFF};
+  ASSERT_TRUE(key->setBinary("DriverParameter", foreign));
+  EXPECT_FALSE(driver.WriteAdapterSetting("A", 2));
+  EXPECT_EQ(key->getBinary("DriverParameter").valueOr({}), foreign);
 }
 
 TEST_F(DriverTest, DriverFileVersion) {
