@@ -14,6 +14,10 @@ using plat::com::ComPtr;
 
 class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::IConnectionPointContainer> {
  public:
+  // The stream is this object's own and its callbacks reach only this object: they are taken
+  // back first thing in the destructor, and the stream (with its watch) goes with the object, so
+  // nothing that arrives later can call into it. While a callback runs, the object holds a
+  // reference to itself, so a sink that releases the last one does not pull it away mid-read.
   ComSocketProxy(plat::EventLoop& loop, plat::UniqueFd fd) : stream_(plat::TcpStream::adopt(loop, std::move(fd))) {
     stream_->onData([this](std::string_view bytes) { received(bytes); });
     stream_->onClosed([this](const std::string&) { lost(); });
@@ -37,8 +41,10 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
   }
 
   ~ComSocketProxy() override {
-    events_.clear();
+    stream_->onData(nullptr);
+    stream_->onClosed(nullptr);
     stream_->close();
+    events_.clear();
   }
 
  private:
@@ -49,7 +55,9 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
     DecodeStatus st;
     while ((st = decoder_.Next(m)) == DecodeStatus::kOk) {
       events_.fire([&](IComSocketEvents& sink) { sink.SendReply(m.code, m.id, m.status, m.text); });
-      if (disconnected_) return;
+      // Nobody but this read holds the object any more: it is done with, and hands on nothing
+      // else; it goes as the read ends.
+      if (disconnected_ || refCount() == 1) return;
     }
     if (st == DecodeStatus::kInvalid) {
       // The agent's framing is lost; nothing more from this channel can be trusted.

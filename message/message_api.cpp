@@ -20,6 +20,23 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
+class CMessageApi::Hold {
+ public:
+  explicit Hold(CMessageApi& api) : api_(api.RefCount() > 0 ? &api : nullptr) {
+    if (api_) api_->AddRef();
+  }
+  ~Hold() {
+    if (api_) api_->Release();
+  }
+  Hold(const Hold&) = delete;
+  Hold& operator=(const Hold&) = delete;
+  // The owner has let go: this hold is the last count.
+  bool alone() const { return api_ && api_->RefCount() == 1; }
+
+ private:
+  CMessageApi* api_;
+};
+
 CMessageApi::CMessageApi(const plat::Clock& clock, plat::EventLoop* loop)
     : clock_(clock), loop_(loop), nextId_(static_cast<std::int32_t>(clock.wallSeconds())) {
   SetLink(kTargetKey, this);
@@ -398,6 +415,7 @@ void CMessageApi::CallBack(const MessageRequest& r) {
 }
 
 std::int32_t CMessageApi::OnMessage(const CMessage& m) {
+  Hold hold(*this);
   if (!queue_.empty() && queue_.front()->id == m.id && queue_.front()->code == m.code &&
       (m.status == kStatusPartial || m.status == kStatusFinal)) {
     RequestPtr head = queue_.front();
@@ -451,8 +469,9 @@ std::int32_t CMessageApi::OnMessage(const CMessage& m) {
 }
 
 void CMessageApi::ReadMessages() {
+  Hold hold(*this);
   CMessage m;
-  while (socket_ && socket_->HasOutputArchive()) {
+  while (socket_ && socket_->HasOutputArchive() && !hold.alone()) {
     const DecodeStatus s = socket_->NextRecord(m);
     if (s == DecodeStatus::kNeedMore) return;
     if (s == DecodeStatus::kInvalid) {
@@ -468,12 +487,8 @@ void CMessageApi::ReadMessages() {
 }
 
 void CMessageApi::OnTimerTick() {
-  // Counted for the tick, so that an owner releasing it from a callback does not pull it away
-  // mid-tick; the last release then happens here, at the end.
-  const bool counted = RefCount() > 0;
-  if (counted) AddRef();
+  Hold hold(*this);
   Tick();
-  if (counted) Release();
 }
 
 void CMessageApi::Tick() {
@@ -497,6 +512,7 @@ void CMessageApi::Tick() {
 }
 
 void CMessageApi::OnClose() {
+  Hold hold(*this);
   if (socket_ && socket_->HasOutputArchive()) {
     socket_->Disconnect();  // comes back here with the link down
     if (channel_) channel_->SendMessage(CMessage(kReqComClose, 0, kStatusNone, ""));

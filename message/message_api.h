@@ -120,6 +120,10 @@ class CMessageApi : public CPeaLink {
   // do not share them.
   void SeedIdentifiers(std::int32_t next) { nextId_ = next; }
 
+  // The transport's calls below (and the tick) may end with the engine gone: an owner that counts
+  // it may release it from any callback, and it goes as the call ends. Once only that call holds it,
+  // no further record is read.
+  //
   // A received record: 0 after the peer's close record, else 1. The close record takes the link
   // down, a local channel's too (its peer sends it when the agent's end goes away).
   std::int32_t OnMessage(const CMessage& m);
@@ -158,6 +162,11 @@ class CMessageApi : public CPeaLink {
     bool awaitingAnswer = false;
   };
   using RequestPtr = std::shared_ptr<MessageRequest>;
+
+  // A count the engine holds on itself, when counted, while a call from its transport or its tick
+  // runs: an owner that releases it from a callback does not pull it away mid-call, and the last
+  // release happens as that call ends.
+  class Hold;
 
   __attribute__((format(printf, 4, 0))) plat::HRESULT SendFormatted(std::int32_t code, std::string_view name,
                                                                     const char* format, std::uint32_t flags,

@@ -3,6 +3,11 @@
 // owner's event loop. Reading is incremental (a partial record waits in the input buffer), each
 // record is written at once through the stream's bounded output buffer, and a silent link gets
 // keep-alives every two minutes and is dropped after twelve, measured on the monotonic clock.
+//
+// The stream is owned here and calls back only into this object; it goes first when the object
+// does, so nothing can call in afterwards. The owner may destroy this object from inside any call
+// that reaches it (a record handed over, the close): no member is touched after the call to the
+// owner returns.
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -310,11 +310,11 @@ bool Link::connectOnce() {
 bool Link::transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
                        std::size_t requestLength, int timeoutMs) {
   if (!ready_) return false;
-  return exchange(reply, replyLength, request, requestLength, false, nullptr, timeoutMs);
+  return exchange(reply, replyLength, request, requestLength, false, timeoutMs);
 }
 
 bool Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
-                    std::size_t requestLength, bool raw, IoStatus* status, int timeoutMs) {
+                    std::size_t requestLength, bool raw, int timeoutMs) {
   std::lock_guard<std::mutex> g(lock_);
   Port* p = currentHandle_;
   if (!p) return false;
@@ -323,17 +323,18 @@ bool Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uin
   p->purge();
   env_.sleeper->sleepMs(1);
   int timeout = timeoutMs > 0 ? timeoutMs : readTimeoutMs_.load();
-  IoStatus st = p->write(request, requestLength, timeout);
-  if (st == IoStatus::Ok && (raw ? replyLength > 0 : replyLength > 4)) {
-    std::size_t got = 0;
-    st = p->read(reply, replyLength, timeout, &got);
-    if (st == IoStatus::Error) trace("Error in communicatons--read 1\n");
-  } else if (st != IoStatus::Ok) {
-    trace(st == IoStatus::Timeout ? "Error in communicatons--write 1\n" : "Error in communicatons--write 2\n");
+  // A short count is the time-out; an error is a line that failed.
+  auto moved = p->write(request, requestLength, timeout);
+  bool complete = moved && *moved == requestLength;
+  if (complete && (raw ? replyLength > 0 : replyLength > 4)) {
+    moved = p->read(reply, replyLength, timeout);
+    complete = moved && *moved == replyLength;
+    if (!moved) trace("Error in communicatons--read 1\n");
+  } else if (!complete) {
+    trace(moved ? "Error in communicatons--write 1\n" : "Error in communicatons--write 2\n");
   }
-  if (status) *status = st;
-  if (st == IoStatus::Ok) return true;
-  if (st == IoStatus::Error) {
+  if (complete) return true;
+  if (!moved) {
     // The line is gone (a hang-up): drop the handle so the next attempt opens the port afresh.
     int i = current_;
     table_[i].present = false;

@@ -106,7 +106,7 @@ class Link {
   bool connectOnce();
   // Write then read under the lock; `raw` reads whenever a reply length is given.
   bool exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request, std::size_t requestLength,
-                bool raw, IoStatus* status = nullptr, int timeoutMs = 0);
+                bool raw, int timeoutMs = 0);
   void linkFailedLocked();
   bool usable(int index) const;
   void select(int index);

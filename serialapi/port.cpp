@@ -10,13 +10,11 @@ constexpr unsigned kBaud = 115200;
 class TtyPort final : public Port {
  public:
   explicit TtyPort(std::unique_ptr<plat::serial::SerialPort> port) : port_(std::move(port)) {}
-  IoStatus write(const std::uint8_t* data, std::size_t n, int timeoutMs) override {
-    return port_->write(data, n, timeoutMs).status;
+  plat::Result<std::size_t> write(const std::uint8_t* data, std::size_t n, int timeoutMs) override {
+    return port_->write(data, n, timeoutMs);
   }
-  IoStatus read(std::uint8_t* data, std::size_t n, int timeoutMs, std::size_t* got) override {
-    auto r = port_->read(data, n, timeoutMs);
-    if (got) *got = r.bytes;
-    return r.status;
+  plat::Result<std::size_t> read(std::uint8_t* data, std::size_t n, int timeoutMs) override {
+    return port_->read(data, n, timeoutMs);
   }
   void purge() override { port_->purge(); }
   void clearErrors() override { port_->clearErrors(); }

@@ -8,14 +8,13 @@
 
 namespace glimmora {
 
-using plat::serial::IoStatus;
-
 class Port {
  public:
   virtual ~Port() = default;
-  virtual IoStatus write(const std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
-  // Reads exactly n bytes (Ok) or fails; `got` tells how many arrived.
-  virtual IoStatus read(std::uint8_t* data, std::size_t n, int timeoutMs, std::size_t* got) = 0;
+  // The bytes moved: all n, or fewer when the time-out came first. An error is a line that failed
+  // (a hang-up): the link then opens the port afresh.
+  virtual plat::Result<std::size_t> write(const std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
+  virtual plat::Result<std::size_t> read(std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
   virtual void purge() = 0;
   virtual void clearErrors() = 0;
 };

@@ -186,8 +186,7 @@ plat::Result<std::int32_t> EventLogFile::append(const EventRecord& record) {
   bool created = false;
   plat::UniqueFd fd(::open(file_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
   if (!fd && errno == ENOENT) {
-    if (!plat::paths::ensureDir(file_.parent_path()))
-      return plat::errnoError("creating " + file_.parent_path().string());
+    if (auto made = plat::paths::ensureDir(file_.parent_path()); !made) return made.error();
     fd.reset(::open(file_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
     created = fd.valid();
     if (!fd && errno == EEXIST) fd.reset(::open(file_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));

@@ -70,6 +70,24 @@ class Transport : public ::testing::Test {
     return m;
   }
   void peerSend(const std::string& bytes) { ASSERT_TRUE(peer->write(bytes)); }
+  static std::string segmentOf(const std::vector<CMessage>& records) {
+    std::string bytes;
+    for (const CMessage& m : records) EXPECT_TRUE(AppendMessage(bytes, m));
+    return bytes;
+  }
+  // A fresh engine and peer, for the next case of a table.
+  void restart() {
+    api.reset();
+    peer.reset();
+    listener.reset();
+    peerIn = MessageDecoder();
+    peerClosed = false;
+    codes.clear();
+    texts.clear();
+    onCallback = nullptr;
+    api = std::make_unique<CMessageApi>(clock, loop.get());
+    SetUp();
+  }
 
   plat::ManualClock clock{kWall, 0};
   std::unique_ptr<plat::EventLoop> loop = plat::testing::makeTestLoop();
@@ -260,32 +278,148 @@ TEST_F(Transport, OwnerMayCloseFromTheCloseCallback) {
   EXPECT_EQ(api->socket(), nullptr);
 }
 
-TEST(TransportConnect, ARefusedOrUnresolvableConnectFailsAtOnceWithoutASocket) {
+// An owner that counts the engine lets go of it from inside a callback that its socket's read or
+// close led to: the engine, its socket and the stream go as that call ends, and nothing more of
+// the segment is handed over. Under the sanitizer a member touched after that fails the test.
+TEST_F(Transport, ACountedEngineReleasedFromInsideItsCallbacksGoesWhenTheCallEnds) {
+  const CMessage notice(kNotifyEvent, 0, kStatusNotify, "\\Disk1@changed");
+  struct Case {
+    const char* what;
+    bool peerCloses;           // else the peer sends a segment
+    std::int32_t releaseAt;    // the code of the callback that lets go
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"a completion, with a notification waiting in the same segment", false, kReqQuery, {"800@Functional"}},
+      {"a notification, with another waiting", false, kNotifyEvent, {"\\Disk1@changed"}},
+      // The engine finishes ending its queue, as it finishes a tick, and then goes.
+      {"the first request the peer's close ends", true, kReqQuery, {"804@Abort", "804@Abort", "<close>"}},
+      {"the close callback", true, kReqClose, {"804@Abort", "804@Abort", "<close>"}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    restart();
+    ASSERT_FALSE(HasFatalFailure());
+    CMessageApi* counted = api.release();
+    counted->AddRef();
+    bool released = false;
+    onCallback = [&](std::int32_t code) {
+      if (code != k.releaseAt || released) return;
+      released = true;
+      counted->Release();  // the owner's only count
+    };
+    ASSERT_EQ(counted->QueueRequest(kReqQuery, "a", 0, nullptr), kPending);
+    const CMessage req = nextPeerRecord();
+    if (k.peerCloses) {
+      ASSERT_EQ(counted->QueueRequest(kReqQuery, "b", 0, nullptr), kPending);
+      peer->close();
+      ASSERT_TRUE(spin([&] { return released; }));
+    } else {
+      const CMessage reply(kReqQuery, req.id, kStatusFinal, "800@Functional");
+      peerSend(k.releaseAt == kReqQuery ? segmentOf({reply, notice}) : segmentOf({notice, notice, reply}));
+      ASSERT_TRUE(spin([&] { return peerClosed; })) << "the engine went, and its socket with it";
+    }
+    settle();
+    EXPECT_EQ(texts, k.want);
+  }
+}
+
+// What the peer sends, and its close, after the engine went reach no one: whether it waits unread
+// when the engine goes or arrives after.
+TEST_F(Transport, NothingThatArrivesAfterTheEngineWentCallsAnything) {
+  for (const bool waitingUnread : {true, false}) {
+    SCOPED_TRACE(waitingUnread ? "waiting unread" : "arriving after");
+    restart();
+    ASSERT_FALSE(HasFatalFailure());
+    api->QueueRequest(kReqQuery, "a", 0, nullptr);
+    const CMessage req = nextPeerRecord();
+    const std::string segment = segmentOf({CMessage(kReqQuery, req.id, kStatusFinal, "800@Functional"),
+                                           CMessage(kNotifyEvent, 0, kStatusNotify, "late")});
+    if (waitingUnread) {
+      peerSend(segment);
+      peer->close();
+    }
+    codes.clear();
+    texts.clear();
+    api.reset();
+    if (!waitingUnread) {
+      (void)peer->write(segment);  // the link may already be shut
+      peer->close();
+    }
+    settle();
+    EXPECT_TRUE(codes.empty());
+  }
+}
+
+// A connect that fails as it starts gives 0x80004005 (E_FAIL), calls nothing back and leaves no
+// socket, so that the same engine (and the same transport object) connects once the peer is there.
+TEST(TransportConnect, AConnectThatFailsAtOnceLeavesNoSocketAndTheObjectConnectsLater) {
   plat::ManualClock clock;
   auto loop = plat::testing::makeTestLoop();
-  std::uint16_t port = 0;
+  std::uint16_t closedPort = 0;
   {
     auto l = plat::TcpListener::listen(*loop, "127.0.0.1", 0);
     ASSERT_TRUE(l) << l.message();
-    port = (*l)->port();
+    closedPort = (*l)->port();
   }
-  CMessageApi api(clock, loop.get());
-  std::vector<std::int32_t> codes;
-  ConnectParams p;
-  p.address = "127.0.0.1";
-  p.port = port;
-  p.flags = kConnNotify | kConnNotify2 | kConnUsePort;
-  p.callback = [&](std::int32_t code, void*, const RequestView*, std::int32_t) {
-    codes.push_back(code);
-    return 0;
+  auto live = plat::TcpListener::listen(*loop, "127.0.0.1", 0);
+  ASSERT_TRUE(live) << live.message();
+  std::vector<std::unique_ptr<plat::TcpStream>> accepted;
+  (*live)->onAccept([&](std::unique_ptr<plat::TcpStream> s) { accepted.push_back(std::move(s)); });
+  auto spin = [&](auto done) {
+    for (int i = 0; i < 2000 && !done(); ++i) loop->runOnce(5);
+    return done();
   };
-  // Refused on this host: the failure is known at once, so Connect reports it and keeps no socket.
-  EXPECT_EQ(api.Connect(p, 0), plat::E_FAIL);
-  EXPECT_EQ(api.socket(), nullptr);
-  EXPECT_TRUE(codes.empty()) << "no close callback for a connect that never started";
-  EXPECT_FALSE(api.HasTransport());
-  p.address = "no such host.invalid";
-  CMessageApi other(clock, loop.get());
-  EXPECT_EQ(other.Connect(p, 0), plat::E_FAIL);
-  EXPECT_EQ(other.socket(), nullptr);
+
+  struct Case {
+    const char* what;
+    std::string host;
+    std::uint16_t port;
+  };
+  const Case cases[] = {
+      {"refused on this host", "127.0.0.1", closedPort},
+      {"a name that does not resolve", "nonexistent.invalid", closedPort},
+      {"a name no resolver accepts", "no such host.invalid", closedPort},
+      {"a name longer than any host name", std::string(300, 'h'), closedPort},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    const std::size_t before = accepted.size();
+    CMessageApi api(clock, loop.get());
+    std::vector<std::int32_t> codes;
+    ConnectParams p;
+    p.address = k.host;
+    p.port = k.port;
+    p.flags = kConnNotify | kConnNotify2 | kConnUsePort;
+    p.callback = [&](std::int32_t code, void*, const RequestView*, std::int32_t) {
+      codes.push_back(code);
+      return 0;
+    };
+    EXPECT_EQ(static_cast<std::uint32_t>(api.Connect(p, 0)), 0x80004005u);
+    EXPECT_EQ(api.socket(), nullptr);
+    EXPECT_FALSE(api.HasTransport());
+    EXPECT_EQ(api.QueueRequest(kReqQuery, "a", 0, nullptr), plat::E_FAIL);
+    loop->runOnce(0);
+    EXPECT_TRUE(codes.empty()) << "no close callback for a connect that never started";
+
+    p.address = "127.0.0.1";
+    p.port = (*live)->port();
+    ASSERT_EQ(api.Connect(p, 0), 0) << "the engine is free to connect again";
+    EXPECT_TRUE(api.HasTransport());
+    EXPECT_TRUE(spin([&] { return accepted.size() == before + 1; }));
+
+    // The transport object itself, without the engine around it.
+    CMessageApi owner(clock, loop.get());
+    CMsgSocket socket(owner, *loop, clock);
+    EXPECT_FALSE(socket.Connect(k.host, k.port, 5s));
+    socket.AttachArchives();
+    EXPECT_FALSE(socket.HasOutputArchive()) << "no stream to write to";
+    EXPECT_TRUE(socket.SendMessage(CMessage(kReqQuery, 1, kStatusRequest, "x"))) << "without a link nothing is sent";
+    ASSERT_TRUE(socket.Connect("127.0.0.1", (*live)->port(), 5s));
+    socket.AttachArchives();
+    EXPECT_TRUE(socket.HasOutputArchive());
+    EXPECT_TRUE(spin([&] { return accepted.size() == before + 2; }));
+    EXPECT_EQ(api.Close(), 0);
+    EXPECT_EQ(codes, std::vector<std::int32_t>{kReqClose}) << "only the live connection ends with a close";
+  }
 }

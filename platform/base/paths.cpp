@@ -53,14 +53,15 @@ path serialPortDevice(int number) {
   return r.empty() ? path("/dev") / node : r / "dev" / node;
 }
 
-std::optional<path> serialPortDevice(std::string_view comName) {
-  if (comName.size() < 4 || comName.size() > 6) return std::nullopt;
+Result<path> serialPortDevice(std::string_view comName) {
+  const Error notAPort{EINVAL, "'" + std::string(comName) + "' is not a serial port name (Com1 to Com256)"};
+  if (comName.size() < 4 || comName.size() > 6) return notAPort;
   auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
-  if (lower(comName[0]) != 'c' || lower(comName[1]) != 'o' || lower(comName[2]) != 'm') return std::nullopt;
+  if (lower(comName[0]) != 'c' || lower(comName[1]) != 'o' || lower(comName[2]) != 'm') return notAPort;
   int n = 0;
   auto digits = comName.substr(3);
   auto [p, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-  if (ec != std::errc() || p != digits.data() + digits.size() || n < 1 || n > 256) return std::nullopt;
+  if (ec != std::errc() || p != digits.data() + digits.size() || n < 1 || n > 256) return notAPort;
   return serialPortDevice(n);
 }
 
@@ -91,13 +92,19 @@ std::string broadcastAddress() {
   return "255.255.255.255";
 }
 
-bool ensureDir(const path& dir, unsigned mode) {
+Result<void> ensureDir(const path& dir, unsigned mode) {
   std::error_code ec;
-  if (std::filesystem::is_directory(dir, ec)) return true;
+  if (std::filesystem::is_directory(dir, ec)) return success();
   path parent = dir.parent_path();
-  if (!parent.empty() && parent != dir && !ensureDir(parent, mode)) return false;
-  if (::mkdir(dir.c_str(), mode) == 0) return true;
-  return errno == EEXIST && std::filesystem::is_directory(dir, ec);
+  if (!parent.empty() && parent != dir) {
+    auto made = ensureDir(parent, mode);
+    if (!made) return made;
+  }
+  if (::mkdir(dir.c_str(), mode) == 0) return success();
+  const int err = errno;
+  if (err != EEXIST) return errnoError("cannot create directory " + dir.string(), err);
+  if (std::filesystem::is_directory(dir, ec)) return success();  // made meanwhile by another process
+  return errnoError("cannot create directory " + dir.string(), ENOTDIR);  // a file stands in its place
 }
 
 }  // namespace plat::paths

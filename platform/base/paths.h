@@ -4,9 +4,10 @@
 // system's own directories. Ports move with KELM_PORT_BASE, the broadcast address with KELM_BROADCAST.
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/base/result.h"
 
 namespace plat::paths {
 
@@ -23,8 +24,8 @@ path userConfigDir();   // the per-user hive: $XDG_CONFIG_HOME/kelm or ~/.config
 path serviceUnitDir();  // systemd units: /etc/systemd/system
 path windowsDir();      // what stands for the Windows directory (driver files): /var/lib/kelm/windows
 
-// "Com1" .. "ComN" (case-insensitive) -> dev/ttyS<N-1>; nothing for another name.
-std::optional<path> serialPortDevice(std::string_view comName);
+// "Com1" .. "Com256" (case-insensitive) -> dev/ttyS<N-1>; EINVAL, naming it, for another name.
+Result<path> serialPortDevice(std::string_view comName);
 path serialPortDevice(int number);  // 1-based
 // "\\.\NAME" or plain "NAME" -> dev/NAME (without a root: /run/kelm/dev/NAME).
 path deviceNode(std::string_view name);
@@ -39,7 +40,8 @@ std::uint16_t port(std::uint16_t wellKnown);
 // The address announcements are broadcast to: KELM_BROADCAST or 255.255.255.255.
 std::string broadcastAddress();
 
-// Creates a directory and its parents with the given mode; false when it cannot be made.
-bool ensureDir(const path& dir, unsigned mode = 0755);
+// Creates a directory and its parents with the given mode; a directory that exists is success.
+// The error names the directory and the reason (a parent that is a file, no permission, ...).
+Result<void> ensureDir(const path& dir, unsigned mode = 0755);
 
 }  // namespace plat::paths

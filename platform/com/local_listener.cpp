@@ -39,9 +39,7 @@ Result<std::unique_ptr<LocalListener>> LocalListener::listen(EventLoop& loop, co
                                                              std::optional<gid_t> group, int backlog) {
   if (!validLocalSocketName(socketName)) return Error{EINVAL, "invalid socket name '" + socketName + "'"};
   const std::filesystem::path path = localSocketPath(socketName);
-  if (!paths::ensureDir(path.parent_path(), 0755)) {
-    return Error{EACCES, "cannot create " + path.parent_path().string()};
-  }
+  if (auto made = paths::ensureDir(path.parent_path(), 0755); !made) return made.error();
   const std::string final = path.string();
   const std::string temp = final + ".new" + std::to_string(::getpid());
   auto finalAddr = unixAddress(final);

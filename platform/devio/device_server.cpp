@@ -23,7 +23,7 @@ bool someoneServes(const UnixAddress& addr) {
 
 Result<std::unique_ptr<DeviceServer>> DeviceServer::listen(std::string_view name) {
   const auto node = paths::deviceNode(name);
-  if (!paths::ensureDir(node.parent_path())) return Error{EACCES, "cannot create " + node.parent_path().string()};
+  if (auto made = paths::ensureDir(node.parent_path()); !made) return made.error();
   const std::string final = node.string();
   const std::string temp = final + ".new" + std::to_string(::getpid());
   auto finalAddr = unixAddress(final);

@@ -42,7 +42,7 @@ namespace {
 plat::Result<std::filesystem::path> objectFileInPlace(std::string_view name, std::string_view kind) {
   auto file = objectFile(name, kind);
   if (!file) return file;
-  if (!paths::ensureDir(file->parent_path(), 0755)) return Error{EACCES, "cannot create " + file->parent_path().string()};
+  if (auto made = paths::ensureDir(file->parent_path(), 0755); !made) return made.error();
   return file;
 }
 

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 namespace plat::kernel {
@@ -43,20 +45,55 @@ struct Layout {
   std::size_t tablesAt = 0, tableCount = 0;
 };
 
-std::optional<Layout> header(std::span<const std::uint8_t> b) {
-  if (b.size() < detail::kHeaderSize || std::memcmp(b.data(), "KELMVER", 8) != 0) return std::nullopt;
+std::string num(std::size_t n) { return std::to_string(n); }
+
+Error damaged(const std::string& what) { return Error{EBADMSG, "version block: " + what}; }
+
+// "string 2 of table 1": what a reader of the message can count to.
+std::string stringPlace(std::size_t table, std::size_t index) {
+  return "string " + num(index + 1) + " of table " + num(table + 1);
+}
+
+// The limits every string keeps, in a block written or read.
+Result<void> checkString(std::size_t table, std::size_t index, std::string_view name, std::string_view value) {
+  const std::string place = stringPlace(table, index);
+  if (name.empty()) return Error{EINVAL, place + " has an empty name"};
+  if (name.size() > kMaxVersionNameLength)
+    return Error{EINVAL, place + " has a name of " + num(name.size()) + " bytes (at most " + num(kMaxVersionNameLength) + ")"};
+  if (value.size() > kMaxVersionValueLength)
+    return Error{EINVAL,
+                 place + " has a value of " + num(value.size()) + " bytes (at most " + num(kMaxVersionValueLength) + ")"};
+  // Texts are C strings for the reader: a NUL inside one would cut it short.
+  if (name.find('\0') != std::string_view::npos || value.find('\0') != std::string_view::npos)
+    return Error{EINVAL, place + " has a NUL inside its name or value"};
+  return success();
+}
+
+Result<Layout> header(std::span<const std::uint8_t> b) {
+  if (b.size() < detail::kHeaderSize) return damaged(num(b.size()) + " bytes, shorter than the header");
+  if (std::memcmp(b.data(), "KELMVER", 8) != 0) return damaged("it does not start with KELMVER");
   Layout l;
   l.total = get32(b, 8);
-  if (l.total > b.size() || l.total > kMaxVersionBlockSize || l.total < detail::kHeaderSize) return std::nullopt;
+  if (l.total > b.size()) return damaged("it claims " + num(l.total) + " bytes but holds " + num(b.size()));
+  if (l.total > kMaxVersionBlockSize)
+    return damaged("it claims " + num(l.total) + " bytes (at most " + num(kMaxVersionBlockSize) + ")");
+  if (l.total < detail::kHeaderSize) return damaged("it claims " + num(l.total) + " bytes, less than its header");
   l.fixedAt = get32(b, 12);
-  if (get32(b, 16) != kFixedSize || l.fixedAt > l.total || l.total - l.fixedAt < kFixedSize) return std::nullopt;
+  if (get32(b, 16) != kFixedSize)
+    return damaged("the fixed part is " + num(get32(b, 16)) + " bytes instead of " + num(kFixedSize));
+  if (l.fixedAt > l.total || l.total - l.fixedAt < kFixedSize)
+    return damaged("the fixed part at offset " + num(l.fixedAt) + " runs past the end");
   l.trAt = get32(b, 20);
   l.trCount = get32(b, 24);
-  if (l.trCount > kMaxVersionTranslations || l.trAt > l.total || (l.total - l.trAt) / 4 < l.trCount)
-    return std::nullopt;
+  if (l.trCount > kMaxVersionTranslations)
+    return damaged(num(l.trCount) + " translations (at most " + num(kMaxVersionTranslations) + ")");
+  if (l.trAt > l.total || (l.total - l.trAt) / 4 < l.trCount)
+    return damaged("the translations at offset " + num(l.trAt) + " run past the end");
   l.tablesAt = get32(b, 28);
   l.tableCount = get32(b, 32);
-  if (l.tableCount > kMaxVersionTranslations || l.tablesAt > l.total) return std::nullopt;
+  if (l.tableCount > kMaxVersionTranslations)
+    return damaged(num(l.tableCount) + " string tables (at most " + num(kMaxVersionTranslations) + ")");
+  if (l.tablesAt > l.total) return damaged("the string tables at offset " + num(l.tablesAt) + " start past the end");
   return l;
 }
 
@@ -64,37 +101,38 @@ struct EntryRef {
   std::size_t nameAt, nameLen, valueAt, valueLen;
 };
 
-// Visits every table; false when the tables run past the block or break a limit.
+std::string_view textAt(std::span<const std::uint8_t> b, std::size_t at, std::size_t len) {
+  return {reinterpret_cast<const char*>(b.data() + at), len};
+}
+
+// Visits the tables in order until the visitor says stop; an error for the first table that runs
+// past the block or breaks a limit before that.
 template <class Visit>
-bool walkTables(std::span<const std::uint8_t> b, const Layout& l, Visit visit) {
+Result<void> walkTables(std::span<const std::uint8_t> b, const Layout& l, Visit visit) {
   std::size_t at = l.tablesAt;
   for (std::size_t t = 0; t < l.tableCount; ++t) {
-    if (l.total - at < 8) return false;
+    if (l.total - at < 8) return damaged("table " + num(t + 1) + " runs past the end");
     Translation key{get16(b, at), get16(b, at + 2)};
     std::size_t count = get32(b, at + 4);
     at += 8;
-    if (count > kMaxVersionStrings) return false;
+    if (count > kMaxVersionStrings)
+      return damaged("table " + num(t + 1) + " has " + num(count) + " strings (at most " + num(kMaxVersionStrings) + ")");
     std::vector<EntryRef> entries;
     for (std::size_t e = 0; e < count; ++e) {
-      if (l.total - at < 8) return false;
+      if (l.total - at < 8) return damaged(stringPlace(t, e) + " runs past the end");
       std::size_t nameLen = get16(b, at), valueLen = get32(b, at + 4);
-      if (nameLen > kMaxVersionNameLength || valueLen > kMaxVersionValueLength) return false;
       std::size_t nameAt = at + 8, valueAt = nameAt + nameLen + 1;
-      if (l.total - nameAt < nameLen + 1 + valueLen + 1) return false;
-      if (b[nameAt + nameLen] != 0 || b[valueAt + valueLen] != 0) return false;
-      // Texts are C strings for the reader: an empty name or a NUL inside a text is damage.
-      if (nameLen == 0 || std::memchr(b.data() + nameAt, 0, nameLen) || std::memchr(b.data() + valueAt, 0, valueLen))
-        return false;
+      if (l.total - nameAt < nameLen + 1 + valueLen + 1) return damaged(stringPlace(t, e) + " runs past the end");
+      if (b[nameAt + nameLen] != 0 || b[valueAt + valueLen] != 0)
+        return damaged(stringPlace(t, e) + " does not end its name or value with a NUL");
+      if (auto fits = checkString(t, e, textAt(b, nameAt, nameLen), textAt(b, valueAt, valueLen)); !fits)
+        return damaged(fits.message());
       entries.push_back({nameAt, nameLen, valueAt, valueLen});
       at = valueAt + valueLen + 1;
     }
-    if (!visit(key, entries)) return true;
+    if (!visit(key, entries)) return success();
   }
-  return true;
-}
-
-std::string_view textAt(std::span<const std::uint8_t> b, std::size_t at, std::size_t len) {
-  return {reinterpret_cast<const char*>(b.data() + at), len};
+  return success();
 }
 
 std::optional<Translation> parseTranslationKey(std::string_view hex) {
@@ -146,25 +184,32 @@ std::optional<std::vector<std::uint8_t>> elfSection(int fd, std::uint64_t fileSi
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& info) {
-  if (info.translations.size() > kMaxVersionTranslations || info.tables.size() > kMaxVersionTranslations)
-    return std::nullopt;
+Result<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& info) {
+  auto refuse = [](int code, const std::string& what) { return Error{code, "version information: " + what}; };
+  if (info.translations.size() > kMaxVersionTranslations)
+    return refuse(EFBIG, num(info.translations.size()) + " translations (at most " + num(kMaxVersionTranslations) + ")");
+  if (info.tables.size() > kMaxVersionTranslations)
+    return refuse(EFBIG, num(info.tables.size()) + " string tables (at most " + num(kMaxVersionTranslations) + ")");
   std::vector<std::vector<VersionEntryView>> entries;
   std::vector<VersionTableView> tables;
   entries.reserve(info.tables.size());
-  for (const auto& t : info.tables) {
-    if (t.strings.size() > kMaxVersionStrings) return std::nullopt;
+  for (std::size_t t = 0; t < info.tables.size(); ++t) {
+    const auto& strings = info.tables[t].strings;
+    if (strings.size() > kMaxVersionStrings)
+      return refuse(EFBIG, "table " + num(t + 1) + " has " + num(strings.size()) + " strings (at most " +
+                               num(kMaxVersionStrings) + ")");
     auto& e = entries.emplace_back();
-    for (const auto& [name, value] : t.strings) {
-      if (name.empty() || name.size() > kMaxVersionNameLength || value.size() > kMaxVersionValueLength ||
-          name.find('\0') != std::string::npos || value.find('\0') != std::string::npos)
-        return std::nullopt;
+    for (std::size_t i = 0; i < strings.size(); ++i) {
+      const auto& [name, value] = strings[i];
+      if (auto fits = checkString(t, i, name, value); !fits) return refuse(fits.code(), fits.message());
       e.push_back({name, value});
     }
   }
   for (std::size_t i = 0; i < info.tables.size(); ++i) tables.push_back({info.tables[i].key, entries[i]});
   VersionBlockView view{info.fixed, info.translations, tables};
-  if (encodedVersionSize(view) > kMaxVersionBlockSize) return std::nullopt;
+  if (encodedVersionSize(view) > kMaxVersionBlockSize)
+    return refuse(EFBIG, "the block would be " + num(encodedVersionSize(view)) + " bytes (at most " +
+                             num(kMaxVersionBlockSize) + ")");
   VectorSink sink;
   encodeVersionBlock(view, sink);
   return std::move(sink.out);
@@ -181,15 +226,20 @@ FixedFileInfo fixedFromBytes(std::span<const std::uint8_t> b) {
   return f;
 }
 
-std::optional<VersionInfo> decodeVersionBlock(std::span<const std::uint8_t> b) {
+Result<VersionInfo> decodeVersionBlock(std::span<const std::uint8_t> b) {
   auto l = header(b);
-  if (!l) return std::nullopt;
+  if (!l) return l.error();
   VersionInfo info;
   info.fixed = fixedFromBytes(b.subspan(l->fixedAt, kFixedSize));
-  if (info.fixed.signature != kFixedSignature) return std::nullopt;
+  if (info.fixed.signature != kFixedSignature) {
+    char text[64];
+    std::snprintf(text, sizeof text, "the fixed part's signature is %08X instead of %08X", info.fixed.signature,
+                  kFixedSignature);
+    return damaged(text);
+  }
   for (std::size_t i = 0; i < l->trCount; ++i)
     info.translations.push_back({get16(b, l->trAt + 4 * i), get16(b, l->trAt + 4 * i + 2)});
-  bool ok = walkTables(b, *l, [&](Translation key, const std::vector<EntryRef>& entries) {
+  auto walked = walkTables(b, *l, [&](Translation key, const std::vector<EntryRef>& entries) {
     auto& t = info.tables.emplace_back();
     t.key = key;
     for (const auto& e : entries)
@@ -197,23 +247,25 @@ std::optional<VersionInfo> decodeVersionBlock(std::span<const std::uint8_t> b) {
                              std::string(textAt(b, e.valueAt, e.valueLen)));
     return true;
   });
-  if (!ok) return std::nullopt;
+  if (!walked) return walked.error();
   return info;
 }
 
-std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const std::uint8_t> b, std::string_view path) {
+Result<std::span<const std::uint8_t>> queryVersionValue(std::span<const std::uint8_t> b, std::string_view path) {
   auto l = header(b);
-  if (!l) return std::nullopt;
+  if (!l) return l.error();
   if (path == "\\") return b.subspan(l->fixedAt, kFixedSize);
   if (ieq(path, "\\VarFileInfo\\Translation")) return b.subspan(l->trAt, 4 * l->trCount);
+  const std::string query(path);
+  const Error notAPath{EINVAL, "'" + query + "' is no version query"};
   constexpr std::string_view prefix = "\\StringFileInfo\\";
-  if (path.size() <= prefix.size() + 9 || !ieq(path.substr(0, prefix.size()), prefix)) return std::nullopt;
+  if (path.size() <= prefix.size() + 9 || !ieq(path.substr(0, prefix.size()), prefix)) return notAPath;
   path.remove_prefix(prefix.size());
   auto key = parseTranslationKey(path.substr(0, 8));
-  if (!key || path[8] != '\\') return std::nullopt;
+  if (!key || path[8] != '\\') return notAPath;
   std::string_view name = path.substr(9);
   std::optional<std::span<const std::uint8_t>> found;
-  bool ok = walkTables(b, *l, [&](Translation k, const std::vector<EntryRef>& entries) {
+  auto walked = walkTables(b, *l, [&](Translation k, const std::vector<EntryRef>& entries) {
     if (!(k == *key)) return true;
     for (const auto& e : entries) {
       if (ieq(textAt(b, e.nameAt, e.nameLen), name)) {
@@ -223,8 +275,9 @@ std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const s
     }
     return false;  // only the first table of a translation counts
   });
-  if (!ok) return std::nullopt;
-  return found;
+  if (!walked) return walked.error();
+  if (!found) return Error{ENOENT, "no value " + query + " in the version block"};
+  return *found;
 }
 
 plat::Result<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::path& file) {
@@ -246,17 +299,16 @@ plat::Result<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::
     }
   }
   owned.reset();
+  if (!block) return plat::Error{ENOENT, "no version block in " + file.string()};
   // Only a block that reads through entirely is handed out.
-  if (!block || !decodeVersionBlock(*block)) {
-    return plat::Error{ENOENT, "no well-formed version block in " + file.string()};
-  }
+  if (auto whole = decodeVersionBlock(*block); !whole) return plat::Error{whole.code(), file.string() + ": " + whole.message()};
   block->resize(header(*block)->total);
   return std::move(*block);
 }
 
 plat::Result<void> writeVersionFile(const std::filesystem::path& file, const VersionInfo& info) {
   auto block = encodeVersionBlock(info);
-  if (!block) return plat::Error{EFBIG, "the version information does not fit a block"};
+  if (!block) return block.error();
   std::string tmp = file.string() + ".tmp" + std::to_string(::getpid());
   plat::UniqueFd owned(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (!owned) return plat::errnoError("create " + tmp);

@@ -176,17 +176,20 @@ struct VersionInfo {
   std::vector<VersionStringTable> tables;
 };
 
-// Nothing when the information is beyond the format's limits.
-std::optional<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& info);
-// Checks every offset, count and length; nothing for a block that is not well formed.
-std::optional<VersionInfo> decodeVersionBlock(std::span<const std::uint8_t> block);
+// An error naming the count, length or text beyond the format's limits.
+Result<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& info);
+// Checks every offset, count and length; for a block that is not well formed, EBADMSG saying what
+// in it is wrong (which part runs past the end, which string breaks which limit).
+Result<VersionInfo> decodeVersionBlock(std::span<const std::uint8_t> block);
 // The bytes a query path names, inside the block (a string's bytes exclude its NUL, which follows).
-std::optional<std::span<const std::uint8_t>> queryVersionValue(std::span<const std::uint8_t> block,
-                                                               std::string_view path);
+// ENOENT when the block has no such value, EINVAL for a path that is no query, EBADMSG for damage
+// met on the way.
+Result<std::span<const std::uint8_t>> queryVersionValue(std::span<const std::uint8_t> block, std::string_view path);
 FixedFileInfo fixedFromBytes(std::span<const std::uint8_t> bytes);
 
 // The block of a file: the ".kelm_version" section of an ELF file, or a standalone version file.
-// An error when the file cannot be read, has none or it is not well formed.
+// An error when the file cannot be read, has none (ENOENT) or it is not well formed (EBADMSG, saying
+// what is wrong).
 plat::Result<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::path& file);
 // Writes a standalone version file (atomically: a temporary file renamed into place).
 plat::Result<void> writeVersionFile(const std::filesystem::path& file, const VersionInfo& info);

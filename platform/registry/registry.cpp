@@ -206,7 +206,8 @@ constexpr std::int64_t kRootId = 1;
 class Db {
  public:
   explicit Db(std::filesystem::path file, bool privateFile) : file_(std::move(file)), pid_(getpid()) {
-    paths::ensureDir(file_.parent_path(), privateFile ? 0700 : 0755);
+    // A directory that cannot be made shows below as a hive that cannot be written.
+    (void)paths::ensureDir(file_.parent_path(), privateFile ? 0700 : 0755);
     bool exists = ::access(file_.c_str(), F_OK) == 0;
     bool writable = exists ? ::access(file_.c_str(), W_OK) == 0 : ::access(file_.parent_path().c_str(), W_OK) == 0;
     int flags = SQLITE_OPEN_FULLMUTEX | (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);

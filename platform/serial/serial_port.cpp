@@ -21,18 +21,38 @@ int remainingMs(SteadyClock::time_point deadline) {
   return left < 0 ? 0 : static_cast<int>(left);
 }
 
-// Waits until fd is ready for `events` or the deadline passes; false on time-out, -1 on failure.
-int waitReady(int fd, short events, SteadyClock::time_point deadline) {
+// Waits until fd is ready for `events`: true, or false when the deadline passed first.
+Result<bool> waitReady(int fd, short events, SteadyClock::time_point deadline) {
   for (;;) {
     pollfd p{fd, events, 0};
     int rc = ::poll(&p, 1, remainingMs(deadline));
     if (rc < 0 && errno == EINTR) continue;
-    if (rc < 0) return -1;
-    if (rc == 0) return 0;
-    if (p.revents & (POLLERR | POLLNVAL)) return -1;
-    if (p.revents & events) return 1;
-    if (p.revents & POLLHUP) return -1;
+    if (rc < 0) return errnoError("waiting on the serial line");
+    if (rc == 0) return false;
+    if (p.revents & (POLLERR | POLLNVAL)) return Error{EIO, "the serial line failed"};
+    if (p.revents & events) return true;
+    if (p.revents & POLLHUP) return Error{EPIPE, "the serial line hung up"};
   }
+}
+
+// Moves `n` bytes with `step` (a read or a write), waiting for readiness in between.
+template <class Step>
+Result<std::size_t> transfer(int fd, short events, std::size_t n, int timeoutMs, const char* what, Step step) {
+  auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  std::size_t moved = 0;
+  while (moved < n) {
+    ssize_t done = step(moved);
+    if (done > 0) {
+      moved += static_cast<std::size_t>(done);
+      continue;
+    }
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0 && errno != EAGAIN) return errnoError(what);
+    auto ready = waitReady(fd, events, deadline);
+    if (!ready) return ready.error();
+    if (!*ready) break;  // the time-out: what moved so far
+  }
+  return moved;
 }
 
 }  // namespace
@@ -85,42 +105,16 @@ SerialPort::~SerialPort() {
   if (fd_) ::ioctl(fd_.get(), TIOCNXCL);
 }
 
-IoResult SerialPort::write(const void* data, std::size_t n, int timeoutMs) {
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+Result<std::size_t> SerialPort::write(const void* data, std::size_t n, int timeoutMs) {
   const auto* p = static_cast<const unsigned char*>(data);
-  IoResult r{IoStatus::Ok, 0};
-  while (r.bytes < n) {
-    ssize_t w = ::write(fd_.get(), p + r.bytes, n - r.bytes);
-    if (w > 0) {
-      r.bytes += static_cast<std::size_t>(w);
-      continue;
-    }
-    if (w < 0 && errno == EINTR) continue;
-    if (w < 0 && errno != EAGAIN) return {IoStatus::Error, r.bytes};
-    int ready = waitReady(fd_.get(), POLLOUT, deadline);
-    if (ready == 0) return {IoStatus::Timeout, r.bytes};
-    if (ready < 0) return {IoStatus::Error, r.bytes};
-  }
-  return r;
+  return transfer(fd_.get(), POLLOUT, n, timeoutMs, "writing to the serial line",
+                  [&](std::size_t at) { return ::write(fd_.get(), p + at, n - at); });
 }
 
-IoResult SerialPort::read(void* data, std::size_t n, int timeoutMs) {
-  auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+Result<std::size_t> SerialPort::read(void* data, std::size_t n, int timeoutMs) {
   auto* p = static_cast<unsigned char*>(data);
-  IoResult r{IoStatus::Ok, 0};
-  while (r.bytes < n) {
-    ssize_t got = ::read(fd_.get(), p + r.bytes, n - r.bytes);
-    if (got > 0) {
-      r.bytes += static_cast<std::size_t>(got);
-      continue;
-    }
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && errno != EAGAIN) return {IoStatus::Error, r.bytes};
-    int ready = waitReady(fd_.get(), POLLIN, deadline);
-    if (ready == 0) return {IoStatus::Timeout, r.bytes};
-    if (ready < 0) return {IoStatus::Error, r.bytes};
-  }
-  return r;
+  return transfer(fd_.get(), POLLIN, n, timeoutMs, "reading from the serial line",
+                  [&](std::size_t at) { return ::read(fd_.get(), p + at, n - at); });
 }
 
 void SerialPort::purge() { ::tcflush(fd_.get(), TCIOFLUSH); }

@@ -12,13 +12,6 @@
 
 namespace plat::serial {
 
-enum class IoStatus { Ok, Timeout, Error };
-
-struct IoResult {
-  IoStatus status = IoStatus::Error;
-  std::size_t bytes = 0;  // bytes moved before the status was reached
-};
-
 class SerialPort {
  public:
   ~SerialPort();
@@ -29,10 +22,11 @@ class SerialPort {
   // to raw 8N1 at `baud` with no flow control.
   static Result<std::unique_ptr<SerialPort>> open(const std::filesystem::path& device, unsigned baud);
 
-  // Writes all `n` bytes or stops at the time-out (Timeout) or a failure (Error).
-  IoResult write(const void* data, std::size_t n, int timeoutMs);
-  // Reads exactly `n` bytes or stops at the time-out or a failure; a hang-up is an Error.
-  IoResult read(void* data, std::size_t n, int timeoutMs);
+  // A time-out is no failure of the line: both give the count of bytes moved, all `n` of them or
+  // fewer when the time-out came first. An error is a line that failed (a hang-up included); what
+  // moved before it is of no use then.
+  Result<std::size_t> write(const void* data, std::size_t n, int timeoutMs);
+  Result<std::size_t> read(void* data, std::size_t n, int timeoutMs);
   // Drops everything queued in both directions.
   void purge();
   // Restarts output that a line condition suspended.

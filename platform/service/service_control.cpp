@@ -77,7 +77,7 @@ Result<void> installUnit(const UnitSpec& spec) {
   if (spec.name.empty() || spec.name.find('/') != std::string::npos || spec.name.size() > 200)
     return Error{EINVAL, "service name not usable as a unit name"};
   const fs::path dir = paths::serviceUnitDir();
-  if (!paths::ensureDir(dir)) return errnoError("creating " + dir.string());
+  if (auto made = paths::ensureDir(dir); !made) return made;
   const fs::path target = unitPath(spec.name);
   const fs::path temp = target.string() + ".tmp";
   UniqueFd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));

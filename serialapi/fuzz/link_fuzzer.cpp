@@ -13,7 +13,8 @@
 
 namespace {
 
-using glimmora::IoStatus;
+// What the input makes of one write or read.
+enum class Outcome { Ok, Timeout, Error };
 
 // The input, shared by every port the link opens; once it runs out every operation times out.
 struct Script {
@@ -28,16 +29,16 @@ struct Script {
     b = data[pos++];
     return true;
   }
-  IoStatus status() {
+  Outcome status() {
     std::uint8_t b;
-    if (!next(b)) return IoStatus::Timeout;
+    if (!next(b)) return Outcome::Timeout;
     switch (b & 7) {
       case 6:
-        return IoStatus::Timeout;
+        return Outcome::Timeout;
       case 7:
-        return IoStatus::Error;
+        return Outcome::Error;
       default:
-        return IoStatus::Ok;
+        return Outcome::Ok;
     }
   }
 };
@@ -45,21 +46,28 @@ struct Script {
 class ScriptPort final : public glimmora::Port {
  public:
   explicit ScriptPort(Script& s) : s_(s) {}
-  IoStatus write(const std::uint8_t* d, std::size_t n, int) override {
+  plat::Result<std::size_t> write(const std::uint8_t* d, std::size_t n, int) override {
     std::lock_guard<std::mutex> g(s_.m);
     s_.lastWasHello = n == 1 && d[0] == 0xA2;
-    return s_.status();
+    switch (s_.status()) {
+      case Outcome::Ok:
+        return n;
+      case Outcome::Timeout:
+        return std::size_t{0};
+      default:
+        return plat::Error{EIO, "the line failed"};
+    }
   }
-  IoStatus read(std::uint8_t* d, std::size_t n, int, std::size_t* got) override {
+  plat::Result<std::size_t> read(std::uint8_t* d, std::size_t n, int) override {
     std::lock_guard<std::mutex> g(s_.m);
-    IoStatus st = s_.status();
+    Outcome st = s_.status();
     std::size_t i = 0;
     for (; i < n; ++i)
       if (!s_.next(d[i])) break;
-    if (i < n && st == IoStatus::Ok) st = IoStatus::Timeout;  // a short answer
-    if (got) *got = i;
-    if (s_.lastWasHello) s_.handshakeAnswered = st == IoStatus::Ok && n >= 2 && d[0] == 0xA3 && d[1] == 0xA3;
-    return st;
+    if (i < n && st == Outcome::Ok) st = Outcome::Timeout;  // a short answer
+    if (s_.lastWasHello) s_.handshakeAnswered = st == Outcome::Ok && n >= 2 && d[0] == 0xA3 && d[1] == 0xA3;
+    if (st == Outcome::Error) return plat::Error{EIO, "the line failed"};
+    return st == Outcome::Ok ? n : std::min(i, n - 1);  // a time-out always comes short
   }
   void purge() override {}
   void clearErrors() override {}

@@ -10,8 +10,6 @@
 
 namespace {
 
-using glimmora::IoStatus;
-
 struct Input {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
@@ -22,23 +20,22 @@ Input input;
 
 class FuzzPort final : public glimmora::Port {
  public:
-  IoStatus write(const std::uint8_t* d, std::size_t n, int) override {
+  plat::Result<std::size_t> write(const std::uint8_t* d, std::size_t n, int) override {
     handshake_ = n == 1 && d[0] == 0xA2;
     if (n >= 4) code_ = static_cast<std::uint16_t>(d[2] | d[3] << 8);
-    return IoStatus::Ok;
+    return n;
   }
-  IoStatus read(std::uint8_t* d, std::size_t n, int, std::size_t* got) override {
-    if (got) *got = n;
+  plat::Result<std::size_t> read(std::uint8_t* d, std::size_t n, int) override {
     if (handshake_) {
       std::memset(d, 0xA3, n);
-      return IoStatus::Ok;
+      return n;
     }
     for (std::size_t i = 0; i < n; ++i) d[i] = input.pos < input.size ? input.data[input.pos++] : 0;
     if (input.fixEcho && n >= 2) {
       d[0] = static_cast<std::uint8_t>(code_);
       d[1] = static_cast<std::uint8_t>(code_ >> 8);
     }
-    return IoStatus::Ok;
+    return n;
   }
   void purge() override {}
   void clearErrors() override {}

@@ -41,30 +41,29 @@ struct Wire {
 class ScriptedPort final : public Port {
  public:
   explicit ScriptedPort(std::shared_ptr<Wire> w) : w_(std::move(w)) {}
-  IoStatus write(const std::uint8_t* data, std::size_t n, int) override {
+  plat::Result<std::size_t> write(const std::uint8_t* data, std::size_t n, int) override {
     std::lock_guard<std::mutex> g(w_->m);
-    if (w_->stuck) return IoStatus::Timeout;
+    if (w_->stuck) return std::size_t{0};  // the time-out, nothing sent
     Bytes b(data, data + n);
     if (n == 1 && (b[0] == 0xA2 || b[0] == 0xA4)) {
       w_->handshakes.push_back(b);
       if (b[0] == 0xA2 && !w_->silent) w_->pending = w_->handshake;
-      return IoStatus::Ok;
+      return n;
     }
     w_->requests.push_back(b);
     if (!w_->silent && !w_->replies.empty()) {
       w_->pending = w_->replies.front();
       w_->replies.pop_front();
     }
-    return IoStatus::Ok;
+    return n;
   }
-  IoStatus read(std::uint8_t* data, std::size_t n, int timeoutMs, std::size_t* got) override {
+  plat::Result<std::size_t> read(std::uint8_t* data, std::size_t n, int timeoutMs) override {
     std::lock_guard<std::mutex> g(w_->m);
     w_->readTimeouts.push_back(timeoutMs);
     std::size_t k = std::min(n, w_->pending.size());
     std::copy(w_->pending.begin(), w_->pending.begin() + static_cast<long>(k), data);
     w_->pending.erase(w_->pending.begin(), w_->pending.begin() + static_cast<long>(k));
-    if (got) *got = k;
-    return k == n ? IoStatus::Ok : IoStatus::Timeout;
+    return k;  // short of n: the time-out
   }
   void purge() override {
     std::lock_guard<std::mutex> g(w_->m);

@@ -142,7 +142,7 @@ plat::Result<void> Daemon::start() {
     if (!s->start(&error)) return plat::Error{EIO, error};
   }
   auto path = controlSocketPath();
-  plat::paths::ensureDir(path.parent_path());
+  if (auto made = plat::paths::ensureDir(path.parent_path()); !made) return made;
   auto addr = plat::unixAddress(path.string());
   if (!addr) return plat::Error{addr.code(), "the control socket path is too long: " + path.string()};
   listenFd_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));

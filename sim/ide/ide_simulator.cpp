@@ -66,7 +66,10 @@ bool IdeSimulator::writeDriverFile(std::string* error) {
     std::filesystem::remove(file, ec);
     return true;
   }
-  plat::paths::ensureDir(file.parent_path());
+  if (auto made = plat::paths::ensureDir(file.parent_path()); !made) {
+    if (error) *error = made.message();
+    return false;
+  }
   plat::kernel::VersionInfo info;
   std::string version = std::to_string(model_.versionMajor()) + "." + std::to_string(model_.versionMinor()) + ".0.0";
   auto words = plat::kernel::parseVersionWords(version);
@@ -81,8 +84,8 @@ bool IdeSimulator::writeDriverFile(std::string* error) {
                           {"InternalName", "marovelt.sys"},
                           {"OriginalFilename", "marovelt.sys"},
                           {"ProductVersion", version}}});
-  if (!plat::kernel::writeVersionFile(file, info)) {
-    if (error) *error = "cannot write the driver file " + file.string();
+  if (auto written = plat::kernel::writeVersionFile(file, info); !written) {
+    if (error) *error = "cannot write the driver file " + file.string() + ": " + written.message();
     return false;
   }
   return true;

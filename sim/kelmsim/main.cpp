@@ -81,8 +81,11 @@ std::unique_ptr<sim::Daemon> makeDaemon(const StartOptions& o, sim::ModelClock& 
 
 void writePidFile() {
   auto path = sim::pidFilePath();
-  plat::paths::ensureDir(path.parent_path());
-  std::ofstream(path) << ::getpid() << "\n";
+  if (auto made = plat::paths::ensureDir(path.parent_path()); !made) {
+    std::fprintf(stderr, "kelmsim: no pid file: %s\n", made.message().c_str());
+    return;
+  }
+  if (!(std::ofstream(path) << ::getpid() << "\n")) std::fprintf(stderr, "kelmsim: cannot write %s\n", path.c_str());
 }
 
 int runForeground(const StartOptions& o) {

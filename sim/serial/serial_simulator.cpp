@@ -78,7 +78,10 @@ bool SerialSimulator::plug(std::string* error) {
   ::cfmakeraw(&t);
   ::tcsetattr(keeper.get(), TCSANOW, &t);
   auto link = linkPath();
-  plat::paths::ensureDir(link.parent_path());
+  if (auto made = plat::paths::ensureDir(link.parent_path()); !made) {
+    if (error) *error = made.message();
+    return false;
+  }
   auto temp = link;
   temp += ".new";
   std::error_code ec;

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fstream>
+
+#include "platform/testing/temp_root.h"
 
 using namespace plat::paths;
 
@@ -73,8 +77,40 @@ TEST(Paths, ComNames) {
       ASSERT_TRUE(dev) << c.name;
       EXPECT_EQ(*dev, c.device);
     } else {
-      EXPECT_FALSE(dev) << c.name;
+      ASSERT_FALSE(dev) << c.name;
+      EXPECT_EQ(dev.code(), EINVAL);
+      EXPECT_EQ(dev.message(), "'" + std::string(c.name) + "' is not a serial port name (Com1 to Com256)");
     }
+  }
+}
+
+TEST(Paths, EnsureDirMakesParentsOrSaysWhatIsInTheWay) {
+  plat::testing::TempRoot root;
+  const path dir = root.dir();
+  std::ofstream(dir / "file") << "x";
+  ASSERT_TRUE(ensureDir(dir / "made"));
+  struct Case {
+    path target;
+    const char* error;  // nullptr: made, or there already
+  };
+  const Case cases[] = {
+      {dir / "a/b/c", nullptr},
+      {dir / "made", nullptr},
+      {dir / "file", "cannot create directory {}/file: Not a directory"},
+      {dir / "file/sub/deeper", "cannot create directory {}/file: Not a directory"},
+  };
+  for (const auto& c : cases) {
+    auto made = ensureDir(c.target);
+    if (!c.error) {
+      EXPECT_TRUE(made) << c.target << ": " << made.message();
+      EXPECT_TRUE(std::filesystem::is_directory(c.target)) << c.target;
+      continue;
+    }
+    ASSERT_FALSE(made) << c.target;
+    std::string expected = c.error;
+    expected.replace(expected.find("{}"), 2, dir.string());
+    EXPECT_EQ(made.message(), expected);
+    EXPECT_EQ(made.code(), ENOTDIR);
   }
 }
 

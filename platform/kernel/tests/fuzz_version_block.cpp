@@ -1,4 +1,5 @@
 // Version blocks come from files on disk (driver files, any binary): decoding must hold for any bytes.
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 
@@ -11,9 +12,13 @@ using namespace plat::kernel;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::span<const std::uint8_t> in(data, size);
   for (const char* q : {"\\", "\\VarFileInfo\\Translation", "\\StringFileInfo\\040904b0\\FileVersion"})
-    (void)queryVersionValue(in, q);
+    if (auto v = queryVersionValue(in, q); !v && v.message().empty()) std::abort();
   auto info = decodeVersionBlock(in);
-  if (!info) return 0;
+  // A refusal always says what is wrong.
+  if (!info) {
+    if (info.code() != EBADMSG || info.message().empty()) std::abort();
+    return 0;
+  }
   // What decodes encodes again to the same information.
   auto again = encodeVersionBlock(*info);
   if (!again) std::abort();

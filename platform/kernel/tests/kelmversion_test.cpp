@@ -59,7 +59,7 @@ TEST(KelmVersion, RefusesBadArguments) {
       {"write X --string 0409 FileVersion 1", "not eight hex digits"},
       {"write X --translation 0409zzzz", "not eight hex digits"},
       {"write X --string 040904b0 FileVersion", "usage"},
-      {"show X", "no version block"},
+      {"show X", "No such file or directory"},
       {"frob", "usage"},
   };
   for (auto& c : cases) {

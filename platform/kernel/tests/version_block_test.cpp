@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 
 #include "platform/base/paths.h"
 #include "platform/testing/temp_root.h"
@@ -15,7 +16,7 @@ using namespace plat::kernel;
 
 namespace {
 
-std::string text(std::optional<std::span<const std::uint8_t>> v) {
+std::string text(const plat::Result<std::span<const std::uint8_t>>& v) {
   return v ? std::string(reinterpret_cast<const char*>(v->data()), v->size()) : std::string("<none>");
 }
 
@@ -62,6 +63,9 @@ TEST(VersionBlock, EncodesDecodesAndAnswersQueryPaths) {
       {"\\Other", "<none>"},
   };
   for (const auto& c : cases) EXPECT_EQ(text(queryVersionValue(*block, c.path)), c.expect) << c.path;
+  EXPECT_EQ(queryVersionValue(*block, "\\StringFileInfo\\040704e4\\CompanyName").message(),
+            "no value \\StringFileInfo\\040704e4\\CompanyName in the version block");
+  EXPECT_EQ(queryVersionValue(*block, "\\Other").code(), EINVAL);
   // Strings end with a NUL inside the block, so a pointer to them is a C string.
   auto fv = queryVersionValue(*block, "\\StringFileInfo\\040904b0\\FileVersion");
   EXPECT_EQ(fv->data()[fv->size()], 0);
@@ -103,6 +107,83 @@ TEST(VersionBlock, DamagedBlocksAreRefusedWithoutReadingPastThem) {
   VersionInfo nul;
   nul.tables = {{{1, 2}, {{std::string("a\0b", 3), "v"}}}};
   EXPECT_FALSE(encodeVersionBlock(nul));
+}
+
+// Offsets into the block that twoTranslations() encodes to.
+constexpr std::size_t kTotalAt = 8, kFixedSizeAt = 16, kTrCountAt = 24, kTableCountAt = 32;
+constexpr std::size_t kFixedAt = 36, kTablesAt = 36 + 52 + 8;
+
+void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+TEST(VersionBlock, ADamagedBlockSaysWhatIsWrong) {
+  const auto good = *encodeVersionBlock(twoTranslations());
+  const auto firstName = kTablesAt + 8;  // the length word of table 1's first string
+  struct Case {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+    std::string message;
+  };
+  const std::string size = std::to_string(good.size()), sizePlus1 = std::to_string(good.size() + 1);
+  const Case cases[] = {
+      {"cut short", [](auto& b) { b.resize(20); }, "20 bytes, shorter than the header"},
+      {"magic", [](auto& b) { b[0] = 'X'; }, "it does not start with KELMVER"},
+      {"total past the end", [](auto& b) { put32(b, kTotalAt, static_cast<std::uint32_t>(b.size() + 1)); },
+       "it claims " + sizePlus1 + " bytes but holds " + size},
+      {"fixed size", [](auto& b) { put32(b, kFixedSizeAt, 48); }, "the fixed part is 48 bytes instead of 52"},
+      {"signature", [](auto& b) { b[kFixedAt] ^= 1; }, "the fixed part's signature is FEEF04BC instead of FEEF04BD"},
+      {"translations", [](auto& b) { put32(b, kTrCountAt, 65); }, "65 translations (at most 64)"},
+      {"tables", [](auto& b) { put32(b, kTableCountAt, 3); }, "table 3 runs past the end"},
+      {"strings", [](auto& b) { put32(b, kTablesAt + 4, 300); }, "table 1 has 300 strings (at most 256)"},
+      {"name past the end", [&](auto& b) { b[firstName] = 0xFF; b[firstName + 1] = 0xFF; },
+       "string 1 of table 1 runs past the end"},
+      {"no NUL", [&](auto& b) { b[firstName] = 4; }, "string 1 of table 1 does not end its name or value with a NUL"},
+      {"NUL inside", [&](auto& b) { b[firstName + 8 + 2] = 0; }, "string 1 of table 1 has a NUL inside its name or value"},
+  };
+  for (const auto& c : cases) {
+    auto bad = good;
+    c.damage(bad);
+    auto decoded = decodeVersionBlock(bad);
+    ASSERT_FALSE(decoded) << c.what;
+    EXPECT_EQ(decoded.code(), EBADMSG) << c.what;
+    EXPECT_EQ(decoded.message(), "version block: " + c.message) << c.what;
+  }
+
+  plat::testing::TempRoot root;
+  auto file = root.dir() / "marovelt.sys";
+  auto bad = good;
+  put32(bad, kTablesAt + 4, 300);
+  std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bad.data()), static_cast<long>(bad.size()));
+  EXPECT_EQ(readVersionBlock(file).message(),
+            file.string() + ": version block: table 1 has 300 strings (at most 256)");
+}
+
+TEST(VersionBlock, InformationBeyondTheLimitsIsRefusedWithTheReason) {
+  auto withString = [](std::string name, std::string value) {
+    VersionInfo info;
+    info.tables = {{{1, 2}, {{"FileVersion", "1"}, {std::move(name), std::move(value)}}}};
+    return info;
+  };
+  VersionInfo tooManyTranslations;
+  tooManyTranslations.translations.resize(kMaxVersionTranslations + 1);
+  struct Case {
+    VersionInfo info;
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {tooManyTranslations, EFBIG, "65 translations (at most 64)"},
+      {withString("", "v"), EINVAL, "string 2 of table 1 has an empty name"},
+      {withString(std::string(256, 'n'), "v"), EINVAL, "string 2 of table 1 has a name of 256 bytes (at most 255)"},
+      {withString("n", std::string(4097, 'v')), EINVAL, "string 2 of table 1 has a value of 4097 bytes (at most 4096)"},
+  };
+  for (const auto& c : cases) {
+    auto block = encodeVersionBlock(c.info);
+    ASSERT_FALSE(block) << c.message;
+    EXPECT_EQ(block.code(), c.code) << c.message;
+    EXPECT_EQ(block.message(), std::string("version information: ") + c.message);
+  }
 }
 
 TEST(VersionBlock, BuiltBinariesCarryTheirBlock) {

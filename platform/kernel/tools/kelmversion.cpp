@@ -90,15 +90,15 @@ int write(int argc, char** argv) {
   if (!explicitTranslations)
     for (const auto& t : info.tables) info.translations.push_back(t.key);
   if (auto written = writeVersionFile(argv[2], info); !written)
-    return fail(std::string("cannot write ") + argv[2] + " (too large or not writable)");
+    return fail(std::string("cannot write ") + argv[2] + ": " + written.message());
   return 0;
 }
 
 int show(const char* file) {
   auto block = readVersionBlock(file);
-  if (!block) return fail(std::string("no version block in ") + file);
+  if (!block) return fail(block.message());
   auto info = decodeVersionBlock(*block);
-  if (!info) return fail(std::string("damaged version block in ") + file);
+  if (!info) return fail(std::string(file) + ": " + info.message());
   std::printf("FileVersion %s\n", versionWordsText(info->fixed.fileVersionMS, info->fixed.fileVersionLS).c_str());
   std::printf("ProductVersion %s\n",
               versionWordsText(info->fixed.productVersionMS, info->fixed.productVersionLS).c_str());

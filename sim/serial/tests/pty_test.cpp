@@ -38,11 +38,14 @@ struct PtyFixture : ::testing::Test {
     sim.ready(w[0].fd, p.revents, 0);
   }
   Bytes ask(plat::serial::SerialPort& port, const Bytes& out, std::size_t replyLength) {
-    EXPECT_EQ(port.write(out.data(), out.size(), 1000).status, plat::serial::IoStatus::Ok);
+    auto w = port.write(out.data(), out.size(), 1000);
+    EXPECT_TRUE(w) << w.message();
+    EXPECT_EQ(w.valueOr(0), out.size());
     serve();
     Bytes in(replyLength);
     auto r = port.read(in.data(), in.size(), 500);
-    in.resize(r.bytes);
+    EXPECT_TRUE(r) << r.message();
+    in.resize(r.valueOr(0));
     return in;
   }
 };
@@ -65,7 +68,7 @@ TEST_F(PtyFixture, PullingTheCableHangsUpTheHostAndPluggingPublishesAFreshLine) 
   ASSERT_TRUE(sim.fault("unplug", {}, &reply));
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
   std::uint8_t b;
-  EXPECT_EQ(port->read(&b, 1, 500).status, plat::serial::IoStatus::Error);
+  EXPECT_FALSE(port->read(&b, 1, 500)) << "a hang-up is a failure of the line";
   ASSERT_TRUE(sim.fault("plug", {}, &reply));
   port.reset();
   port = plat::serial::SerialPort::open(link, 115200).valueOr(nullptr);

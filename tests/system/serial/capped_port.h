@@ -12,11 +12,11 @@ class CappedPort final : public glimmora::Port {
  public:
   static constexpr int kCapMs = 3000;
   explicit CappedPort(std::unique_ptr<glimmora::Port> p) : p_(std::move(p)) {}
-  glimmora::IoStatus write(const std::uint8_t* d, std::size_t n, int ms) override {
+  plat::Result<std::size_t> write(const std::uint8_t* d, std::size_t n, int ms) override {
     return p_->write(d, n, std::min(ms, kCapMs));
   }
-  glimmora::IoStatus read(std::uint8_t* d, std::size_t n, int ms, std::size_t* got) override {
-    return p_->read(d, n, std::min(ms, kCapMs), got);
+  plat::Result<std::size_t> read(std::uint8_t* d, std::size_t n, int ms) override {
+    return p_->read(d, n, std::min(ms, kCapMs));
   }
   void purge() override { p_->purge(); }
   void clearErrors() override { p_->clearErrors(); }

@@ -15,24 +15,22 @@
 
 namespace {
 
-using glimmora::IoStatus;
-
 constexpr int kCapMs = 500;
 
 // The real port, with every time-out held to a short real wait.
 class CappedPort final : public glimmora::Port {
  public:
   explicit CappedPort(std::unique_ptr<glimmora::Port> p) : p_(std::move(p)) {}
-  IoStatus write(const std::uint8_t* d, std::size_t n, int ms) override {
+  plat::Result<std::size_t> write(const std::uint8_t* d, std::size_t n, int ms) override {
     // A line that drops the tail of one frame: the host believes it sent it all.
     if (n > 1 && truncateNext.exchange(0) > 0) {
-      p_->write(d, std::min<std::size_t>(n, 18), std::min(ms, kCapMs));
-      return IoStatus::Ok;
+      (void)p_->write(d, std::min<std::size_t>(n, 18), std::min(ms, kCapMs));
+      return n;
     }
     return p_->write(d, n, std::min(ms, kCapMs));
   }
-  IoStatus read(std::uint8_t* d, std::size_t n, int ms, std::size_t* got) override {
-    return p_->read(d, n, std::min(ms, kCapMs), got);
+  plat::Result<std::size_t> read(std::uint8_t* d, std::size_t n, int ms) override {
+    return p_->read(d, n, std::min(ms, kCapMs));
   }
   void purge() override { p_->purge(); }
   void clearErrors() override { p_->clearErrors(); }
