@@ -207,12 +207,12 @@ class Db {
  public:
   explicit Db(std::filesystem::path file, bool privateFile) : file_(std::move(file)), pid_(getpid()) {
     // A directory that cannot be made shows below as a hive that cannot be written.
-    (void)paths::ensureDir(file_.parent_path(), privateFile ? 0700 : 0755);
+    auto dir = paths::ensureDir(file_.parent_path(), privateFile ? 0700 : 0755);
     bool exists = ::access(file_.c_str(), F_OK) == 0;
     bool writable = exists ? ::access(file_.c_str(), W_OK) == 0 : ::access(file_.parent_path().c_str(), W_OK) == 0;
     int flags = SQLITE_OPEN_FULLMUTEX | (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);
     if (!exists && !writable) {  // nothing to read, nothing we may create
-      openError_ = failure(Status::NotFound, "no hive file " + file_.string());
+      openError_ = failure(Status::NotFound, "no hive file " + file_.string() + (dir ? "" : " (" + dir.message() + ")"));
       return;
     }
     if (int rc = sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr); rc != SQLITE_OK) {
@@ -352,7 +352,8 @@ class WriteTxn {
  public:
   explicit WriteTxn(Db& db) : db_(db) {
     if (!db.open() || db.readOnly()) {
-      begun_ = failure(Status::AccessDenied, "the hive " + db.file().string() + " cannot be written by this process");
+      begun_ = failure(Status::AccessDenied, "the hive " + db.file().string() + " cannot be written by this process" +
+                                                 (db.open() ? "" : " (" + db.openError().message + ")"));
       return;
     }
     if (int rc = db.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK) {
