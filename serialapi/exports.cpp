@@ -10,12 +10,22 @@ namespace mem = glimmora::mem;
 namespace {
 
 Glimmora* replacement = nullptr;
+Glimmora* instance = nullptr;  // made on first use, freed with the library
 
-// Never destroyed: a host that exits without raTerminate must not have its thread torn down under it.
 Glimmora& lib() {
   if (replacement) return *replacement;
-  static Glimmora* instance = new Glimmora(glimmora::defaultEnv());
-  return *instance;
+  static Glimmora* made = instance = new Glimmora(glimmora::defaultEnv());
+  return *made;
+}
+
+// Runs when the library is unloaded, and at exit after every static destructor (which may still
+// call raTerminate). A link a host left running without raTerminate is left alone, so that its
+// thread is not torn down under a host thread still inside a call.
+__attribute__((destructor)) void freeInstance() {
+  if (instance && !instance->link().started()) {
+    delete instance;
+    instance = nullptr;
+  }
 }
 
 glimmora::Link& link() { return lib().link(); }

@@ -52,7 +52,7 @@ std::optional<std::string> CBasicAgentEvents::GetNoticeList(NoticeList which) {
 
 bool CBasicAgentEvents::SetNoticeList(NoticeList which, const std::string& text) {
   if (text.size() > 4096 || HasControl(text)) return false;
-  return AgentProfile().writeString("LogEvent", ListEntry(which), text);
+  return AgentProfile().writeString("LogEvent", ListEntry(which), text).ok();
 }
 
 bool CBasicAgentEvents::SetSmtpServer(const std::string& server) {

@@ -61,8 +61,9 @@ CHalvornDoc::CHalvornDoc(DocOptions options)
     maxClients_ = *options_.maxClients;
   } else {
     auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, kAgentKey);
-    auto v = key ? key->getDword(kMaxClientsValue) : std::nullopt;
+    auto v = key ? key->getDword(kMaxClientsValue) : plat::Result<std::uint32_t>(key.error());
     maxClients_ = v && *v ? *v : kDefaultMaxClients;
+    if (!v && !plat::reg::isNotFound(v)) Log("the client limit cannot be read, using the default: " + v.message());
   }
 
   hostName_ = options_.hostName;
@@ -99,7 +100,9 @@ void CHalvornDoc::Log(const std::string& text) const {
 
 void CHalvornDoc::MakeLocalToken() {
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, kAgentKey);
-  if (key) key->deleteValue(kLocationValue);
+  if (!key) Log("the local token cannot be published: " + key.message());
+  if (auto gone = key ? key->deleteValue(kLocationValue) : plat::success(); !gone && !plat::reg::isNotFound(gone))
+    Log("the old local token cannot be removed: " + gone.message());
   // The digest covers the host, the start time and fresh random bytes; without them the token
   // would be guessable, so then there is none and no logon gets local-only rights.
   const std::time_t now = static_cast<std::time_t>(clock_->wallSeconds());
@@ -123,7 +126,9 @@ void CHalvornDoc::MakeLocalToken() {
   std::array<std::uint8_t, 8> token;
   std::copy(digest, digest + 8, token.begin());
   localToken_ = token;
-  if (key) key->setBinary(kLocationValue, std::vector<std::uint8_t>(token.begin(), token.end()));
+  if (!key) return;
+  if (auto set = key->setBinary(kLocationValue, std::vector<std::uint8_t>(token.begin(), token.end())); !set)
+    Log("the local token cannot be published: " + set.message());
 }
 
 bool CHalvornDoc::IsLocalToken(std::uint32_t word1, std::uint32_t word2) const {
@@ -136,12 +141,15 @@ bool CHalvornDoc::IsLocalToken(std::uint32_t word1, std::uint32_t word2) const {
 
 void CHalvornDoc::LoadComponents() {
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, kIoClsidKey);
-  if (!key) return;
+  if (!key) {
+    if (!plat::reg::isNotFound(key)) Log("no component loaded: " + key.message());
+    return;
+  }
   for (const std::string& sub : key->subKeyNames()) {
     auto clsid = plat::com::Guid::parse(sub);
     if (!clsid) continue;
     auto entry = key->openSubKey(sub);
-    auto type = entry ? entry->getString("") : std::nullopt;
+    auto type = entry ? entry->getString("") : plat::Result<std::string>(entry.error());
     if (!type || type->empty() || type->size() > 256) continue;
     ComPtr<fw::IRiver> river;
     const plat::HRESULT h = plat::com::CoCreateInstance(*clsid, plat::com::CLSCTX_INPROC_SERVER, river);

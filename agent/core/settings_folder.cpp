@@ -78,11 +78,12 @@ void CSettingsFolder::OnTick() {
   }
 }
 
-void CSettingsFolder::ResetProtection() {
+bool CSettingsFolder::ResetProtection() {
   const auto profile = AgentProfile();
-  profile.writeString("Email Protection", "Repeated Event", "");
-  profile.writeString("Email Protection", "Next Activate Time", "");
+  const bool stored = profile.writeString("Email Protection", "Repeated Event", "") &&
+                      profile.writeString("Email Protection", "Next Activate Time", "");
   Doc()->Events().ResetProtection();
+  return stored;
 }
 
 std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::string& value, std::uint32_t rights) {
@@ -105,19 +106,16 @@ std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::strin
     const auto v = DecimalOr(value, -1);
     return v >= 15 && v <= 0xFFFFFFFFll ? kResultFunctional : kResultInvalidArgument;
   }
-  if (Is(name, "NTEventLog")) {
-    profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n));
-    return kResultFunctional;
-  }
+  // A setting that could not be stored is not reported as set.
+  if (Is(name, "NTEventLog"))
+    return profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n)) ? kResultFunctional : kResultError;
   if (Is(name, "GetEmailInterval")) {
-    profile.writeInt("Email Protection", "Activate Interval", static_cast<int>(n));
-    ResetProtection();
-    return kResultFunctional;
+    const bool stored = profile.writeInt("Email Protection", "Activate Interval", static_cast<int>(n)).ok();
+    return ResetProtection() && stored ? kResultFunctional : kResultError;
   }
   if (Is(name, "EmailProtection")) {
-    profile.writeInt("Email Protection", "Protection Enable", static_cast<int>(n));
-    ResetProtection();
-    return kResultFunctional;
+    const bool stored = profile.writeInt("Email Protection", "Protection Enable", static_cast<int>(n)).ok();
+    return ResetProtection() && stored ? kResultFunctional : kResultError;
   }
   if (Is(name, "TestEvent")) {
     ev.DispatchEvent(plat::format("%d", static_cast<int>(n)) + "@994730139@testing@AGENTTESTING", *this,
@@ -162,8 +160,8 @@ std::int32_t CSettingsFolder::InvokeMethod(CMessage& m, const std::string& name,
   }
   if (Is(name, "SetVerifySchedule")) {
     if (!ev.ParseSchedule(args)) return kResultError;
-    profile.writeString("GetVerifySchedule", "GetVerifySchedule", ev.FormatSchedule());
-    return kResultFunctional;
+    return profile.writeString("GetVerifySchedule", "GetVerifySchedule", ev.FormatSchedule()) ? kResultFunctional
+                                                                                            : kResultError;
   }
   if (Is(name, "AllEmailEvent")) return ev.SetNoticeList(NoticeList::kEmail, kAllEvents) ? kResultFunctional : kResultError;
   if (Is(name, "AllPopupEvent"))

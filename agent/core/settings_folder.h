@@ -22,7 +22,7 @@ class CSettingsFolder final : public CVirtualFolder {
   std::int32_t InvokeMethod(CMessage& m, const std::string& name, const std::string& args, CSvrSocket& c) override;
 
  private:
-  void ResetProtection();
+  bool ResetProtection();  // false when the stored state could not be cleared
   std::int64_t lastWalk_ = 0;
   std::int32_t tickCount_ = 0;
   bool walked_ = false;

@@ -98,8 +98,11 @@ void EventDispatcher::WriteNtEventLog(std::uint32_t messageId, std::int32_t seve
 void EventDispatcher::RegisterAgentEventSource() {
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, kEventSourceKey);
   if (!key) return;
-  (void)key->setExpandString("EventMessageFile", plat::kernel::modulePath().string());
-  (void)key->setDword("TypesSupported", 7);
+  const plat::reg::Value values[] = {
+      plat::reg::Value::string("EventMessageFile", plat::kernel::modulePath().string(), plat::reg::Type::ExpandString),
+      plat::reg::Value::dword("TypesSupported", 7),
+  };
+  (void)key->setValues(values);  // best effort: reporting works without the source's description
 }
 
 void EventDispatcher::reportServiceStarted() {

@@ -32,36 +32,53 @@ bool Word(const std::string& arg, const char* word) {
   return arg.size() > 1 && (arg[0] == '-' || arg[0] == '/') && ::strcasecmp(arg.c_str() + 1, word) == 0;
 }
 
-int RegisterServer() {
+// Sets the text values of one class-root key (created as needed); the first failure, if any.
+plat::Result<void> SetTexts(const std::string& path, std::initializer_list<std::pair<const char*, std::string>> texts) {
   using namespace plat::reg;
+  auto key = Key::create(Hive::ClassesRoot, path);
+  if (!key) return key.error();
+  for (const auto& [name, text] : texts)
+    if (auto set = key->setString(name, text); !set) return set;
+  return plat::success();
+}
+
+int RegisterServer() {
   const std::string clsid = kelm::kClsidComSocket.toString();
   plat::HRESULT h = plat::com::registerLocalServer(kelm::kClsidComSocket, kClassName, kelm::kComSocketName,
                                                    plat::kernel::modulePath());
-  auto cls = Key::create(Hive::ClassesRoot, plat::com::classKeyPath(kelm::kClsidComSocket));
-  bool ok = plat::SUCCEEDED(h) && cls && cls->setString("ProgID", kProgId) == Status::Ok &&
-            cls->setString("VersionIndependentProgID", kVersionlessProgId) == Status::Ok &&
-            cls->setString("AppID", kelm::kAppIdHalvornCom.toString()) == Status::Ok;
-  for (const char* progId : {kProgId, kVersionlessProgId}) {
-    auto k = Key::create(Hive::ClassesRoot, std::string(progId) + "\\CLSID");
-    ok = ok && k && k->setString("", clsid) == Status::Ok;
-    if (auto p = Key::open(Hive::ClassesRoot, progId)) ok = ok && p->setString("", kClassName) == Status::Ok;
+  if (plat::FAILED(h)) {
+    std::fprintf(stderr, "halvorn: registering the ComSocket class failed: %s\n", plat::hresultText(h).c_str());
+    return 1;
   }
-  if (auto cur = Key::create(Hive::ClassesRoot, std::string(kVersionlessProgId) + "\\CurVer"))
-    ok = ok && cur->setString("", kProgId) == Status::Ok;
-  if (auto app = Key::create(Hive::ClassesRoot, "AppID\\" + kelm::kAppIdHalvornCom.toString())) {
-    ok = ok && app->setString("", "HalvornCom") == Status::Ok && app->setString("LocalService", "ZODUzAve") == Status::Ok;
+  const plat::Result<void> steps[] = {
+      SetTexts(plat::com::classKeyPath(kelm::kClsidComSocket),
+               {{"ProgID", kProgId},
+                {"VersionIndependentProgID", kVersionlessProgId},
+                {"AppID", kelm::kAppIdHalvornCom.toString()}}),
+      SetTexts(std::string(kProgId) + "\\CLSID", {{"", clsid}}),
+      SetTexts(kProgId, {{"", kClassName}}),
+      SetTexts(std::string(kVersionlessProgId) + "\\CLSID", {{"", clsid}}),
+      SetTexts(kVersionlessProgId, {{"", kClassName}}),
+      SetTexts(std::string(kVersionlessProgId) + "\\CurVer", {{"", kProgId}}),
+      SetTexts("AppID\\" + kelm::kAppIdHalvornCom.toString(), {{"", "HalvornCom"}, {"LocalService", "ZODUzAve"}}),
+  };
+  for (const auto& step : steps) {
+    if (!step) {
+      std::fprintf(stderr, "halvorn: registering the ComSocket class failed: %s\n", step.message().c_str());
+      return 1;
+    }
   }
-  if (!ok) std::fprintf(stderr, "halvorn: registering the ComSocket class failed\n");
-  return ok ? 0 : 1;
+  return 0;
 }
 
 void UnregisterServer() {
   using namespace plat::reg;
-  plat::com::unregisterLocalServer(kelm::kClsidComSocket);
-  deleteKey(Hive::ClassesRoot, plat::com::classKeyPath(kelm::kClsidComSocket));
-  deleteKey(Hive::ClassesRoot, kProgId);
-  deleteKey(Hive::ClassesRoot, kVersionlessProgId);
-  deleteKey(Hive::ClassesRoot, "AppID\\" + kelm::kAppIdHalvornCom.toString());
+  (void)plat::com::unregisterLocalServer(kelm::kClsidComSocket);
+  for (const std::string& path : {plat::com::classKeyPath(kelm::kClsidComSocket), std::string(kProgId),
+                                  std::string(kVersionlessProgId), "AppID\\" + kelm::kAppIdHalvornCom.toString()}) {
+    auto gone = deleteKey(Hive::ClassesRoot, path);
+    if (!gone && !isNotFound(gone)) std::fprintf(stderr, "halvorn: %s\n", gone.message().c_str());
+  }
 }
 
 }  // namespace

@@ -266,16 +266,18 @@ bool CServiceApp::WriteServiceKey() {
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine,
                                     std::string(kServiceKeyPath) + "\\" + names_.serviceName);
   if (!key) return false;
-  using plat::reg::Status;
-  return key->setString("ServiceName", names_.serviceName) == Status::Ok &&
-         key->setString("ServiceDisplayName", names_.displayName) == Status::Ok &&
-         key->setString("ServiceBinaryPath", ProgramPath().string()) == Status::Ok;
+  const plat::reg::Value values[] = {
+      plat::reg::Value::string("ServiceName", names_.serviceName),
+      plat::reg::Value::string("ServiceDisplayName", names_.displayName),
+      plat::reg::Value::string("ServiceBinaryPath", ProgramPath().string()),
+  };
+  return key->setValues(values).ok();
 }
 
 bool CServiceApp::DeleteServiceKey() {
-  auto st = plat::reg::deleteKey(plat::reg::Hive::LocalMachine,
-                                 std::string(kServiceKeyPath) + "\\" + names_.serviceName);
-  return st == plat::reg::Status::Ok || st == plat::reg::Status::NotFound;
+  auto gone = plat::reg::deleteKey(plat::reg::Hive::LocalMachine,
+                                   std::string(kServiceKeyPath) + "\\" + names_.serviceName);
+  return gone || plat::reg::isNotFound(gone);
 }
 
 }  // namespace kelm

@@ -627,7 +627,11 @@ bool CMaroveltDriver::WriteAdapterSetting(const std::string& name, int value) {
   if (name.empty() || name.size() > kMaxSettingText || name.find_first_of("=;") != std::string::npos) return false;
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, kSettingsKey);
   if (!key) return false;
-  auto entries = ParseSettings(key->getString(kSettingsValue).value_or(""));
+  // Only a missing text starts empty: one that cannot be read must not be replaced by this entry
+  // alone, which would lose every other setting.
+  auto stored = key->getString(kSettingsValue);
+  if (!stored && !plat::reg::isNotFound(stored)) return false;
+  auto entries = ParseSettings(stored.valueOr(""));
   auto it = std::find_if(entries.begin(), entries.end(), [&](const SettingEntry& e) { return e.name == name; });
   if (it != entries.end()) {
     it->value = std::to_string(value);
@@ -637,7 +641,7 @@ bool CMaroveltDriver::WriteAdapterSetting(const std::string& name, int value) {
   }
   std::string text;
   for (const auto& e : entries) text += e.name + "=" + e.value + ";";
-  return key->setString(kSettingsValue, text) == plat::reg::Status::Ok;
+  return key->setString(kSettingsValue, text).ok();
 }
 
 // --- driver file -------------------------------------------------------------------------------------

@@ -95,10 +95,9 @@ void CSizeControlBarModel::LoadState(const plat::reg::Profile& profile, const st
 
 bool CSizeControlBarModel::SaveState(const plat::reg::Profile& profile, const std::string& profileName, int index) {
   const std::string section = sectionName(profileName, index);
-  profile.deleteSection(section);
+  bool ok = profile.deleteSection(section).ok();
   if (maxState != kMaxNone) restore();  // the restored size is the one to keep
   const QSize sizes[3] = {floatSize, horzDockSize, vertDockSize};
-  bool ok = true;
   for (int i = 0; i < 3; ++i) {
     ok = profile.writeInt(section, kEntries[2 * i], sizes[i].width()) && ok;
     ok = profile.writeInt(section, kEntries[2 * i + 1], sizes[i].height()) && ok;

@@ -85,7 +85,7 @@ void CDremmoralDoc::Close() {
   closed_ = true;
   SaveProfiles();
   SaveDisplay();
-  if (root_ && !root_->name().empty()) profile_.writeString("MessageServer", "MyConsole", root_->name());
+  if (root_ && !root_->name().empty()) (void)profile_.writeString("MessageServer", "MyConsole", root_->name());
   RemoveConnection(nullptr);
 }
 
@@ -784,31 +784,34 @@ void CDremmoralDoc::LoadDisplay() {
   }
 }
 
+// The console's own look and logons are saved as it closes, with no one left to tell of a failed
+// write; the next start then shows the defaults (or asks for the logon) again.
 void CDremmoralDoc::SaveDisplay() {
-  profile_.deleteSection("Format");
-  profile_.writeInt("Format", "SysFont", display_.sysFont ? 1 : 0);
-  if (!display_.sysFont) profile_.writeBinary("Format", "PaneFont", display_.paneFont);
-  profile_.writeInt("Format", "SysBkColor", display_.sysBkColor ? 1 : 0);
-  if (!display_.sysBkColor) profile_.writeInt("Format", "BackgroundColor", static_cast<int>(display_.backgroundColor));
-  profile_.writeInt("Format", "SysTxtColor", display_.sysTxtColor ? 1 : 0);
+  (void)profile_.deleteSection("Format");
+  (void)profile_.writeInt("Format", "SysFont", display_.sysFont ? 1 : 0);
+  if (!display_.sysFont) (void)profile_.writeBinary("Format", "PaneFont", display_.paneFont);
+  (void)profile_.writeInt("Format", "SysBkColor", display_.sysBkColor ? 1 : 0);
+  if (!display_.sysBkColor)
+    (void)profile_.writeInt("Format", "BackgroundColor", static_cast<int>(display_.backgroundColor));
+  (void)profile_.writeInt("Format", "SysTxtColor", display_.sysTxtColor ? 1 : 0);
   if (!display_.sysTxtColor) {
-    profile_.writeInt("Format", "ForegroundColor", static_cast<int>(display_.foregroundColor));
+    (void)profile_.writeInt("Format", "ForegroundColor", static_cast<int>(display_.foregroundColor));
   }
-  profile_.writeInt("Format", "Initialize", initialize_);
+  (void)profile_.writeInt("Format", "Initialize", initialize_);
   RestrictProfileFile();
 }
 
 void CDremmoralDoc::SaveAgentProfile(CVirtualFolder* agent) {
   auto it = profileSections_.find(agent);
   const std::string section = it != profileSections_.end() ? it->second : "MessageServer" + agent->GetPath();
-  profile_.deleteSection(section);
+  (void)profile_.deleteSection(section);
   const bool autoSave = agent->GetIntProperty("bAutoSave", 0, true) == 1;
   std::string token = agent->GetProperty("UserProfile", "", true);
   if (!autoSave && !token.empty()) token = NameOnlyToken(crypto::TokenUserName(token));
-  profile_.writeString(section, "UserProfile", token);
+  (void)profile_.writeString(section, "UserProfile", token);
   if (autoSave) {
-    profile_.writeString(section, "bValidProfile", agent->GetProperty("bValidProfile", "0", true));
-    profile_.writeString(section, "bAutoSave", "1");
+    (void)profile_.writeString(section, "bValidProfile", agent->GetProperty("bValidProfile", "0", true));
+    (void)profile_.writeString(section, "bAutoSave", "1");
   }
 }
 
@@ -840,7 +843,7 @@ void CDremmoralDoc::RestrictProfileFile() const {
 
 bool CDremmoralDoc::IsRunOnStartup() const {
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, kRunKey);
-  return key && key->getValue(kRunValue).has_value();
+  return key && key->getValue(kRunValue).ok();
 }
 
 bool CDremmoralDoc::WriteRunOnStartup() const {
@@ -848,12 +851,14 @@ bool CDremmoralDoc::WriteRunOnStartup() const {
   if (!key) return false;
   std::string path = options_.programPath;
   if (path.find(' ') != std::string::npos) path = "\"" + path + "\"";
-  return key->setString(kRunValue, path) == plat::reg::Status::Ok;
+  return key->setString(kRunValue, path).ok();
 }
 
 bool CDremmoralDoc::DeleteRunOnStartup() const {
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, kRunKey);
-  return !key || key->deleteValue(kRunValue) != plat::reg::Status::Failed;
+  if (!key) return plat::reg::isNotFound(key);
+  auto gone = key->deleteValue(kRunValue);
+  return gone || plat::reg::isNotFound(gone);
 }
 
 void CDremmoralDoc::StopLocalAgent(const std::function<void(int)>& sleeper) {

@@ -509,6 +509,47 @@ TEST(EngineLifetime, AnOwnerMayReleaseTheEngineFromATickCallback) {
   EXPECT_EQ(sent.back(), CMessage(kReqComClose, 0, 0, ""));
 }
 
+// The same for a record the channel hands over: the engine finishes the call and goes as it ends.
+TEST(EngineLifetime, AnOwnerMayReleaseTheEngineFromACallbackOfAReceivedRecord) {
+  struct Case {
+    const char* what;
+    CMessage record;  // what the channel hands over, with the first request's identifier for a reply
+    bool isReply;
+    std::vector<std::int32_t> wantCodes;
+  };
+  const Case cases[] = {
+      {"a final reply, with another request queued", CMessage(kReqQuery, 0, kStatusFinal, "800@Functional"), true,
+       {kReqQuery}},
+      {"a notification", CMessage(kNotifyEvent, 0, kStatusNotify, "\\Disk1@changed"), false, {kNotifyEvent}},
+      {"the peer's close record", CMessage(kReqClose, 0, kStatusRequest, ""), false,
+       {kReqQuery, kReqQuery, kReqClose}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    plat::ManualClock clock{kStart};
+    std::vector<CMessage> sent;
+    std::vector<std::int32_t> codes;
+    auto* api = new CMessageApi(clock);
+    api->AddRef();
+    api->SetChannelFactory([&](CMessageApi&) { return std::make_unique<FakeChannel>(&sent); });
+    ConnectParams p;
+    p.flags = kConnNotify | kConnNotify2;
+    p.callback = [&](std::int32_t code, void*, const RequestView*, std::int32_t) {
+      codes.push_back(code);
+      if (codes.size() == 1) api->Release();  // the owner lets go
+      return 0;
+    };
+    ASSERT_EQ(api->Connect(p, 1), 0);
+    api->QueueRequest(kReqQuery, "a", 0, nullptr);
+    api->QueueRequest(kReqQuery, "b", 0, nullptr);
+    CMessage m = k.record;
+    if (k.isReply) m.id = sent.back().id;
+    api->OnMessage(m);  // the engine goes at the end of this call
+    EXPECT_EQ(codes, k.wantCodes);
+    EXPECT_EQ(sent.back(), CMessage(kReqComClose, 0, 0, "")) << "its farewell as it went";
+  }
+}
+
 TEST_F(Engine, SplitFlagOnAnotherRequestIsNoPath) {
   // Only a change-folder request is cut into steps; any other is sent as it is, and the queue moves.
   EXPECT_EQ(api.QueueRequest(kReqQuery, "a\\b", kReqSplit, nullptr), kPending);

@@ -164,9 +164,10 @@ void unregisterLocalProxy(const Guid& clsid) {
 
 Result<UniqueFd> connectLocalServer(const Guid& clsid) {
   auto key = reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\LocalServer32");
-  if (!key) return Error{REGDB_E_CLASSNOTREG, "class not registered as a local server"};
+  if (!key)
+    return Error{REGDB_E_CLASSNOTREG, reg::isNotFound(key) ? "class not registered as a local server" : key.message()};
   auto name = key->getString("Socket");
-  if (!name) return Error{REGDB_E_CLASSNOTREG, "class names no socket"};
+  if (!name) return Error{REGDB_E_CLASSNOTREG, reg::isNotFound(name) ? "class names no socket" : name.message()};
   if (!validLocalSocketName(*name)) return Error{CO_E_SERVER_EXEC_FAILURE, "invalid socket name '" + *name + "'"};
   return connectLocalSocket(localSocketPath(*name));
 }
@@ -189,19 +190,18 @@ Result<UniqueFd> connectLocalSocket(const std::filesystem::path& socketPath) {
 HRESULT registerLocalServer(const Guid& clsid, const std::string& description, const std::string& socketName,
                             const std::filesystem::path& program) {
   if (!validLocalSocketName(socketName)) return E_INVALIDARG;
-  reg::Status st = reg::Status::Ok;
-  auto cls = reg::Key::create(reg::Hive::ClassesRoot, classKeyPath(clsid), &st);
-  if (!cls) return reg::toHresult(st);
-  if ((st = cls->setString("", description)) != reg::Status::Ok) return reg::toHresult(st);
-  auto server = cls->createSubKey("LocalServer32", &st);
-  if (!server) return reg::toHresult(st);
-  if ((st = server->setString("", program.string())) != reg::Status::Ok) return reg::toHresult(st);
+  auto cls = reg::Key::create(reg::Hive::ClassesRoot, classKeyPath(clsid));
+  if (!cls) return reg::toHresult(cls);
+  if (auto set = cls->setString("", description); !set) return reg::toHresult(set);
+  auto server = cls->createSubKey("LocalServer32");
+  if (!server) return reg::toHresult(server);
+  if (auto set = server->setString("", program.string()); !set) return reg::toHresult(set);
   return reg::toHresult(server->setString("Socket", socketName));
 }
 
 HRESULT unregisterLocalServer(const Guid& clsid) {
-  reg::Status st = reg::deleteKey(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\LocalServer32");
-  return st == reg::Status::Ok || st == reg::Status::NotFound ? S_OK : reg::toHresult(st);
+  auto gone = reg::deleteKey(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\LocalServer32");
+  return reg::isNotFound(gone) ? S_OK : reg::toHresult(gone);
 }
 
 }  // namespace plat::com

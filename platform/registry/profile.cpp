@@ -5,19 +5,18 @@ namespace plat::reg {
 Profile::Profile(std::string registryKey, std::string appName, Hive hive)
     : hive_(hive), appPath_("Software\\" + registryKey + "\\" + appName) {}
 
-std::optional<Key> Profile::openSection(std::string_view section) const {
+Result<Key> Profile::openSection(std::string_view section) const {
   return Key::open(hive_, appPath_ + "\\" + std::string(section));
 }
 
-std::optional<Key> Profile::createSection(std::string_view section) const {
+Result<Key> Profile::createSection(std::string_view section) const {
   return Key::create(hive_, appPath_ + "\\" + std::string(section));
 }
 
 std::string Profile::getString(std::string_view section, std::string_view entry, std::string_view def) const {
   auto key = openSection(section);
   if (!key) return std::string(def);
-  auto s = key->getString(entry);
-  return s ? *s : std::string(def);
+  return key->getString(entry).valueOr(std::string(def));
 }
 
 int Profile::getInt(std::string_view section, std::string_view entry, int def) const {
@@ -27,54 +26,55 @@ int Profile::getInt(std::string_view section, std::string_view entry, int def) c
   return v ? static_cast<int>(*v) : def;
 }
 
-std::optional<std::vector<std::uint8_t>> Profile::getBinary(std::string_view section, std::string_view entry) const {
+Result<std::vector<std::uint8_t>> Profile::getBinary(std::string_view section, std::string_view entry) const {
   auto key = openSection(section);
-  if (!key) return std::nullopt;
+  if (!key) return key.error();
   return key->getBinary(entry);
 }
 
-bool Profile::writeString(std::string_view section, std::string_view entry, std::string_view value) const {
-  auto key = createSection(section);
-  return key && key->setString(entry, value) == Status::Ok;
+namespace {
+
+// Writes one value into a section created as needed.
+Result<void> writeValue(const Result<Key>& section, const Value& v) {
+  if (!section) return section.error();
+  return section->setValue(v);
 }
 
-bool Profile::writeInt(std::string_view section, std::string_view entry, int value) const {
-  auto key = createSection(section);
-  return key && key->setDword(entry, static_cast<std::uint32_t>(value)) == Status::Ok;
+Result<void> goneIsFine(Result<void> r) { return isNotFound(r) ? success() : r; }
+
+}  // namespace
+
+Result<void> Profile::writeString(std::string_view section, std::string_view entry, std::string_view value) const {
+  return writeValue(createSection(section), Value::string(std::string(entry), value));
 }
 
-bool Profile::writeBinary(std::string_view section, std::string_view entry,
-                          const std::vector<std::uint8_t>& value) const {
-  auto key = createSection(section);
-  return key && key->setBinary(entry, value) == Status::Ok;
+Result<void> Profile::writeInt(std::string_view section, std::string_view entry, int value) const {
+  return writeValue(createSection(section), Value::dword(std::string(entry), static_cast<std::uint32_t>(value)));
 }
 
-bool Profile::deleteEntry(std::string_view section, std::string_view entry) const {
+Result<void> Profile::writeBinary(std::string_view section, std::string_view entry,
+                                  const std::vector<std::uint8_t>& value) const {
+  return writeValue(createSection(section), Value::binary(std::string(entry), value));
+}
+
+Result<void> Profile::deleteEntry(std::string_view section, std::string_view entry) const {
   auto key = openSection(section);
-  if (!key) return true;
-  Status st = key->deleteValue(entry);
-  return st == Status::Ok || st == Status::NotFound;
+  if (!key) return isNotFound(key) ? success() : Result<void>(key.error());
+  return goneIsFine(key->deleteValue(entry));
 }
 
-bool Profile::deleteSection(std::string_view section) const {
+Result<void> Profile::deleteSection(std::string_view section) const {
   auto key = openSection(section);
-  if (!key) return true;
+  if (!key) return isNotFound(key) ? success() : Result<void>(key.error());
   if (key->subKeyCount() == 0) {
     auto app = Key::open(hive_, appPath_);
-    if (!app) return true;
-    Status st = app->deleteSubKey(section);
-    return st == Status::Ok || st == Status::NotFound;
+    if (!app) return isNotFound(app) ? success() : Result<void>(app.error());
+    return goneIsFine(app->deleteSubKey(section));
   }
-  bool ok = true;
-  for (;;) {
-    auto v = key->valueAt(0);
-    if (!v) break;
-    if (key->deleteValue(v->name) != Status::Ok) {
-      ok = false;
-      break;
-    }
+  while (auto v = key->valueAt(0)) {
+    if (auto gone = key->deleteValue(v->name); !gone) return gone;
   }
-  return ok;
+  return success();
 }
 
 }  // namespace plat::reg

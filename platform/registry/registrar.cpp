@@ -256,47 +256,39 @@ class Parser {
   std::string error_;
 };
 
-Status ignoreMissing(Status s) { return s == Status::NotFound ? Status::Ok : s; }
+Result<void> ignoreMissing(Result<void> r) { return isNotFound(r) ? success() : r; }
 
-Status applyRegister(const Key& parent, const std::vector<Node>& nodes) {
+Result<void> applyRegister(const Key& parent, const std::vector<Node>& nodes) {
   std::vector<Value> values;  // a run of values under one key is written in one transaction
   auto flush = [&] {
-    Status st = values.empty() ? Status::Ok : parent.setValues(values);
+    Result<void> done = values.empty() ? success() : parent.setValues(values);
     values.clear();
-    return st;
+    return done;
   };
   for (const auto& n : nodes) {
     if (n.isValue) {
       values.push_back(*n.value);
       continue;
     }
-    if (Status st = flush(); st != Status::Ok) return st;
-    if (n.flag == Flag::Delete) {
-      Status st = ignoreMissing(parent.deleteSubKey(n.name));
-      if (st != Status::Ok) return st;
-      continue;
+    if (auto done = flush(); !done) return done;
+    if (n.flag == Flag::Delete || n.flag == Flag::ForceRemove) {
+      if (auto gone = ignoreMissing(parent.deleteSubKey(n.name)); !gone) return gone;
+      if (n.flag == Flag::Delete) continue;
     }
-    if (n.flag == Flag::ForceRemove) {
-      Status st = ignoreMissing(parent.deleteSubKey(n.name));
-      if (st != Status::Ok) return st;
-    }
-    Status st = Status::Ok;
-    auto key = parent.createSubKey(n.name, &st);
-    if (!key) return st;
+    auto key = parent.createSubKey(n.name);
+    if (!key) return key.error();
     if (n.value) {
-      st = key->setValue(*n.value);
-      if (st != Status::Ok) return st;
+      if (auto set = key->setValue(*n.value); !set) return set;
     }
-    st = applyRegister(*key, n.children);
-    if (st != Status::Ok) return st;
+    if (auto below = applyRegister(*key, n.children); !below) return below;
   }
   return flush();
 }
 
-Status applyUnregister(const Key& parent, const std::vector<Node>& nodes) {
-  Status result = Status::Ok;  // keep going past a failure: undo as much as can be undone
-  auto note = [&](Status s) {
-    if (s != Status::Ok && result == Status::Ok) result = s;
+Result<void> applyUnregister(const Key& parent, const std::vector<Node>& nodes) {
+  Result<void> result;  // keep going past a failure: undo as much as can be undone
+  auto note = [&](Result<void> r) {
+    if (!r && result) result = std::move(r);
   };
   for (const auto& n : nodes) {
     if (n.isValue) {
@@ -309,7 +301,10 @@ Status applyUnregister(const Key& parent, const std::vector<Node>& nodes) {
       continue;
     }
     auto key = parent.openSubKey(n.name);
-    if (!key) continue;
+    if (!key) {
+      if (!isNotFound(key)) note(key.error());
+      continue;
+    }
     note(applyUnregister(*key, n.children));
     if (n.flag != Flag::NoRemove && key->subKeyCount() == 0) note(ignoreMissing(parent.deleteSubKey(n.name)));
   }
@@ -336,21 +331,20 @@ HRESULT Registrar::run(std::string_view script, bool doRegister) {
     return E_INVALIDARG;
   }
   for (const auto& root : *roots) {
-    Status st = Status::Ok;
-    auto top = doRegister ? Key::create(root.hive, "", &st) : Key::open(root.hive, "");
+    auto top = doRegister ? Key::create(root.hive, "") : Key::open(root.hive, "");
     if (!top) {
-      if (!doRegister) continue;  // nothing registered there
-      error_ = std::string("cannot open the root key: ") + statusText(st);
-      return toHresult(st);
+      if (!doRegister && isNotFound(top)) continue;  // nothing registered there
+      error_ = "cannot open the root key: " + top.message();
+      return toHresult(top);
     }
-    st = doRegister ? applyRegister(*top, root.children) : applyUnregister(*top, root.children);
-    if (st != Status::Ok) {
-      error_ = std::string(doRegister ? "registration failed: " : "unregistration failed: ") + statusText(st);
+    auto done = doRegister ? applyRegister(*top, root.children) : applyUnregister(*top, root.children);
+    if (!done) {
+      error_ = std::string(doRegister ? "registration failed: " : "unregistration failed: ") + done.message();
       if (doRegister) {
         for (const auto& r : *roots)
-          if (auto k = Key::open(r.hive, "")) applyUnregister(*k, r.children);
+          if (auto k = Key::open(r.hive, "")) (void)applyUnregister(*k, r.children);
       }
-      return toHresult(st);
+      return toHresult(done);
     }
   }
   return S_OK;

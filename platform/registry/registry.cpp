@@ -79,6 +79,34 @@ Status fromSqlite(int rc) {
   }
 }
 
+Error failure(Status s, std::string message) { return Error{static_cast<int>(s), std::move(message)}; }
+
+// The same error with what was being done put in front ("HKLM\\Software\\Kelm: reading 'Port': ...").
+Error prefixed(std::string_view what, Error e) {
+  e.message = std::string(what) + ": " + e.message;
+  return e;
+}
+
+const char* hiveName(Hive h) {
+  switch (h) {
+    case Hive::LocalMachine:
+      return "HKLM";
+    case Hive::CurrentUser:
+      return "HKCU";
+    case Hive::ClassesRoot:
+      return "HKCR";
+  }
+  return "?";
+}
+
+std::string keyName(Hive h, std::string_view path) {
+  std::string out = hiveName(h);
+  if (!path.empty()) out.append("\\").append(path);
+  return out;
+}
+
+std::string quotedName(std::string_view name) { return "'" + std::string(name) + "'"; }
+
 // A prepared statement, reset and unbound whenever a use ends.
 class Stmt {
  public:
@@ -179,12 +207,16 @@ class Db {
  public:
   explicit Db(std::filesystem::path file, bool privateFile) : file_(std::move(file)), pid_(getpid()) {
     // A directory that cannot be made shows below as a hive that cannot be written.
-    (void)paths::ensureDir(file_.parent_path(), privateFile ? 0700 : 0755);
+    auto dir = paths::ensureDir(file_.parent_path(), privateFile ? 0700 : 0755);
     bool exists = ::access(file_.c_str(), F_OK) == 0;
     bool writable = exists ? ::access(file_.c_str(), W_OK) == 0 : ::access(file_.parent_path().c_str(), W_OK) == 0;
     int flags = SQLITE_OPEN_FULLMUTEX | (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);
-    if (!exists && !writable) return;  // nothing to read, nothing we may create
-    if (sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (!exists && !writable) {  // nothing to read, nothing we may create
+      openError_ = failure(Status::NotFound, "no hive file " + file_.string() + (dir ? "" : " (" + dir.message() + ")"));
+      return;
+    }
+    if (int rc = sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr); rc != SQLITE_OK) {
+      openError_ = failure(Status::Failed, "cannot open the hive " + file_.string() + ": " + sqlite3_errstr(rc));
       sqlite3_close(db_);
       db_ = nullptr;
       return;
@@ -215,6 +247,15 @@ class Db {
   Db& operator=(const Db&) = delete;
 
   bool open() const { return db_ != nullptr; }
+  // Why open() is false.
+  const Error& openError() const { return openError_; }
+  // A failed SQLite call as an error of this layer, with SQLite's own words and the hive file.
+  Error sqlError(int rc) const {
+    Status st = fromSqlite(rc);
+    const char* why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    return failure(st == Status::Ok ? Status::Failed : st,
+                   std::string(statusText(st)) + " (" + why + ", " + file_.string() + ")");
+  }
   bool readOnly() const { return readOnly_; }
   pid_t pid() const { return pid_; }
   const std::filesystem::path& file() const { return file_; }
@@ -254,6 +295,7 @@ class Db {
   std::filesystem::path file_;
   pid_t pid_;
   sqlite3* db_ = nullptr;
+  Error openError_;
   bool readOnly_ = true;
   std::mutex m_;
   sqlite3_stmt* stmts_[qCount] = {};
@@ -309,69 +351,76 @@ Hive storeHive(Hive h) { return h == Hive::ClassesRoot ? Hive::LocalMachine : h;
 class WriteTxn {
  public:
   explicit WriteTxn(Db& db) : db_(db) {
-    if (!db.open()) {
-      status_ = Status::AccessDenied;
+    if (!db.open() || db.readOnly()) {
+      begun_ = failure(Status::AccessDenied, "the hive " + db.file().string() + " cannot be written by this process" +
+                                                 (db.open() ? "" : " (" + db.openError().message + ")"));
       return;
     }
-    if (db.readOnly()) {
-      status_ = Status::AccessDenied;
+    if (int rc = db.exec("BEGIN IMMEDIATE"); rc != SQLITE_OK) {
+      begun_ = db.sqlError(rc);
       return;
     }
-    status_ = fromSqlite(db.exec("BEGIN IMMEDIATE"));
-    active_ = status_ == Status::Ok;
+    active_ = true;
   }
   ~WriteTxn() {
     if (active_) db_.exec("ROLLBACK");
   }
-  Status status() const { return status_; }
-  Status commit() {
-    if (!active_) return status_;
+  // Whether the transaction could be started.
+  const Result<void>& begun() const { return begun_; }
+  Result<void> commit() {
+    if (!active_) return begun_;
     int rc = db_.exec("COMMIT");
-    if (rc != SQLITE_OK) return fromSqlite(rc);  // the destructor rolls back
+    if (rc != SQLITE_OK) return db_.sqlError(rc);  // the destructor rolls back
     active_ = false;
-    return Status::Ok;
+    return success();
   }
 
  private:
   Db& db_;
-  Status status_ = Status::Failed;
+  Result<void> begun_;
   bool active_ = false;
 };
 
-std::optional<std::int64_t> findChild(Db& db, std::int64_t parent, std::string_view name) {
+Result<std::int64_t> findChild(Db& db, std::int64_t parent, std::string_view name) {
+  if (!db.open()) return db.openError();
   auto s = db.q(qChild);
   s.bind(1, parent).bind(2, fold(name));
-  if (s.step() != SQLITE_ROW) return std::nullopt;
-  return s.i64(0);
+  int rc = s.step();
+  if (rc == SQLITE_ROW) return s.i64(0);
+  if (rc == SQLITE_DONE) return failure(Status::NotFound, "no subkey " + quotedName(name));
+  return db.sqlError(rc);
 }
 
-std::optional<std::int64_t> walk(Db& db, std::int64_t from, const std::vector<std::string_view>& parts) {
+Result<std::int64_t> walk(Db& db, std::int64_t from, const std::vector<std::string_view>& parts) {
   std::int64_t id = from;
   for (auto p : parts) {
     auto c = findChild(db, id, p);
-    if (!c) return std::nullopt;
+    if (!c) return c.error();
     id = *c;
   }
   return id;
 }
 
 // Walks a path, creating what is missing; runs inside a write transaction.
-std::pair<Status, std::int64_t> walkCreate(Db& db, std::int64_t from, const std::vector<std::string_view>& parts) {
+Result<std::int64_t> walkCreate(Db& db, std::int64_t from, const std::vector<std::string_view>& parts) {
   std::int64_t id = from;
   for (auto p : parts) {
-    if (auto c = findChild(db, id, p)) {
+    auto c = findChild(db, id, p);
+    if (c) {
       id = *c;
       continue;
     }
+    if (statusOf(c) != Status::NotFound) return c.error();
     auto s = db.q(qInsertKey);
     s.bind(1, id).bind(2, p).bind(3, fold(p));
     int rc = s.step();
-    if (rc != SQLITE_DONE) return {fromSqlite(rc), 0};
+    if (rc != SQLITE_DONE) return prefixed("creating " + quotedName(p), db.sqlError(rc));
     id = db.lastRowId();
   }
-  return {Status::Ok, id};
+  return id;
 }
 
+// Nothing when the row is not a value this store could have written (damaged data).
 std::optional<Value> readValueRow(Stmt& s) {
   Value v;
   v.name = sanitizeUtf8(s.text(0));
@@ -409,6 +458,8 @@ const char* statusText(Status s) {
       return "hive busy";
     case Status::Failed:
       return "hive unusable";
+    case Status::WrongType:
+      return "wrong type";
   }
   return "unknown";
 }
@@ -425,9 +476,15 @@ HRESULT toHresult(Status s) {
       return E_INVALIDARG;
     case Status::Busy:
     case Status::Failed:
+    case Status::WrongType:
       return E_FAIL;
   }
   return E_FAIL;
+}
+
+Status statusOf(const Error& e) {
+  if (e.code <= static_cast<int>(Status::Ok) || e.code > static_cast<int>(Status::WrongType)) return Status::Failed;
+  return static_cast<Status>(e.code);
 }
 
 std::filesystem::path hiveFile(Hive hive) {
@@ -514,98 +571,69 @@ std::optional<std::vector<std::string>> Value::asMultiString() const {
 
 // ---- Key ----
 
-std::optional<Key> Key::open(Hive hive, std::string_view path) {
+Result<Key> Key::open(Hive hive, std::string_view path) {
+  auto name = [&] { return keyName(hive, joinPath("", path)); };
   auto parts = splitPath(path);
-  if (!parts) return std::nullopt;
+  if (!parts) return failure(Status::InvalidArg, name() + ": not a valid key path");
   Db& db = Hives::instance().get(hive);
   std::lock_guard<std::mutex> lock(db.mutex());
-  if (!db.open()) return std::nullopt;
+  if (!db.open()) return prefixed(name(), db.openError());
   std::int64_t base = kRootId;
   if (hive == Hive::ClassesRoot) {
     auto b = walk(db, kRootId, {"Software", "Classes"});
-    if (!b) return std::nullopt;
+    if (!b) return prefixed(name(), b.error());
     base = *b;
   }
   auto id = walk(db, base, *parts);
-  if (!id) return std::nullopt;
+  if (!id) return prefixed(name(), id.error());
   return Key(hive, *id, joinPath("", path));
 }
 
-std::optional<Key> Key::create(Hive hive, std::string_view path, Status* status) {
-  auto set = [&](Status s) {
-    if (status) *status = s;
-  };
+Result<Key> Key::create(Hive hive, std::string_view path) {
   auto parts = splitPath(path);
-  if (!parts) {
-    set(Status::InvalidArg);
-    return std::nullopt;
-  }
-  if (auto k = open(hive, path)) {
-    set(Status::Ok);
-    return k;
-  }
+  if (!parts) return failure(Status::InvalidArg, keyName(hive, path) + ": not a valid key path");
+  auto k = open(hive, path);
+  if (k || statusOf(k) != Status::NotFound) return k;
   std::vector<std::string_view> full;
   if (hive == Hive::ClassesRoot) full = {"Software", "Classes"};
-  if (full.size() + parts->size() > kMaxDepth) {
-    set(Status::InvalidArg);
-    return std::nullopt;
-  }
+  if (full.size() + parts->size() > kMaxDepth)
+    return failure(Status::InvalidArg, keyName(hive, path) + ": the path is too deep");
   full.insert(full.end(), parts->begin(), parts->end());
-  return createBelow(hive, kRootId, full, joinPath("", path), status);
+  return createBelow(hive, kRootId, full, joinPath("", path));
 }
 
-std::optional<Key> Key::createBelow(Hive hive, std::int64_t parent, const std::vector<std::string_view>& parts,
-                                    std::string path, Status* status) {
-  auto set = [&](Status s) {
-    if (status) *status = s;
-  };
+Result<Key> Key::createBelow(Hive hive, std::int64_t parent, const std::vector<std::string_view>& parts,
+                             std::string path) {
+  auto name = [&] { return "creating " + keyName(hive, path); };
   Db& db = Hives::instance().get(hive);
   std::lock_guard<std::mutex> lock(db.mutex());
   WriteTxn txn(db);
-  if (txn.status() != Status::Ok) {
-    set(txn.status());
-    return std::nullopt;
-  }
-  auto [made, id] = walkCreate(db, parent, parts);
-  if (made != Status::Ok) {
-    set(made);
-    return std::nullopt;
-  }
-  Status st = txn.commit();
-  set(st);
-  if (st != Status::Ok) return std::nullopt;
-  return Key(hive, id, std::move(path));
+  if (!txn.begun()) return prefixed(name(), txn.begun().error());
+  auto id = walkCreate(db, parent, parts);
+  if (!id) return prefixed(name(), id.error());
+  if (auto done = txn.commit(); !done) return prefixed(name(), done.error());
+  return Key(hive, *id, std::move(path));
 }
 
-std::optional<Key> Key::openSubKey(std::string_view sub) const {
-  if (!valid()) return std::nullopt;
+Result<Key> Key::openSubKey(std::string_view sub) const {
+  auto name = [&] { return keyName(hive_, joinPath(path_, sub)); };
+  if (!valid()) return failure(Status::NotFound, name() + ": opened below no key");
   auto parts = splitPath(sub);
-  if (!parts) return std::nullopt;
+  if (!parts) return failure(Status::InvalidArg, name() + ": not a valid key path");
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
   auto id = walk(db, id_, *parts);
-  if (!id) return std::nullopt;
+  if (!id) return prefixed(name(), id.error());
   return Key(hive_, *id, joinPath(path_, sub));
 }
 
-std::optional<Key> Key::createSubKey(std::string_view sub, Status* status) const {
-  auto set = [&](Status s) {
-    if (status) *status = s;
-  };
-  if (!valid()) {
-    set(Status::NotFound);
-    return std::nullopt;
-  }
+Result<Key> Key::createSubKey(std::string_view sub) const {
+  if (!valid()) return failure(Status::NotFound, keyName(hive_, joinPath(path_, sub)) + ": created below no key");
   auto parts = splitPath(sub);
-  if (!parts) {
-    set(Status::InvalidArg);
-    return std::nullopt;
-  }
-  if (auto k = openSubKey(sub)) {
-    set(Status::Ok);
-    return k;
-  }
-  return createBelow(hive_, id_, *parts, joinPath(path_, sub), status);
+  if (!parts) return failure(Status::InvalidArg, keyName(hive_, path_) + ": not a valid subkey path");
+  auto k = openSubKey(sub);
+  if (k || statusOf(k) != Status::NotFound) return k;
+  return createBelow(hive_, id_, *parts, joinPath(path_, sub));
 }
 
 bool Key::exists() const {
@@ -617,125 +645,172 @@ bool Key::exists() const {
   return s.step() == SQLITE_ROW;
 }
 
-std::optional<Value> Key::getValue(std::string_view name) const {
-  if (!valid() || !validValueName(name)) return std::nullopt;
+Result<Value> Key::getValue(std::string_view name) const {
+  auto what = [&] { return keyName(hive_, path_) + ": reading " + quotedName(name); };
+  if (!valid()) return failure(Status::NotFound, what() + ": no key");
+  if (!validValueName(name)) return failure(Status::InvalidArg, what() + ": not a valid value name");
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
+  if (!db.open()) return prefixed(what(), db.openError());
   auto s = db.q(qGetValue);
   s.bind(1, id_).bind(2, fold(name));
-  if (s.step() != SQLITE_ROW) return std::nullopt;
-  return readValueRow(s);
-}
-
-std::optional<std::string> Key::getString(std::string_view name) const {
-  auto v = getValue(name);
-  return v ? v->asString() : std::nullopt;
-}
-
-std::optional<std::uint32_t> Key::getDword(std::string_view name) const {
-  auto v = getValue(name);
-  return v ? v->asDword() : std::nullopt;
-}
-
-std::optional<std::vector<std::uint8_t>> Key::getBinary(std::string_view name) const {
-  auto v = getValue(name);
-  if (!v || v->type != Type::Binary) return std::nullopt;
-  return std::move(v->data);
-}
-
-std::optional<std::vector<std::string>> Key::getMultiString(std::string_view name) const {
-  auto v = getValue(name);
-  return v ? v->asMultiString() : std::nullopt;
+  int rc = s.step();
+  if (rc == SQLITE_DONE) return failure(Status::NotFound, what() + ": no such value");
+  if (rc != SQLITE_ROW) return prefixed(what(), db.sqlError(rc));
+  auto v = readValueRow(s);
+  if (!v) return failure(Status::Failed, what() + ": the stored value is damaged (" + db.file().string() + ")");
+  return std::move(*v);
 }
 
 namespace {
 
-Status checkValue(const Value& v) {
-  if (!validValueName(v.name) || v.data.size() > kMaxDataSize) return Status::InvalidArg;
+const char* typeText(Type t) {
+  switch (t) {
+    case Type::String:
+    case Type::ExpandString:
+      return "text";
+    case Type::Binary:
+      return "binary";
+    case Type::Dword:
+      return "a 32-bit number";
+    case Type::MultiString:
+      return "a list of texts";
+    default:
+      return "of no known type";
+  }
+}
+
+// The value read as one type: the read's own failure, or WrongType when it holds another.
+template <class T, class Convert>
+Result<T> readAs(const Key& key, std::string_view name, Type wanted, Convert convert) {
+  auto v = key.getValue(name);
+  if (!v) return v.error();
+  std::optional<T> out = convert(*v);
+  if (!out)
+    return failure(Status::WrongType, keyName(key.hive(), key.path()) + ": " + quotedName(name) + " is " +
+                                          typeText(v->type) + ", not " + typeText(wanted));
+  return std::move(*out);
+}
+
+}  // namespace
+
+Result<std::string> Key::getString(std::string_view name) const {
+  return readAs<std::string>(*this, name, Type::String, [](const Value& v) { return v.asString(); });
+}
+
+Result<std::uint32_t> Key::getDword(std::string_view name) const {
+  return readAs<std::uint32_t>(*this, name, Type::Dword, [](const Value& v) { return v.asDword(); });
+}
+
+Result<std::vector<std::uint8_t>> Key::getBinary(std::string_view name) const {
+  return readAs<std::vector<std::uint8_t>>(*this, name, Type::Binary, [](const Value& v) {
+    return v.type == Type::Binary ? std::optional(v.data) : std::nullopt;
+  });
+}
+
+Result<std::vector<std::string>> Key::getMultiString(std::string_view name) const {
+  return readAs<std::vector<std::string>>(*this, name, Type::MultiString,
+                                          [](const Value& v) { return v.asMultiString(); });
+}
+
+namespace {
+
+Result<void> checkValue(const Value& v) {
+  if (!validValueName(v.name)) return failure(Status::InvalidArg, "not a valid value name");
+  if (v.data.size() > kMaxDataSize)
+    return failure(Status::InvalidArg, "data too large (" + std::to_string(v.data.size()) + " bytes)");
   switch (v.type) {
     case Type::String:
     case Type::ExpandString:
     case Type::Binary:
     case Type::MultiString:
-      return Status::Ok;
+      return success();
     case Type::Dword:
-      return v.data.size() == 4 ? Status::Ok : Status::InvalidArg;
+      if (v.data.size() == 4) return success();
+      return failure(Status::InvalidArg, "a 32-bit number must be 4 bytes");
     default:
-      return Status::InvalidArg;
+      return failure(Status::InvalidArg, "not a type this store writes");
   }
 }
 
 }  // namespace
 
-Status Key::setValue(const Value& v) const { return setValues(std::span<const Value>(&v, 1)); }
+Result<void> Key::setValue(const Value& v) const { return setValues(std::span<const Value>(&v, 1)); }
 
-Status Key::setValues(std::span<const Value> values) const {
-  if (!valid()) return Status::NotFound;
+Result<void> Key::setValues(std::span<const Value> values) const {
+  auto where = [&] { return keyName(hive_, path_); };
+  auto writing = [&](const Value& v) { return where() + ": writing " + quotedName(v.name); };
+  if (!valid()) return failure(Status::NotFound, where() + ": written to no key");
   for (const Value& v : values)
-    if (Status st = checkValue(v); st != Status::Ok) return st;
+    if (auto ok = checkValue(v); !ok) return prefixed(writing(v), ok.error());
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
   WriteTxn txn(db);
-  if (txn.status() != Status::Ok) return txn.status();
+  if (!txn.begun()) return prefixed(where() + ": writing", txn.begun().error());
   for (const Value& v : values) {
     auto s = db.q(qSetValue);
     s.bind(1, id_).bind(2, v.name).bind(3, fold(v.name)).bind(4, static_cast<std::int64_t>(v.type)).bindBlob(5, v.data);
     int rc = s.step();
-    if (rc != SQLITE_DONE) return fromSqlite(rc);
+    if (rc != SQLITE_DONE) return prefixed(writing(v), db.sqlError(rc));
   }
-  return txn.commit();
+  if (auto done = txn.commit(); !done) return prefixed(where() + ": writing", done.error());
+  return success();
 }
 
-Status Key::setString(std::string_view name, std::string_view s) const {
+Result<void> Key::setString(std::string_view name, std::string_view s) const {
   return setValue(Value::string(std::string(name), s));
 }
-Status Key::setExpandString(std::string_view name, std::string_view s) const {
+Result<void> Key::setExpandString(std::string_view name, std::string_view s) const {
   return setValue(Value::string(std::string(name), s, Type::ExpandString));
 }
-Status Key::setDword(std::string_view name, std::uint32_t v) const {
+Result<void> Key::setDword(std::string_view name, std::uint32_t v) const {
   return setValue(Value::dword(std::string(name), v));
 }
-Status Key::setBinary(std::string_view name, const std::vector<std::uint8_t>& bytes) const {
+Result<void> Key::setBinary(std::string_view name, const std::vector<std::uint8_t>& bytes) const {
   return setValue(Value::binary(std::string(name), bytes));
 }
-Status Key::setMultiString(std::string_view name, const std::vector<std::string>& items) const {
+Result<void> Key::setMultiString(std::string_view name, const std::vector<std::string>& items) const {
   return setValue(Value::multiString(std::string(name), items));
 }
 
-Status Key::deleteValue(std::string_view name) const {
-  if (!valid()) return Status::NotFound;
-  if (!validValueName(name)) return Status::InvalidArg;
+Result<void> Key::deleteValue(std::string_view name) const {
+  auto what = [&] { return keyName(hive_, path_) + ": deleting " + quotedName(name); };
+  if (!valid()) return failure(Status::NotFound, what() + ": no key");
+  if (!validValueName(name)) return failure(Status::InvalidArg, what() + ": not a valid value name");
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
   WriteTxn txn(db);
-  if (txn.status() != Status::Ok) return txn.status();
+  if (!txn.begun()) return prefixed(what(), txn.begun().error());
   {
     auto s = db.q(qDeleteValue);
     s.bind(1, id_).bind(2, fold(name));
     int rc = s.step();
-    if (rc != SQLITE_DONE) return fromSqlite(rc);
-    if (db.changes() == 0) return Status::NotFound;
+    if (rc != SQLITE_DONE) return prefixed(what(), db.sqlError(rc));
+    if (db.changes() == 0) return failure(Status::NotFound, what() + ": no such value");
   }
-  return txn.commit();
+  if (auto done = txn.commit(); !done) return prefixed(what(), done.error());
+  return success();
 }
 
-Status Key::deleteSubKey(std::string_view sub) const {
-  if (!valid()) return Status::NotFound;
+Result<void> Key::deleteSubKey(std::string_view sub) const {
+  auto what = [&] { return "deleting " + keyName(hive_, joinPath(path_, sub)); };
+  if (!valid()) return failure(Status::NotFound, what() + ": no key");
   auto parts = splitPath(sub);
-  if (!parts || parts->empty()) return Status::InvalidArg;
+  if (!parts || parts->empty()) return failure(Status::InvalidArg, what() + ": not a valid subkey path");
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
   WriteTxn txn(db);
-  if (txn.status() != Status::Ok) return txn.status();
+  if (!txn.begun()) return prefixed(what(), txn.begun().error());
   auto id = walk(db, id_, *parts);
-  if (!id) return Status::NotFound;
+  if (!id) return prefixed(what(), id.error());
   {
     auto s = db.q(qDeleteKey);
     s.bind(1, *id);
     int rc = s.step();
-    if (rc != SQLITE_DONE) return fromSqlite(rc);
+    if (rc != SQLITE_DONE) return prefixed(what(), db.sqlError(rc));
   }
-  return txn.commit();
+  if (auto done = txn.commit(); !done) return prefixed(what(), done.error());
+  return success();
 }
 
 std::optional<std::string> Key::subKeyName(std::size_t index) const {
@@ -795,11 +870,11 @@ std::size_t Key::valueCount() const {
   return s.step() == SQLITE_ROW ? static_cast<std::size_t>(s.i64(0)) : 0;
 }
 
-Status deleteKey(Hive hive, std::string_view path) {
+Result<void> deleteKey(Hive hive, std::string_view path) {
   auto parts = splitPath(path);
-  if (!parts || parts->empty()) return Status::InvalidArg;
+  if (!parts || parts->empty()) return failure(Status::InvalidArg, "deleting " + keyName(hive, path) + ": not a valid key path");
   auto root = Key::open(hive, "");
-  if (!root) return Status::NotFound;
+  if (!root) return prefixed("deleting " + keyName(hive, joinPath("", path)), root.error());
   return root->deleteSubKey(path);
 }
 

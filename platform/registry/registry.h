@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/base/hresult.h"
+#include "platform/base/result.h"
 
 namespace plat::reg {
 
@@ -34,6 +35,8 @@ enum class Type : std::uint32_t {
   MultiString = 7,
 };
 
+// What went wrong. A failed operation gives a plat::Error whose `code` is static_cast<int>(Status)
+// (never Ok) and whose message names the key, the value and what failed; statusOf() reads it back.
 enum class Status {
   Ok,
   NotFound,      // no such key or value (or the key was deleted meanwhile)
@@ -41,10 +44,27 @@ enum class Status {
   InvalidArg,    // bad name, path too deep, data too large
   Busy,          // another process held the hive past the busy time-out
   Failed,        // the hive could not be opened or is damaged
+  WrongType,     // the value exists but holds another type than the one asked for
 };
 
 const char* statusText(Status s);
 HRESULT toHresult(Status s);
+
+// The Status an error of this layer carries (Failed for a code this layer does not give).
+Status statusOf(const plat::Error& e);
+template <class T>
+Status statusOf(const plat::Result<T>& r) {
+  return r.ok() ? Status::Ok : statusOf(r.error());
+}
+// True for "no such key or value", as opposed to a store that could not answer.
+template <class T>
+bool isNotFound(const plat::Result<T>& r) {
+  return statusOf(r) == Status::NotFound;
+}
+template <class T>
+HRESULT toHresult(const plat::Result<T>& r) {
+  return toHresult(statusOf(r));
+}
 
 // Limits on what the store accepts, so that nothing read back is unbounded.
 constexpr std::size_t kMaxKeyNameLength = 255;
@@ -64,25 +84,27 @@ struct Value {
   static Value binary(std::string name, std::vector<std::uint8_t> bytes);
   static Value multiString(std::string name, const std::vector<std::string>& items);
 
-  // Each gives nothing when the value is of another type (String and ExpandString both read as text).
+  // Each gives nothing when the value is of another type (String and ExpandString both read as text):
+  // a type query whose "no" is an ordinary answer, not a failure.
   std::optional<std::string> asString() const;
   std::optional<std::uint32_t> asDword() const;
   std::optional<std::vector<std::string>> asMultiString() const;
 };
 
 // A handle to one key. Copyable; it names the key by identity, so a key deleted by anyone
-// makes every further operation on the handle give NotFound.
+// makes every further operation on the handle give NotFound. Every operation that can fail
+// returns a plat::Result whose error carries a Status (see above).
 class Key {
  public:
   Key() = default;  // not a key: every operation fails
 
   // Opens an existing key (an empty path is the hive's root).
-  static std::optional<Key> open(Hive hive, std::string_view path);
+  static plat::Result<Key> open(Hive hive, std::string_view path);
   // Opens a key, creating it and any missing parents.
-  static std::optional<Key> create(Hive hive, std::string_view path, Status* status = nullptr);
+  static plat::Result<Key> create(Hive hive, std::string_view path);
 
-  std::optional<Key> openSubKey(std::string_view path) const;
-  std::optional<Key> createSubKey(std::string_view path, Status* status = nullptr) const;
+  plat::Result<Key> openSubKey(std::string_view path) const;
+  plat::Result<Key> createSubKey(std::string_view path) const;
 
   bool valid() const { return id_ != 0; }
   Hive hive() const { return hive_; }
@@ -91,30 +113,32 @@ class Key {
   // True while the key still exists in the store.
   bool exists() const;
 
-  // Reading. Each gives nothing when the value is missing or of another type.
-  std::optional<Value> getValue(std::string_view name) const;
-  std::optional<std::string> getString(std::string_view name) const;  // String or ExpandString
-  std::optional<std::uint32_t> getDword(std::string_view name) const;
-  std::optional<std::vector<std::uint8_t>> getBinary(std::string_view name) const;
-  std::optional<std::vector<std::string>> getMultiString(std::string_view name) const;
+  // Reading. A missing value is NotFound, a value of another type WrongType, and a hive that
+  // cannot answer (busy, damaged) Busy or Failed, so "absent" and "broken" stay apart.
+  plat::Result<Value> getValue(std::string_view name) const;
+  plat::Result<std::string> getString(std::string_view name) const;  // String or ExpandString
+  plat::Result<std::uint32_t> getDword(std::string_view name) const;
+  plat::Result<std::vector<std::uint8_t>> getBinary(std::string_view name) const;
+  plat::Result<std::vector<std::string>> getMultiString(std::string_view name) const;
 
   // Writing: each replaces the value (and its type) in one transaction.
-  Status setValue(const Value& v) const;
+  plat::Result<void> setValue(const Value& v) const;
   // Several values in one transaction (a page that saves many settings at once): every value is
   // checked first, and either all are written or, on any failure, none.
-  Status setValues(std::span<const Value> values) const;
-  Status setString(std::string_view name, std::string_view s) const;
-  Status setExpandString(std::string_view name, std::string_view s) const;
-  Status setDword(std::string_view name, std::uint32_t v) const;
-  Status setBinary(std::string_view name, const std::vector<std::uint8_t>& bytes) const;
-  Status setMultiString(std::string_view name, const std::vector<std::string>& items) const;
-  Status deleteValue(std::string_view name) const;
+  plat::Result<void> setValues(std::span<const Value> values) const;
+  plat::Result<void> setString(std::string_view name, std::string_view s) const;
+  plat::Result<void> setExpandString(std::string_view name, std::string_view s) const;
+  plat::Result<void> setDword(std::string_view name, std::uint32_t v) const;
+  plat::Result<void> setBinary(std::string_view name, const std::vector<std::uint8_t>& bytes) const;
+  plat::Result<void> setMultiString(std::string_view name, const std::vector<std::string>& items) const;
+  // NotFound when there was no such value.
+  plat::Result<void> deleteValue(std::string_view name) const;
 
-  // Deletes a subkey (a path below this key) with everything under it.
-  Status deleteSubKey(std::string_view path) const;
+  // Deletes a subkey (a path below this key) with everything under it; NotFound when there is none.
+  plat::Result<void> deleteSubKey(std::string_view path) const;
 
   // Enumeration by index: subkeys in name order (case-insensitive), values in creation order.
-  // Nothing past the end.
+  // Nothing past the end: the end of a list is an ordinary answer, not a failure.
   std::optional<std::string> subKeyName(std::size_t index) const;
   std::optional<Value> valueAt(std::size_t index) const;
   std::vector<std::string> subKeyNames() const;
@@ -125,8 +149,8 @@ class Key {
  private:
   Key(Hive hive, std::int64_t id, std::string path) : hive_(hive), id_(id), path_(std::move(path)) {}
   // Creates the missing keys of `parts` below `parent` in one transaction.
-  static std::optional<Key> createBelow(Hive hive, std::int64_t parent, const std::vector<std::string_view>& parts,
-                                        std::string path, Status* status);
+  static plat::Result<Key> createBelow(Hive hive, std::int64_t parent, const std::vector<std::string_view>& parts,
+                                       std::string path);
   Hive hive_ = Hive::LocalMachine;
   std::int64_t id_ = 0;
   std::string path_;
@@ -135,8 +159,8 @@ class Key {
 // The file holding a hive (ClassesRoot lives in LocalMachine's file).
 std::filesystem::path hiveFile(Hive hive);
 
-// Deletes the key at a path from the hive root, with everything under it.
-Status deleteKey(Hive hive, std::string_view path);
+// Deletes the key at a path from the hive root, with everything under it; NotFound when there is none.
+plat::Result<void> deleteKey(Hive hive, std::string_view path);
 
 // How long a busy hive is waited for before Busy (default 5000 ms).
 void setBusyTimeoutMs(int ms);

@@ -97,10 +97,12 @@ const char* const kExports[] = {
 
 class SharedLibrary : public ::testing::Test {
  protected:
-  void SetUp() override {
+  static std::string libraryPath() {
     const char* dir = std::getenv("KELM_TEST_LIB");
-    std::string path = std::string(dir ? dir : ".") + "/libglimmora.so";
-    handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return std::string(dir ? dir : ".") + "/libglimmora.so";
+  }
+  void SetUp() override {
+    handle = dlopen(libraryPath().c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr) << dlerror();
   }
   void TearDown() override {
@@ -116,6 +118,17 @@ class SharedLibrary : public ::testing::Test {
 TEST_F(SharedLibrary, ExportsEveryFunctionByItsName) {
   for (const char* name : kExports) EXPECT_NE(dlsym(handle, name), nullptr) << name;
   EXPECT_EQ(dlsym(handle, "_ZN8glimmora4LinkC1ENS_7LinkEnvE"), nullptr) << "internals stay hidden";
+}
+
+// Unloading takes the library with everything it made; under the leak checker anything it kept
+// fails the run.
+TEST_F(SharedLibrary, UnloadsWithTheInstanceItMade) {
+  EXPECT_EQ(fn<unsigned char (*)()>("raIsComportReady")(), 0);  // makes the process-wide instance
+  ASSERT_EQ(dlclose(handle), 0);
+  handle = nullptr;
+  void* still = dlopen(libraryPath().c_str(), RTLD_NOW | RTLD_NOLOAD);
+  EXPECT_EQ(still, nullptr) << "the library stayed loaded, so a leak in it would not show";
+  if (still) dlclose(still);
 }
 
 TEST_F(SharedLibrary, ResultTextsKeepTheirSpelling) {

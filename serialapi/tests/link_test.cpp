@@ -249,10 +249,10 @@ TEST(RegistrySettings, ValuesAreReadBySize) {
   EXPECT_FALSE(readRegistrySettings().port.has_value());
   auto key = plat::reg::Key::create(plat::reg::Hive::CurrentUser, "VelkariRaidApiCfg\\comport");
   ASSERT_TRUE(key);
-  key->setDword("port", 3);
-  key->setDword("flag", 2);
-  key->setBinary("number", {5, 0});  // too short to be read
-  key->setBinary("autoconnect", {1, 9, 9, 9});
+  ASSERT_TRUE(key->setDword("port", 3));
+  ASSERT_TRUE(key->setDword("flag", 2));
+  ASSERT_TRUE(key->setBinary("number", {5, 0}));  // too short to be read
+  ASSERT_TRUE(key->setBinary("autoconnect", {1, 9, 9, 9}));
   Settings s = readRegistrySettings();
   EXPECT_EQ(s.port, 3u);
   EXPECT_EQ(s.flag, 2u);

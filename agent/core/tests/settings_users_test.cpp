@@ -5,6 +5,7 @@
 #include "agent/core/agent_names.h"
 #include "agent/core/tests/agent_fixture.h"
 #include "platform/base/paths.h"
+#include "platform/testing/held_hive.h"
 
 namespace kelm::agent::testing {
 namespace {
@@ -62,6 +63,22 @@ TEST_F(SettingsTest, SetValueTable) {
   EXPECT_EQ(doc_->Events().GetMailSettings().emailId, "agent@example.org");
   EXPECT_EQ(AgentProfile().getInt("LogEvent", "NTEventLog", 0), 1);
   EXPECT_EQ(AgentProfile().getInt("Email Protection", "Protection Enable", 1), 0);
+}
+
+// A setting the store cannot take (the hive busy past its time-out) is answered as an error, not
+// as set; once the hive is free again the same request succeeds.
+TEST_F(SettingsTest, ASettingThatCannotBeStoredIsNotReportedAsSet) {
+  const char* const sets[] = {"NTEventLog@1", "GetEmailInterval@3", "EmailProtection@0"};
+  {
+    plat::testing::HeldHive busy(plat::reg::Hive::LocalMachine);
+    ASSERT_TRUE(busy.held());
+    for (const char* text : sets) EXPECT_EQ(Set(*admin_, text), 801) << text;
+    EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "SetVerifySchedule@1@2@3")), 801);
+    EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "AllPopupEvent@")), 801);
+  }
+  for (const char* text : sets) EXPECT_EQ(Set(*admin_, text), 800) << text;
+  EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "SetVerifySchedule@1@2@3")), 800);
+  EXPECT_EQ(AgentProfile().getInt("Email Protection", "Activate Interval", 0), 3);
 }
 
 TEST_F(SettingsTest, InvokeMethodTable) {

@@ -7,6 +7,7 @@
 #include "platform/testing/temp_root.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/manual_clock.h"
+#include "platform/testing/result_values.h"
 
 namespace kelm::events {
 namespace {
@@ -153,8 +154,8 @@ TEST_F(DispatcherTest, TheEventSourceIsRegistered) {
   dispatcher.RegisterAgentEventSource();
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, kEventSourceKey);
   ASSERT_TRUE(key);
-  EXPECT_EQ(key->getDword("TypesSupported"), 7u);
-  EXPECT_FALSE(key->getString("EventMessageFile").value_or("").empty());
+  EXPECT_EQ(plat::testing::valueOf(key->getDword("TypesSupported")), 7u);
+  EXPECT_FALSE(key->getString("EventMessageFile").valueOr("").empty());
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "platform/base/unique_fd.h"
 #include "platform/kernel/named_objects.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/result_values.h"
 
 namespace kelm {
 namespace {
@@ -94,9 +95,9 @@ TEST(ServiceInstall, UnitAndServiceKeyAreWrittenAndRemovedTogether) {
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
                                   "SOFTWARE\\Velkari Technology, Inc.\\Service\\KelmTestSvc");
   ASSERT_TRUE(key);
-  EXPECT_EQ(key->getString("ServiceName"), "KelmTestSvc");
-  EXPECT_EQ(key->getString("ServiceDisplayName"), "Kelm test service");
-  EXPECT_EQ(key->getString("ServiceBinaryPath"), "/opt/kelm dir/bin/halvorn");  // without quotes
+  EXPECT_EQ(plat::testing::valueOf(key->getString("ServiceName")), "KelmTestSvc");
+  EXPECT_EQ(plat::testing::valueOf(key->getString("ServiceDisplayName")), "Kelm test service");
+  EXPECT_EQ(plat::testing::valueOf(key->getString("ServiceBinaryPath")), "/opt/kelm dir/bin/halvorn");  // without quotes
 
   ASSERT_TRUE(app.RemoveService());
   EXPECT_FALSE(std::filesystem::exists(unit));

@@ -15,6 +15,7 @@
 #include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/manual_clock.h"
+#include "platform/testing/result_values.h"
 
 using namespace kelm::fw;
 using namespace plat;
@@ -77,18 +78,18 @@ TEST_F(ComponentTest, RegisteredTwiceLeavesOneEntryAndUnregisterKeepsTheList) {
   EXPECT_EQ(list->subKeyNames(), Lines{kTestComponent.clsid.toString()});
   auto entry = list->openSubKey(kTestComponent.clsid.toString());
   ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->getString(""), "TEST_RAID");
-  EXPECT_EQ(entry->getString("ProgID"), "KelmTest.TestRAID.1");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("")), "TEST_RAID");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("ProgID")), "KelmTest.TestRAID.1");
   auto server = reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(kTestComponent.clsid) + "\\InprocServer32");
   ASSERT_TRUE(server);
-  EXPECT_EQ(server->getString("ThreadingModel"), "Apartment");
-  EXPECT_EQ(std::filesystem::path(server->getString("").value_or("")).filename(), "libkelmtestcomponent.so");
+  EXPECT_EQ(plat::testing::valueOf(server->getString("ThreadingModel")), "Apartment");
+  EXPECT_EQ(std::filesystem::path(server->getString("").valueOr("")).filename(), "libkelmtestcomponent.so");
 
   // The class keys: the ProgID, the ProgID without its version, and the class with its names.
   const std::string clsid = kTestComponent.clsid.toString();
   auto text = [](std::string_view path, std::string_view name = "") {
     auto k = reg::Key::open(reg::Hive::ClassesRoot, path);
-    return k ? k->getString(name).value_or("<no value>") : std::string("<no key>");
+    return k ? k->getString(name).valueOr("<no value>") : std::string("<no key>");
   };
   EXPECT_EQ(text("KelmTest.TestRAID.1"), "test Class");
   EXPECT_EQ(text("KelmTest.TestRAID.1\\CLSID"), clsid);
@@ -253,7 +254,7 @@ TEST_F(ComponentTest, ActivationFailuresTable) {
   auto write = [](const Guid& clsid, const std::string& path) {
     auto k = reg::Key::create(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\InprocServer32");
     ASSERT_TRUE(k);
-    k->setString("", path);
+    ASSERT_TRUE(k->setString("", path));
   };
   const Guid wrongClass = guid("{7E57C0DE-0000-4000-8000-000000000001}");
   const Guid missingFile = guid("{7E57C0DE-0000-4000-8000-000000000002}");

@@ -330,12 +330,12 @@ TEST_F(DriverTest, RegistrySettings) {
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
                                   "SYSTEM\\CurrentControlSet\\Services\\Marovelt\\Parameters\\Device");
   ASSERT_TRUE(key);
-  EXPECT_EQ(key->getString("DriverParameter").value_or(""), "WRITEBACKCACHE=0;MAINTENANCELENGTH=12;");
+  EXPECT_EQ(key->getString("DriverParameter").valueOr(""), "WRITEBACKCACHE=0;MAINTENANCELENGTH=12;");
   EXPECT_EQ(driver.ReadAdapterSetting("MAINTENANCELENGTH", &v), 1);
   EXPECT_EQ(v, 12);
 
   // Values are read as "%i" reads them; at most 32 entries.
-  ASSERT_EQ(key->setString("DriverParameter", "A=0x10;B=010;C=-3;"), plat::reg::Status::Ok);
+  ASSERT_EQ(plat::reg::statusOf(key->setString("DriverParameter", "A=0x10;B=010;C=-3;")), plat::reg::Status::Ok);
   for (auto [name, want] : {std::pair{"A", 16}, {"B", 8}, {"C", -3}}) {
     ASSERT_EQ(driver.ReadAdapterSetting(name, &v), 1) << name;
     EXPECT_EQ(v, want) << name;
@@ -344,6 +344,12 @@ TEST_F(DriverTest, RegistrySettings) {
   EXPECT_FALSE(driver.WriteAdapterSetting("ONEMORE", 1));
   EXPECT_TRUE(driver.WriteAdapterSetting("A", 5));
   EXPECT_FALSE(driver.WriteAdapterSetting("BAD=NAME", 1));
+
+  // Parameters that cannot be read as text are refused, not replaced by the one new entry.
+  const std::vector<std::uint8_t> foreign = {'A', '=', '1', ';', 0xFF};
+  ASSERT_TRUE(key->setBinary("DriverParameter", foreign));
+  EXPECT_FALSE(driver.WriteAdapterSetting("A", 2));
+  EXPECT_EQ(key->getBinary("DriverParameter").valueOr({}), foreign);
 }
 
 TEST_F(DriverTest, DriverFileVersion) {

@@ -8,6 +8,7 @@
 #include "platform/com/activation.h"
 #include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/result_values.h"
 
 using namespace kelm::fw;
 using namespace plat;
@@ -23,8 +24,8 @@ TEST(VantrelLibrary, RegisteredAsTheIntelligentIoFamilyAndCreatedByClassId) {
   const std::string key = std::string(kIoClsidKey) + "\\" + kVantrel.clsid.toString();
   auto entry = reg::Key::open(reg::Hive::LocalMachine, key);
   ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->getString(""), "VANTREL_RAID");
-  EXPECT_EQ(entry->getString("ProgID"), "VelkariRAID.Vantrel.1");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("")), "VANTREL_RAID");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("ProgID")), "VelkariRAID.Vantrel.1");
 
   ComPtr<IRiver> node;
   ASSERT_EQ(CoCreateInstance(kVantrel.clsid, CLSCTX_INPROC_SERVER, node), S_OK);

@@ -15,6 +15,7 @@
 #include "platform/com/inproc_server.h"
 #include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/result_values.h"
 
 using namespace kelm::fw;
 using namespace plat;
@@ -32,8 +33,8 @@ TEST(BraskLibrary, RegisteredAsTheSerialFamilyAndCreatedByClassId) {
   ASSERT_EQ(regsvr(""), 0);
   auto entry = reg::Key::open(reg::Hive::LocalMachine, std::string(kIoClsidKey) + "\\" + kBrask.clsid.toString());
   ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->getString(""), "SC_RAID");
-  EXPECT_EQ(entry->getString("ProgID"), "VelkariRAID.SorventicRAID.1");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("")), "SC_RAID");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("ProgID")), "VelkariRAID.SorventicRAID.1");
 
   ComPtr<IRiver> node;
   ASSERT_EQ(CoCreateInstance(kBrask.clsid, CLSCTX_INPROC_SERVER, node), S_OK);

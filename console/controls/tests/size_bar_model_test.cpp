@@ -63,10 +63,10 @@ TEST(SizeBarModel, Persistence) {
   EXPECT_EQ(profile.getInt("Main-size_2", "FloatSize_cx", 0), 500);
   EXPECT_EQ(saved.maxState, kMaxNone);
 
-  profile.writeInt("Main-size_2", "FloatSize_cx", 0);
-  profile.writeInt("Main-size_2", "FloatSize_cy", 0);
-  profile.writeInt("Main-size_2", "HorzDockSize_cx", 640);
-  profile.writeInt("Main-size_2", "HorzDockSize_cy", 0);
+  ASSERT_TRUE(profile.writeInt("Main-size_2", "FloatSize_cx", 0));
+  ASSERT_TRUE(profile.writeInt("Main-size_2", "FloatSize_cy", 0));
+  ASSERT_TRUE(profile.writeInt("Main-size_2", "HorzDockSize_cx", 640));
+  ASSERT_TRUE(profile.writeInt("Main-size_2", "HorzDockSize_cy", 0));
   CSizeControlBarModel loaded;
   loaded.Create(QSize(100, 100));
   loaded.LoadState(profile, "Main", 2);

@@ -72,8 +72,12 @@ int main(int argc, char** argv) {
       arr->Add("SyncArray", "m--", "60");
     }
   }
-  plat::reg::Profile("Velkari Technology Inc.", "Kelm")
-      .writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1");
+  if (auto stored = plat::reg::Profile("Velkari Technology Inc.", "Kelm")
+                        .writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1");
+      !stored) {
+    std::fprintf(stderr, "no profile: %s\n", stored.message().c_str());
+    return 1;
+  }
   QuietUi ui;
   DocumentOptions opts;
   opts.channelFactory = agent.Factory();

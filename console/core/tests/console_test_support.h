@@ -90,8 +90,8 @@ class ConsoleTest : public ::testing::Test {
   // A profile that lets the console open the local agent without the Login dialog.
   void ValidProfile() {
     plat::reg::Profile p("Velkari Technology Inc.", "Kelm");
-    p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1");
-    p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "UserProfile", "");
+    ASSERT_TRUE(p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1"));
+    ASSERT_TRUE(p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "UserProfile", ""));
   }
 
   void Start() {

@@ -372,7 +372,7 @@ TEST(RunOnStartup, APathWithABlankIsQuoted) {
     ASSERT_TRUE(doc.WriteRunOnStartup());
     auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, "Software\\Microsoft\\Windows\\CurrentVersion\\Run");
     ASSERT_TRUE(key);
-    EXPECT_EQ(key->getString("Velkari Tech.").value_or(""), stored);
+    EXPECT_EQ(key->getString("Velkari Tech.").valueOr(""), stored);
   }
 }
 

@@ -16,7 +16,7 @@ class LogonTest : public ConsoleTest {
     // The agent's local token, as the agent writes it at its start.
     auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, "SOFTWARE\\Velkari Technology, Inc.\\Message Agent");
     ASSERT_TRUE(key);
-    ASSERT_EQ(key->setBinary("Location", {0x78, 0x56, 0x34, 0x12, 0x01, 0, 0, 0}), plat::reg::Status::Ok);
+    ASSERT_EQ(plat::reg::statusOf(key->setBinary("Location", {0x78, 0x56, 0x34, 0x12, 0x01, 0, 0, 0})), plat::reg::Status::Ok);
   }
   CVirtualFolder* Local() {
     auto* n = dynamic_cast<CVirtualFolder*>(doc->root()->FindChild("LOCALAGENT"));
@@ -130,9 +130,10 @@ TEST_F(LogonTest, LogoffIsRecognisedEvenWhenTheAgentRefusesIt) {
 TEST_F(LogonTest, AutomaticLogonOnTheNotLoggedOnNoticeWithASavedProfile) {
   {
     plat::reg::Profile p("Velkari Technology Inc.", "Kelm");
-    p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "UserProfile", crypto::BuildLogonToken("admin", "secret"));
-    p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "bAutoSave", "1");
-    p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1");
+    ASSERT_TRUE(
+        p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "UserProfile", crypto::BuildLogonToken("admin", "secret")));
+    ASSERT_TRUE(p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "bAutoSave", "1"));
+    ASSERT_TRUE(p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1"));
   }
   Start();
   EXPECT_TRUE(ui.dialogs.empty());

@@ -96,7 +96,7 @@ TEST_F(LocalListenerTest, ConnectFailuresByRegistration) {
   // A registered name that leads out of the runtime directory is never followed.
   auto key = reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(kClass) + "\\LocalServer32");
   ASSERT_TRUE(key);
-  key->setString("Socket", "../../etc/x.sock");
+  ASSERT_TRUE(key->setString("Socket", "../../etc/x.sock"));
   EXPECT_EQ(connectLocalServer(kClass).code(), CO_E_SERVER_EXEC_FAILURE);
   EXPECT_EQ(registerLocalServer(kClass, "Test", "../x", "/usr/bin/true"), E_INVALIDARG);
   ASSERT_EQ(unregisterLocalServer(kClass), S_OK);

@@ -7,8 +7,10 @@
 
 #include "platform/testing/temp_root.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/result_values.h"
 
 using namespace plat::reg;
+using plat::testing::valueOf;
 
 namespace {
 
@@ -65,7 +67,7 @@ TEST_F(KelmReg, SetQueryDeleteEveryType) {
   // What the tool wrote is what the library reads.
   auto k = Key::open(Hive::LocalMachine, "software\\velkari technology, inc.\\message agent");
   ASSERT_TRUE(k);
-  EXPECT_EQ(k->getBinary("Location"), (std::vector<std::uint8_t>{0, 0xff, 0x10, 0xab}));
+  EXPECT_EQ(valueOf(k->getBinary("Location")), (std::vector<std::uint8_t>{0, 0xff, 0x10, 0xab}));
 
   auto exp = kelmreg("export " + key);
   EXPECT_EQ(exp.status, 0);

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/testing/temp_root.h"
+#include "platform/testing/result_values.h"
 
 using namespace plat::reg;
+using plat::testing::valueOf;
 
 namespace {
 
@@ -33,7 +35,7 @@ TEST_F(ProfileTest, EntriesRoundTripUnderTheApplicationKey) {
   ASSERT_TRUE(profile.writeBinary("General", "Bars", {1, 0, 2}));
   EXPECT_EQ(profile.getString("settings", "windowpos"), "0,1,-1,-1,-1,-1,10,10,600,400");
   EXPECT_EQ(profile.getInt("General", "ContentSize", 0), -134217729);
-  EXPECT_EQ(profile.getBinary("General", "Bars"), (std::vector<std::uint8_t>{1, 0, 2}));
+  EXPECT_EQ(valueOf(profile.getBinary("General", "Bars")), (std::vector<std::uint8_t>{1, 0, 2}));
   auto key = Key::open(Hive::CurrentUser, "Software\\Velkari Technology Inc.\\kelm\\Settings");
   ASSERT_TRUE(key);
   EXPECT_TRUE(key->getString("WindowPos"));

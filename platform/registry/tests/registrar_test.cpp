@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/testing/temp_root.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/held_hive.h"
+#include "platform/testing/result_values.h"
+#include "platform/testing/temp_root.h"
 
 using namespace plat::reg;
+using plat::testing::valueOf;
 
 namespace {
 
@@ -70,26 +73,25 @@ TEST_F(RegistrarTest, RegistersTheComponentTree) {
   ASSERT_EQ(reg.registerScript(kComponent), plat::S_OK) << reg.lastError();
   auto cls = Key::open(Hive::ClassesRoot, kClassKey);
   ASSERT_TRUE(cls);
-  EXPECT_EQ(cls->getString(""), "brk Class");
-  EXPECT_EQ(cls->openSubKey("InprocServer32")->getString(""), "/opt/kelm/lib/libbrask.so");
-  EXPECT_EQ(cls->openSubKey("InprocServer32")->getString("ThreadingModel"), "Apartment");
+  EXPECT_EQ(valueOf(cls->getString("")), "brk Class");
+  EXPECT_EQ(valueOf(cls->openSubKey("InprocServer32")->getString("")), "/opt/kelm/lib/libbrask.so");
+  EXPECT_EQ(valueOf(cls->openSubKey("InprocServer32")->getString("ThreadingModel")), "Apartment");
   EXPECT_TRUE(cls->openSubKey("Programmable"));
-  EXPECT_EQ(Key::open(Hive::ClassesRoot, "VelkariRAID.SorventicRAID\\CurVer")->getString(""),
+  EXPECT_EQ(valueOf(Key::open(Hive::ClassesRoot, "VelkariRAID.SorventicRAID\\CurVer")->getString("")),
             "VelkariRAID.SorventicRAID.1");
   auto io = Key::open(Hive::LocalMachine, kIoClsid);
   ASSERT_TRUE(io);
   auto entry = io->openSubKey("{88AE717A-ACF1-4BBA-B7E3-C13F64F8908A}");
-  EXPECT_EQ(entry->getString(""), "SC_RAID");
-  EXPECT_EQ(entry->getString("ProgID"), "VelkariRAID.SorventicRAID.1");
+  EXPECT_EQ(valueOf(entry->getString("")), "SC_RAID");
+  EXPECT_EQ(valueOf(entry->getString("ProgID")), "VelkariRAID.SorventicRAID.1");
 }
 
 TEST_F(RegistrarTest, ForceRemoveReplacesOnRegisterAndRegisteringTwiceLeavesOneEntry) {
   ASSERT_EQ(reg.registerScript(kComponent), plat::S_OK);
   // Leftovers of an older registration inside a ForceRemove key disappear.
-  Key::open(Hive::ClassesRoot, kClassKey)->createSubKey("Stale")->setString("", "old");
-  Key::open(Hive::LocalMachine, kIoClsid)
-      ->openSubKey("{88AE717A-ACF1-4BBA-B7E3-C13F64F8908A}")
-      ->setString("Extra", "x");
+  ASSERT_TRUE(Key::open(Hive::ClassesRoot, kClassKey)->createSubKey("Stale")->setString("", "old"));
+  ASSERT_TRUE(
+      Key::open(Hive::LocalMachine, kIoClsid)->openSubKey("{88AE717A-ACF1-4BBA-B7E3-C13F64F8908A}")->setString("Extra", "x"));
   ASSERT_EQ(reg.registerScript(kComponent), plat::S_OK);
   EXPECT_FALSE(Key::open(Hive::ClassesRoot, std::string(kClassKey) + "\\Stale"));
   auto io = Key::open(Hive::LocalMachine, kIoClsid);
@@ -100,10 +102,10 @@ TEST_F(RegistrarTest, ForceRemoveReplacesOnRegisterAndRegisteringTwiceLeavesOneE
 TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndOtherComponents) {
   ASSERT_EQ(reg.registerScript(kComponent), plat::S_OK);
   // Another component registered beside it, and a value someone else keeps under a plain key.
-  Key::open(Hive::LocalMachine, kIoClsid)
-      ->createSubKey("{BCA456A1-D159-11D4-BB07-0050DA2E128F}")
-      ->setString("", "MV_RAID");
-  Key::open(Hive::ClassesRoot, "VelkariRAID.SorventicRAID")->createSubKey("Owned");
+  ASSERT_TRUE(Key::open(Hive::LocalMachine, kIoClsid)
+                  ->createSubKey("{BCA456A1-D159-11D4-BB07-0050DA2E128F}")
+                  ->setString("", "MV_RAID"));
+  ASSERT_TRUE(Key::open(Hive::ClassesRoot, "VelkariRAID.SorventicRAID")->createSubKey("Owned"));
 
   ASSERT_EQ(reg.unregisterScript(kComponent), plat::S_OK) << reg.lastError();
   auto io = Key::open(Hive::LocalMachine, kIoClsid);
@@ -120,8 +122,24 @@ TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndOtherComponents) {
   EXPECT_EQ(reg.unregisterScript(kComponent), plat::S_OK);
 }
 
+// A store that cannot answer is a failure of both directions, never "nothing registered there".
+TEST_F(RegistrarTest, ABusyHiveFailsRegistrationAndUnregistration) {
+  ASSERT_EQ(reg.registerScript(kComponent), plat::S_OK);
+  {
+    plat::testing::HeldHive busy(Hive::LocalMachine);
+    ASSERT_TRUE(busy.held());
+    EXPECT_EQ(reg.unregisterScript(kComponent), plat::E_FAIL);
+    EXPECT_NE(reg.lastError().find("hive busy"), std::string::npos) << reg.lastError();
+    EXPECT_EQ(reg.registerScript(kComponent), plat::E_FAIL);
+    EXPECT_NE(reg.lastError().find("hive busy"), std::string::npos) << reg.lastError();
+  }
+  EXPECT_TRUE(Key::open(Hive::ClassesRoot, kClassKey)) << "nothing was undone while the hive was held";
+  EXPECT_EQ(reg.unregisterScript(kComponent), plat::S_OK) << reg.lastError();
+  EXPECT_FALSE(Key::open(Hive::ClassesRoot, kClassKey));
+}
+
 TEST_F(RegistrarTest, ValueTypesDeleteFlagAndReplacements) {
-  Key::create(Hive::CurrentUser, "Software\\Old\\Gone");
+  ASSERT_TRUE(Key::create(Hive::CurrentUser, "Software\\Old\\Gone"));
   const char script[] = R"(HKCU { NoRemove Software {
       Delete Old
       Kelm = s '100%% it''s %MODULE%'
@@ -136,11 +154,11 @@ TEST_F(RegistrarTest, ValueTypesDeleteFlagAndReplacements) {
   EXPECT_FALSE(Key::open(Hive::CurrentUser, "Software\\Old"));
   auto k = Key::open(Hive::CurrentUser, "Software\\Kelm");
   ASSERT_TRUE(k);
-  EXPECT_EQ(k->getString(""), "100% it's /opt/kelm/lib/libbrask.so");
-  EXPECT_EQ(k->getDword("Number"), 0x2Cu);
-  EXPECT_EQ(k->getDword("Decimal"), 42u);
-  EXPECT_EQ(k->getBinary("Bytes"), (std::vector<std::uint8_t>{0, 0xff, 0x10}));
-  EXPECT_EQ(k->getMultiString("Ports"), (std::vector<std::string>{"Com1", "Com2"}));
+  EXPECT_EQ(valueOf(k->getString("")), "100% it's /opt/kelm/lib/libbrask.so");
+  EXPECT_EQ(valueOf(k->getDword("Number")), 0x2Cu);
+  EXPECT_EQ(valueOf(k->getDword("Decimal")), 42u);
+  EXPECT_EQ(valueOf(k->getBinary("Bytes")), (std::vector<std::uint8_t>{0, 0xff, 0x10}));
+  EXPECT_EQ(valueOf(k->getMultiString("Ports")), (std::vector<std::string>{"Com1", "Com2"}));
 }
 
 TEST_F(RegistrarTest, ScriptsThatDoNotParseWriteNothing) {

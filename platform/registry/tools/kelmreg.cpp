@@ -109,6 +109,11 @@ int fail(const std::string& why) {
   return 1;
 }
 
+// "no such key" when it is absent, else what kept it from being opened.
+int failOpen(const Target& t, const plat::Result<Key>& key) {
+  return fail(isNotFound(key) ? "no such key: " + fullName(t, t.path) : key.message());
+}
+
 int usage() {
   std::fprintf(stderr,
                "usage: kelmreg query KEY [NAME]\n"
@@ -170,10 +175,10 @@ int main(int argc, char** argv) {
 
   if (cmd == "query" && argc <= 4) {
     auto key = Key::open(t->hive, t->path);
-    if (!key) return fail("no such key: " + fullName(*t, t->path));
+    if (!key) return failOpen(*t, key);
     if (argc == 4) {
       auto v = key->getValue(valueName(argv[3]));
-      if (!v) return fail(std::string("no such value: ") + argv[3]);
+      if (!v) return fail(isNotFound(v) ? std::string("no such value: ") + argv[3] : v.message());
       printValue(*v);
       return 0;
     }
@@ -185,28 +190,26 @@ int main(int argc, char** argv) {
   if (cmd == "set" && argc == 6) {
     auto v = parseData(valueName(argv[3]), argv[4], argv[5]);
     if (!v) return fail(std::string("bad ") + argv[4] + " data (or unknown type): " + argv[5]);
-    Status st = Status::Ok;
-    auto key = Key::create(t->hive, t->path, &st);
-    if (!key) return fail("cannot create " + fullName(*t, t->path) + ": " + statusText(st));
-    st = key->setValue(*v);
-    if (st != Status::Ok) return fail(std::string("cannot set ") + argv[3] + ": " + statusText(st));
+    auto key = Key::create(t->hive, t->path);
+    if (!key) return fail("cannot create " + fullName(*t, t->path) + ": " + key.message());
+    if (auto set = key->setValue(*v); !set) return fail(std::string("cannot set ") + argv[3] + ": " + set.message());
     return 0;
   }
   if (cmd == "delete" && argc <= 4) {
-    Status st;
+    plat::Result<void> gone;
     if (argc == 4) {
       auto key = Key::open(t->hive, t->path);
-      if (!key) return fail("no such key: " + fullName(*t, t->path));
-      st = key->deleteValue(valueName(argv[3]));
+      if (!key) return failOpen(*t, key);
+      gone = key->deleteValue(valueName(argv[3]));
     } else {
-      st = deleteKey(t->hive, t->path);
+      gone = deleteKey(t->hive, t->path);
     }
-    if (st != Status::Ok) return fail(std::string("cannot delete: ") + statusText(st));
+    if (!gone) return fail("cannot delete: " + gone.message());
     return 0;
   }
   if (cmd == "export" && argc == 3) {
     auto key = Key::open(t->hive, t->path);
-    if (!key) return fail("no such key: " + fullName(*t, t->path));
+    if (!key) return failOpen(*t, key);
     exportKey(*t, *key, 0);
     return 0;
   }

@@ -33,26 +33,28 @@ int main(int argc, char** argv) {
   }
   auto key = Key::create(Hive::LocalMachine, "SOFTWARE\\Velkari Technology, Inc.\\Message Agent");
   if (!key) return 1;
-  for (int i = 0; i < 100; ++i) key->setDword("Value" + std::to_string(i), static_cast<std::uint32_t>(i));
-  key->setString("Name", "Velkari RAID message agent");
+  std::vector<Value> values;
+  for (int i = 0; i < 100; ++i) values.push_back(Value::dword("Value" + std::to_string(i), static_cast<std::uint32_t>(i)));
+  values.push_back(Value::string("Name", "Velkari RAID message agent"));
+  if (!key->setValues(values)) return 1;
 
   auto t0 = Clock::now();
   std::uint64_t sum = 0;
   for (long i = 0; i < reads; ++i) {
     if (i % 2)
-      sum += key->getDword("Value" + std::to_string(i % 100)).value_or(0);
+      sum += key->getDword("Value" + std::to_string(i % 100)).valueOr(0);
     else
-      sum += key->getString("name").value_or("").size();
+      sum += key->getString("name").valueOr("").size();
   }
   auto t1 = Clock::now();
   for (long i = 0; i < writes; ++i) {
-    if (key->setDword("Written" + std::to_string(i % 50), static_cast<std::uint32_t>(i)) != Status::Ok) return 1;
+    if (!key->setDword("Written" + std::to_string(i % 50), static_cast<std::uint32_t>(i))) return 1;
   }
   auto t2 = Clock::now();
   // Opening a key by path and reading one value, as a caller without a kept handle does.
   for (long i = 0; i < reads; ++i) {
     auto k = Key::open(Hive::LocalMachine, "software\\velkari technology, inc.\\message agent");
-    sum += k ? k->getDword("Value7").value_or(0) : 0;
+    sum += k ? k->getDword("Value7").valueOr(0) : 0;
   }
   auto t3 = Clock::now();
 

@@ -110,7 +110,7 @@ std::optional<CMessage> AgentClient::WaitNotification(std::int32_t code, int tim
 
 std::optional<std::pair<std::uint32_t, std::uint32_t>> ReadLocalToken() {
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, "SOFTWARE\\Velkari Technology, Inc.\\Message Agent");
-  auto t = key ? key->getBinary("Location") : std::nullopt;
+  auto t = key ? key->getBinary("Location") : plat::Result<std::vector<std::uint8_t>>(key.error());
   if (!t || t->size() != 8) return std::nullopt;
   auto word = [&](int at) {
     return std::uint32_t((*t)[at]) | std::uint32_t((*t)[at + 1]) << 8 | std::uint32_t((*t)[at + 2]) << 16 |

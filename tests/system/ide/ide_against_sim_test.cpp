@@ -18,6 +18,7 @@
 #include "platform/loop/event_loop.h"
 #include "platform/registry/registry.h"
 #include "tests/system/serial/sim_process.h"
+#include "platform/testing/result_values.h"
 
 namespace {
 
@@ -309,8 +310,8 @@ TEST_F(IdeAgainstSim, RegisteredAndCreatedByClassId) {
   auto entry = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
                                     std::string(kelm::fw::kIoClsidKey) + "\\" + kelm::fw::kTirrow.clsid.toString());
   ASSERT_TRUE(entry);
-  EXPECT_EQ(entry->getString(""), "MV_RAID");
-  EXPECT_EQ(entry->getString("ProgID"), "VelkariRAID.MaroveltRAID.1");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("")), "MV_RAID");
+  EXPECT_EQ(plat::testing::valueOf(entry->getString("ProgID")), "VelkariRAID.MaroveltRAID.1");
 
   ComPtr<kelm::fw::IRiver> river;
   ASSERT_EQ(plat::com::CoCreateInstance(kelm::fw::kTirrow.clsid, plat::com::CLSCTX_INPROC_SERVER, river), plat::S_OK);
