@@ -30,10 +30,11 @@ class ComSocketServer {
   // Replies waiting for a client that does not read; beyond that the client is dropped.
   static constexpr std::size_t kOutputLimit = 4u << 20;
 
-  // The reason when the socket cannot be made.
-  static plat::Result<std::unique_ptr<ComSocketServer>> start(
-      plat::EventLoop& loop, ObjectMaker maker, const std::string& socketName = kComSocketName,
-      std::optional<gid_t> group = plat::com::consoleGroupId());
+  // The reason when the socket cannot be made. `group` may connect besides the server's own user
+  // (plat::com::consoleGroupId()).
+  static plat::Result<std::unique_ptr<ComSocketServer>> start(plat::EventLoop& loop, ObjectMaker maker,
+                                                              const std::string& socketName,
+                                                              std::optional<gid_t> group);
   ComSocketServer(const ComSocketServer&) = delete;
   ComSocketServer& operator=(const ComSocketServer&) = delete;
   // Drops every client (their objects hear 4113) and removes the socket.

@@ -191,13 +191,16 @@ void CHalvornDoc::StartListening() {
 
   if (options_.localChannel) {
     const std::string name = options_.localSocketName.empty() ? kComSocketName : options_.localSocketName;
+    // Without the group the channel is still served, to this user only.
+    auto group = plat::com::consoleGroupId();
+    if (!group) Log("the console group cannot be given the local channel: " + group.message());
     auto server = ComSocketServer::start(
         *options_.loop,
         [this]() -> ComPtr<plat::com::IUnknown> {
           auto obj = plat::com::makeObject<CComSocketObject>(*this);
           return ComPtr<plat::com::IUnknown>(static_cast<IComSocket*>(obj.get()));
         },
-        name);
+        name, group.valueOr(std::nullopt));
     if (server)
       local_ = std::move(*server);
     else

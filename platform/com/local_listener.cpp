@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "platform/base/paths.h"
 #include "platform/base/unix_address.h"
@@ -27,12 +29,23 @@ bool someoneListens(const UnixAddress& addr) {
 
 }  // namespace
 
-std::optional<gid_t> consoleGroupId() {
+Result<std::optional<gid_t>> consoleGroupId() {
   group gr{};
   group* found = nullptr;
-  char buf[4096];
-  if (::getgrnam_r(kConsoleGroup, &gr, buf, sizeof buf, &found) != 0 || !found) return std::nullopt;
-  return found->gr_gid;
+  std::vector<char> buf(4096);
+  for (;;) {
+    const int err = ::getgrnam_r(kConsoleGroup, &gr, buf.data(), buf.size(), &found);
+    if (err == ERANGE && buf.size() < (1u << 20)) {
+      buf.resize(buf.size() * 2);  // a group with many members
+      continue;
+    }
+    if (err == EINTR) continue;
+    // ENOENT and friends are how some group databases say "no such group".
+    if (err == 0 || err == ENOENT || err == ESRCH) break;
+    return errnoError(std::string("looking up the group ") + kConsoleGroup, err);
+  }
+  if (!found) return std::optional<gid_t>();
+  return std::optional<gid_t>(found->gr_gid);
 }
 
 Result<std::unique_ptr<LocalListener>> LocalListener::listen(EventLoop& loop, const std::string& socketName,

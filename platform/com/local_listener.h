@@ -17,9 +17,10 @@
 
 namespace plat::com {
 
-// The group whose members may connect besides the server's own user ("kelm" when it exists).
+// The group whose members may connect besides the server's own user: "kelm", or nothing when the
+// system has no such group. An error when the group database cannot be read.
 inline constexpr const char* kConsoleGroup = "kelm";
-std::optional<gid_t> consoleGroupId();
+Result<std::optional<gid_t>> consoleGroupId();
 
 class LocalListener {
  public:
@@ -28,10 +29,10 @@ class LocalListener {
 
   // Replaces a stale socket of that name (one nobody listens on); a live one is left alone and
   // gives an error. The socket appears with its final mode and group: it is bound under a
-  // temporary name and renamed into place. A group this process may not give is left out.
+  // temporary name and renamed into place. A group this process may not give is left out, and
+  // so is no group at all (only the server's own user may connect then).
   static Result<std::unique_ptr<LocalListener>> listen(EventLoop& loop, const std::string& socketName,
-                                                       std::optional<gid_t> group = consoleGroupId(),
-                                                       int backlog = 16);
+                                                       std::optional<gid_t> group, int backlog = 16);
   LocalListener(const LocalListener&) = delete;
   LocalListener& operator=(const LocalListener&) = delete;
   // Stops listening and removes the socket file.
