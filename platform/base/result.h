@@ -1,6 +1,16 @@
 #pragma once
 // The project's one way for an internal function to fail: a value, or an error code with a message.
 // Interfaces that promise HRESULTs or result codes keep them; everything behind them returns this.
+//
+// What returns Result: every function that can fail for a reason someone may need to read (a system
+// call, a file, a device, a peer, input from outside that is decoded), and every function with a
+// "how much" answer that can also fail (the count moved, the bytes answered): the count is the value.
+// No null-plus-error-string, status out-parameter, failure enum member or bare optional for these.
+//
+// What may stay a bool or an optional: a pure question whose "no" is an ordinary answer and never
+// a failure (is it open, does anyone hold the mutex, which timer is due first, was there such a
+// request to answer), and a constexpr parse of one short token whose only "no" is "not in this
+// form" (a GUID, a version text): Result cannot be constexpr, and the caller names the token.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
