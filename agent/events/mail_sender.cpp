@@ -38,15 +38,18 @@ void MailSettingsStore::LoadMailSettings() {
   loaded_ = true;
 }
 
-void MailSettingsStore::SaveMailSettings() {
-  (void)profile_.deleteSection(kMailSection);
-  (void)profile_.writeString(kMailSection, "SMTP", settings_.smtpServer);
-  (void)profile_.writeString(kMailSection, "EmailID", settings_.emailId);
+plat::Result<void> MailSettingsStore::SaveMailSettings() {
+  using plat::reg::Value;
+  // The section is replaced as a whole: a write that fails keeps the settings saved before
+  // rather than leaving the section emptied with only some entries back.
+  std::vector<Value> entries = {Value::string("SMTP", settings_.smtpServer),
+                                Value::string("EmailID", settings_.emailId)};
   for (std::size_t i = 0; i < settings_.receiptors.size(); ++i)
-    (void)profile_.writeString(kMailSection, "Receiptor-" + std::to_string(i), settings_.receiptors[i]);
-  (void)profile_.writeInt(kMailSection, "NumOfReceiptor", static_cast<int>(settings_.receiptors.size()));
-  (void)profile_.writeInt(kMailSection, "EnableEmail", settings_.enableEmail);
+    entries.push_back(Value::string("Receiptor-" + std::to_string(i), settings_.receiptors[i]));
+  entries.push_back(Value::dword("NumOfReceiptor", static_cast<std::uint32_t>(settings_.receiptors.size())));
+  entries.push_back(Value::dword("EnableEmail", static_cast<std::uint32_t>(settings_.enableEmail)));
   loaded_ = false;
+  return profile_.replaceSection(kMailSection, entries);
 }
 
 CMailSender::CMailSender(MailSettingsStore& store, SmtpClient* client) : store_(store), client_(client) {
@@ -55,7 +58,8 @@ CMailSender::CMailSender(MailSettingsStore& store, SmtpClient* client) : store_(
 }
 
 CMailSender::~CMailSender() {
-  if (--store_.users_ == 0 && store_.loaded_) store_.SaveMailSettings();
+  // The request that changed the settings has been answered; a failed save keeps the old ones.
+  if (--store_.users_ == 0 && store_.loaded_) (void)store_.SaveMailSettings();
 }
 
 int CMailSender::AddReceiptor(std::string_view text) {

@@ -31,7 +31,8 @@ class MailSettingsStore {
   explicit MailSettingsStore(const plat::reg::Profile& profile) : profile_(profile) {}
 
   void LoadMailSettings();
-  void SaveMailSettings();
+  // Replaces the saved section as a whole; on failure the settings saved before stay.
+  plat::Result<void> SaveMailSettings();
 
   MailSettings& settings() { return settings_; }
   bool loaded() const { return loaded_; }

@@ -1,5 +1,8 @@
 #include "platform/registry/profile.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace plat::reg {
 
 Profile::Profile(std::string registryKey, std::string appName, Hive hive)
@@ -61,6 +64,24 @@ Result<void> Profile::deleteEntry(std::string_view section, std::string_view ent
   auto key = openSection(section);
   if (!key) return isNotFound(key) ? success() : Result<void>(key.error());
   return goneIsFine(key->deleteValue(entry));
+}
+
+Result<void> Profile::replaceSection(std::string_view section, std::span<const Value> entries) const {
+  auto key = createSection(section);
+  if (!key) return key.error();
+  if (auto written = key->setValues(entries); !written) return written;
+  const auto sameName = [](std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+  };
+  for (const Value& old : key->values()) {
+    const bool kept =
+        std::any_of(entries.begin(), entries.end(), [&](const Value& e) { return sameName(e.name, old.name); });
+    if (kept) continue;
+    if (auto gone = goneIsFine(key->deleteValue(old.name)); !gone) return gone;
+  }
+  return success();
 }
 
 Result<void> Profile::deleteSection(std::string_view section) const {

@@ -3,6 +3,7 @@
 // <hive>\Software\<registry key>\<application>\<section>. A section name with backslashes is a
 // path of nested keys. Missing entries read as the caller's default.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,11 @@ class Profile {
                                  const std::vector<std::uint8_t>& value) const;
   // Removes one entry; succeeds when it is gone (also when it was never there).
   plat::Result<void> deleteEntry(std::string_view section, std::string_view entry) const;
+
+  // Replaces a section's entries with these (a settings page saved as a whole): all are written in
+  // one transaction first, then the entries they do not name are removed, so a failure leaves the
+  // old entries or the new ones, never an emptied section.
+  plat::Result<void> replaceSection(std::string_view section, std::span<const Value> entries) const;
 
   // A section without subsections is deleted with its entries; one with subsections keeps them
   // and loses all its own entries. Succeeds when the section is gone or empty afterwards.

@@ -113,6 +113,21 @@ TEST_F(MailSettingsTest, SettingsAreLoadedByTheFirstUserAndSavedByTheLast) {
   EXPECT_FALSE(store.loaded());
 }
 
+// A save the store refuses (here a text over its size limit) leaves the settings saved before, not
+// an emptied section with some entries back.
+TEST_F(MailSettingsTest, AFailedSaveKeepsTheSettingsSavedBefore) {
+  ASSERT_TRUE(profile.writeString(kMailSection, "SMTP", "mail.test"));
+  ASSERT_TRUE(profile.writeInt(kMailSection, "NumOfReceiptor", 1));
+  ASSERT_TRUE(profile.writeString(kMailSection, "Receiptor-0", "<a@x.test>"));
+  store.LoadMailSettings();
+  store.settings().receiptors = {"<b@x.test>"};
+  store.settings().emailId = std::string(plat::reg::kMaxDataSize + 1, 'x');
+  EXPECT_FALSE(store.SaveMailSettings());
+  EXPECT_EQ(profile.getString(kMailSection, "SMTP"), "mail.test");
+  EXPECT_EQ(profile.getString(kMailSection, "Receiptor-0"), "<a@x.test>");
+  EXPECT_EQ(profile.getInt(kMailSection, "NumOfReceiptor", 0), 1);
+}
+
 TEST_F(MailSettingsTest, LineBreaksAndNulAreRefusedInEverySetting) {
   CMailSender sender(store, nullptr);
   for (std::string bad : {std::string("mail.test\r\nRCPT TO:<x@y.z>"), std::string("a\nb"), std::string("a\rb"),

@@ -191,8 +191,9 @@ int main(int argc, char** argv) {
     auto v = parseData(valueName(argv[3]), argv[4], argv[5]);
     if (!v) return fail(std::string("bad ") + argv[4] + " data (or unknown type): " + argv[5]);
     auto key = Key::create(t->hive, t->path);
-    if (!key) return fail("cannot create " + fullName(*t, t->path) + ": " + key.message());
-    if (auto set = key->setValue(*v); !set) return fail(std::string("cannot set ") + argv[3] + ": " + set.message());
+    // The store's messages name the key and the value themselves.
+    if (!key) return fail("cannot create: " + key.message());
+    if (auto set = key->setValue(*v); !set) return fail("cannot set: " + set.message());
     return 0;
   }
   if (cmd == "delete" && argc <= 4) {
