@@ -11,12 +11,21 @@ namespace kelm::msgserver {
 
 using plat::service::EventType;
 
-DocOptions ConfiguredOptions() {
+DocOptions ConfiguredOptions(const std::function<void(const std::string&)>& warn) {
   DocOptions o;
+  const auto unreadable = [&](const plat::Error& e) {
+    if (warn) warn("a limit is left at its default: " + e.message);
+  };
   if (auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, kServerKey)) {
-    if (auto v = key->getDword("MaxAgents"); v && *v) o.maxAgents = *v;
-    if (auto v = key->getDword("MaxConsoles"); v && *v) o.maxConsoles = *v;
-    if (auto v = key->getDword("MaxQueuedRequests"); v && *v) o.maxQueuedPerFolder = *v;
+    const std::pair<const char*, std::size_t*> caps[] = {
+        {"MaxAgents", &o.maxAgents}, {"MaxConsoles", &o.maxConsoles}, {"MaxQueuedRequests", &o.maxQueuedPerFolder}};
+    for (const auto& [name, cap] : caps) {
+      auto v = key->getDword(name);
+      if (v && *v) *cap = *v;
+      if (!v && !plat::reg::isNotFound(v)) unreadable(v.error());
+    }
+  } else if (!plat::reg::isNotFound(key)) {
+    unreadable(key.error());
   }
   if (auto block = plat::kernel::readVersionBlock(plat::kernel::modulePath())) {
     if (auto info = plat::kernel::decodeVersionBlock(*block); info && !info->tables.empty()) {
@@ -56,9 +65,10 @@ void CPellwickApp::WorkerMain(std::promise<std::string>& ready) {
       return;
     }
     loop = std::move(*made);
-    DocOptions o = ConfiguredOptions();
+    const auto warn = [this](const std::string& text) { Log(EventType::Warning, text); };
+    DocOptions o = ConfiguredOptions(warn);
     o.loop = loop.get();
-    o.log = [this](const std::string& text) { Log(EventType::Warning, text); };
+    o.log = warn;
     doc = std::make_unique<CPellwickDoc>(std::move(o));
     doc->Close();
     doc->Start();

@@ -3,6 +3,7 @@
 // event loop, the document and the one-second timer; the main thread only runs the service life
 // cycle.
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <mutex>
 #include <string>
@@ -19,8 +20,9 @@ namespace kelm::msgserver {
 // (0 or missing: the default).
 inline constexpr std::string_view kServerKey = "SOFTWARE\\Velkari Technology, Inc.\\Message Server";
 
-// The document's options from the registry and the program's own version.
-DocOptions ConfiguredOptions();
+// The document's options from the registry and the program's own version. A cap that is there but
+// cannot be read (another type, a hive that cannot answer) keeps its default and is told to warn.
+DocOptions ConfiguredOptions(const std::function<void(const std::string&)>& warn = {});
 
 class CPellwickApp final : public CServiceApp {
  public:

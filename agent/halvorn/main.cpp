@@ -73,7 +73,8 @@ int RegisterServer() {
 
 void UnregisterServer() {
   using namespace plat::reg;
-  (void)plat::com::unregisterLocalServer(kelm::kClsidComSocket);
+  if (const plat::HRESULT h = plat::com::unregisterLocalServer(kelm::kClsidComSocket); plat::FAILED(h))
+    std::fprintf(stderr, "halvorn: unregistering the ComSocket server failed: %s\n", plat::hresultText(h).c_str());
   for (const std::string& path : {plat::com::classKeyPath(kelm::kClsidComSocket), std::string(kProgId),
                                   std::string(kVersionlessProgId), "AppID\\" + kelm::kAppIdHalvornCom.toString()}) {
     auto gone = deleteKey(Hive::ClassesRoot, path);

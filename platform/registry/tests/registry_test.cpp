@@ -389,4 +389,24 @@ TEST_F(Registry, DamagedHiveIsRefusedNotFatal) {
   EXPECT_EQ(rc, 0);
 }
 
+// A hive damaged under an open handle: its reads fail as a broken store, never as a missing value.
+TEST_F(Registry, AHiveDamagedUnderAnOpenKeyReadsAsFailedNotMissing) {
+  int rc = runInChild([] {
+    auto key = Key::create(Hive::CurrentUser, "Software\\Kelm");
+    if (!key || !key->setDword("Port", 710)) return 1;
+    {
+      std::vector<char> junk(static_cast<std::size_t>(std::filesystem::file_size(hiveFile(Hive::CurrentUser))), 'j');
+      FILE* f = fopen(hiveFile(Hive::CurrentUser).c_str(), "r+b");
+      if (!f || fwrite(junk.data(), 1, junk.size(), f) != junk.size()) return 2;
+      fclose(f);
+    }
+    for (const char* name : {"Port", "Absent"}) {
+      auto v = key->getDword(name);
+      if (statusOf(v) != Status::Failed) return 10 + static_cast<int>(statusOf(v));
+    }
+    return 0;
+  });
+  EXPECT_EQ(rc, 0);
+}
+
 }  // namespace
