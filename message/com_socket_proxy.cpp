@@ -18,7 +18,7 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
   // back first thing in the destructor, and the stream (with its watch) goes with the object, so
   // nothing that arrives later can call into it. While a callback runs, the object holds a
   // reference to itself, so a sink that releases the last one does not pull it away mid-read.
-  ComSocketProxy(plat::EventLoop& loop, plat::UniqueFd fd) : stream_(plat::TcpStream::adopt(loop, std::move(fd))) {
+  explicit ComSocketProxy(std::unique_ptr<plat::TcpStream> stream) : stream_(std::move(stream)) {
     stream_->onData([this](std::string_view bytes) { received(bytes); });
     stream_->onClosed([this](const std::string&) { lost(); });
   }
@@ -88,7 +88,9 @@ void RegisterComSocketProxy() {
                                                      void** out) -> HRESULT {
     plat::EventLoop* loop = plat::EventLoop::current();
     if (!loop) return plat::com::CO_E_NOTINITIALIZED;
-    auto proxy = plat::com::makeObject<ComSocketProxy>(*loop, std::move(fd));
+    auto stream = plat::TcpStream::adopt(*loop, std::move(fd));
+    if (!stream) return plat::E_FAIL;
+    auto proxy = plat::com::makeObject<ComSocketProxy>(std::move(*stream));
     return proxy->QueryInterface(iid, out);
   });
 }

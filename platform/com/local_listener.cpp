@@ -80,13 +80,16 @@ Result<std::unique_ptr<LocalListener>> LocalListener::listen(EventLoop& loop, co
   if (::chmod(temp.c_str(), kSocketMode) != 0) return fail("chmod");
   if (::listen(fd.get(), backlog) != 0) return fail("listen");
   if (::rename(temp.c_str(), final.c_str()) != 0) return fail("rename");
-  return std::unique_ptr<LocalListener>(new LocalListener(loop, std::move(fd), final));
+  // From here the listener owns the socket file and removes it, also when it cannot be watched.
+  std::unique_ptr<LocalListener> listener(new LocalListener(loop, std::move(fd), final));
+  auto w = loop.watch(listener->fd_.get(), kIoReadable, [raw = listener.get()](std::uint32_t) { raw->acceptSome(); });
+  if (!w) return w.error();
+  listener->watch_ = std::move(*w);
+  return listener;
 }
 
 LocalListener::LocalListener(EventLoop& loop, UniqueFd fd, std::string path)
-    : loop_(loop), fd_(std::move(fd)), path_(std::move(path)) {
-  watch_ = loop_.watch(fd_.get(), kIoReadable, [this](std::uint32_t) { acceptSome(); });
-}
+    : loop_(loop), fd_(std::move(fd)), path_(std::move(path)) {}
 
 LocalListener::~LocalListener() {
   watch_.reset();
@@ -102,8 +105,9 @@ void LocalListener::acceptSome() {
       if (errno == EINTR) continue;
       return;  // EAGAIN, or a client that went away before it was accepted
     }
+    // A client the loop cannot watch is closed at once rather than left waiting for an answer.
     auto stream = TcpStream::adopt(loop_, std::move(fd));
-    if (accept_) accept_(std::move(stream));
+    if (stream && accept_) accept_(std::move(*stream));
   }
 }
 

@@ -58,16 +58,17 @@ class EpollLoop final : public EventLoop {
     wake();
   }
 
-  bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) override {
-    if (fd < 0 || watches_.count(fd)) return false;
+  Result<void> watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) override {
+    if (watches_.count(fd)) return Error{EEXIST, "descriptor " + std::to_string(fd) + " is watched already"};
     if (++lastGeneration_ == 0) ++lastGeneration_;  // 0 marks the loop's own descriptors
     const std::uint32_t gen = lastGeneration_;
     epoll_event ev{};
     ev.events = toEpoll(events);
     ev.data.u64 = (std::uint64_t{gen} << 32) | static_cast<std::uint32_t>(fd);
-    if (epoll_ctl(epfd_.get(), EPOLL_CTL_ADD, fd, &ev) != 0) return false;
+    if (epoll_ctl(epfd_.get(), EPOLL_CTL_ADD, fd, &ev) != 0)
+      return errnoError("watching descriptor " + std::to_string(fd));
     watches_[fd] = Watch{gen, events, std::make_shared<std::function<void(std::uint32_t)>>(std::move(fn))};
-    return true;
+    return success();
   }
 
   void updateFd(int fd, std::uint32_t events) override {

@@ -1,5 +1,6 @@
 #include "platform/loop/event_loop.h"
 
+#include <cerrno>
 #include <utility>
 
 namespace plat {
@@ -21,8 +22,9 @@ Timer EventLoop::timer(std::chrono::milliseconds interval, bool periodic, std::f
   return Timer(this, startTimer(interval, periodic, std::move(fn)));
 }
 
-FdWatch EventLoop::watch(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) {
-  if (!watchFd(fd, events, std::move(fn))) return FdWatch();
+Result<FdWatch> EventLoop::watch(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) {
+  if (fd < 0) return Error{EBADF, "no descriptor to watch"};
+  if (auto watched = watchFd(fd, events, std::move(fn)); !watched) return watched.error();
   return FdWatch(this, fd);
 }
 

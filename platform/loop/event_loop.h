@@ -90,9 +90,9 @@ class EventLoop {
     return timer(delay, false, std::move(fn));
   }
   // Calls fn(events) whenever fd is ready for one of `events` (level-triggered). One watch per
-  // descriptor; an inactive FdWatch when the descriptor cannot be watched. The callback may change
-  // or remove any watch, its own included.
-  FdWatch watch(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn);
+  // descriptor; an error when the descriptor cannot be watched (not open, watched already, or
+  // the kernel takes no more). The callback may change or remove any watch, its own included.
+  Result<FdWatch> watch(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn);
 
   // Safe from any thread: the task runs on the loop's thread, in posting order.
   virtual void post(std::function<void()> task) = 0;
@@ -117,7 +117,7 @@ class EventLoop {
   friend class FdWatch;
   virtual TimerId startTimer(std::chrono::milliseconds interval, bool periodic, std::function<void()> fn) = 0;
   virtual void cancelTimer(TimerId id) = 0;
-  virtual bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) = 0;
+  virtual Result<void> watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) = 0;
   virtual void updateFd(int fd, std::uint32_t events) = 0;
   virtual void unwatchFd(int fd) = 0;
 

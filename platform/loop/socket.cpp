@@ -107,7 +107,15 @@ TcpStream::TcpStream(EventLoop& loop, UniqueFd fd, bool connecting)
     peerHost_ = formatIpv4(peer);
     peerPort_ = ntohs(peer.sin_port);
   }
-  watch_ = loop_.watch(fd_.get(), connecting ? kIoWritable : kIoReadable, [this](std::uint32_t ev) { handle(ev); });
+}
+
+Result<std::unique_ptr<TcpStream>> TcpStream::watched(std::unique_ptr<TcpStream> s) {
+  TcpStream* raw = s.get();
+  auto w = raw->loop_.watch(raw->fd_.get(), raw->connecting_ ? kIoWritable : kIoReadable,
+                            [raw](std::uint32_t ev) { raw->handle(ev); });
+  if (!w) return w.error();
+  raw->watch_ = std::move(*w);
+  return s;
 }
 
 Result<std::unique_ptr<TcpStream>> TcpStream::connect(EventLoop& loop, std::string_view host, std::uint16_t port,
@@ -130,22 +138,24 @@ Result<std::unique_ptr<TcpStream>> TcpStream::connect(EventLoop& loop, std::stri
     if (getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
     if (err != 0) return errnoError("connect", err);
   }
-  std::unique_ptr<TcpStream> s(new TcpStream(loop, std::move(fd), true));
-  s->peerHost_ = formatIpv4(*addr);
-  s->peerPort_ = port;
-  s->connectTimer_ = loop.singleShot(timeout, [raw = s.get()] {
+  auto s = watched(std::unique_ptr<TcpStream>(new TcpStream(loop, std::move(fd), true)));
+  if (!s) return s;
+  TcpStream* raw = s->get();
+  raw->peerHost_ = formatIpv4(*addr);
+  raw->peerPort_ = port;
+  raw->connectTimer_ = loop.singleShot(timeout, [raw] {
     if (raw->connecting_) raw->fail("connect timed out");
   });
   return s;
 }
 
-std::unique_ptr<TcpStream> TcpStream::adopt(EventLoop& loop, UniqueFd fd) {
-  if (!fd) return nullptr;
+Result<std::unique_ptr<TcpStream>> TcpStream::adopt(EventLoop& loop, UniqueFd fd) {
+  if (!fd) return Error{EBADF, "no connected descriptor"};
   const int flags = fcntl(fd.get(), F_GETFL);
   if (flags >= 0) fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
   const int one = 1;
   setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return std::unique_ptr<TcpStream>(new TcpStream(loop, std::move(fd), false));
+  return watched(std::unique_ptr<TcpStream>(new TcpStream(loop, std::move(fd), false)));
 }
 
 TcpStream::~TcpStream() = default;
@@ -279,12 +289,22 @@ void TcpStream::handle(std::uint32_t events) {
 // ---- TcpListener
 
 TcpListener::TcpListener(EventLoop& loop, UniqueFd fd, std::uint16_t port)
-    : loop_(loop), fd_(std::move(fd)), port_(port) {
-  startWatching();
+    : loop_(loop), fd_(std::move(fd)), port_(port) {}
+
+Result<void> TcpListener::startWatching() {
+  auto w = loop_.watch(fd_.get(), kIoReadable, [this](std::uint32_t) { acceptSome(); });
+  if (!w) return w.error();
+  watch_ = std::move(*w);
+  return success();
 }
 
-void TcpListener::startWatching() {
-  watch_ = loop_.watch(fd_.get(), kIoReadable, [this](std::uint32_t) { acceptSome(); });
+void TcpListener::pauseAccepting() {
+  // Out of descriptors or memory: a pending connection stays readable, so listening on would spin.
+  // Pause briefly and try again (again later, too, when the watch cannot be made then).
+  watch_.reset();
+  pause_ = loop_.singleShot(std::chrono::milliseconds(100), [this] {
+    if (!startWatching()) pauseAccepting();
+  });
 }
 
 Result<std::unique_ptr<TcpListener>> TcpListener::listen(EventLoop& loop, std::string_view host, std::uint16_t port,
@@ -292,7 +312,9 @@ Result<std::unique_ptr<TcpListener>> TcpListener::listen(EventLoop& loop, std::s
   auto bound = openBound(SOCK_STREAM, host, port);
   if (!bound) return bound.error();
   if (::listen(bound->fd.get(), backlog) != 0) return errnoError("listen");
-  return std::unique_ptr<TcpListener>(new TcpListener(loop, std::move(bound->fd), bound->port));
+  std::unique_ptr<TcpListener> listener(new TcpListener(loop, std::move(bound->fd), bound->port));
+  if (auto watching = listener->startWatching(); !watching) return watching.error();
+  return listener;
 }
 
 TcpListener::~TcpListener() = default;
@@ -302,29 +324,31 @@ void TcpListener::acceptSome() {
   for (int i = 0; i < kAcceptsPerWakeup && alive; ++i) {
     UniqueFd fd(accept4(fd_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
     if (!fd) {
-      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // Out of descriptors or memory: the pending connection stays readable, so listening on
-        // would spin. Pause briefly and try again.
-        watch_.reset();
-        pause_ = loop_.singleShot(std::chrono::milliseconds(100), [this] { startWatching(); });
-      }
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) pauseAccepting();
       return;
     }
+    // A connection the loop cannot watch is closed at once rather than left to hang its peer.
     auto stream = TcpStream::adopt(loop_, std::move(fd));
-    if (accept_) accept_(std::move(stream));
+    if (!stream) {
+      pauseAccepting();
+      return;
+    }
+    if (accept_) accept_(std::move(*stream));
   }
 }
 
 // ---- UdpSocket
 
-UdpSocket::UdpSocket(EventLoop& loop, UniqueFd fd, std::uint16_t port) : loop_(loop), fd_(std::move(fd)), port_(port) {
-  watch_ = loop_.watch(fd_.get(), kIoReadable, [this](std::uint32_t) { receiveSome(); });
-}
+UdpSocket::UdpSocket(EventLoop& loop, UniqueFd fd, std::uint16_t port) : loop_(loop), fd_(std::move(fd)), port_(port) {}
 
 Result<std::unique_ptr<UdpSocket>> UdpSocket::bind(EventLoop& loop, std::string_view host, std::uint16_t port) {
   auto bound = openBound(SOCK_DGRAM, host, port);
   if (!bound) return bound.error();
-  return std::unique_ptr<UdpSocket>(new UdpSocket(loop, std::move(bound->fd), bound->port));
+  std::unique_ptr<UdpSocket> s(new UdpSocket(loop, std::move(bound->fd), bound->port));
+  auto w = loop.watch(s->fd_.get(), kIoReadable, [raw = s.get()](std::uint32_t) { raw->receiveSome(); });
+  if (!w) return w.error();
+  s->watch_ = std::move(*w);
+  return s;
 }
 
 UdpSocket::~UdpSocket() = default;

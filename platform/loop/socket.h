@@ -48,8 +48,9 @@ class TcpStream {
   // progress wait in the output buffer.
   static Result<std::unique_ptr<TcpStream>> connect(EventLoop& loop, std::string_view host, std::uint16_t port,
                                                     std::chrono::milliseconds timeout);
-  // Takes over an accepted, connected descriptor (null for an invalid one).
-  static std::unique_ptr<TcpStream> adopt(EventLoop& loop, UniqueFd fd);
+  // Takes over an accepted, connected descriptor; an error when it is no descriptor or the loop
+  // cannot watch it (the descriptor is closed then).
+  static Result<std::unique_ptr<TcpStream>> adopt(EventLoop& loop, UniqueFd fd);
 
   TcpStream(const TcpStream&) = delete;
   TcpStream& operator=(const TcpStream&) = delete;
@@ -77,6 +78,8 @@ class TcpStream {
 
  private:
   TcpStream(EventLoop& loop, UniqueFd fd, bool connecting);
+  // Watches the descriptor: for the connect's end while connecting, else for what arrives.
+  static Result<std::unique_ptr<TcpStream>> watched(std::unique_ptr<TcpStream> s);
   void handle(std::uint32_t events);
   void finishConnect();
   void readSome();
@@ -120,7 +123,8 @@ class TcpListener {
  private:
   TcpListener(EventLoop& loop, UniqueFd fd, std::uint16_t port);
   void acceptSome();
-  void startWatching();
+  Result<void> startWatching();
+  void pauseAccepting();
 
   EventLoop& loop_;
   UniqueFd fd_;

@@ -153,10 +153,12 @@ plat::Result<void> Daemon::start() {
       ::listen(listenFd_.get(), 8) != 0) {
     return plat::errnoError("cannot listen on " + path.string());
   }
-  listenWatch_ = loop_->watch(listenFd_.get(), plat::kIoReadable, [this](std::uint32_t) {
+  auto watched = loop_->watch(listenFd_.get(), plat::kIoReadable, [this](std::uint32_t) {
     acceptClients();
     pass();
   });
+  if (!watched) return watched.error();
+  listenWatch_ = std::move(*watched);
   return plat::success();
 }
 
@@ -220,12 +222,14 @@ void Daemon::acceptClients() {
     if (!fd) return;
     if (clients_.size() >= kMaxClients) continue;  // refused: the descriptor closes here
     const std::uint64_t id = nextClient_++;
-    Client& c = clients_[id];
-    c.fd = std::move(fd);
-    c.watch = loop_->watch(c.fd.get(), plat::kIoReadable, [this, id](std::uint32_t ev) {
+    auto watched = loop_->watch(fd.get(), plat::kIoReadable, [this, id](std::uint32_t ev) {
       serveClient(id, ev);
       pass();
     });
+    if (!watched) continue;  // a client that cannot be served is closed here
+    Client& c = clients_[id];
+    c.fd = std::move(fd);
+    c.watch = std::move(*watched);
     // A client that does not finish its command (or take its reply) in time gives its place up.
     c.expiry = loop_->singleShot(kClientTimeout, [this, id] { dropClient(id); });
   }
@@ -298,11 +302,13 @@ void Daemon::pass() {
   simWatches_.clear();
   for (const Watch& w : wanted) {
     const int fd = w.fd;
-    simWatches_.push_back(loop_->watch(fd, toIoEvents(w.events), [this, fd](std::uint32_t ev) {
+    auto watched = loop_->watch(fd, toIoEvents(w.events), [this, fd](std::uint32_t ev) {
       const std::int64_t at = clock_.nowMs();
       for (auto& s : sims_) s->ready(fd, toPollEvents(ev), at);
       pass();
-    }));
+    });
+    // One that cannot be watched now is tried again on the next pass, which the wake-up below brings.
+    if (watched) simWatches_.push_back(std::move(*watched));
   }
   wake_ = loop_->singleShot(std::chrono::milliseconds(timeout), [this] { pass(); });
 }

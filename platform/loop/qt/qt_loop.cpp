@@ -103,11 +103,12 @@ class QtLoop final : public EventLoop {
     if (timers_.cancel(id)) armWake();
   }
 
-  bool watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) override {
-    if (fd < 0 || watches_.count(fd)) return false;
+  Result<void> watchFd(int fd, std::uint32_t events, std::function<void(std::uint32_t)> fn) override {
+    if (watches_.count(fd)) return Error{EEXIST, "descriptor " + std::to_string(fd) + " is watched already"};
     // A notifier on a closed number would only warn; refuse it as epoll does.
     pollfd probe{fd, 0, 0};
-    if (::poll(&probe, 1, 0) < 0 || (probe.revents & POLLNVAL)) return false;
+    if (::poll(&probe, 1, 0) < 0) return errnoError("watching descriptor " + std::to_string(fd));
+    if (probe.revents & POLLNVAL) return Error{EBADF, "watching descriptor " + std::to_string(fd) + ": not open"};
     if (++lastGeneration_ == 0) ++lastGeneration_;
     const std::uint32_t gen = lastGeneration_;
     Watch w;
@@ -122,7 +123,7 @@ class QtLoop final : public EventLoop {
     }
     applyEvents(w);
     watches_.emplace(fd, std::move(w));
-    return true;
+    return success();
   }
 
   void updateFd(int fd, std::uint32_t events) override {

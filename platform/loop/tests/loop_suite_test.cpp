@@ -30,6 +30,12 @@ struct Pipe {
   UniqueFd rd, wr;
 };
 
+// The watch a test asked for; a refusal fails the test and gives an inactive watch.
+FdWatch watched(Result<FdWatch> w) {
+  EXPECT_TRUE(w) << w.message();
+  return w ? std::move(*w) : FdWatch();
+}
+
 TEST(LoopSuite, OneShotTimerFiresOnceAtItsDeadline) {
   ManualClock clock;
   auto loop = makeTestLoop(clock);
@@ -181,16 +187,16 @@ TEST(LoopSuite, FdReadinessAndRemovalFromTheCallback) {
   auto loop = makeTestLoop();
   Pipe p;
   int calls = 0;
-  FdWatch rd = loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t ev) {
+  FdWatch rd = watched(loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t ev) {
     EXPECT_TRUE(ev & kIoReadable);
     ++calls;
     char c;
     ASSERT_EQ(::read(p.rd.get(), &c, 1), 1);
     rd.reset();  // from inside its own callback
-  });
+  }));
   ASSERT_TRUE(rd.active());
-  FdWatch second = loop->watch(p.rd.get(), kIoReadable, [](std::uint32_t) {});
-  EXPECT_FALSE(second.active()) << "one watch per descriptor";
+  auto second = loop->watch(p.rd.get(), kIoReadable, [](std::uint32_t) {});
+  EXPECT_EQ(second.code(), EEXIST) << "one watch per descriptor";
   loop->runOnce(0);
   EXPECT_EQ(calls, 0);
   ASSERT_EQ(::write(p.wr.get(), "ab", 2), 2);
@@ -199,7 +205,7 @@ TEST(LoopSuite, FdReadinessAndRemovalFromTheCallback) {
   EXPECT_EQ(calls, 1) << "one byte is still unread, but the watch is gone";
   // Writability is reported only while asked for.
   int writes = 0;
-  FdWatch wr = loop->watch(p.wr.get(), 0, [&](std::uint32_t ev) { writes += (ev & kIoWritable) ? 1 : 0; });
+  FdWatch wr = watched(loop->watch(p.wr.get(), 0, [&](std::uint32_t ev) { writes += (ev & kIoWritable) ? 1 : 0; }));
   ASSERT_TRUE(wr.active());
   loop->runOnce(0);
   EXPECT_EQ(writes, 0);
@@ -213,33 +219,42 @@ TEST(LoopSuite, DestroyedWatchNeverFiresAndTheDescriptorCanBeWatchedAgain) {
   Pipe p;
   int calls = 0;
   {
-    FdWatch w = loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t) { ++calls; });
+    FdWatch w = watched(loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t) { ++calls; }));
     EXPECT_TRUE(w.active());
   }
   ASSERT_EQ(::write(p.wr.get(), "x", 1), 1);
   loop->runOnce(0);
   EXPECT_EQ(calls, 0);
-  FdWatch again = loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t) {
+  FdWatch again = watched(loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t) {
     ++calls;
     again.reset();
-  });
+  }));
   ASSERT_TRUE(again.active());
   loop->runOnce(0);
   loop->runOnce(0);
   EXPECT_EQ(calls, 1);
 }
 
-TEST(LoopSuite, WatchOfABadDescriptorIsInactive) {
+TEST(LoopSuite, WatchOfABadDescriptorIsRefusedWithTheReason) {
   auto loop = makeTestLoop();
-  FdWatch w = loop->watch(-1, kIoReadable, [](std::uint32_t) {});
-  EXPECT_FALSE(w.active());
+  int closed = -1;
+  {
+    Pipe p;
+    closed = p.rd.get();
+  }
+  for (int fd : {-1, closed}) {
+    auto w = loop->watch(fd, kIoReadable, [](std::uint32_t) {});
+    ASSERT_FALSE(w) << fd;
+    EXPECT_EQ(w.code(), EBADF) << fd;
+    EXPECT_FALSE(w.message().empty());
+  }
 }
 
 TEST(LoopSuite, HangUpIsReportedToAReader) {
   auto loop = makeTestLoop();
   Pipe p;
   std::uint32_t seen = 0;
-  FdWatch w = loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t ev) { seen |= ev; });
+  FdWatch w = watched(loop->watch(p.rd.get(), kIoReadable, [&](std::uint32_t ev) { seen |= ev; }));
   p.wr.reset();
   loop->runOnce(1000);
   EXPECT_TRUE(seen & (kIoReadable | kIoError)) << seen;
@@ -251,14 +266,17 @@ TEST(LoopSuite, ACallbackThatReplacesAnotherWatchSkipsItsStaleEvent) {
   int staleCalls = 0, aCalls = 0, bCalls = 0;
   FdWatch wa, wb;
   // Whichever of the two runs first removes the other and watches its descriptor anew.
-  wa = loop->watch(a.rd.get(), kIoReadable, [&](std::uint32_t) {
+  // (The old watch goes first: a descriptor has one watch at a time.)
+  wa = watched(loop->watch(a.rd.get(), kIoReadable, [&](std::uint32_t) {
     ++aCalls;
-    wb = loop->watch(b.rd.get(), kIoReadable, [&](std::uint32_t) { ++staleCalls; });
-  });
-  wb = loop->watch(b.rd.get(), kIoReadable, [&](std::uint32_t) {
+    wb.reset();
+    wb = watched(loop->watch(b.rd.get(), kIoReadable, [&](std::uint32_t) { ++staleCalls; }));
+  }));
+  wb = watched(loop->watch(b.rd.get(), kIoReadable, [&](std::uint32_t) {
     ++bCalls;
-    wa = loop->watch(a.rd.get(), kIoReadable, [&](std::uint32_t) { ++staleCalls; });
-  });
+    wa.reset();
+    wa = watched(loop->watch(a.rd.get(), kIoReadable, [&](std::uint32_t) { ++staleCalls; }));
+  }));
   ASSERT_EQ(::write(a.wr.get(), "x", 1), 1);
   ASSERT_EQ(::write(b.wr.get(), "x", 1), 1);
   loop->runOnce(1000);

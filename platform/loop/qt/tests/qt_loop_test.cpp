@@ -19,13 +19,14 @@ TEST(QtLoop, TimersWatchesAndPostedTasksRunUnderTheApplicationsOwnLoop) {
   ASSERT_EQ(::pipe(fds), 0);
   UniqueFd rd(fds[0]), wr(fds[1]);
   std::vector<std::string> seen;
-  FdWatch w = loop->watch(rd.get(), kIoReadable, [&](std::uint32_t) {
+  auto w = loop->watch(rd.get(), kIoReadable, [&](std::uint32_t) {
     char c;
     ASSERT_EQ(::read(rd.get(), &c, 1), 1);
     seen.push_back("fd");
     EXPECT_EQ(EventLoop::current(), loop.get());
     QCoreApplication::quit();
   });
+  ASSERT_TRUE(w) << w.message();
   Timer t = loop->singleShot(1ms, [&] {
     seen.push_back("timer");
     loop->post([&] {
