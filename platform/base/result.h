@@ -7,10 +7,11 @@
 // "how much" answer that can also fail (the count moved, the bytes answered): the count is the value.
 // No null-plus-error-string, status out-parameter, failure enum member or bare optional for these.
 //
-// What may stay a bool or an optional: a pure question whose "no" is an ordinary answer and never
-// a failure (is it open, does anyone hold the mutex, which timer is due first, was there such a
-// request to answer), and a constexpr parse of one short token whose only "no" is "not in this
-// form" (a GUID, a version text): Result cannot be constexpr, and the caller names the token.
+// What may stay a bool or an optional: a pure question whose "no" is an ordinary answer, never a
+// failure (is it open, does anyone hold the mutex, which timer is due first, was there such a
+// request to answer), and a parse of one short token whose only "no" is "not in this form" (a
+// GUID, a version text, a 32-bit number): the caller names the token in its own message, and
+// Result cannot be constexpr where such a parse must be.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
