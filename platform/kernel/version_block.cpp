@@ -1,4 +1,3 @@
-#include "platform/base/unique_fd.h"
 #include "platform/kernel/version_block.h"
 
 #include <elf.h>
@@ -10,6 +9,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+
+#include "platform/base/unique_fd.h"
 
 namespace plat::kernel {
 namespace {
@@ -47,6 +48,11 @@ struct Layout {
 
 std::string num(std::size_t n) { return std::to_string(n); }
 
+// "300 strings (at most 256)"
+std::string beyond(std::size_t n, const char* what, std::size_t limit) {
+  return num(n) + " " + what + " (at most " + num(limit) + ")";
+}
+
 Error damaged(const std::string& what) { return Error{EBADMSG, "version block: " + what}; }
 
 // "string 2 of table 1": what a reader of the message can count to.
@@ -59,10 +65,9 @@ Result<void> checkString(std::size_t table, std::size_t index, std::string_view 
   const std::string place = stringPlace(table, index);
   if (name.empty()) return Error{EINVAL, place + " has an empty name"};
   if (name.size() > kMaxVersionNameLength)
-    return Error{EINVAL, place + " has a name of " + num(name.size()) + " bytes (at most " + num(kMaxVersionNameLength) + ")"};
+    return Error{EINVAL, place + " has a name of " + beyond(name.size(), "bytes", kMaxVersionNameLength)};
   if (value.size() > kMaxVersionValueLength)
-    return Error{EINVAL,
-                 place + " has a value of " + num(value.size()) + " bytes (at most " + num(kMaxVersionValueLength) + ")"};
+    return Error{EINVAL, place + " has a value of " + beyond(value.size(), "bytes", kMaxVersionValueLength)};
   // Texts are C strings for the reader: a NUL inside one would cut it short.
   if (name.find('\0') != std::string_view::npos || value.find('\0') != std::string_view::npos)
     return Error{EINVAL, place + " has a NUL inside its name or value"};
@@ -75,8 +80,7 @@ Result<Layout> header(std::span<const std::uint8_t> b) {
   Layout l;
   l.total = get32(b, 8);
   if (l.total > b.size()) return damaged("it claims " + num(l.total) + " bytes but holds " + num(b.size()));
-  if (l.total > kMaxVersionBlockSize)
-    return damaged("it claims " + num(l.total) + " bytes (at most " + num(kMaxVersionBlockSize) + ")");
+  if (l.total > kMaxVersionBlockSize) return damaged("it claims " + beyond(l.total, "bytes", kMaxVersionBlockSize));
   if (l.total < detail::kHeaderSize) return damaged("it claims " + num(l.total) + " bytes, less than its header");
   l.fixedAt = get32(b, 12);
   if (get32(b, 16) != kFixedSize)
@@ -85,14 +89,13 @@ Result<Layout> header(std::span<const std::uint8_t> b) {
     return damaged("the fixed part at offset " + num(l.fixedAt) + " runs past the end");
   l.trAt = get32(b, 20);
   l.trCount = get32(b, 24);
-  if (l.trCount > kMaxVersionTranslations)
-    return damaged(num(l.trCount) + " translations (at most " + num(kMaxVersionTranslations) + ")");
+  if (l.trCount > kMaxVersionTranslations) return damaged(beyond(l.trCount, "translations", kMaxVersionTranslations));
   if (l.trAt > l.total || (l.total - l.trAt) / 4 < l.trCount)
     return damaged("the translations at offset " + num(l.trAt) + " run past the end");
   l.tablesAt = get32(b, 28);
   l.tableCount = get32(b, 32);
   if (l.tableCount > kMaxVersionTranslations)
-    return damaged(num(l.tableCount) + " string tables (at most " + num(kMaxVersionTranslations) + ")");
+    return damaged(beyond(l.tableCount, "string tables", kMaxVersionTranslations));
   if (l.tablesAt > l.total) return damaged("the string tables at offset " + num(l.tablesAt) + " start past the end");
   return l;
 }
@@ -116,7 +119,7 @@ Result<void> walkTables(std::span<const std::uint8_t> b, const Layout& l, Visit 
     std::size_t count = get32(b, at + 4);
     at += 8;
     if (count > kMaxVersionStrings)
-      return damaged("table " + num(t + 1) + " has " + num(count) + " strings (at most " + num(kMaxVersionStrings) + ")");
+      return damaged("table " + num(t + 1) + " has " + beyond(count, "strings", kMaxVersionStrings));
     std::vector<EntryRef> entries;
     for (std::size_t e = 0; e < count; ++e) {
       if (l.total - at < 8) return damaged(stringPlace(t, e) + " runs past the end");
@@ -187,17 +190,16 @@ std::optional<std::vector<std::uint8_t>> elfSection(int fd, std::uint64_t fileSi
 Result<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& info) {
   auto refuse = [](int code, const std::string& what) { return Error{code, "version information: " + what}; };
   if (info.translations.size() > kMaxVersionTranslations)
-    return refuse(EFBIG, num(info.translations.size()) + " translations (at most " + num(kMaxVersionTranslations) + ")");
+    return refuse(EFBIG, beyond(info.translations.size(), "translations", kMaxVersionTranslations));
   if (info.tables.size() > kMaxVersionTranslations)
-    return refuse(EFBIG, num(info.tables.size()) + " string tables (at most " + num(kMaxVersionTranslations) + ")");
+    return refuse(EFBIG, beyond(info.tables.size(), "string tables", kMaxVersionTranslations));
   std::vector<std::vector<VersionEntryView>> entries;
   std::vector<VersionTableView> tables;
   entries.reserve(info.tables.size());
   for (std::size_t t = 0; t < info.tables.size(); ++t) {
     const auto& strings = info.tables[t].strings;
     if (strings.size() > kMaxVersionStrings)
-      return refuse(EFBIG, "table " + num(t + 1) + " has " + num(strings.size()) + " strings (at most " +
-                               num(kMaxVersionStrings) + ")");
+      return refuse(EFBIG, "table " + num(t + 1) + " has " + beyond(strings.size(), "strings", kMaxVersionStrings));
     auto& e = entries.emplace_back();
     for (std::size_t i = 0; i < strings.size(); ++i) {
       const auto& [name, value] = strings[i];
@@ -208,8 +210,7 @@ Result<std::vector<std::uint8_t>> encodeVersionBlock(const VersionInfo& info) {
   for (std::size_t i = 0; i < info.tables.size(); ++i) tables.push_back({info.tables[i].key, entries[i]});
   VersionBlockView view{info.fixed, info.translations, tables};
   if (encodedVersionSize(view) > kMaxVersionBlockSize)
-    return refuse(EFBIG, "the block would be " + num(encodedVersionSize(view)) + " bytes (at most " +
-                             num(kMaxVersionBlockSize) + ")");
+    return refuse(EFBIG, "the block would be " + beyond(encodedVersionSize(view), "bytes", kMaxVersionBlockSize));
   VectorSink sink;
   encodeVersionBlock(view, sink);
   return std::move(sink.out);
@@ -301,7 +302,8 @@ plat::Result<std::vector<std::uint8_t>> readVersionBlock(const std::filesystem::
   owned.reset();
   if (!block) return plat::Error{ENOENT, "no version block in " + file.string()};
   // Only a block that reads through entirely is handed out.
-  if (auto whole = decodeVersionBlock(*block); !whole) return plat::Error{whole.code(), file.string() + ": " + whole.message()};
+  if (auto whole = decodeVersionBlock(*block); !whole)
+    return plat::Error{whole.code(), file.string() + ": " + whole.message()};
   block->resize(header(*block)->total);
   return std::move(*block);
 }

@@ -139,7 +139,8 @@ TEST(VersionBlock, ADamagedBlockSaysWhatIsWrong) {
       {"name past the end", [&](auto& b) { b[firstName] = 0xFF; b[firstName + 1] = 0xFF; },
        "string 1 of table 1 runs past the end"},
       {"no NUL", [&](auto& b) { b[firstName] = 4; }, "string 1 of table 1 does not end its name or value with a NUL"},
-      {"NUL inside", [&](auto& b) { b[firstName + 8 + 2] = 0; }, "string 1 of table 1 has a NUL inside its name or value"},
+      {"NUL inside", [&](auto& b) { b[firstName + 8 + 2] = 0; },
+       "string 1 of table 1 has a NUL inside its name or value"},
   };
   for (const auto& c : cases) {
     auto bad = good;
