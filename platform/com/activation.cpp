@@ -39,39 +39,40 @@ Runtime& runtime() {
   return *r;
 }
 
-// The library of a class: absolute, bounded, as registered.
-HRESULT inprocPath(const Guid& clsid, std::string* path) {
+// The library of a class: absolute, bounded, as registered. Error codes are the HRESULTs that
+// CoGetClassObject answers with.
+Result<std::string> inprocPath(const Guid& clsid) {
   auto key = reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(clsid) + "\\InprocServer32");
-  if (!key) return REGDB_E_CLASSNOTREG;
+  if (!key) return Error{REGDB_E_CLASSNOTREG, key.message()};
   auto p = key->getString("");
-  if (!p || p->empty()) return REGDB_E_CLASSNOTREG;
-  if (p->size() > kMaxLibraryPath || p->front() != '/' || p->find('\0') != std::string::npos) return CO_E_DLLNOTFOUND;
-  *path = *p;
-  return S_OK;
+  if (!p) return Error{REGDB_E_CLASSNOTREG, p.message()};
+  if (p->empty()) return Error{REGDB_E_CLASSNOTREG, "the class names no library"};
+  if (p->size() > kMaxLibraryPath || p->front() != '/' || p->find('\0') != std::string::npos)
+    return Error{CO_E_DLLNOTFOUND, "the class's library is no absolute path"};
+  return std::move(*p);
 }
 
-HRESULT loadLibrary(const std::string& path, Library* out) {
+Result<Library> loadLibrary(const std::string& path) {
   Runtime& rt = runtime();
   std::lock_guard<std::mutex> lock(rt.mutex);
   auto it = rt.libraries.find(path);
-  if (it != rt.libraries.end()) {
-    *out = it->second;
-    return S_OK;
-  }
+  if (it != rt.libraries.end()) return it->second;
   // RTLD_LOCAL: every component keeps its own copy of what it links statically.
   void* h = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!h) return CO_E_DLLNOTFOUND;
+  if (!h) {
+    const char* why = ::dlerror();
+    return Error{CO_E_DLLNOTFOUND, why ? why : "cannot load " + path};
+  }
   Library lib;
   lib.handle = h;
   lib.getClassObject = reinterpret_cast<KelmDllGetClassObject>(::dlsym(h, kDllGetClassObject));
   lib.canUnloadNow = reinterpret_cast<KelmDllCanUnloadNow>(::dlsym(h, kDllCanUnloadNow));
   if (!lib.getClassObject) {
     ::dlclose(h);
-    return CO_E_ERRORINDLL;
+    return Error{CO_E_ERRORINDLL, path + " has no " + kDllGetClassObject};
   }
   rt.libraries.emplace(path, lib);
-  *out = lib;
-  return S_OK;
+  return lib;
 }
 
 HRESULT localObject(const Guid& clsid, const Guid& iid, void** out) {
@@ -96,13 +97,11 @@ HRESULT CoGetClassObject(const Guid& clsid, std::uint32_t context, const Guid& i
   if (!out) return E_POINTER;
   *out = nullptr;
   if (!(context & CLSCTX_INPROC_SERVER)) return REGDB_E_CLASSNOTREG;
-  std::string path;
-  HRESULT h = inprocPath(clsid, &path);
-  if (FAILED(h)) return h;
-  Library lib;
-  h = loadLibrary(path, &lib);
-  if (FAILED(h)) return h;
-  h = lib.getClassObject(&clsid, &iid, out);
+  auto path = inprocPath(clsid);
+  if (!path) return path.code();
+  auto lib = loadLibrary(*path);
+  if (!lib) return lib.code();
+  HRESULT h = lib->getClassObject(&clsid, &iid, out);
   if (FAILED(h)) *out = nullptr;
   return h;
 }
