@@ -27,7 +27,7 @@ DocOptions ConfiguredOptions(const std::function<void(const std::string&)>& warn
   } else if (!plat::reg::isNotFound(key)) {
     unreadable(key.error());
   }
-  if (auto block = plat::kernel::readVersionBlock(plat::kernel::modulePath())) {
+  if (auto block = plat::kernel::readVersionBlock(plat::kernel::modulePath().valueOr({}))) {
     if (auto info = plat::kernel::decodeVersionBlock(*block); info && !info->tables.empty()) {
       for (const auto& [name, value] : info->tables.front().strings)
         if (name == "FileVersion") o.fileVersion = value;

@@ -194,7 +194,8 @@ std::string AccountStore::FileNameFor(const std::filesystem::path& program) {
   return name.replace_extension(".PWD").string();
 }
 
-std::string AccountStore::DefaultFileName() { return FileNameFor(plat::kernel::modulePath()); }
+// Without the program's own path the store keeps its fallback name.
+std::string AccountStore::DefaultFileName() { return FileNameFor(plat::kernel::modulePath().valueOr({})); }
 
 AccountStore::AccountStore(std::filesystem::path dir, crypto::RandomPool* pool)
     : dir_(dir.empty() ? plat::paths::stateDir() : std::move(dir)), pool_(pool ? pool : &crypto::processRandomPool()) {}

@@ -99,7 +99,8 @@ void EventDispatcher::RegisterAgentEventSource() {
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, kEventSourceKey);
   if (!key) return;
   const plat::reg::Value values[] = {
-      plat::reg::Value::string("EventMessageFile", plat::kernel::modulePath().string(), plat::reg::Type::ExpandString),
+      plat::reg::Value::string("EventMessageFile", plat::kernel::modulePath().valueOr({}).string(),
+                               plat::reg::Type::ExpandString),
       plat::reg::Value::dword("TypesSupported", 7),
   };
   (void)key->setValues(values);  // best effort: reporting works without the source's description

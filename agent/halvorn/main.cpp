@@ -44,8 +44,12 @@ plat::Result<void> SetTexts(const std::string& path, std::initializer_list<std::
 
 int RegisterServer() {
   const std::string clsid = kelm::kClsidComSocket.toString();
-  plat::HRESULT h = plat::com::registerLocalServer(kelm::kClsidComSocket, kClassName, kelm::kComSocketName,
-                                                   plat::kernel::modulePath());
+  auto self = plat::kernel::modulePath();
+  if (!self) {
+    std::fprintf(stderr, "halvorn: registering the ComSocket class failed: %s\n", self.message().c_str());
+    return 1;
+  }
+  plat::HRESULT h = plat::com::registerLocalServer(kelm::kClsidComSocket, kClassName, kelm::kComSocketName, *self);
   if (plat::FAILED(h)) {
     std::fprintf(stderr, "halvorn: registering the ComSocket class failed: %s\n", plat::hresultText(h).c_str());
     return 1;

@@ -41,8 +41,9 @@ CServiceApp::CServiceApp(ServiceNames names) : names_(std::move(names)) {
 
 CServiceApp::~CServiceApp() = default;
 
-std::filesystem::path CServiceApp::ProgramPath() const {
-  return programPath_.empty() ? plat::kernel::modulePath() : programPath_;
+plat::Result<std::filesystem::path> CServiceApp::ProgramPath() const {
+  if (programPath_.empty()) return plat::kernel::modulePath();
+  return programPath_;
 }
 
 void CServiceApp::Log(EventType type, std::string_view text) {
@@ -245,7 +246,13 @@ void CServiceApp::ServiceRun() {
 
 bool CServiceApp::InstallService() {
   RemoveService();
-  auto r = plat::service::installUnit({names_.serviceName, names_.displayName, ProgramPath()});
+  // A unit without its program would start nothing.
+  auto program = ProgramPath();
+  if (!program) {
+    Log(EventType::Error, "install: " + program.message());
+    return false;
+  }
+  auto r = plat::service::installUnit({names_.serviceName, names_.displayName, *program});
   if (!r) {
     Log(EventType::Error, "install: " + r.message());
     return false;
@@ -266,10 +273,12 @@ bool CServiceApp::WriteServiceKey() {
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine,
                                     std::string(kServiceKeyPath) + "\\" + names_.serviceName);
   if (!key) return false;
+  auto program = ProgramPath();
+  if (!program) return false;
   const plat::reg::Value values[] = {
       plat::reg::Value::string("ServiceName", names_.serviceName),
       plat::reg::Value::string("ServiceDisplayName", names_.displayName),
-      plat::reg::Value::string("ServiceBinaryPath", ProgramPath().string()),
+      plat::reg::Value::string("ServiceBinaryPath", program->string()),
   };
   return key->setValues(values).ok();
 }

@@ -83,7 +83,7 @@ class CServiceApp {
   std::string MutexName() const { return names_.serviceName + "-Mutex"; }
   std::string StopEventName() const { return names_.serviceName + "-ServiceStop"; }
   // The program installed by InstallService (this executable unless set).
-  std::filesystem::path ProgramPath() const;
+  plat::Result<std::filesystem::path> ProgramPath() const;
   void SetProgramPath(std::filesystem::path p) { programPath_ = std::move(p); }
   // The logs also go to standard error (foreground modes, tests).
   void SetLogToStderr(bool on) { logToStderr_ = on; }

@@ -8,7 +8,12 @@ namespace kelm::fw {
 
 bool CVersionInfo::Open(const std::filesystem::path& fileName) {
   Close();
-  std::filesystem::path file = fileName.empty() ? plat::kernel::modulePath() : fileName;
+  std::filesystem::path file = fileName;
+  if (file.empty()) {
+    auto self = plat::kernel::modulePath();
+    if (!self) return false;
+    file = std::move(*self);
+  }
   auto block = plat::kernel::readVersionBlock(file);
   if (!block || block->empty()) return false;
   m_block = std::move(*block);

@@ -20,18 +20,13 @@ Result<std::filesystem::path> canonical(const char* name) {
   return p;
 }
 
-Result<std::filesystem::path> programPath() {
-  auto p = modulePath();
-  if (p.empty()) return Error{ENOENT, "the program's own path is unknown"};
-  return p;
-}
-
 }  // namespace
 
-std::filesystem::path modulePath() {
+Result<std::filesystem::path> modulePath() {
   std::error_code ec;
   auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
-  return ec ? std::filesystem::path() : p;
+  if (ec) return Error{ec.value(), "the program's own path (/proc/self/exe): " + ec.message()};
+  return p;
 }
 
 Result<std::filesystem::path> modulePathOf(const void* address) {
@@ -65,7 +60,7 @@ Result<std::filesystem::path> modulePathOf(const void* address) {
     std::snprintf(text, sizeof text, "no loaded module holds the address %p", address);
     return Error{ENOENT, text};
   }
-  if (search.isProgram) return programPath();
+  if (search.isProgram) return modulePath();
   return canonical(search.name.c_str());
 }
 
@@ -76,7 +71,7 @@ Result<std::filesystem::path> modulePathOfHandle(void* dlHandle) {
     const char* why = ::dlerror();
     return Error{EINVAL, std::string("the library handle tells no path: ") + (why ? why : "unknown")};
   }
-  if (!map->l_name || !*map->l_name) return programPath();  // the program's own handle
+  if (!map->l_name || !*map->l_name) return modulePath();  // the program's own handle
   return canonical(map->l_name);
 }
 

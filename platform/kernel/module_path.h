@@ -6,8 +6,8 @@
 
 namespace plat::kernel {
 
-// The running program's full path; empty when the system does not tell it (no /proc).
-std::filesystem::path modulePath();
+// The running program's full path; an error when the system does not tell it (no /proc).
+Result<std::filesystem::path> modulePath();
 // The full path of the module (program or shared library) that holds this address, such as a
 // function of the library itself. ENOENT when no loaded module holds it.
 Result<std::filesystem::path> modulePathOf(const void* address);

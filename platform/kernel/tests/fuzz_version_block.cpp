@@ -46,5 +46,6 @@ void KelmFuzzSeeds(std::vector<std::string>& seeds) {
   info.tables.push_back({{0x0407, 0x04E4}, {{"FileVersion", "2.0"}, {"Comments", ""}}});
   if (auto b = encodeVersionBlock(info)) add(*b);
   if (auto b = encodeVersionBlock(VersionInfo{})) add(*b);
-  if (auto b = readVersionBlock(plat::kernel::modulePath())) add(*b);
+  if (auto self = plat::kernel::modulePath())
+    if (auto b = readVersionBlock(*self)) add(*b);
 }

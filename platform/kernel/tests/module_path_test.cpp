@@ -13,9 +13,10 @@ int localFunction() { return 1; }
 
 TEST(ModulePath, ProgramAndLibraryPaths) {
   auto self = modulePath();
-  EXPECT_TRUE(self.is_absolute());
-  EXPECT_EQ(self.filename(), "platform_kernel_tests");
-  EXPECT_EQ(modulePathOf(reinterpret_cast<const void*>(&localFunction)).valueOr({}), self);
+  ASSERT_TRUE(self) << self.message();
+  EXPECT_TRUE(self->is_absolute());
+  EXPECT_EQ(self->filename(), "platform_kernel_tests");
+  EXPECT_EQ(modulePathOf(reinterpret_cast<const void*>(&localFunction)).valueOr({}), *self);
 
   auto lib = modulePathOf(reinterpret_cast<const void*>(&plat::paths::stateDir));
   ASSERT_TRUE(lib);

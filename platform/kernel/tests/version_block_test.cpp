@@ -188,7 +188,7 @@ TEST(VersionBlock, InformationBeyondTheLimitsIsRefusedWithTheReason) {
 }
 
 TEST(VersionBlock, BuiltBinariesCarryTheirBlock) {
-  auto self = readVersionBlock(modulePath());
+  auto self = readVersionBlock(modulePath().valueOr({}));
   ASSERT_TRUE(self);
   EXPECT_EQ(text(queryVersionValue(*self, "\\StringFileInfo\\040904b0\\InternalName")), "platform_kernel_tests");
   EXPECT_EQ(text(queryVersionValue(*self, "\\StringFileInfo\\040904b0\\FileVersion")), KELM_PROJECT_VERSION);

@@ -23,7 +23,7 @@ namespace {
 fs::path envDir(const char* var, const char* besideSelf) {
   const char* v = std::getenv(var);
   if (v && *v) return fs::path(v);
-  return plat::kernel::modulePath().parent_path() / besideSelf;
+  return plat::kernel::modulePath().valueOr({}).parent_path() / besideSelf;
 }
 }  // namespace
 
