@@ -128,6 +128,42 @@ TEST(LinkFall, AWriteThatCannotCompleteTakesTheLinkDownLikeARead) {
   EXPECT_TRUE(s.hasTrace("Error in communicatons--write 1\n"));
 }
 
+TEST(LinkFall, ALineThatFailedIsOpenedAfreshWhereATimedOutOneIsKept) {
+  struct Case {
+    const char* what;
+    bool Wire::*flag;
+    const char* trace;
+    int reopened;
+  };
+  const Case cases[] = {
+      {"a write that times out", &Wire::stuck, "Error in communicatons--write 1\n", 0},
+      {"a line that hung up", &Wire::hungUp, "Error in communicatons--write 2\n", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedLibrary s;
+    ASSERT_TRUE(s.connect());
+    s.lib->link().setAutoConnect(0);
+    int opens = 0;
+    {
+      std::lock_guard<std::mutex> g(s.wire->m);
+      opens = s.wire->opens;
+      s.wire.get()->*c.flag = true;
+    }
+    EXPECT_EQ(s.lib->deleteArray(1), 2);
+    EXPECT_TRUE(s.lib->link().lost());
+    EXPECT_TRUE(s.hasTrace(c.trace));
+    {
+      std::lock_guard<std::mutex> g(s.wire->m);
+      s.wire.get()->*c.flag = false;
+    }
+    s.lib->link().tryToConnect();
+    ASSERT_TRUE(eventually([&] { return s.lib->link().ready(); }));
+    std::lock_guard<std::mutex> g(s.wire->m);
+    EXPECT_EQ(s.wire->opens - opens, c.reopened);
+  }
+}
+
 TEST(LinkFall, AReplyThatArrivesLateIsPurgedBeforeTheNextRequest) {
   ScriptedLibrary s;
   ASSERT_TRUE(s.connect());

@@ -19,6 +19,7 @@ struct Wire {
   Bytes handshake{0xA3, 0xA3, 0xA3};
   bool silent = false;            // nothing answers
   bool stuck = false;             // writes never complete
+  bool hungUp = false;            // the line is gone: every write and read fails
   std::vector<Bytes> requests;    // every write but the handshake bytes
   std::vector<Bytes> handshakes;  // the single handshake bytes written
   std::deque<Bytes> replies;
@@ -43,6 +44,7 @@ class ScriptedPort final : public Port {
   explicit ScriptedPort(std::shared_ptr<Wire> w) : w_(std::move(w)) {}
   plat::Result<std::size_t> write(const std::uint8_t* data, std::size_t n, int) override {
     std::lock_guard<std::mutex> g(w_->m);
+    if (w_->hungUp) return plat::Error{EIO, "the line hung up"};
     if (w_->stuck) return std::size_t{0};  // the time-out, nothing sent
     Bytes b(data, data + n);
     if (n == 1 && (b[0] == 0xA2 || b[0] == 0xA4)) {
@@ -60,6 +62,7 @@ class ScriptedPort final : public Port {
   plat::Result<std::size_t> read(std::uint8_t* data, std::size_t n, int timeoutMs) override {
     std::lock_guard<std::mutex> g(w_->m);
     w_->readTimeouts.push_back(timeoutMs);
+    if (w_->hungUp) return plat::Error{EIO, "the line hung up"};
     std::size_t k = std::min(n, w_->pending.size());
     std::copy(w_->pending.begin(), w_->pending.begin() + static_cast<long>(k), data);
     w_->pending.erase(w_->pending.begin(), w_->pending.begin() + static_cast<long>(k));
