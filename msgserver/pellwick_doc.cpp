@@ -35,7 +35,7 @@ CPellwickDoc::CPellwickDoc(DocOptions options)
 }
 
 CPellwickDoc::~CPellwickDoc() {
-  *alive_ = false;
+  posted_.stop();
   Close();
   link_->Release();
 }
@@ -154,8 +154,7 @@ void CPellwickDoc::RemoveAgent(CAgent* agent) {
 void CPellwickDoc::RemoveAgentLater(CAgent* agent) {
   agent->MarkRemoved();
   agent->AddRef();
-  options_.loop->post([this, agent, alive = std::weak_ptr<bool>(alive_)] {
-    if (!alive.lock()) return;
+  posted_.post(*options_.loop, [this, agent] {
     RemoveAgent(agent);
     agent->Release();
   });
@@ -166,9 +165,7 @@ void CPellwickDoc::ReleaseLater(CPeaLink* link) {
     link->Release();
     return;
   }
-  options_.loop->post([link, alive = std::weak_ptr<bool>(alive_)] {
-    if (alive.lock()) link->Release();
-  });
+  posted_.post(*options_.loop, [link] { link->Release(); });
 }
 
 void CPellwickDoc::NotifyUsersOfAgent(CAgent* agent, int flags) {

@@ -14,6 +14,7 @@
 #include "message/pea.h"
 #include "platform/base/clock.h"
 #include "platform/loop/event_loop.h"
+#include "platform/loop/posted_tasks.h"
 #include "platform/loop/socket.h"
 
 namespace kelm::msgserver {
@@ -114,7 +115,7 @@ class CPellwickDoc {
   std::vector<CUser*> users_;    // one reference each
   std::int32_t agentSerial_ = 0;
   bool closing_ = false;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  plat::PostedTasks posted_;
 };
 
 }  // namespace kelm::msgserver

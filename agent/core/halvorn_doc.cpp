@@ -82,7 +82,7 @@ CHalvornDoc::CHalvornDoc(DocOptions options)
 }
 
 CHalvornDoc::~CHalvornDoc() {
-  *alive_ = false;
+  posted_.stop();
   CloseAll();
   queue_.clear();
   events_->ReportServiceStop();
@@ -312,10 +312,7 @@ void CHalvornDoc::QueueLocal(CComSocketObject* object, CMessage m) {
   queue_.push_back({ComPtr<CComSocketObject>(object), std::move(m)});
   if (drainPosted_) return;
   drainPosted_ = true;
-  options_.loop->post([this, alive = std::weak_ptr<bool>(alive_)] {
-    auto a = alive.lock();
-    if (a && *a) Drain();
-  });
+  posted_.post(*options_.loop, [this] { Drain(); });
 }
 
 void CHalvornDoc::Drain() {

@@ -18,6 +18,7 @@
 #include "platform/base/clock.h"
 #include "platform/com/unknown.h"
 #include "platform/loop/event_loop.h"
+#include "platform/loop/posted_tasks.h"
 #include "platform/loop/socket.h"
 
 namespace kelm {
@@ -131,7 +132,7 @@ class CHalvornDoc {
   };
   std::deque<Queued> queue_;
   bool drainPosted_ = false;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  plat::PostedTasks posted_;
 };
 
 }  // namespace kelm::agent

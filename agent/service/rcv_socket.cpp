@@ -5,7 +5,6 @@ namespace kelm {
 CRcvSocket::CRcvSocket(plat::EventLoop& loop, const plat::Clock& clock) : loop_(loop), clock_(clock) {}
 
 CRcvSocket::~CRcvSocket() {
-  *alive_ = false;
   if (stream_) stream_->close();
 }
 
@@ -40,7 +39,7 @@ void CRcvSocket::OnReceive(std::string_view bytes) {
   lastTrafficMs_ = clock_.monotonicMs();
   idleSteps_ = 0;
   decoder_.Feed(bytes);
-  std::weak_ptr<bool> alive = alive_;
+  plat::LifeGuard::Scope alive(guard_);
   CMessage m;
   for (;;) {
     DecodeStatus st = decoder_.Next(m);
@@ -59,7 +58,7 @@ void CRcvSocket::OnReceive(std::string_view bytes) {
     }
     const bool close = (m.code == kReqClose);
     OnMessage(m);
-    if (alive.expired() || !*alive.lock()) return;
+    if (!alive) return;
     if (close) {
       Disconnect();
       OnDisconnected();
@@ -75,9 +74,7 @@ bool CRcvSocket::SendMessage(const CMessage& m) {
   // The peer does not read: it loses the link once the current callback has returned.
   if (!lossPosted_) {
     lossPosted_ = true;
-    loop_.post([this, alive = std::weak_ptr<bool>(alive_)] {
-      auto a = alive.lock();
-      if (!a || !*a) return;
+    posted_.post(loop_, [this] {
       lossPosted_ = false;
       if (!IsConnected()) return;
       Disconnect();

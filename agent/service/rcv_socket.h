@@ -11,7 +11,9 @@
 #include "message/message.h"
 #include "message/message_codec.h"
 #include "platform/base/clock.h"
+#include "platform/base/life_guard.h"
 #include "platform/loop/event_loop.h"
+#include "platform/loop/posted_tasks.h"
 #include "platform/loop/socket.h"
 
 namespace kelm {
@@ -68,7 +70,8 @@ class CRcvSocket {
   std::int64_t idleSteps_ = 0;
   std::size_t outputLimit_ = kDefaultOutputLimit;
   bool lossPosted_ = false;
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  plat::PostedTasks posted_;
+  plat::LifeGuard guard_;  // OnMessage may destroy this object
 };
 
 }  // namespace kelm

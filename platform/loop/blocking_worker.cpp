@@ -5,7 +5,7 @@ namespace plat {
 BlockingWorker::BlockingWorker(EventLoop& owner) : owner_(owner) {}
 
 BlockingWorker::~BlockingWorker() {
-  *alive_ = false;
+  completions_.stop();
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
@@ -42,8 +42,7 @@ void BlockingWorker::loop() {
     }
     if (job.work) job.work();
     // The job counts as pending until its completion has run on the owner.
-    owner_.post([this, alive = alive_, done = std::move(job.done)] {
-      if (!*alive) return;
+    completions_.post(owner_, [this, done = std::move(job.done)] {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         --running_;

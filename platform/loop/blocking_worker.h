@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/loop/event_loop.h"
+#include "platform/loop/posted_tasks.h"
 
 namespace plat {
 
@@ -45,8 +46,8 @@ class BlockingWorker {
   void loop();
 
   EventLoop& owner_;
-  // Read and cleared on the owning thread only: completions check it before they run.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Completions, dropped when the worker goes.
+  PostedTasks completions_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Job> jobs_;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "platform/base/unique_fd.h"
 #include "platform/loop/blocking_worker.h"
 #include "platform/loop/event_loop.h"
+#include "platform/loop/posted_tasks.h"
 #include "platform/loop/tests/test_loop.h"
 #include "platform/testing/manual_clock.h"
 
@@ -317,6 +319,37 @@ TEST(LoopSuite, NoBlockingWorkerCompletionRunsAfterTheWorkerIsDestroyed) {
   }  // joins the job in hand; its completion is dropped
   loop->runOnce(0);
   EXPECT_FALSE(done);
+}
+
+TEST(LoopSuite, PostedTasksRunInOrderUntilTheirOwnerGoes) {
+  auto loop = makeTestLoop();
+  std::vector<int> ran;
+  auto tasks = std::make_unique<PostedTasks>();
+  tasks->post(*loop, [&] { ran.push_back(1); });
+  std::thread([&] { tasks->post(*loop, [&] { ran.push_back(2); }); }).join();
+  loop->runOnce(0);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+
+  // Queued on the loop, but the owner goes first: neither runs, and nothing touches the owner.
+  tasks->post(*loop, [&] { ran.push_back(3); });
+  tasks->post(*loop, [&, t = tasks.get()] {
+    ran.push_back(4);
+    t->post(*loop, [] {});
+  });
+  tasks.reset();
+  loop->runOnce(0);
+  EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+}
+
+TEST(LoopSuite, StoppedPostedTasksDropLaterPostsToo) {
+  auto loop = makeTestLoop();
+  int ran = 0;
+  PostedTasks tasks;
+  tasks.post(*loop, [&] { ++ran; });
+  tasks.stop();
+  tasks.post(*loop, [&] { ++ran; });  // an owner part-way through its destruction
+  loop->runOnce(0);
+  EXPECT_EQ(ran, 0);
 }
 
 }  // namespace
