@@ -67,27 +67,24 @@ Daemon::~Daemon() {
   }
 }
 
-bool Daemon::configure(const std::optional<std::filesystem::path>& scenario, std::string* error) {
+plat::Result<void> Daemon::configure(const std::optional<std::filesystem::path>& scenario) {
   if (!scenario) {
     for (auto& s : sims_) s->configureDefault();
-    return true;
+    return plat::success();
   }
   std::ifstream in(*scenario, std::ios::binary);
-  if (!in) {
-    *error = "cannot read the scenario " + scenario->string();
-    return false;
-  }
+  if (!in) return plat::Error{ENOENT, "cannot read the scenario " + scenario->string()};
   std::string text(kMaxScenarioBytes + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > kMaxScenarioBytes) {
-    *error = "the scenario is larger than 1 MiB";
-    return false;
-  }
-  return configureText(text, error);
+  if (text.size() > kMaxScenarioBytes) return plat::Error{EFBIG, "the scenario is larger than 1 MiB"};
+  return configureText(text);
 }
 
-bool Daemon::configureText(const std::string& text, std::string* error) {
+plat::Result<void> Daemon::configureText(const std::string& text) {
+  auto bad = [](int number, const std::string& why) {
+    return plat::Error{EINVAL, "scenario line " + std::to_string(number) + why};
+  };
   std::map<std::string, std::vector<std::string>> sections;
   std::string current;
   std::istringstream lines(text);
@@ -95,27 +92,18 @@ bool Daemon::configureText(const std::string& text, std::string* error) {
   int number = 0;
   while (std::getline(lines, line)) {
     ++number;
-    if (line.size() > kMaxLine) {
-      *error = "scenario line " + std::to_string(number) + " is too long";
-      return false;
-    }
+    if (line.size() > kMaxLine) return bad(number, " is too long");
     if (auto hash = line.find('#'); hash != std::string::npos) line.resize(hash);
     line = trimmed(line);
     if (line.empty()) continue;
     if (line.front() == '[' && line.back() == ']') {
       current = line.substr(1, line.size() - 2);
       bool known = std::any_of(sims_.begin(), sims_.end(), [&](auto& s) { return s->name() == current; });
-      if (!known) {
-        *error = "scenario line " + std::to_string(number) + ": no simulator is called \"" + current + "\"";
-        return false;
-      }
+      if (!known) return bad(number, ": no simulator is called \"" + current + "\"");
       sections[current];
       continue;
     }
-    if (current.empty()) {
-      *error = "scenario line " + std::to_string(number) + ": a line before any [section]";
-      return false;
-    }
+    if (current.empty()) return bad(number, ": a line before any [section]");
     sections[current].push_back(line);
   }
   for (auto& s : sims_) {
@@ -124,23 +112,18 @@ bool Daemon::configureText(const std::string& text, std::string* error) {
       s->configureDefault();
       continue;
     }
-    std::string why;
-    if (!s->configure(it->second, &why)) {
-      *error = "[" + s->name() + "] " + why;
-      return false;
-    }
+    if (auto configured = s->configure(it->second); !configured)
+      return plat::Error{configured.code(), "[" + s->name() + "] " + configured.message()};
   }
-  return true;
+  return plat::success();
 }
 
 plat::Result<void> Daemon::start() {
   auto loop = plat::makeEpollLoop();
   if (!loop) return loop.error();
   loop_ = std::move(*loop);
-  for (auto& s : sims_) {
-    std::string error;
-    if (!s->start(&error)) return plat::Error{EIO, error};
-  }
+  for (auto& s : sims_)
+    if (auto started = s->start(); !started) return started;
   auto path = controlSocketPath();
   if (auto made = plat::paths::ensureDir(path.parent_path()); !made) return made;
   auto addr = plat::unixAddress(path.string());
@@ -325,13 +308,15 @@ void Daemon::requestStop() {
   if (loop_) loop_->quit();
 }
 
-std::optional<std::string> sendCommand(const std::string& line, int timeoutMs) {
-  auto addr = plat::unixAddress(controlSocketPath().string());
-  if (!addr) return std::nullopt;
+plat::Result<std::string> sendCommand(const std::string& line, int timeoutMs) {
+  const auto path = controlSocketPath();
+  auto addr = plat::unixAddress(path.string());
+  if (!addr) return plat::Error{addr.code(), "the control socket path is too long: " + path.string()};
   plat::UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd || ::connect(fd.get(), addr->get(), addr->length) != 0) return std::nullopt;
+  if (!fd || ::connect(fd.get(), addr->get(), addr->length) != 0) return plat::errnoError("cannot reach " + path.string());
   std::string out = line + "\n";
-  if (::send(fd.get(), out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) return std::nullopt;
+  if (::send(fd.get(), out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size()))
+    return plat::errnoError("cannot send to " + path.string());
   std::string reply;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
@@ -346,7 +331,7 @@ std::optional<std::string> sendCommand(const std::string& line, int timeoutMs) {
     reply.append(buf, static_cast<std::size_t>(n));
     if (reply.size() > Daemon::kMaxReply) break;
   }
-  if (reply.empty()) return std::nullopt;
+  if (reply.empty()) return plat::Error{ETIMEDOUT, "no reply from " + path.string()};
   return reply;
 }
 

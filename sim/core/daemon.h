@@ -31,8 +31,8 @@ class Daemon {
 
   // Splits the scenario into sections ("[name]" lines) and configures each simulator; a simulator
   // without a section gets its default model. Without a file every simulator gets its default.
-  bool configure(const std::optional<std::filesystem::path>& scenario, std::string* error);
-  bool configureText(const std::string& text, std::string* error);
+  plat::Result<void> configure(const std::optional<std::filesystem::path>& scenario);
+  plat::Result<void> configureText(const std::string& text);
   // Starts the simulators and listens on the control socket.
   plat::Result<void> start();
   // Runs until a stop command or requestStop(); the error when the loop fails.
@@ -77,7 +77,7 @@ class Daemon {
   std::atomic<bool> stop_{false};
 };
 
-// Sends one command to a running daemon and returns its reply; nothing when no daemon answers.
-std::optional<std::string> sendCommand(const std::string& line, int timeoutMs = 10000);
+// Sends one command to a running daemon and returns its reply; the error when no daemon answers.
+plat::Result<std::string> sendCommand(const std::string& line, int timeoutMs = 10000);
 
 }  // namespace sim

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/result.h"
 #include "platform/devio/device_server.h"
 #include "sim/core/simulator.h"
 
@@ -13,15 +14,12 @@ namespace sim {
 
 using DeviceSlot = std::unique_ptr<plat::devio::DeviceServer>;
 
-// Serves `name` in an empty slot; the slot stays empty and *error says why when it cannot.
-inline plat::devio::DeviceServer* serveDevice(DeviceSlot& slot, const std::string& name, std::string* error) {
+// Serves `name` in an empty slot; the slot stays empty when it cannot.
+inline plat::Result<void> serveDevice(DeviceSlot& slot, const std::string& name) {
   auto listening = plat::devio::DeviceServer::listen(name);
-  if (!listening) {
-    if (error) *error = "cannot serve " + name + ": " + listening.error().message;
-    return nullptr;
-  }
+  if (!listening) return plat::Error{listening.code(), "cannot serve " + name + ": " + listening.message()};
   slot = std::move(*listening);
-  return slot.get();
+  return plat::success();
 }
 
 inline void deviceWatches(std::span<const DeviceSlot> slots, std::vector<Watch>& out) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/result.h"
+
 namespace sim {
 
 struct Watch {
@@ -19,12 +21,12 @@ class Simulator {
   virtual ~Simulator() = default;
   // The name of its scenario section and of its fault prefix ("serial").
   virtual std::string name() const = 0;
-  // Lines of its scenario section (comments and blank lines removed); false with a reason on bad input.
-  virtual bool configure(const std::vector<std::string>& lines, std::string* error) = 0;
+  // Lines of its scenario section (comments and blank lines removed); the reason on bad input.
+  virtual plat::Result<void> configure(const std::vector<std::string>& lines) = 0;
   // The model that stands when the scenario has no section for it.
   virtual void configureDefault() = 0;
   // Publishes its devices under the root prefix.
-  virtual bool start(std::string* error) = 0;
+  virtual plat::Result<void> start() = 0;
   virtual void stop() = 0;
 
   // Descriptors to watch now, and what to do when one is ready.

@@ -30,8 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sims.push_back(std::make_unique<sim::ide::IdeSimulator>());  // never started: it publishes nothing
   sims.push_back(std::make_unique<sim::iop::IopSimulator>());  // nor this one
   sim::Daemon daemon(std::move(sims), clock);
-  std::string error;
-  if (!daemon.configureText(scenario, &error) && error.empty()) std::abort();
+  if (auto configured = daemon.configureText(scenario); !configured && configured.message().empty()) std::abort();
   std::size_t at = 0;
   for (int n = 0; at < commands.size() && n < 64; ++n) {
     std::size_t end = commands.find('\n', at);

@@ -155,28 +155,27 @@ void DriverModel::loadDefault() {
 
 DriverModel::DriverModel(std::nullopt_t) {}
 
-bool DriverModel::configure(const std::vector<std::string>& lines, std::string* error) {
+plat::Result<void> DriverModel::configure(const std::vector<std::string>& lines) {
   // Settings alone keep the default cards; a card, disk, array or enclosure entry describes them all.
   DriverModel fresh;
   int number = 0;
   for (const auto& line : lines) {
     ++number;
     auto words = splitWords(line);
-    std::string why;
-    if (!words) {
-      why = "is too long";
-    } else if (!words->empty() && !fresh.configureLine(*words, &why)) {
-    } else {
-      continue;
-    }
-    *error = "entry " + std::to_string(number) + " (\"" + line.substr(0, 80) + "\"): " + why;
-    return false;
+    plat::Result<void> entry = plat::success();
+    if (!words)
+      entry = plat::Error{EINVAL, "is too long"};
+    else if (!words->empty())
+      entry = fresh.configureLine(*words);
+    if (!entry)
+      return plat::Error{entry.code(),
+                         "entry " + std::to_string(number) + " (\"" + line.substr(0, 80) + "\"): " + entry.message()};
   }
   *this = std::move(fresh);
-  return true;
+  return plat::success();
 }
 
-bool DriverModel::configureLine(const std::vector<std::string>& w, std::string* why) {
+plat::Result<void> DriverModel::configureLine(const std::vector<std::string>& w) {
   const std::string& verb = w[0];
   if (!topologySeen_ && (verb == "card" || verb == "disk" || verb == "array" || verb == "enclosure")) {
     topologySeen_ = true;
@@ -184,61 +183,40 @@ bool DriverModel::configureLine(const std::vector<std::string>& w, std::string* 
     arrays_ = {};
     enclosures_ = {};
   }
-  auto need = [&](std::size_t min, std::size_t max, const char* usage) {
-    if (w.size() >= min && w.size() <= max) return true;
-    *why = std::string("usage: ") + usage;
-    return false;
-  };
-  auto diskArg = [&](const std::string& text, bool mustExist) -> std::optional<int> {
+  auto bad = [](std::string why) { return plat::Error{EINVAL, std::move(why)}; };
+  auto fits = [&](std::size_t min, std::size_t max) { return w.size() >= min && w.size() <= max; };
+  auto usage = [&](const char* text) { return bad(std::string("usage: ") + text); };
+  auto diskArg = [&](const std::string& text, bool mustExist) -> plat::Result<int> {
     auto d = parseInt(text, 0, kMaxDisks - 1);
-    if (!d) {
-      *why = "\"" + text + "\" is not a disk (0 to " + std::to_string(kMaxDisks - 1) + ")";
-      return std::nullopt;
-    }
+    if (!d) return bad("\"" + text + "\" is not a disk (0 to " + std::to_string(kMaxDisks - 1) + ")");
     int disk = static_cast<int>(*d);
-    if (disk / kSlotsPerCard >= cardCount()) {
-      *why = "disk " + text + " is on card " + std::to_string(disk / kSlotsPerCard) + ", which is not declared";
-      return std::nullopt;
-    }
-    if (mustExist && !drive(disk)) {
-      *why = "disk " + text + " is not declared";
-      return std::nullopt;
-    }
+    if (disk / kSlotsPerCard >= cardCount())
+      return bad("disk " + text + " is on card " + std::to_string(disk / kSlotsPerCard) + ", which is not declared");
+    if (mustExist && !drive(disk)) return bad("disk " + text + " is not declared");
     return disk;
   };
 
   if (verb == "card") {
-    if (!need(3, 4, "card INDEX MODEL_CODE [PCI_DEVICE_ID]")) return false;
+    if (!fits(3, 4)) return usage("card INDEX MODEL_CODE [PCI_DEVICE_ID]");
     auto index = parseInt(w[1], 0, kMaxCards - 1);
     auto model = parseInt(w[2], 0, 255);
     auto device = w.size() > 3 ? parseInt(w[3], 0, 0xFFFF) : std::optional<std::int64_t>(0x0005);
-    if (!index || *index != cardCount()) {
-      *why = "cards are numbered 0 to 3 in order; the next is " + std::to_string(cardCount());
-      return false;
-    }
-    if (!model || !device) {
-      *why = "the model code is 0 to 255 and the PCI device id 0 to 0xFFFF";
-      return false;
-    }
+    if (!index || *index != cardCount())
+      return bad("cards are numbered 0 to 3 in order; the next is " + std::to_string(cardCount()));
+    if (!model || !device) return bad("the model code is 0 to 255 and the PCI device id 0 to 0xFFFF");
     Card c;
     c.modelCode = static_cast<std::uint32_t>(*model);
     c.deviceId = static_cast<std::uint32_t>(*device);
     cards_.push_back(c);
-    return true;
+    return plat::success();
   }
   if (verb == "disk") {
-    if (!need(3, kMaxWords, "disk DISK SIZE_MB [udma0-6|dma0-2|pio] [MODEL...]")) return false;
+    if (!fits(3, kMaxWords)) return usage("disk DISK SIZE_MB [udma0-6|dma0-2|pio] [MODEL...]");
     auto disk = diskArg(w[1], false);
-    if (!disk) return false;
-    if (drive(*disk)) {
-      *why = "disk " + w[1] + " is declared twice";
-      return false;
-    }
+    if (!disk) return disk.error();
+    if (drive(*disk)) return bad("disk " + w[1] + " is declared twice");
     auto size = parseInt(w[2], 1, static_cast<std::int64_t>(kMaxSizeMb));
-    if (!size) {
-      *why = "the size is 1 to " + std::to_string(kMaxSizeMb) + " MB";
-      return false;
-    }
+    if (!size) return bad("the size is 1 to " + std::to_string(kMaxSizeMb) + " MB");
     Drive d;
     d.sectors = static_cast<std::uint64_t>(*size) * 2048;
     std::size_t next = 3;
@@ -250,66 +228,46 @@ bool DriverModel::configureLine(const std::vector<std::string>& w, std::string* 
       }
     }
     for (std::size_t i = next; i < w.size(); ++i) d.model += (i > next ? " " : "") + w[i];
-    if (d.model.size() > kModelLength) {
-      *why = "the model text is longer than 40 characters";
-      return false;
-    }
+    if (d.model.size() > kModelLength) return bad("the model text is longer than 40 characters");
     if (d.model.empty()) d.model = defaultModel(*disk);
     cards_[static_cast<std::size_t>(*disk / 4)].slots[static_cast<std::size_t>(*disk % 4)] = d;
-    return true;
+    return plat::success();
   }
   if (verb == "array") {
-    if (!need(4, 3 + kMaxMembers, "array SLOT raid0|raid1|raid10|raid3|raid5|span DISK...")) return false;
+    if (!fits(4, 3 + kMaxMembers)) return usage("array SLOT raid0|raid1|raid10|raid3|raid5|span DISK...");
     auto slot = parseInt(w[1], 0, kArraySlots - 1);
-    if (!slot || arrays_[static_cast<std::size_t>(*slot)].used) {
-      *why = "the array slot is 0 to 3, each used once";
-      return false;
-    }
+    if (!slot || arrays_[static_cast<std::size_t>(*slot)].used) return bad("the array slot is 0 to 3, each used once");
     const Level* level = nullptr;
     for (const auto& l : kLevels)
       if (w[2] == l.word) level = &l;
-    if (!level) {
-      *why = "unknown level \"" + w[2] + "\" (raid0, raid1, raid10, raid3, raid5, span)";
-      return false;
-    }
+    if (!level) return bad("unknown level \"" + w[2] + "\" (raid0, raid1, raid10, raid3, raid5, span)");
     int count = static_cast<int>(w.size()) - 3;
-    if (count < level->minMembers || count > level->maxMembers || (level->even && count % 2)) {
-      *why = std::string(level->word) + " takes " + std::to_string(level->minMembers) +
-             (level->minMembers == level->maxMembers ? "" : " to " + std::to_string(level->maxMembers)) +
-             (level->even ? " (an even number of)" : "") + " disks";
-      return false;
-    }
+    if (count < level->minMembers || count > level->maxMembers || (level->even && count % 2))
+      return bad(std::string(level->word) + " takes " + std::to_string(level->minMembers) +
+                 (level->minMembers == level->maxMembers ? "" : " to " + std::to_string(level->maxMembers)) +
+                 (level->even ? " (an even number of)" : "") + " disks");
     Array a;
     a.used = true;
     a.type = level->type;
     for (std::size_t i = 3; i < w.size(); ++i) {
       auto disk = diskArg(w[i], true);
-      if (!disk) return false;
-      if (membership(*disk) || std::any_of(a.members.begin(), a.members.end(), [&](auto& m) { return m.disk == *disk; })) {
-        *why = "disk " + w[i] + " is already a member of an array";
-        return false;
+      if (!disk) return disk.error();
+      if (membership(*disk) ||
+          std::any_of(a.members.begin(), a.members.end(), [&](auto& m) { return m.disk == *disk; })) {
+        return bad("disk " + w[i] + " is already a member of an array");
       }
       a.members.push_back({*disk, kMemberPresent | kMemberOnline});
     }
     arrays_[static_cast<std::size_t>(*slot)] = a;
-    return true;
+    return plat::success();
   }
   if (verb == "enclosure") {
-    if (!need(3, 7, "enclosure CHANNEL 0|1|17 [FAN_RPM TEMP_C VOLTS5 VOLTS12]") || w.size() == 4 || w.size() == 5 ||
-        w.size() == 6) {
-      *why = "usage: enclosure CHANNEL 0|1|17 [FAN_RPM TEMP_C VOLTS5 VOLTS12]";
-      return false;
-    }
+    if (!fits(3, 7) || w.size() == 4 || w.size() == 5 || w.size() == 6)
+      return bad("usage: enclosure CHANNEL 0|1|17 [FAN_RPM TEMP_C VOLTS5 VOLTS12]");
     auto ch = parseInt(w[1], 0, kMaxChannels - 1);
     auto type = parseInt(w[2], 0, 17);
-    if (!ch || *ch / 2 >= cardCount()) {
-      *why = "channel " + w[1] + " is not on a declared card";
-      return false;
-    }
-    if (!type || (*type != 0 && *type != 1 && *type != 17)) {
-      *why = "the enclosure type is 0, 1 or 17";
-      return false;
-    }
+    if (!ch || *ch / 2 >= cardCount()) return bad("channel " + w[1] + " is not on a declared card");
+    if (!type || (*type != 0 && *type != 1 && *type != 17)) return bad("the enclosure type is 0, 1 or 17");
     Enclosure& e = enclosures_[static_cast<std::size_t>(*ch)];
     e.type = static_cast<int>(*type);
     if (w.size() == 7) {
@@ -317,86 +275,66 @@ bool DriverModel::configureLine(const std::vector<std::string>& w, std::string* 
       auto temp = parseInt(w[4], 0, 150);
       auto v5 = parseTenths(w[5], 200);
       auto v12 = parseTenths(w[6], 300);
-      if (!rpm || !temp || !v5 || !v12) {
-        *why = "fan 0 to 20000 RPM, temperature 0 to 150 C, volts like 5.0 (up to 20.0 and 30.0)";
-        return false;
-      }
+      if (!rpm || !temp || !v5 || !v12)
+        return bad("fan 0 to 20000 RPM, temperature 0 to 150 C, volts like 5.0 (up to 20.0 and 30.0)");
       e.fanRpm = static_cast<int>(*rpm);
       e.temperatureHalfC = static_cast<int>(*temp) * 2;
       e.volts5Tenths = *v5;
       e.volts12Tenths = *v12;
     }
-    return true;
+    return plat::success();
   }
   if (verb == "version") {
-    if (!need(2, 2, "version MAJOR.MINOR")) return false;
+    if (!fits(2, 2)) return usage("version MAJOR.MINOR");
     auto dot = w[1].find('.');
     auto major = parseInt(w[1].substr(0, dot), 0, 0xFFFF);
     auto minor = dot == std::string::npos ? std::nullopt : parseInt(w[1].substr(dot + 1), 0, 255);
-    if (!major || !minor) {
-      *why = "the version is MAJOR.MINOR (major 0 to 65535, minor 0 to 255)";
-      return false;
-    }
+    if (!major || !minor) return bad("the version is MAJOR.MINOR (major 0 to 65535, minor 0 to 255)");
     setVersion(static_cast<std::uint16_t>(*major), static_cast<std::uint16_t>(*minor));
-    return true;
+    return plat::success();
   }
   if (verb == "port") {
-    if (!need(2, 2, "port 0-9|none")) return false;
+    if (!fits(2, 2)) return usage("port 0-9|none");
     if (w[1] == "none") {
       present_ = false;
-      return true;
+      return plat::success();
     }
     auto p = parseInt(w[1], 0, 9);
-    if (!p) {
-      *why = "the SCSI port is 0 to 9, or none";
-      return false;
-    }
+    if (!p) return bad("the SCSI port is 0 to 9, or none");
     port_ = static_cast<int>(*p);
     present_ = true;
-    return true;
+    return plat::success();
   }
   if (verb == "pci") {
-    if (!need(3, 3, "pci MAXIMUM THRESHOLD")) return false;
+    if (!fits(3, 3)) return usage("pci MAXIMUM THRESHOLD");
     auto max = parseInt(w[1], 0, 255);
     auto threshold = max ? parseInt(w[2], 0, *max) : std::nullopt;
-    if (!threshold) {
-      *why = "the maximum is 0 to 255 and the threshold 0 to the maximum";
-      return false;
-    }
+    if (!threshold) return bad("the maximum is 0 to 255 and the threshold 0 to the maximum");
     pciMax = static_cast<std::uint8_t>(*max);
     pciThreshold = static_cast<std::uint8_t>(*threshold);
-    return true;
+    return plat::success();
   }
   if (verb == "maintenance") {
-    if (!need(2, 2, "maintenance RATE")) return false;
+    if (!fits(2, 2)) return usage("maintenance RATE");
     auto r = parseInt(w[1], 0, 255);
-    if (!r) {
-      *why = "the maintenance rate is 0 to 255";
-      return false;
-    }
+    if (!r) return bad("the maintenance rate is 0 to 255");
     maintenanceRate = static_cast<std::uint8_t>(*r);
-    return true;
+    return plat::success();
   }
   if (verb == "smart") {
-    if (!need(2, 2, "smart on|off") || (w[1] != "on" && w[1] != "off")) {
-      *why = "usage: smart on|off";
-      return false;
-    }
+    if (!fits(2, 2) || (w[1] != "on" && w[1] != "off")) return bad("usage: smart on|off");
     smartEnabled = w[1] == "on";
-    return true;
+    return plat::success();
   }
   if (verb == "task") {
-    if (!need(2, 2, "task MS")) return false;
+    if (!fits(2, 2)) return usage("task MS");
     auto ms = parseInt(w[1], 100, 7LL * 24 * 3600 * 1000);
-    if (!ms) {
-      *why = "a task takes 100 ms to one week of model time";
-      return false;
-    }
+    if (!ms) return bad("a task takes 100 ms to one week of model time");
     taskMs = *ms;
-    return true;
+    return plat::success();
   }
-  *why = "unknown entry \"" + verb + "\" (card, disk, array, enclosure, version, port, pci, maintenance, smart, task)";
-  return false;
+  return bad("unknown entry \"" + verb +
+             "\" (card, disk, array, enclosure, version, port, pci, maintenance, smart, task)");
 }
 
 int DriverModel::arrayCount() const {
@@ -471,37 +409,42 @@ std::uint64_t DriverModel::arraySectors(int slot) const {
 
 // ---- Tasks ----
 
-std::optional<std::string> DriverModel::startRebuild(int slot, int member, std::int64_t nowMs) {
-  if (slot < 0 || slot >= kArraySlots || !arrays_[static_cast<std::size_t>(slot)].used) return "no such array";
+namespace {
+// Why the model refuses to start a task (the driver answers such a request with its refusal code).
+plat::Error refused(const char* why) { return plat::Error{EBUSY, why}; }
+}  // namespace
+
+plat::Result<void> DriverModel::startRebuild(int slot, int member, std::int64_t nowMs) {
+  if (slot < 0 || slot >= kArraySlots || !arrays_[static_cast<std::size_t>(slot)].used) return refused("no such array");
   Array& a = arrays_[static_cast<std::size_t>(slot)];
-  if (a.type != kTypeMirror) return "only a mirror is rebuilt";
-  if (task_.kind != TaskKind::None) return "a task runs already";
-  if (member < 0 || member >= static_cast<int>(a.members.size())) return "no such member";
+  if (a.type != kTypeMirror) return refused("only a mirror is rebuilt");
+  if (task_.kind != TaskKind::None) return refused("a task runs already");
+  if (member < 0 || member >= static_cast<int>(a.members.size())) return refused("no such member");
   Member& m = a.members[static_cast<std::size_t>(member)];
   const Drive* d = drive(m.disk);
-  if (!d || d->failed) return "the member's disk is not usable";
+  if (!d || d->failed) return refused("the member's disk is not usable");
   std::uint8_t flags = m.flags;
   m.flags = kMemberPresent;
   if (arrayState(slot) == ArrayState::Offline) {
     m.flags = flags;
-    return "no other member holds the data";
+    return refused("no other member holds the data");
   }
   cards_[static_cast<std::size_t>(m.disk / 4)].slots[static_cast<std::size_t>(m.disk % 4)]->rebuilding = true;
   task_ = {TaskKind::Rebuild, slot, member, nowMs, 0};
   pushEvent({kEvRebuildStarted, kCatInfo, 0, 0, {static_cast<std::uint32_t>(slot), static_cast<std::uint32_t>(m.disk)}},
             nowMs);
-  return std::nullopt;
+  return plat::success();
 }
 
-std::optional<std::string> DriverModel::startSync(int slot, std::int64_t nowMs) {
-  if (slot < 0 || slot >= kArraySlots || !arrays_[static_cast<std::size_t>(slot)].used) return "no such array";
+plat::Result<void> DriverModel::startSync(int slot, std::int64_t nowMs) {
+  if (slot < 0 || slot >= kArraySlots || !arrays_[static_cast<std::size_t>(slot)].used) return refused("no such array");
   const Array& a = arrays_[static_cast<std::size_t>(slot)];
-  if (a.type == kTypeStripe || a.type == kTypeSpan) return "the array has no redundancy";
-  if (task_.kind != TaskKind::None) return "a task runs already";
-  if (arrayState(slot) != ArrayState::Functional) return "the array is not functional";
+  if (a.type == kTypeStripe || a.type == kTypeSpan) return refused("the array has no redundancy");
+  if (task_.kind != TaskKind::None) return refused("a task runs already");
+  if (arrayState(slot) != ArrayState::Functional) return refused("the array is not functional");
   task_ = {TaskKind::Sync, slot, -1, nowMs, 0};
   pushEvent({kEvSyncStarted, kCatInfo, 0, 0, {static_cast<std::uint32_t>(slot)}}, nowMs);
-  return std::nullopt;
+  return plat::success();
 }
 
 bool DriverModel::abortTask(TaskKind kind, int slot, std::int64_t nowMs) {

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/base/result.h"
+
 namespace sim::ide {
 
 constexpr int kMaxCards = 4;
@@ -125,9 +127,9 @@ class DriverModel {
 
   void clear();
   void loadDefault();
-  // Lines of the [ide] section; false with the line and the reason on bad input. On failure the
-  // model is left as it was.
-  bool configure(const std::vector<std::string>& lines, std::string* error);
+  // Lines of the [ide] section; the line and the reason on bad input. On failure the model is
+  // left as it was.
+  plat::Result<void> configure(const std::vector<std::string>& lines);
 
   // ---- The driver's view ----
   std::uint16_t versionMajor() const { return major_; }
@@ -159,9 +161,9 @@ class DriverModel {
 
   // ---- Tasks ----
   const Task& task() const { return task_; }
-  // Nothing when started, else why not.
-  std::optional<std::string> startRebuild(int slot, int member, std::int64_t nowMs);
-  std::optional<std::string> startSync(int slot, std::int64_t nowMs);
+  // Starts the task, or says why the model refuses it.
+  plat::Result<void> startRebuild(int slot, int member, std::int64_t nowMs);
+  plat::Result<void> startSync(int slot, std::int64_t nowMs);
   // Stops the running task of that kind on that slot; false when none runs there.
   bool abortTask(TaskKind kind, int slot, std::int64_t nowMs);
   // Moves tasks to `nowMs`; the model time of the next percent step, or -1.
@@ -188,7 +190,7 @@ class DriverModel {
 
  private:
   explicit DriverModel(std::nullopt_t);  // no cards at all
-  bool configureLine(const std::vector<std::string>& w, std::string* why);
+  plat::Result<void> configureLine(const std::vector<std::string>& w);
   bool topologySeen_ = false;
   void endTask(TaskEnd how, std::int64_t nowMs);
   void noteArrayChange(int slot, ArrayState before, std::int64_t nowMs);

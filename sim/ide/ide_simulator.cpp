@@ -45,9 +45,14 @@ IdeSimulator::~IdeSimulator() { stop(); }
 
 std::unique_ptr<Simulator> makeIdeSimulator() { return std::make_unique<IdeSimulator>(); }
 
-bool IdeSimulator::start(std::string* error) {
+plat::Result<void> IdeSimulator::start() {
   started_ = true;
-  return writeDriverFile(error) && publish(error);
+  return install();
+}
+
+plat::Result<void> IdeSimulator::install() {
+  if (auto written = writeDriverFile(); !written) return written;
+  return publish();
 }
 
 void IdeSimulator::stop() {
@@ -59,17 +64,14 @@ void IdeSimulator::stop() {
   std::filesystem::remove(driverFilePath(), ec);
 }
 
-bool IdeSimulator::writeDriverFile(std::string* error) {
+plat::Result<void> IdeSimulator::writeDriverFile() {
   auto file = driverFilePath();
   std::error_code ec;
   if (!model_.present()) {
     std::filesystem::remove(file, ec);
-    return true;
+    return plat::success();
   }
-  if (auto made = plat::paths::ensureDir(file.parent_path()); !made) {
-    if (error) *error = made.message();
-    return false;
-  }
+  if (auto made = plat::paths::ensureDir(file.parent_path()); !made) return made;
   plat::kernel::VersionInfo info;
   std::string version = std::to_string(model_.versionMajor()) + "." + std::to_string(model_.versionMinor()) + ".0.0";
   auto words = plat::kernel::parseVersionWords(version);
@@ -84,15 +86,13 @@ bool IdeSimulator::writeDriverFile(std::string* error) {
                           {"InternalName", "marovelt.sys"},
                           {"OriginalFilename", "marovelt.sys"},
                           {"ProductVersion", version}}});
-  if (auto written = plat::kernel::writeVersionFile(file, info); !written) {
-    if (error) *error = "cannot write the driver file " + file.string() + ": " + written.message();
-    return false;
-  }
-  return true;
+  if (auto written = plat::kernel::writeVersionFile(file, info); !written)
+    return plat::Error{written.code(), "cannot write the driver file " + file.string() + ": " + written.message()};
+  return plat::success();
 }
 
-bool IdeSimulator::publish(std::string* error) {
-  if (!started_) return true;
+plat::Result<void> IdeSimulator::publish() {
+  if (!started_) return plat::success();
   for (int s = 0; s <= kOwnName; ++s) {
     bool wanted = model_.present() && (s == kOwnName || s <= model_.port());
     auto& server = servers_[static_cast<std::size_t>(s)];
@@ -103,11 +103,11 @@ bool IdeSimulator::publish(std::string* error) {
       continue;
     }
     if (server) continue;
-    if (!serveDevice(server, deviceName(s), error)) return false;
+    if (auto served = serveDevice(server, deviceName(s)); !served) return served;
     server->onRequest([this, s](plat::devio::DeviceServer::Request r) { onRequest(s, std::move(r)); });
     server->onAbandoned([this, s](plat::devio::DeviceServer::RequestId id) { miniport_.forget(ticketOf(s, id)); });
   }
-  return true;
+  return plat::success();
 }
 
 void IdeSimulator::onRequest(int server, plat::devio::DeviceServer::Request r) {
@@ -254,9 +254,8 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
     auto v = args.size() == 1 ? parseDriverVersion(args[0]) : std::nullopt;
     if (!v) return usage("driver-version MAJOR.MINOR");
     model_.setVersion(v->first, v->second);
-    std::string why;
-    if (started_ && !writeDriverFile(&why)) {
-      *reply = "error: " + why + "\n";
+    if (auto written = started_ ? writeDriverFile() : plat::success(); !written) {
+      *reply = "error: " + written.message() + "\n";
       return true;
     }
     *reply = "ok: the driver reports version " + args[0] + "\n";
@@ -270,9 +269,8 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
       model_.setPort(static_cast<int>(*p));
     }
     model_.setPresent(name == "driver-port");
-    std::string why;
-    if (started_ && (!writeDriverFile(&why) || !publish(&why))) {
-      *reply = "error: " + why + "\n";
+    if (auto installed = started_ ? install() : plat::success(); !installed) {
+      *reply = "error: " + installed.message() + "\n";
       return true;
     }
     *reply = model_.present() ? "ok: the driver answers on Scsi" + std::to_string(model_.port()) + ":\n"

@@ -26,11 +26,9 @@ class IdeSimulator final : public Simulator {
   ~IdeSimulator() override;
 
   std::string name() const override { return "ide"; }
-  bool configure(const std::vector<std::string>& lines, std::string* error) override {
-    return model_.configure(lines, error);
-  }
+  plat::Result<void> configure(const std::vector<std::string>& lines) override { return model_.configure(lines); }
   void configureDefault() override { model_.loadDefault(); }
-  bool start(std::string* error) override;
+  plat::Result<void> start() override;
   void stop() override;
   void watches(std::vector<Watch>& out) override;
   void ready(int fd, short revents, std::int64_t nowMs) override;
@@ -43,8 +41,10 @@ class IdeSimulator final : public Simulator {
 
  private:
   // Serves the devices the model's driver state calls for, and nothing else.
-  bool publish(std::string* error);
-  bool writeDriverFile(std::string* error);
+  plat::Result<void> publish();
+  plat::Result<void> writeDriverFile();
+  // The driver file and the devices, as the model now calls for.
+  plat::Result<void> install();
   void onRequest(int server, plat::devio::DeviceServer::Request r);
   void deliver();
   static Ticket ticketOf(int server, std::uint64_t id) { return static_cast<Ticket>(server) << 48 | id; }

@@ -241,8 +241,8 @@ std::optional<Answer> Miniport::serve(Ticket ticket, std::uint32_t code, std::ve
         break;
       }
       int member = static_cast<int>(data[60] | data[61] << 8);
-      auto refused = rebuild ? model_.startRebuild(slot, member, nowMs) : model_.startSync(slot, nowMs);
-      if (refused) {
+      auto started = rebuild ? model_.startRebuild(slot, member, nowMs) : model_.startSync(slot, nowMs);
+      if (!started) {
         setReturn(kReturnRefused);
         break;
       }

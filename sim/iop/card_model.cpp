@@ -622,41 +622,32 @@ bool CardModel::setSensor(int n, int ch, const std::string& what, std::uint32_t 
   return true;
 }
 
-bool CardModel::configure(const std::vector<std::string>& lines, std::string* error) {
+plat::Result<void> CardModel::configure(const std::vector<std::string>& lines) {
   bool cleared = false;
   for (const auto& line : lines) {
     auto w = splitWords(line);
-    if (!w || w->empty()) {
-      *error = "bad line \"" + line.substr(0, 80) + "\"";
-      return false;
-    }
+    if (!w || w->empty()) return plat::Error{EINVAL, "bad line \"" + line.substr(0, 80) + "\""};
     if ((*w)[0] == "card" && !cleared) {
       cards_.clear();
       cleared = true;
     }
-    std::string why;
-    if (!parseLine(*w, &why)) {
-      *error = "\"" + line.substr(0, 80) + "\": " + why;
-      return false;
-    }
+    if (auto parsed = parseLine(*w); !parsed)
+      return plat::Error{parsed.code(), "\"" + line.substr(0, 80) + "\": " + parsed.message()};
   }
-  return true;
+  return plat::success();
 }
 
-bool CardModel::parseLine(const std::vector<std::string>& w, std::string* error) {
+plat::Result<void> CardModel::parseLine(const std::vector<std::string>& w) {
   auto num = [&](std::size_t i, std::int64_t min, std::int64_t max) -> std::optional<std::int64_t> {
     return i < w.size() ? parseInt(w[i], min, max) : std::nullopt;
   };
-  auto fail = [&](const char* usage) {
-    *error = std::string("usage: ") + usage;
-    return false;
-  };
+  auto fail = [](const char* usage) { return plat::Error{EINVAL, std::string("usage: ") + usage}; };
   const std::string& verb = w[0];
   if (verb == "task") {
     auto ms = num(1, 1, 24LL * 3600 * 1000);
     if (!ms || w.size() != 2) return fail("task MS (1 to one day)");
     taskMs_ = *ms;
-    return true;
+    return plat::success();
   }
   if (verb == "card") {
     auto index = num(1, 0, kMaxCards - 1);
@@ -665,14 +656,14 @@ bool CardModel::parseLine(const std::vector<std::string>& w, std::string* error)
     if (!index || *index != cardCount() || !hw || !target || w.size() > 4)
       return fail("card INDEX HARDWARE_WORD [TARGET_ID] (cards from 0 in order, at most 2; target id 1 to 0xFFF)");
     addCard(static_cast<std::uint32_t>(*hw), static_cast<std::uint16_t>(*target));
-    return true;
+    return plat::success();
   }
   auto cardNo = num(1, 0, kMaxCards - 1);
   Card* c = cardNo ? card(static_cast<int>(*cardNo)) : nullptr;
   if (verb == "absent") {
     if (!c || w.size() != 2) return fail("absent CARD");
     c->present = false;
-    return true;
+    return plat::success();
   }
   if (verb == "channel") {
     auto ch = num(2, 0, kMaxChannels - 1);
@@ -680,7 +671,7 @@ bool CardModel::parseLine(const std::vector<std::string>& w, std::string* error)
     if (!c || !ch || !kind || w.size() != 4 || channel(*c, static_cast<std::uint32_t>(*ch)))
       return fail("channel CARD CHANNEL 1|2 (a channel once, 0 to 7)");
     c->channels.push_back({static_cast<int>(*ch), static_cast<std::uint32_t>(*kind)});
-    return true;
+    return plat::success();
   }
   if (verb == "disk") {
     auto ch = num(2, 0, kMaxChannels - 1);
@@ -703,7 +694,7 @@ bool CardModel::parseLine(const std::vector<std::string>& w, std::string* error)
       if (d.model.size() > kMaxNameLength) return fail("disk ... MODEL (at most 64 characters)");
     }
     c->disks.push_back(d);
-    return true;
+    return plat::success();
   }
   if (verb == "array") {
     auto level = w.size() > 2 ? levelCode(w[2]) : std::nullopt;
@@ -720,7 +711,7 @@ bool CardModel::parseLine(const std::vector<std::string>& w, std::string* error)
     std::uint32_t h;
     if (!addArray(*c, w[3], *level, handles, &h))
       return fail("array ... (free disks used once, enough of them for the level, a name of at most 64 characters, 16 arrays)");
-    return true;
+    return plat::success();
   }
   if (verb == "enclosure") {
     auto ch = num(2, 0, kMaxChannels - 1);
@@ -741,16 +732,15 @@ bool CardModel::parseLine(const std::vector<std::string>& w, std::string* error)
       chan->volts5 = static_cast<std::uint32_t>(*v5);
       chan->volts12 = static_cast<std::uint32_t>(*v12);
     }
-    return true;
+    return plat::success();
   }
   if (verb == "enclosure-mode") {
     auto mode = num(2, 0, 1);
     if (!c || !mode || w.size() != 3) return fail("enclosure-mode CARD 0|1");
     c->enclosureMode = static_cast<std::uint32_t>(*mode);
-    return true;
+    return plat::success();
   }
-  *error = "unknown line (card, channel, disk, array, enclosure, enclosure-mode, absent, task, path)";
-  return false;
+  return plat::Error{EINVAL, "unknown line (card, channel, disk, array, enclosure, enclosure-mode, absent, task, path)"};
 }
 
 std::string CardModel::status() const {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/result.h"
 #include "sim/iop/api_table.h"
 
 namespace sim::iop {
@@ -133,7 +134,7 @@ class CardModel {
  public:
   CardModel() { loadDefault(); }
   void loadDefault();
-  bool configure(const std::vector<std::string>& lines, std::string* error);
+  plat::Result<void> configure(const std::vector<std::string>& lines);
 
   int cardCount() const { return static_cast<int>(cards_.size()); }
   const Card* card(int n) const;
@@ -168,7 +169,7 @@ class CardModel {
   std::uint32_t percent(const Array& a) const;
   void event(Card& c, std::uint32_t type, std::uint32_t severity, std::vector<std::uint32_t> args);
   std::string nameOf(Card& c, std::uint32_t handle);
-  bool parseLine(const std::vector<std::string>& w, std::string* error);
+  plat::Result<void> parseLine(const std::vector<std::string>& w);
   Card& addCard(std::uint32_t hardware, std::uint16_t target);
   bool addArray(Card& c, const std::string& name, std::uint32_t levelWord, const std::vector<std::uint32_t>& disks,
                 std::uint32_t* handle);

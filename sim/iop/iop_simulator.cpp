@@ -26,17 +26,17 @@ void IopSimulator::configureDefault() {
   serving_ = Serving{};
 }
 
-bool IopSimulator::parsePath(const std::vector<std::string>& w, std::string* error) {
+plat::Result<void> IopSimulator::parsePath(const std::vector<std::string>& w) {
   if (w[0] == "path") {
     if (w.size() == 2 && w[1] == "direct") {
       serving_.direct = true;
       serving_.tunnelPort = -1;
-      return true;
+      return plat::success();
     }
     if (w.size() == 2 && w[1] == "none") {
       serving_.direct = false;
       serving_.tunnelPort = -1;
-      return true;
+      return plat::success();
     }
     auto port = w.size() == 3 && w[1] == "tunnel" ? parseInt(w[2], 0, kScsiPorts - 2) : std::nullopt;
     if (port) {
@@ -44,43 +44,40 @@ bool IopSimulator::parsePath(const std::vector<std::string>& w, std::string* err
       serving_.tunnelPort = static_cast<int>(*port);
       if (serving_.foreignPort == serving_.tunnelPort || serving_.foreignPort == serving_.tunnelPort + 1)
         serving_.foreignPort = -1;
-      return true;
+      return plat::success();
     }
-    *error = "usage: path direct | tunnel PORT (0 to 8; the second card takes PORT+1) | none";
-    return false;
+    return plat::Error{EINVAL, "usage: path direct | tunnel PORT (0 to 8; the second card takes PORT+1) | none"};
   }
   // foreign-port
   if (w.size() == 2 && w[1] == "off") {
     serving_.foreignPort = -1;
-    return true;
+    return plat::success();
   }
   auto port = w.size() == 2 ? parseInt(w[1], 0, kScsiPorts - 1) : std::nullopt;
-  if (!port || (serving_.tunnelPort >= 0 && (*port == serving_.tunnelPort || *port == serving_.tunnelPort + 1))) {
-    *error = "usage: foreign-port PORT|off (0 to 9, not a port of the tunnel path)";
-    return false;
-  }
+  if (!port || (serving_.tunnelPort >= 0 && (*port == serving_.tunnelPort || *port == serving_.tunnelPort + 1)))
+    return plat::Error{EINVAL, "usage: foreign-port PORT|off (0 to 9, not a port of the tunnel path)"};
   serving_.foreignPort = static_cast<int>(*port);
-  return true;
+  return plat::success();
 }
 
-bool IopSimulator::configure(const std::vector<std::string>& lines, std::string* error) {
+plat::Result<void> IopSimulator::configure(const std::vector<std::string>& lines) {
   model_.loadDefault();
   serving_ = Serving{};
   std::vector<std::string> rest;
   for (const auto& line : lines) {
     auto w = splitWords(line);
     if (w && !w->empty() && ((*w)[0] == "path" || (*w)[0] == "foreign-port")) {
-      if (!parsePath(*w, error)) return false;
+      if (auto parsed = parsePath(*w); !parsed) return parsed;
       continue;
     }
     rest.push_back(line);
   }
-  return model_.configure(rest, error);
+  return model_.configure(rest);
 }
 
-bool IopSimulator::start(std::string* error) {
+plat::Result<void> IopSimulator::start() {
   started_ = true;
-  return publish(error);
+  return publish();
 }
 
 void IopSimulator::stop() {
@@ -97,8 +94,8 @@ bool IopSimulator::wanted(int s) const {
   return s == serving_.tunnelPort || (s == serving_.tunnelPort + 1 && model_.cardCount() > 1);
 }
 
-bool IopSimulator::publish(std::string* error) {
-  if (!started_) return true;
+plat::Result<void> IopSimulator::publish() {
+  if (!started_) return plat::success();
   for (int s = 0; s <= kOwnDevice; ++s) {
     auto& server = servers_[static_cast<std::size_t>(s)];
     if (!wanted(s)) {
@@ -106,11 +103,11 @@ bool IopSimulator::publish(std::string* error) {
       continue;
     }
     if (server) continue;
-    if (!serveDevice(server, deviceName(s), error)) return false;
+    if (auto served = serveDevice(server, deviceName(s)); !served) return served;
     server->onRequest([this, s](plat::devio::DeviceServer::Request r) { onRequest(s, std::move(r)); });
     server->onClosed([this, s](plat::devio::DeviceServer::ConnectionId c) { driver_.closed(key(s, c)); });
   }
-  return true;
+  return plat::success();
 }
 
 void IopSimulator::onRequest(int server, plat::devio::DeviceServer::Request r) {
@@ -260,18 +257,16 @@ bool IopSimulator::fault(const std::string& name, const std::vector<std::string>
   if (name == "path" || name == "foreign-port") {
     std::vector<std::string> w{name};
     w.insert(w.end(), args.begin(), args.end());
-    std::string why;
     Serving before = serving_;
-    if (!parsePath(w, &why)) {
-      *reply = "error: " + why + "\n";
+    if (auto parsed = parsePath(w); !parsed) {
+      *reply = "error: " + parsed.message() + "\n";
       return true;
     }
-    if (started_ && !publish(&why)) {
-      // What stood before keeps being served.
+    if (auto published = started_ ? publish() : plat::success(); !published) {
+      // What stood before keeps being served; it stood a moment ago, so serving it again is not checked.
       serving_ = before;
-      std::string again;
-      publish(&again);
-      *reply = "error: " + why + "\n";
+      (void)publish();
+      *reply = "error: " + published.message() + "\n";
       return true;
     }
     *reply = "ok: " + name + " set\n";

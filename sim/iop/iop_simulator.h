@@ -27,9 +27,9 @@ class IopSimulator final : public Simulator {
   ~IopSimulator() override;
 
   std::string name() const override { return "iop"; }
-  bool configure(const std::vector<std::string>& lines, std::string* error) override;
+  plat::Result<void> configure(const std::vector<std::string>& lines) override;
   void configureDefault() override;
-  bool start(std::string* error) override;
+  plat::Result<void> start() override;
   void stop() override;
   void watches(std::vector<Watch>& out) override;
   void ready(int fd, short revents, std::int64_t nowMs) override;
@@ -40,13 +40,13 @@ class IopSimulator final : public Simulator {
   CardModel& model() { return model_; }
 
  private:
-  bool publish(std::string* error);
+  plat::Result<void> publish();
   bool wanted(int server) const;
   void onRequest(int server, plat::devio::DeviceServer::Request r);
   static std::uint64_t key(int server, std::uint64_t connection) {
     return static_cast<std::uint64_t>(server) << 48 | connection;
   }
-  bool parsePath(const std::vector<std::string>& w, std::string* error);
+  plat::Result<void> parsePath(const std::vector<std::string>& w);
 
   CardModel model_;
   Driver driver_{model_};

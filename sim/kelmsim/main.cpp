@@ -64,18 +64,15 @@ std::optional<StartOptions> parseStart(int argc, char** argv) {
   return o;
 }
 
-// Builds, configures and starts the daemon; the reason on failure.
-std::unique_ptr<sim::Daemon> makeDaemon(const StartOptions& o, sim::ModelClock& clock, std::string* error) {
+// Builds, configures and starts the daemon.
+plat::Result<std::unique_ptr<sim::Daemon>> makeDaemon(const StartOptions& o, sim::ModelClock& clock) {
   std::vector<std::unique_ptr<sim::Simulator>> sims;
   for (auto factory : kSimulators) sims.push_back(factory());
   auto daemon = std::make_unique<sim::Daemon>(std::move(sims), clock);
   std::optional<std::filesystem::path> scenario;
   if (o.scenario) scenario = *o.scenario;
-  if (!daemon->configure(scenario, error)) return nullptr;
-  if (auto started = daemon->start(); !started) {
-    *error = started.message();
-    return nullptr;
-  }
+  if (auto configured = daemon->configure(scenario); !configured) return configured.error();
+  if (auto started = daemon->start(); !started) return started.error();
   return daemon;
 }
 
@@ -90,12 +87,12 @@ void writePidFile() {
 
 int runForeground(const StartOptions& o) {
   sim::ModelClock clock(plat::systemClock(), o.stepped);
-  std::string error;
-  auto daemon = makeDaemon(o, clock, &error);
-  if (!daemon) {
-    std::fprintf(stderr, "kelmsim: %s\n", error.c_str());
+  auto made = makeDaemon(o, clock);
+  if (!made) {
+    std::fprintf(stderr, "kelmsim: %s\n", made.message().c_str());
     return 1;
   }
+  auto daemon = std::move(*made);
   writePidFile();
   auto ran = daemon->run();
   daemon.reset();
@@ -129,9 +126,9 @@ int start(const StartOptions& o) {
     ::setsid();
     if (::fork() > 0) ::_exit(0);  // the daemon is adopted and never reacquires a terminal
     sim::ModelClock clock(plat::systemClock(), o.stepped);
-    std::string error;
-    auto daemon = makeDaemon(o, clock, &error);
-    std::string word = daemon ? "ok\n" : error + "\n";
+    auto made = makeDaemon(o, clock);
+    std::string word = made ? "ok\n" : made.message() + "\n";
+    std::unique_ptr<sim::Daemon> daemon = made ? std::move(*made) : nullptr;
     if (daemon) writePidFile();
     if (::write(writeEnd.get(), word.data(), word.size()) < 0) {
     }

@@ -25,77 +25,55 @@ std::unique_ptr<Simulator> makeSerialSimulator() { return std::make_unique<Seria
 
 std::filesystem::path SerialSimulator::linkPath() const { return plat::paths::serialPortDevice(1); }
 
-bool SerialSimulator::configure(const std::vector<std::string>& lines, std::string* error) {
+plat::Result<void> SerialSimulator::configure(const std::vector<std::string>& lines) {
   subsystem_.clear();
   int number = 0;
   for (const auto& line : lines) {
     ++number;
     auto words = splitWords(line);
-    if (!words) {
-      *error = "line " + std::to_string(number) + " is too long";
-      return false;
-    }
+    if (!words) return plat::Error{EINVAL, "line " + std::to_string(number) + " is too long"};
     if (!words->empty() && (*words)[0] == "handshake") {
-      if (words->size() != 2 || ((*words)[1] != "warm" && (*words)[1] != "cold")) {
-        *error = "handshake warm|cold";
-        return false;
-      }
+      if (words->size() != 2 || ((*words)[1] != "warm" && (*words)[1] != "cold"))
+        return plat::Error{EINVAL, "handshake warm|cold"};
       wire_.warmHandshake((*words)[1] == "warm");
       continue;
     }
-    std::string why;
-    if (!subsystem_.configure(*words, &why)) {
-      *error = "entry " + std::to_string(number) + ": " + why;
-      return false;
-    }
+    if (auto entry = subsystem_.configure(*words); !entry)
+      return plat::Error{entry.code(), "entry " + std::to_string(number) + ": " + entry.message()};
   }
-  return true;
+  return plat::success();
 }
-
-bool SerialSimulator::start(std::string* error) { return plug(error); }
 
 void SerialSimulator::stop() { unplug(); }
 
-bool SerialSimulator::plug(std::string* error) {
-  if (master_) return true;
+plat::Result<void> SerialSimulator::plug() {
+  if (master_) return plat::success();
   plat::UniqueFd m(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!m || ::grantpt(m.get()) != 0 || ::unlockpt(m.get()) != 0) {
-    if (error) *error = std::string("cannot make a pseudo-terminal: ") + std::strerror(errno);
-    return false;
-  }
+  if (!m || ::grantpt(m.get()) != 0 || ::unlockpt(m.get()) != 0)
+    return plat::errnoError("cannot make a pseudo-terminal");
   char name[128];
-  if (::ptsname_r(m.get(), name, sizeof name) != 0) {
-    if (error) *error = "cannot name the pseudo-terminal";
-    return false;
-  }
+  if (const int err = ::ptsname_r(m.get(), name, sizeof name); err != 0)
+    return plat::Error{err, "cannot name the pseudo-terminal"};
   plat::UniqueFd keeper(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   termios t{};
-  if (!keeper || ::tcgetattr(keeper.get(), &t) != 0) {
-    if (error) *error = std::string("cannot open ") + name;
-    return false;
-  }
+  if (!keeper || ::tcgetattr(keeper.get(), &t) != 0) return plat::Error{errno, std::string("cannot open ") + name};
   // Raw from the start: a cooked line would echo the host's bytes back and bend CR and LF.
   ::cfmakeraw(&t);
   ::tcsetattr(keeper.get(), TCSANOW, &t);
   auto link = linkPath();
-  if (auto made = plat::paths::ensureDir(link.parent_path()); !made) {
-    if (error) *error = made.message();
-    return false;
-  }
+  if (auto made = plat::paths::ensureDir(link.parent_path()); !made) return made;
   auto temp = link;
   temp += ".new";
   std::error_code ec;
   std::filesystem::remove(temp, ec);
-  if (::symlink(name, temp.c_str()) != 0 || ::rename(temp.c_str(), link.c_str()) != 0) {
-    if (error) *error = "cannot publish " + link.string() + ": " + std::strerror(errno);
-    return false;
-  }
+  if (::symlink(name, temp.c_str()) != 0 || ::rename(temp.c_str(), link.c_str()) != 0)
+    return plat::errnoError("cannot publish " + link.string());
   master_ = std::move(m);
   keeper_ = std::move(keeper);
   slaveName_ = name;
   wire_.reset();
   pendingOut_.clear();
-  return true;
+  return plat::success();
 }
 
 void SerialSimulator::unplug() {
@@ -211,10 +189,11 @@ bool SerialSimulator::fault(const std::string& name, const std::vector<std::stri
   }
   if (name == "unplug" || name == "plug" || name == "replug") {
     if (name != "plug") unplug();
-    std::string why;
-    if (name != "unplug" && !plug(&why)) {
-      *reply = "error: " + why + "\n";
-      return true;
+    if (name != "unplug") {
+      if (auto plugged = plug(); !plugged) {
+        *reply = "error: " + plugged.message() + "\n";
+        return true;
+      }
     }
     *reply = plugged() ? "ok: cable plugged, " + slaveName_ + "\n" : "ok: cable pulled\n";
     return true;

@@ -18,9 +18,9 @@ class SerialSimulator final : public Simulator {
   ~SerialSimulator() override;
 
   std::string name() const override { return "serial"; }
-  bool configure(const std::vector<std::string>& lines, std::string* error) override;
+  plat::Result<void> configure(const std::vector<std::string>& lines) override;
   void configureDefault() override { subsystem_.loadDefault(); }
-  bool start(std::string* error) override;
+  plat::Result<void> start() override { return plug(); }
   void stop() override;
   void watches(std::vector<Watch>& out) override;
   void ready(int fd, short revents, std::int64_t nowMs) override;
@@ -33,7 +33,7 @@ class SerialSimulator final : public Simulator {
   bool fault(const std::string& name, const std::vector<std::string>& args, std::string* reply) override;
 
   // The cable: the pseudo-terminal is closed (and its link removed), or made afresh and published.
-  bool plug(std::string* error);
+  plat::Result<void> plug();
   void unplug();
   bool plugged() const { return master_.valid(); }
   std::filesystem::path linkPath() const;

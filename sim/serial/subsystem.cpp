@@ -173,12 +173,9 @@ void Subsystem::loadDefault() {
   arrays_[0] = a;
 }
 
-bool Subsystem::configure(const std::vector<std::string>& w, std::string* error) {
-  auto fail = [&](const std::string& why) {
-    *error = why;
-    return false;
-  };
-  if (w.empty()) return true;
+plat::Result<void> Subsystem::configure(const std::vector<std::string>& w) {
+  auto fail = [](const std::string& why) { return plat::Error{EINVAL, why}; };
+  if (w.empty()) return plat::success();
   const std::string& what = w[0];
   if (what == "disk") {
     // disk ID NAME SIZE_MB [TIMING_FLAGS]
@@ -196,7 +193,7 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
     d.cylinders = 16383;
     d.timing = static_cast<std::uint8_t>(*timing);
     disks_[d.id] = d;
-    return true;
+    return plat::success();
   }
   if (what == "array") {
     // array ID MODE NAME DISK...
@@ -220,7 +217,7 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
     if (static_cast<int>(a.members.size()) < minimumDisks(a.mode)) return fail("array: too few disks for its mode");
     for (int d : a.members) disks_[d].state = kDiskMember;
     arrays_[a.id] = a;
-    return true;
+    return plat::success();
   }
   if (what == "sensors") {
     // sensors V5 V12 T1 T2 T3 [FAN...]
@@ -235,7 +232,7 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
     sensors_.volts12 = v[1];
     sensors_.temperatures = {v[2], v[3], v[4]};
     sensors_.fans.assign(v.begin() + 5, v.end());
-    return true;
+    return plat::success();
   }
   if (what == "memory") {
     // memory ADDRESS VALUE WIDTH
@@ -246,18 +243,18 @@ bool Subsystem::configure(const std::vector<std::string>& w, std::string* error)
     if (!addr || !value || !width || (*width != 8 && *width != 16 && *width != 32)) return fail("memory: bad value");
     writeMemory(static_cast<std::uint32_t>(*addr), static_cast<std::uint32_t>(*value),
                 static_cast<std::uint32_t>(*width));
-    return true;
+    return plat::success();
   }
   if (what == "work") {
     // work MS: how long a rebuild, synchronisation, expansion, conversion or initialisation takes
     auto ms = w.size() == 2 ? parseInt(w[1], 100, 24LL * 3600 * 1000) : std::nullopt;
     if (!ms) return fail("work MS (100 to 86400000)");
     taskMs_ = *ms;
-    return true;
+    return plat::success();
   }
   if (what == "empty") {
     clear();
-    return true;
+    return plat::success();
   }
   return fail("unknown line \"" + what + "\" (disk, array, sensors, memory, work, empty)");
 }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/result.h"
+
 namespace sim::serial {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -93,7 +95,7 @@ class Subsystem {
   void loadDefault();
   void clear();
   // One scenario line, already split into words.
-  bool configure(const std::vector<std::string>& words, std::string* error);
+  plat::Result<void> configure(const std::vector<std::string>& words);
 
   // The reply payload for a request; nothing for a command that gets no answer.
   std::optional<Bytes> handle(std::uint16_t code, const Bytes& payload, std::int64_t nowMs);

@@ -23,8 +23,8 @@ using namespace sim::ide::testing;
 class Served : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(sim.start(&error)) << error;
+    auto started = sim.start();
+    ASSERT_TRUE(started) << started.message();
     server = std::make_unique<sim::testing::ServingThread>(sim);
   }
   void TearDown() override { server.reset(); }

@@ -244,12 +244,11 @@ TEST_F(CardModelTest, FaultsChangeTheAnswers) {
 }
 
 TEST_F(CardModelTest, ScenarioLines) {
-  std::string error;
-  ASSERT_TRUE(model.configure({"card 0 0x0013 0x100", "channel 0 0 1", "channel 0 1 2", "disk 0 0 0 1000 3 BIG DISK",
-                               "disk 0 0 1 1000", "disk 0 1 0 2000", "array 0 raid1 Pair 0:0 0:1", "enclosure 0 0 0x20",
-                               "enclosure-mode 0 0", "task 5000"},
-                              &error))
-      << error;
+  auto configured =
+      model.configure({"card 0 0x0013 0x100", "channel 0 0 1", "channel 0 1 2", "disk 0 0 0 1000 3 BIG DISK",
+                       "disk 0 0 1 1000", "disk 0 1 0 2000", "array 0 raid1 Pair 0:0 0:1", "enclosure 0 0 0x20",
+                       "enclosure-mode 0 0", "task 5000"});
+  ASSERT_TRUE(configured) << configured.message();
   EXPECT_EQ(model.cardCount(), 1);
   EXPECT_EQ(model.card(0)->targetId, 0x100);
   EXPECT_EQ(model.card(0)->arrays.size(), 1u);
@@ -279,13 +278,13 @@ TEST_F(CardModelTest, ScenarioLines) {
   };
   for (const auto& c : bad) {
     CardModel m;
-    std::string why;
     std::vector<std::string> lines{"card 0 0x13", "channel 0 0 1", "disk 0 0 0 100", c.line};
-    EXPECT_FALSE(m.configure(lines, &why)) << c.line;
-    EXPECT_FALSE(why.empty());
+    auto refused = m.configure(lines);
+    EXPECT_FALSE(refused) << c.line;
+    EXPECT_FALSE(refused.message().empty());
   }
   CardModel settingsOnly;
-  ASSERT_TRUE(settingsOnly.configure({"task 1000"}, &error));
+  ASSERT_TRUE(settingsOnly.configure({"task 1000"}));
   EXPECT_EQ(settingsOnly.card(0)->arrays.size(), 2u) << "settings alone keep the default cards";
 }
 

@@ -22,8 +22,8 @@ class Served : public ::testing::Test {
  protected:
   void SetUp() override {
     sim.configureDefault();
-    std::string error;
-    ASSERT_TRUE(sim.start(&error)) << error;
+    auto started = sim.start();
+    ASSERT_TRUE(started) << started.message();
     server = std::make_unique<sim::testing::ServingThread>(sim);
   }
   void TearDown() override { server.reset(); }
@@ -160,12 +160,11 @@ TEST(IopDaemon, ScenarioSectionFaultsAndSteppedTasks) {
   sims.push_back(makeIopSimulator());
   auto* iop = static_cast<IopSimulator*>(sims.back().get());
   Daemon daemon(std::move(sims), clock);
-  std::string error;
-  ASSERT_TRUE(daemon.configureText("[iop]\ncard 0 0x0126\nchannel 0 0 1\nchannel 0 1 1\n"
-                                   "disk 0 0 0 1000\ndisk 0 1 0 1000\ndisk 0 0 1 1000\n"
-                                   "array 0 raid1 Pair 0:0 1:0\ntask 10000\npath none\n",
-                                   &error))
-      << error;
+  auto configured = daemon.configureText(
+      "[iop]\ncard 0 0x0126\nchannel 0 0 1\nchannel 0 1 1\n"
+      "disk 0 0 0 1000\ndisk 0 1 0 1000\ndisk 0 0 1 1000\n"
+      "array 0 raid1 Pair 0:0 1:0\ntask 10000\npath none\n");
+  ASSERT_TRUE(configured) << configured.message();
   CardModel& m = iop->model();
   ASSERT_EQ(m.cardCount(), 1);
   std::uint32_t pair = m.card(0)->arrays[0].handle;
@@ -191,8 +190,9 @@ TEST(IopDaemon, ScenarioSectionFaultsAndSteppedTasks) {
   std::vector<std::unique_ptr<Simulator>> again;
   again.push_back(makeIopSimulator());
   Daemon strict(std::move(again), clock);
-  EXPECT_FALSE(strict.configureText("[iop]\npath tunnel 42\n", &error));
-  EXPECT_NE(error.find("[iop]"), std::string::npos) << error;
+  auto refused = strict.configureText("[iop]\npath tunnel 42\n");
+  EXPECT_FALSE(refused);
+  EXPECT_NE(refused.message().find("[iop]"), std::string::npos) << refused.message();
 }
 
 }  // namespace

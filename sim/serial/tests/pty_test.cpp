@@ -20,8 +20,8 @@ struct PtyFixture : ::testing::Test {
     root = std::filesystem::temp_directory_path() / ("kelmsim-pty-" + std::to_string(::getpid()));
     std::filesystem::create_directories(root);
     ::setenv("KELM_ROOT", root.c_str(), 1);
-    std::string error;
-    ASSERT_TRUE(sim.start(&error)) << error;
+    auto started = sim.start();
+    ASSERT_TRUE(started) << started.message();
   }
   void TearDown() override {
     sim.stop();

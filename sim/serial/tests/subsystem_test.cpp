@@ -207,10 +207,10 @@ TEST(Subsystem, ScenarioLinesAreChecked) {
   };
   for (const auto& [words, good] : cases) {
     Subsystem s;
-    std::string error;
-    EXPECT_EQ(s.configure(words, &error), good) << words[0] << " " << error;
+    auto configured = s.configure(words);
+    EXPECT_EQ(configured.ok(), good) << words[0] << " " << configured.message();
     if (!good) {
-      EXPECT_FALSE(error.empty());
+      EXPECT_FALSE(configured.message().empty());
     }
   }
 }
@@ -304,7 +304,7 @@ TEST(DaemonScenario, SectionsAreChecked) {
     std::vector<std::unique_ptr<Simulator>> sims;
     struct Probe final : Simulator {
       std::string name() const override { return "serial"; }
-      bool configure(const std::vector<std::string>& lines, std::string* error) override {
+      plat::Result<void> configure(const std::vector<std::string>& lines) override {
         Subsystem s;
         for (auto& l : lines) {
           std::vector<std::string> words;
@@ -317,12 +317,12 @@ TEST(DaemonScenario, SectionsAreChecked) {
               w += ch;
             }
           }
-          if (!s.configure(words, error)) return false;
+          if (auto entry = s.configure(words); !entry) return entry;
         }
-        return true;
+        return plat::success();
       }
       void configureDefault() override {}
-      bool start(std::string*) override { return true; }
+      plat::Result<void> start() override { return plat::success(); }
       void stop() override {}
       void watches(std::vector<Watch>&) override {}
       void ready(int, short, std::int64_t) override {}
@@ -332,8 +332,8 @@ TEST(DaemonScenario, SectionsAreChecked) {
     };
     sims.push_back(std::make_unique<Probe>());
     Daemon d(std::move(sims), clock);
-    std::string error;
-    EXPECT_EQ(d.configureText(c.text, &error), c.good) << c.text << error;
+    auto configured = d.configureText(c.text);
+    EXPECT_EQ(configured.ok(), c.good) << c.text << configured.message();
   }
 }
 
