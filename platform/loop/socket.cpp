@@ -339,12 +339,12 @@ void TcpListener::acceptSome() {
 
 // ---- UdpSocket
 
-UdpSocket::UdpSocket(EventLoop& loop, UniqueFd fd, std::uint16_t port) : loop_(loop), fd_(std::move(fd)), port_(port) {}
+UdpSocket::UdpSocket(UniqueFd fd, std::uint16_t port) : fd_(std::move(fd)), port_(port) {}
 
 Result<std::unique_ptr<UdpSocket>> UdpSocket::bind(EventLoop& loop, std::string_view host, std::uint16_t port) {
   auto bound = openBound(SOCK_DGRAM, host, port);
   if (!bound) return bound.error();
-  std::unique_ptr<UdpSocket> s(new UdpSocket(loop, std::move(bound->fd), bound->port));
+  std::unique_ptr<UdpSocket> s(new UdpSocket(std::move(bound->fd), bound->port));
   auto w = loop.watch(s->fd_.get(), kIoReadable, [raw = s.get()](std::uint32_t) { raw->receiveSome(); });
   if (!w) return w.error();
   s->watch_ = std::move(*w);

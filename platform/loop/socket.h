@@ -154,10 +154,9 @@ class UdpSocket {
   std::uint16_t port() const { return port_; }
 
  private:
-  UdpSocket(EventLoop& loop, UniqueFd fd, std::uint16_t port);
+  UdpSocket(UniqueFd fd, std::uint16_t port);
   void receiveSome();
 
-  EventLoop& loop_;
   UniqueFd fd_;
   FdWatch watch_;
   std::uint16_t port_;
