@@ -45,4 +45,9 @@ class Simulator {
 
 using SimulatorFactory = std::unique_ptr<Simulator> (*)();
 
+// The reply to a fault a model carried out (its "ok: ..." text) or refused (the reason).
+inline std::string faultReply(const plat::Result<std::string>& done) {
+  return done ? *done : "error: " + done.message() + "\n";
+}
+
 }  // namespace sim

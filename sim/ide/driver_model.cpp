@@ -533,13 +533,10 @@ void DriverModel::noteArrayChange(int slot, ArrayState before, std::int64_t nowM
 
 // ---- Faults ----
 
-bool DriverModel::failDisk(int disk, std::int64_t nowMs, std::string* reply) {
+plat::Result<std::string> DriverModel::failDisk(int disk, std::int64_t nowMs) {
   advance(nowMs);
   const Drive* d = drive(disk);
-  if (!d || d->failed) {
-    *reply = format("error: disk %d is not a working disk\n", disk);
-    return false;
-  }
+  if (!d || d->failed) return plat::Error{EINVAL, format("disk %d is not a working disk", disk)};
   auto& slot = cards_[static_cast<std::size_t>(disk / 4)].slots[static_cast<std::size_t>(disk % 4)];
   auto where = membership(disk);
   // A task on the failing disk's array cannot go on.
@@ -554,20 +551,14 @@ bool DriverModel::failDisk(int disk, std::int64_t nowMs, std::string* reply) {
         kMemberPresent | kMemberError;
     noteArrayChange(where->first, before, nowMs);
   }
-  *reply = format("ok: disk %d failed\n", disk);
-  return true;
+  return format("ok: disk %d failed\n", disk);
 }
 
-bool DriverModel::insertDisk(int disk, std::uint64_t sizeMb, std::int64_t nowMs, std::string* reply) {
-  if (disk < 0 || disk >= kMaxDisks || disk / 4 >= cardCount()) {
-    *reply = format("error: disk %d is not on a card\n", disk);
-    return false;
-  }
+plat::Result<std::string> DriverModel::insertDisk(int disk, std::uint64_t sizeMb, std::int64_t nowMs) {
+  if (disk < 0 || disk >= kMaxDisks || disk / 4 >= cardCount())
+    return plat::Error{EINVAL, format("disk %d is not on a card", disk)};
   auto& slot = cards_[static_cast<std::size_t>(disk / 4)].slots[static_cast<std::size_t>(disk % 4)];
-  if (slot && !slot->failed) {
-    *reply = format("error: disk %d works; fail it first\n", disk);
-    return false;
-  }
+  if (slot && !slot->failed) return plat::Error{EINVAL, format("disk %d works; fail it first", disk)};
   Drive d;
   d.model = defaultModel(disk);
   d.sectors = sizeMb ? sizeMb * 2048 : (slot ? slot->sectors : 40960ull * 2048);
@@ -578,16 +569,12 @@ bool DriverModel::insertDisk(int disk, std::uint64_t sizeMb, std::int64_t nowMs,
         kMemberPresent;
   pushEvent({kEvDiskPlugged, kCatInfo, static_cast<std::uint32_t>(disk / 4), 0, {static_cast<std::uint32_t>(disk)}},
             nowMs);
-  *reply = format("ok: disk %d inserted\n", disk);
-  return true;
+  return format("ok: disk %d inserted\n", disk);
 }
 
-bool DriverModel::mediaError(int disk, std::uint32_t lba, std::int64_t nowMs, std::string* reply) {
+plat::Result<std::string> DriverModel::mediaError(int disk, std::uint32_t lba, std::int64_t nowMs) {
   const Drive* d = drive(disk);
-  if (!d || d->failed) {
-    *reply = format("error: disk %d is not a working disk\n", disk);
-    return false;
-  }
+  if (!d || d->failed) return plat::Error{EINVAL, format("disk %d is not a working disk", disk)};
   auto card = static_cast<std::uint32_t>(disk / 4);
   if (auto where = membership(disk))
     pushEvent({kEvMediaError,
@@ -598,44 +585,39 @@ bool DriverModel::mediaError(int disk, std::uint32_t lba, std::int64_t nowMs, st
               nowMs);
   else
     pushEvent({kEvEcc, kCatError, card, 0, {static_cast<std::uint32_t>(disk), lba}}, nowMs);
-  *reply = format("ok: media error on disk %d at LBA %u\n", disk, lba);
-  return true;
+  return format("ok: media error on disk %d at LBA %u\n", disk, lba);
 }
 
 namespace {
-bool enclosureOk(const DriverModel& m, int channel, std::string* reply) {
-  if (channel < 0 || channel >= kMaxChannels || channel / 2 >= m.cardCount() || m.enclosure(channel).type == 0) {
-    *reply = format("error: no enclosure on channel %d\n", channel);
-    return false;
-  }
-  return true;
+plat::Result<void> enclosureOk(const DriverModel& m, int channel) {
+  if (channel < 0 || channel >= kMaxChannels || channel / 2 >= m.cardCount() || m.enclosure(channel).type == 0)
+    return plat::Error{EINVAL, format("no enclosure on channel %d", channel)};
+  return plat::success();
 }
 }  // namespace
 
-bool DriverModel::enclosureFan(int channel, int rpm, std::int64_t nowMs, std::string* reply) {
-  if (!enclosureOk(*this, channel, reply)) return false;
+plat::Result<std::string> DriverModel::enclosureFan(int channel, int rpm, std::int64_t nowMs) {
+  if (auto ok = enclosureOk(*this, channel); !ok) return ok.error();
   enclosures_[static_cast<std::size_t>(channel)].fanRpm = rpm;
   auto ch = static_cast<std::uint32_t>(channel);
   if (rpm == 0)
     pushEvent({kEvFanStopped, kCatError, ch / 2, 0, {ch, 0, 0}}, nowMs);
   else if (rpm < kSlowRpm)
     pushEvent({kEvFanUnderspeed, kCatWarning, ch / 2, 0, {ch, 0, static_cast<std::uint32_t>(rpm)}}, nowMs);
-  *reply = format("ok: fan on channel %d at %d RPM\n", channel, rpm);
-  return true;
+  return format("ok: fan on channel %d at %d RPM\n", channel, rpm);
 }
 
-bool DriverModel::enclosureTemperature(int channel, int celsius, std::int64_t nowMs, std::string* reply) {
-  if (!enclosureOk(*this, channel, reply)) return false;
+plat::Result<std::string> DriverModel::enclosureTemperature(int channel, int celsius, std::int64_t nowMs) {
+  if (auto ok = enclosureOk(*this, channel); !ok) return ok.error();
   enclosures_[static_cast<std::size_t>(channel)].temperatureHalfC = celsius * 2;
   auto ch = static_cast<std::uint32_t>(channel);
   if (celsius >= static_cast<int>(kHotCelsius))
     pushEvent({kEvOverTemperature, kCatError, ch / 2, 0, {ch, 0, static_cast<std::uint32_t>(celsius * 2)}}, nowMs);
-  *reply = format("ok: channel %d at %d C\n", channel, celsius);
-  return true;
+  return format("ok: channel %d at %d C\n", channel, celsius);
 }
 
-bool DriverModel::enclosureVoltage(int channel, int rail, int tenths, std::int64_t nowMs, std::string* reply) {
-  if (!enclosureOk(*this, channel, reply)) return false;
+plat::Result<std::string> DriverModel::enclosureVoltage(int channel, int rail, int tenths, std::int64_t nowMs) {
+  if (auto ok = enclosureOk(*this, channel); !ok) return ok.error();
   auto& e = enclosures_[static_cast<std::size_t>(channel)];
   (rail == 5 ? e.volts5Tenths : e.volts12Tenths) = tenths;
   int nominal = rail * 10;
@@ -643,8 +625,7 @@ bool DriverModel::enclosureVoltage(int channel, int rail, int tenths, std::int64
   // Out of range beyond 10 % of the nominal voltage.
   if (tenths * 10 < nominal * 9 || tenths * 10 > nominal * 11)
     pushEvent({rail == 5 ? kEv5V : kEv12V, kCatError, ch / 2, 0, {ch, 0, static_cast<std::uint32_t>(tenths)}}, nowMs);
-  *reply = format("ok: %d V rail on channel %d at %d.%d V\n", rail, channel, tenths / 10, tenths % 10);
-  return true;
+  return format("ok: %d V rail on channel %d at %d.%d V\n", rail, channel, tenths / 10, tenths % 10);
 }
 
 // ---- Status ----

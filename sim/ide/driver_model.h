@@ -178,13 +178,13 @@ class DriverModel {
   std::size_t droppedEvents() const { return dropped_; }
   void pushEvent(DriverEvent e, std::int64_t nowMs);
 
-  // ---- Faults on the model (reply text on success, an error text otherwise) ----
-  bool failDisk(int disk, std::int64_t nowMs, std::string* reply);
-  bool insertDisk(int disk, std::uint64_t sizeMb, std::int64_t nowMs, std::string* reply);
-  bool mediaError(int disk, std::uint32_t lba, std::int64_t nowMs, std::string* reply);
-  bool enclosureFan(int channel, int rpm, std::int64_t nowMs, std::string* reply);
-  bool enclosureTemperature(int channel, int celsius, std::int64_t nowMs, std::string* reply);
-  bool enclosureVoltage(int channel, int rail, int tenths, std::int64_t nowMs, std::string* reply);
+  // ---- Faults on the model (the "ok: ..." reply line, or why the model refuses) ----
+  plat::Result<std::string> failDisk(int disk, std::int64_t nowMs);
+  plat::Result<std::string> insertDisk(int disk, std::uint64_t sizeMb, std::int64_t nowMs);
+  plat::Result<std::string> mediaError(int disk, std::uint32_t lba, std::int64_t nowMs);
+  plat::Result<std::string> enclosureFan(int channel, int rpm, std::int64_t nowMs);
+  plat::Result<std::string> enclosureTemperature(int channel, int celsius, std::int64_t nowMs);
+  plat::Result<std::string> enclosureVoltage(int channel, int rail, int tenths, std::int64_t nowMs);
 
   std::string status(std::int64_t nowMs) const;
 

@@ -173,7 +173,7 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
   if (name == "disk-fail") {
     auto disk = arg(0, 0, kMaxDisks - 1);
     if (!disk || args.size() != 1) return usage("disk-fail DISK");
-    model_.failDisk(static_cast<int>(*disk), now, reply);
+    *reply = faultReply(model_.failDisk(static_cast<int>(*disk), now));
     deliver();
     return true;
   }
@@ -181,14 +181,14 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
     auto disk = arg(0, 0, kMaxDisks - 1);
     auto size = args.size() > 1 ? arg(1, 1, 8LL * 1024 * 1024) : std::optional<std::int64_t>(0);
     if (!disk || !size || args.size() > 2) return usage("disk-insert DISK [SIZE_MB]");
-    model_.insertDisk(static_cast<int>(*disk), static_cast<std::uint64_t>(*size), now, reply);
+    *reply = faultReply(model_.insertDisk(static_cast<int>(*disk), static_cast<std::uint64_t>(*size), now));
     return true;
   }
   if (name == "media-error") {
     auto disk = arg(0, 0, kMaxDisks - 1);
     auto lba = args.size() > 1 ? arg(1, 0, 0xFFFFFFFF) : std::optional<std::int64_t>(0x1000);
     if (!disk || !lba || args.size() > 2) return usage("media-error DISK [LBA]");
-    model_.mediaError(static_cast<int>(*disk), static_cast<std::uint32_t>(*lba), now, reply);
+    *reply = faultReply(model_.mediaError(static_cast<int>(*disk), static_cast<std::uint32_t>(*lba), now));
     return true;
   }
   if (name == "enclosure") {
@@ -200,11 +200,11 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
     if (what == "fan") {
       auto rpm = arg(2, 0, 20000);
       if (!rpm) return usage(text);
-      model_.enclosureFan(ch, static_cast<int>(*rpm), now, reply);
+      *reply = faultReply(model_.enclosureFan(ch, static_cast<int>(*rpm), now));
     } else if (what == "temperature") {
       auto c = arg(2, 0, 150);
       if (!c) return usage(text);
-      model_.enclosureTemperature(ch, static_cast<int>(*c), now, reply);
+      *reply = faultReply(model_.enclosureTemperature(ch, static_cast<int>(*c), now));
     } else if (what == "5v" || what == "12v") {
       // Volts with at most one decimal, kept in tenths.
       const std::string& v = args[2];
@@ -212,7 +212,8 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
       auto whole = parseInt(v.substr(0, dot), 0, 30);
       std::optional<std::int64_t> tenth = dot == std::string::npos ? 0 : parseInt(v.substr(dot + 1), 0, 9);
       if (!whole || !tenth || (dot != std::string::npos && v.size() != dot + 2)) return usage(text);
-      model_.enclosureVoltage(ch, what == "5v" ? 5 : 12, static_cast<int>(*whole * 10 + *tenth), now, reply);
+      *reply =
+          faultReply(model_.enclosureVoltage(ch, what == "5v" ? 5 : 12, static_cast<int>(*whole * 10 + *tenth), now));
     } else {
       return usage(text);
     }

@@ -117,11 +117,12 @@ const CommandShape* findCommand(std::uint16_t code) {
   return nullptr;
 }
 
-std::optional<std::vector<Value>> unpackRequest(std::string_view shape, std::span<const std::uint8_t> data) {
+plat::Result<std::vector<Value>> unpackRequest(std::string_view shape, std::span<const std::uint8_t> data) {
+  auto bad = [](const char* why) { return plat::Error{EINVAL, why}; };
   std::vector<Value> out;
-  if (data.size() > kMaxRequestData) return std::nullopt;
+  if (data.size() > kMaxRequestData) return bad("the request data is larger than 2048 bytes");
   if (shape == kAny) {
-    if (data.size() % 4 != 0) return std::nullopt;
+    if (data.size() % 4 != 0) return bad("the request data is not whole words");
     for (std::size_t i = 0; i < data.size(); i += 4) out.push_back(Value{get32(data.data() + i)});
     return out;
   }
@@ -132,34 +133,35 @@ std::optional<std::vector<Value>> unpackRequest(std::string_view shape, std::spa
     std::size_t left = data.size() - at;
     switch (e) {
       case 'u':
-        if (left < 4) return std::nullopt;
+        if (left < 4) return bad("the request data ends inside a word");
         v.u = count = get32(data.data() + at);
         at += 4;
         break;
       case 'w':
-        if (left < 2) return std::nullopt;
+        if (left < 2) return bad("the request data ends inside a half-word");
         v.u = count = get16(data.data() + at);
         at += 2;
         break;
       case 't': {
         auto begin = data.begin() + static_cast<std::ptrdiff_t>(at);
         auto nul = std::find(begin, data.end(), std::uint8_t{0});
-        if (nul == data.end()) return std::nullopt;
+        if (nul == data.end()) return bad("a text of the request has no NUL");
         v.text.assign(begin, nul);
         at += v.text.size() + 1;
         break;
       }
       case 'U':
-        if (count > kMaxArray || left < std::size_t{count} * 4) return std::nullopt;
+        if (count > kMaxArray || left < std::size_t{count} * 4)
+          return bad("an array of the request is longer than 256 words or than its data");
         for (std::uint32_t i = 0; i < count; ++i) v.array.push_back(get32(data.data() + at + 4 * i));
         at += std::size_t{count} * 4;
         break;
       default:
-        return std::nullopt;
+        return bad("the request's shape is unknown");
     }
     out.push_back(std::move(v));
   }
-  if (at != data.size()) return std::nullopt;
+  if (at != data.size()) return bad("the request data goes on beyond its shape");
   return out;
 }
 

@@ -4,11 +4,12 @@
 // 'U' 32-bit array whose length is the last 32-bit value before it, 'R' event records whose number is
 // the last 32-bit value before it. Every reply starts with the 32-bit status.
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/base/result.h"
 
 namespace sim::iop {
 
@@ -38,9 +39,9 @@ struct Value {
 constexpr std::size_t kMaxRequestData = 2048;
 constexpr std::size_t kMaxArray = 256;
 
-// Splits request data by its shape; nothing when it does not match exactly (short, trailing bytes,
-// a text without its NUL, an array longer than kMaxArray).
-std::optional<std::vector<Value>> unpackRequest(std::string_view shape, std::span<const std::uint8_t> data);
+// Splits request data by its shape; the mismatch when it does not match exactly (short, trailing
+// bytes, a text without its NUL, an array longer than kMaxArray).
+plat::Result<std::vector<Value>> unpackRequest(std::string_view shape, std::span<const std::uint8_t> data);
 // Packs reply values by their shape (values beyond the shape are ignored, missing ones are 0).
 std::vector<std::uint8_t> packReply(std::string_view shape, const std::vector<Value>& values);
 // Packs request values (for tests and the control tools).

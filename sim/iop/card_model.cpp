@@ -123,9 +123,9 @@ void CardModel::loadDefault() {
   auto d20 = disk(a, 2, 0, 18, "PX18 ULTRA");
   disk(a, 3, 0, 36, "PX36 ULTRA");
   disk(a, 4, 0, 73, "PX73 SERIAL");
-  std::uint32_t h;
-  addArray(a, "Ary1", 1, {d00, d10}, &h);
-  addArray(a, "Ary2", 4, {d01, d11, d20}, &h);
+  // The built-in arrays fit the built-in disks.
+  (void)addArray(a, "Ary1", 1, {d00, d10});
+  (void)addArray(a, "Ary2", 4, {d01, d11, d20});
   a.channels[0].enclosureType = 0x01;
   a.channels[0].fanRpm = 4200;
   a.channels[0].temperature = 70;  // half degrees: 35 C
@@ -165,18 +165,19 @@ Channel* CardModel::channel(Card& c, std::uint32_t number) {
   return nullptr;
 }
 
-bool CardModel::addArray(Card& c, const std::string& name, std::uint32_t levelWord, const std::vector<std::uint32_t>& disks,
-                         std::uint32_t* handle) {
+plat::Result<std::uint32_t> CardModel::addArray(Card& c, const std::string& name, std::uint32_t levelWord,
+                                                const std::vector<std::uint32_t>& disks) {
   std::uint32_t level = levelWord & 0xFF;
   std::size_t need = level == 1 ? 2 : redundant(level) ? 3 : 1;
   if (c.arrays.size() >= kMaxArrays || disks.size() < need || disks.size() > kMaxArray || name.size() > kMaxNameLength ||
       !(level == 0 || level == 8 || redundant(level)))
-    return false;
+    return plat::Error{EINVAL, "no room for the array, a wrong number of disks, a long name or an unknown level"};
   std::uint32_t smallest = 0xFFFFFFFF;
   std::uint64_t total = 0;
   for (std::size_t i = 0; i < disks.size(); ++i) {
     Disk* d = disk(c, disks[i]);
-    if (!d || d->state != kDiskFree || std::count(disks.begin(), disks.end(), disks[i]) != 1) return false;
+    if (!d || d->state != kDiskFree || std::count(disks.begin(), disks.end(), disks[i]) != 1)
+      return plat::Error{EINVAL, plat::format("disk 0x%X is not a free disk named once", disks[i])};
     smallest = std::min(smallest, d->blocks);
     total += d->blocks;
   }
@@ -195,8 +196,7 @@ bool CardModel::addArray(Card& c, const std::string& name, std::uint32_t levelWo
     d->array = a.handle;
   }
   c.arrays.push_back(std::move(a));
-  *handle = c.arrays.back().handle;
-  return true;
+  return c.arrays.back().handle;
 }
 
 void CardModel::event(Card& c, std::uint32_t type, std::uint32_t severity, std::vector<std::uint32_t> args) {
@@ -396,10 +396,10 @@ std::vector<Value> CardModel::execute(int n, std::uint16_t code, const std::vect
     }
     case 0x3303: {
       if (rq.size() < 5) return reply(kBadArgument);
-      std::uint32_t h = 0;
-      if (!addArray(c, rq[0].text, rq[1].u, rq[3].array, &h)) return reply(kBadArgument);
-      event(c, 519, 0, {h});
-      return reply(kOk, {h});
+      auto h = addArray(c, rq[0].text, rq[1].u, rq[3].array);
+      if (!h) return reply(kBadArgument);
+      event(c, 519, 0, {*h});
+      return reply(kOk, {*h});
     }
     case 0x3309: {
       Array* a = array(c, arg(0));
@@ -546,13 +546,10 @@ std::int64_t CardModel::advance(std::int64_t nowMs) {
   return next;
 }
 
-bool CardModel::failDisk(int n, int ch, int pos, std::string* out) {
+plat::Result<std::string> CardModel::failDisk(int n, int ch, int pos) {
   Card* c = card(n);
   Disk* d = c ? diskAt(*c, ch, pos) : nullptr;
-  if (!d || d->state == kDiskFailed) {
-    *out = "error: no working disk at that place\n";
-    return false;
-  }
+  if (!d || d->state == kDiskFailed) return plat::Error{EINVAL, "no working disk at that place"};
   d->state = kDiskFailed;
   event(*c, 256, 2, {d->handle});
   if (Array* a = array(*c, d->array)) {
@@ -566,18 +563,15 @@ bool CardModel::failDisk(int n, int ch, int pos, std::string* out) {
       event(*c, 522, 1, {a->handle});
     }
   }
-  *out = plat::format("ok: disk 0x%X failed\n", d->handle);
-  return true;
+  return plat::format("ok: disk 0x%X failed\n", d->handle);
 }
 
-bool CardModel::insertDisk(int n, int ch, int pos, std::uint32_t sizeMb, std::string* out) {
+plat::Result<std::string> CardModel::insertDisk(int n, int ch, int pos, std::uint32_t sizeMb) {
   Card* c = card(n);
   Channel* chan = c ? channel(*c, static_cast<std::uint32_t>(ch)) : nullptr;
   Disk* old = chan ? diskAt(*c, ch, pos) : nullptr;
-  if (!chan || (old && old->state != kDiskFailed) || sizeMb == 0 || sizeMb > kMaxSizeMb) {
-    *out = "error: that place has no channel, holds a working disk, or the size is out of range\n";
-    return false;
-  }
+  if (!chan || (old && old->state != kDiskFailed) || sizeMb == 0 || sizeMb > kMaxSizeMb)
+    return plat::Error{EINVAL, "that place has no channel, holds a working disk, or the size is out of range"};
   // A failed disk leaves; its array keeps the old handle as a missing member until a rebuild replaces it.
   if (old) c->disks.erase(c->disks.begin() + (old - c->disks.data()));
   Disk d;
@@ -588,17 +582,13 @@ bool CardModel::insertDisk(int n, int ch, int pos, std::uint32_t sizeMb, std::st
   d.model = "PX NEW";
   c->disks.push_back(d);
   event(*c, 257, 0, {d.handle});
-  *out = plat::format("ok: disk 0x%X inserted\n", d.handle);
-  return true;
+  return plat::format("ok: disk 0x%X inserted\n", d.handle);
 }
 
-bool CardModel::setSensor(int n, int ch, const std::string& what, std::uint32_t value, std::string* out) {
+plat::Result<std::string> CardModel::setSensor(int n, int ch, const std::string& what, std::uint32_t value) {
   Card* c = card(n);
   Channel* chan = c ? channel(*c, static_cast<std::uint32_t>(ch)) : nullptr;
-  if (!chan || chan->enclosureType == kNone) {
-    *out = "error: no enclosure on that channel\n";
-    return false;
-  }
+  if (!chan || chan->enclosureType == kNone) return plat::Error{EINVAL, "no enclosure on that channel"};
   std::uint32_t type = 0;
   if (what == "fan") {
     chan->fanRpm = value;
@@ -613,13 +603,11 @@ bool CardModel::setSensor(int n, int ch, const std::string& what, std::uint32_t 
     chan->volts12 = value;
     if (value < 10800 || value > 13200) type = 529;
   } else {
-    *out = "error: fan, temperature, 5v or 12v\n";
-    return false;
+    return plat::Error{EINVAL, "fan, temperature, 5v or 12v"};
   }
   Disk* first = diskAt(*c, ch, 0);
   if (type) event(*c, type, 1, {static_cast<std::uint32_t>(ch), first ? first->handle : 0, value});
-  *out = "ok: sensor set" + std::string(type ? ", alarm event queued\n" : "\n");
-  return true;
+  return "ok: sensor set" + std::string(type ? ", alarm event queued\n" : "\n");
 }
 
 plat::Result<void> CardModel::configure(const std::vector<std::string>& lines) {
@@ -708,8 +696,7 @@ plat::Result<void> CardModel::parseLine(const std::vector<std::string>& w) {
       if (!d) return fail("array ... CH:POS... (each a declared disk)");
       handles.push_back(d->handle);
     }
-    std::uint32_t h;
-    if (!addArray(*c, w[3], *level, handles, &h))
+    if (!addArray(*c, w[3], *level, handles))
       return fail("array ... (free disks used once, enough of them for the level, a name of at most 64 characters, 16 arrays)");
     return plat::success();
   }

@@ -149,9 +149,10 @@ class CardModel {
   std::int64_t advance(std::int64_t nowMs);
 
   // Control.
-  bool failDisk(int n, int channel, int position, std::string* reply);
-  bool insertDisk(int n, int channel, int position, std::uint32_t sizeMb, std::string* reply);
-  bool setSensor(int n, int channel, const std::string& what, std::uint32_t value, std::string* reply);
+  // Faults on the model: the "ok: ..." reply line, or why the model refuses.
+  plat::Result<std::string> failDisk(int n, int channel, int position);
+  plat::Result<std::string> insertDisk(int n, int channel, int position, std::uint32_t sizeMb);
+  plat::Result<std::string> setSensor(int n, int channel, const std::string& what, std::uint32_t value);
   void pushEvent(int n, Event e);
   ModelFaults& faults() { return faults_; }
   const ModelFaults& faults() const { return faults_; }
@@ -171,8 +172,9 @@ class CardModel {
   std::string nameOf(Card& c, std::uint32_t handle);
   plat::Result<void> parseLine(const std::vector<std::string>& w);
   Card& addCard(std::uint32_t hardware, std::uint16_t target);
-  bool addArray(Card& c, const std::string& name, std::uint32_t levelWord, const std::vector<std::uint32_t>& disks,
-                std::uint32_t* handle);
+  // The new array's handle.
+  plat::Result<std::uint32_t> addArray(Card& c, const std::string& name, std::uint32_t levelWord,
+                                       const std::vector<std::uint32_t>& disks);
 
   std::vector<Card> cards_;
   ModelFaults faults_;

@@ -172,20 +172,21 @@ bool IopSimulator::fault(const std::string& name, const std::vector<std::string>
     auto card = arg(0, 0, kMaxCards - 1), ch = arg(1, 0, kMaxChannels - 1), pos = arg(2, 0, kMaxPositions - 1);
     if (name == "disk-fail") {
       if (!card || !ch || !pos || args.size() != 3) return usage("disk-fail CARD CHANNEL POSITION");
-      model_.failDisk(static_cast<int>(*card), static_cast<int>(*ch), static_cast<int>(*pos), reply);
+      *reply = faultReply(model_.failDisk(static_cast<int>(*card), static_cast<int>(*ch), static_cast<int>(*pos)));
       return true;
     }
     auto mb = args.size() > 3 ? arg(3, 1, 2 * 1024 * 1024) : std::optional<std::int64_t>(36 * 1024);
     if (!card || !ch || !pos || !mb || args.size() > 4) return usage("disk-insert CARD CHANNEL POSITION [SIZE_MB]");
-    model_.insertDisk(static_cast<int>(*card), static_cast<int>(*ch), static_cast<int>(*pos),
-                      static_cast<std::uint32_t>(*mb), reply);
+    *reply = faultReply(model_.insertDisk(static_cast<int>(*card), static_cast<int>(*ch), static_cast<int>(*pos),
+                                          static_cast<std::uint32_t>(*mb)));
     return true;
   }
   if (name == "sensor") {
     auto card = arg(0, 0, kMaxCards - 1), ch = arg(1, 0, kMaxChannels - 1), v = arg(3, 0, 100000);
     if (!card || !ch || !v || args.size() != 4)
       return usage("sensor CARD CHANNEL fan RPM | temperature HALF_C | 5v MILLIVOLTS | 12v MILLIVOLTS");
-    model_.setSensor(static_cast<int>(*card), static_cast<int>(*ch), args[2], static_cast<std::uint32_t>(*v), reply);
+    *reply = faultReply(
+        model_.setSensor(static_cast<int>(*card), static_cast<int>(*ch), args[2], static_cast<std::uint32_t>(*v)));
     return true;
   }
   if (name == "event") {

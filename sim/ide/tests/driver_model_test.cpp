@@ -107,11 +107,11 @@ TEST(DriverModelScenario, BadEntriesAreRefusedWithTheirReason) {
 
 TEST(DriverModelTasks, RebuildProgressesWithModelTimeAndEndsWithItsEvents) {
   DriverModel m;
-  std::string reply;
-  ASSERT_TRUE(m.failDisk(2, 0, &reply));
+  ASSERT_TRUE(m.failDisk(2, 0));
   EXPECT_EQ(m.arrayState(0), ArrayState::Critical);
   EXPECT_EQ(m.startRebuild(0, 1, 0).message(), "the member's disk is not usable");
-  ASSERT_TRUE(m.insertDisk(2, 0, 1000, &reply)) << reply;
+  auto inserted = m.insertDisk(2, 0, 1000);
+  ASSERT_TRUE(inserted) << inserted.message();
   EXPECT_EQ(m.arrayState(0), ArrayState::Critical) << "a replaced member waits for its rebuild";
   ASSERT_TRUE(m.startRebuild(0, 1, 2000));
   EXPECT_TRUE(m.drive(2)->rebuilding);
@@ -148,29 +148,27 @@ TEST(DriverModelTasks, RefusalsAndAborts) {
 
 TEST(DriverModelTasks, AFailingMemberStopsTheTaskOfItsArray) {
   DriverModel m;
-  std::string reply;
   ASSERT_TRUE(m.startSync(1, 0));
-  ASSERT_TRUE(m.failDisk(5, 10000, &reply));
+  ASSERT_TRUE(m.failDisk(5, 10000));
   EXPECT_EQ(m.task().kind, TaskKind::None);
   EXPECT_EQ(eventCodes(m), (std::vector<std::uint32_t>{kEvSyncStarted, kEvSyncStopped, kEvDiskSetDown,
                                                         kEvArrayCritical}));
-  ASSERT_TRUE(m.failDisk(6, 11000, &reply));
+  ASSERT_TRUE(m.failDisk(6, 11000));
   EXPECT_EQ(m.arrayState(1), ArrayState::Offline);
   EXPECT_EQ(m.events().back().code, kEvArrayOffline);
-  EXPECT_FALSE(m.failDisk(6, 11000, &reply)) << "a failed disk fails once";
+  EXPECT_EQ(m.failDisk(6, 11000).message(), "disk 6 is not a working disk") << "a failed disk fails once";
 }
 
 TEST(DriverModelFaults, MediaErrorsAndEnclosureAlarms) {
   DriverModel m;
-  std::string reply;
-  ASSERT_TRUE(m.mediaError(0, 0x1234, 0, &reply));
+  ASSERT_TRUE(m.mediaError(0, 0x1234, 0));
   EXPECT_EQ(m.events().back().code, kEvMediaError);
   EXPECT_EQ(m.events().back().args, (std::array<std::uint32_t, 5>{0, 0, 0x1234, 0xC8, 0x51}));
-  ASSERT_TRUE(m.mediaError(1, 7, 0, &reply));
+  ASSERT_TRUE(m.mediaError(1, 7, 0));
   EXPECT_EQ(m.events().back().code, kEvEcc) << "a free disk has no array";
 
   struct Case {
-    bool (DriverModel::*set)(int, int, std::int64_t, std::string*);
+    plat::Result<std::string> (DriverModel::*set)(int, int, std::int64_t);
     int value;
     std::optional<std::uint32_t> event;
     std::uint32_t word28;
@@ -184,7 +182,8 @@ TEST(DriverModelFaults, MediaErrorsAndEnclosureAlarms) {
   };
   for (const auto& c : cases) {
     std::size_t before = m.events().size();
-    ASSERT_TRUE((m.*c.set)(2, c.value, 0, &reply)) << reply;
+    auto set = (m.*c.set)(2, c.value, 0);
+    ASSERT_TRUE(set) << set.message();
     if (!c.event) {
       EXPECT_EQ(m.events().size(), before) << c.value;
       continue;
@@ -194,13 +193,13 @@ TEST(DriverModelFaults, MediaErrorsAndEnclosureAlarms) {
     EXPECT_EQ(m.events().back().args[0], 2u) << "the channel";
     EXPECT_EQ(m.events().back().args[2], c.word28);
   }
-  ASSERT_TRUE(m.enclosureVoltage(0, 12, 105, 0, &reply));
+  ASSERT_TRUE(m.enclosureVoltage(0, 12, 105, 0));
   EXPECT_EQ(m.events().back().code, kEv12V);
   EXPECT_EQ(m.events().back().args[2], 105u);
-  ASSERT_TRUE(m.enclosureVoltage(0, 5, 44, 0, &reply));
+  ASSERT_TRUE(m.enclosureVoltage(0, 5, 44, 0));
   EXPECT_EQ(m.events().back().code, kEv5V);
   EXPECT_EQ(m.enclosure(0).volts5Tenths, 44);
-  EXPECT_FALSE(m.enclosureFan(1, 0, 0, &reply)) << "channel 1 has no enclosure";
+  EXPECT_FALSE(m.enclosureFan(1, 0, 0)) << "channel 1 has no enclosure";
 }
 
 TEST(DriverModelEvents, TheQueueIsBounded) {

@@ -21,7 +21,6 @@ class MiniportTest : public ::testing::Test {
     return a ? *a : Answer{-1, {}};
   }
   Bytes dataOf(const Answer& a) { return Bytes(a.out.begin() + 28, a.out.end()); }
-  std::string reply;
   DriverModel model;
   Miniport port{model};
 };
@@ -176,7 +175,7 @@ TEST_F(MiniportTest, EnclosureRequestsAnswerThirtySixBytes) {
 }
 
 TEST_F(MiniportTest, EventsAreCountedThenReadAndDrained) {
-  ASSERT_TRUE(model.failDisk(2, 5000, &reply));
+  ASSERT_TRUE(model.failDisk(2, 5000));
   auto count = send(18, 4);
   EXPECT_EQ(count.out.size(), 32u);
   EXPECT_EQ(u32(count.out, 28), 2u);
@@ -266,7 +265,7 @@ TEST_F(MiniportTest, ProtocolFaultsBendTheNextAnswers) {
   EXPECT_EQ(u32(send(1, 0).out, 20), 0xFFFFFFFFu);
   EXPECT_EQ(u32(send(1, 0).out, 20), 2u);
 
-  ASSERT_TRUE(model.failDisk(1, 0, &reply));
+  ASSERT_TRUE(model.failDisk(1, 0));
   port.addFault(ProtocolFault::Fail, 2, -1);
   EXPECT_EQ(send(19, 884, {20}).status, EIO);
   EXPECT_EQ(send(1, 0).status, EIO);

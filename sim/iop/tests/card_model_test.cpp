@@ -182,8 +182,8 @@ TEST_F(CardModelTest, StoppedTasksReportWhereTheyStopped) {
 TEST_F(CardModelTest, ADriveFailureDegradesThenTakesTheArrayDown) {
   std::uint32_t mirror = arrayHandle(0);
   std::uint32_t d = diskAt(0, 0);
-  std::string out;
-  ASSERT_TRUE(model.failDisk(0, 0, 0, &out)) << out;
+  auto failed = model.failDisk(0, 0, 0);
+  ASSERT_TRUE(failed) << failed.message();
   std::vector<std::vector<std::uint32_t>> args;
   EXPECT_EQ(takeEvents(&args), (std::vector<std::uint32_t>{256, 522}));
   EXPECT_EQ(args[0], (std::vector<std::uint32_t>{d}));
@@ -191,10 +191,11 @@ TEST_F(CardModelTest, ADriveFailureDegradesThenTakesTheArrayDown) {
   EXPECT_EQ(model.card(0)->events.size(), 0u);
   EXPECT_EQ(run(0x3301, {mirror})[1], kArrayCritical);
   EXPECT_EQ(run(0x3202, {d})[1], kDiskFailed);
-  EXPECT_FALSE(model.failDisk(0, 0, 0, &out)) << "already failed";
+  EXPECT_FALSE(model.failDisk(0, 0, 0)) << "already failed";
 
   // A new disk in its place rebuilds the mirror.
-  ASSERT_TRUE(model.insertDisk(0, 0, 0, 40000, &out)) << out;
+  auto inserted = model.insertDisk(0, 0, 0, 40000);
+  ASSERT_TRUE(inserted) << inserted.message();
   takeEvents();
   std::uint32_t fresh = diskAt(0, 0);
   EXPECT_NE(fresh, d);
@@ -203,7 +204,7 @@ TEST_F(CardModelTest, ADriveFailureDegradesThenTakesTheArrayDown) {
   auto members = model.execute(0, 0x3302, {Value{mirror}}, 2048);
   EXPECT_EQ(members[2].array[0], fresh) << "the new disk takes the missing member's place";
   // The other member fails during the rebuild: the task halts and the array goes down.
-  ASSERT_TRUE(model.failDisk(0, 1, 0, &out));
+  ASSERT_TRUE(model.failDisk(0, 1, 0));
   EXPECT_EQ(takeEvents(), (std::vector<std::uint32_t>{513, 256, 515, 521}));
   EXPECT_EQ(run(0x3301, {mirror})[1], kArrayOffline);
 }

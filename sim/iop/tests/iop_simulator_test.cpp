@@ -170,6 +170,7 @@ TEST(IopDaemon, ScenarioSectionFaultsAndSteppedTasks) {
   std::uint32_t pair = m.card(0)->arrays[0].handle;
   std::uint32_t first = m.card(0)->disks[0].handle;
   EXPECT_EQ(daemon.command("fault iop:disk-fail 0 0 0"), plat::format("ok: disk 0x%X failed\n", first));
+  EXPECT_EQ(daemon.command("fault iop:disk-fail 0 0 0"), "error: no working disk at that place\n");
   EXPECT_EQ(daemon.command("fault iop:disk-insert 0 0 0 1000").rfind("ok", 0), 0u);
   std::uint32_t fresh = m.card(0)->disks.back().handle;
   auto run = [&](std::uint16_t code, std::vector<std::uint32_t> args) {
