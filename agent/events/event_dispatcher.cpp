@@ -57,8 +57,8 @@ void EventDispatcher::DispatchEvent(std::string_view record, std::string_view fo
       const std::string subject = std::string(severityWord(ev.severity)) + "-" + ev.title;
       const std::string body = FormatEventTime(ev.time) + " " + ev.text;
       // The client is a member, so no outcome arrives after the dispatcher has gone.
-      sender.SendMail(subject, body, [this, folder = entry.folderPath](bool ok, const std::string& error) {
-        if (!ok) mailFailed(folder, error);
+      sender.SendMail(subject, body, [this, folder = entry.folderPath](plat::Result<void> sent) {
+        if (!sent) mailFailed(folder, sent.message());
       });
     }
   }

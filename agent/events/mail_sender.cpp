@@ -1,6 +1,7 @@
 #include "agent/events/mail_sender.h"
 
 #include <algorithm>
+#include <cerrno>
 
 namespace kelm::events {
 namespace {
@@ -112,11 +113,11 @@ int CMailSender::GetEmailId(std::string& out) const {
 void CMailSender::SendMail(std::string_view subject, std::string_view body, SmtpClient::Done done) {
   const MailSettings& s = store_.settings_;
   if (s.receiptors.empty() || s.smtpServer.empty()) {
-    done(true, {});
+    done(plat::success());
     return;
   }
   if (!client_) {
-    done(false, "Unknown Error");
+    done(plat::Error{EIO, "Unknown Error"});
     return;
   }
   client_->send(MailJob{s.smtpServer, s.emailId, s.receiptors, family_, std::string(subject), std::string(body)},

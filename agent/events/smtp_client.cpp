@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <ctime>
 
 #include "platform/base/format.h"
@@ -15,6 +16,8 @@ namespace {
 
 constexpr std::size_t kMaxReplyLine = 4096;
 constexpr std::size_t kMaxReplyLines = 100;
+
+plat::Error mailError(std::string text) { return plat::Error{EIO, std::move(text)}; }
 
 // "host" or "host:port"; nothing when the port is not a number from 1 to 65535.
 std::optional<std::pair<std::string, std::uint16_t>> splitServer(std::string_view server, std::uint16_t port) {
@@ -153,17 +156,17 @@ std::string SmtpClient::composeData(const MailJob& job, const HostIdentity& me) 
 
 void SmtpClient::send(MailJob job, Done done) {
   if (job.recipients.empty() || job.server.empty()) {
-    done(true, {});
+    done(plat::success());
     return;
   }
   bool clean = !hasLineBreak(job.server) && !hasLineBreak(job.sender);
   for (const std::string& r : job.recipients) clean = clean && !hasLineBreak(r);
   if (!clean) {
-    done(false, "A mail setting holds a line break");
+    done(mailError("A mail setting holds a line break"));
     return;
   }
   if (queue_.size() >= options_.maxQueued) {
-    done(false, "Too many mails are waiting to be sent");
+    done(mailError("Too many mails are waiting to be sent"));
     return;
   }
   queue_.push_back(Item{std::move(job), std::move(done)});
@@ -176,7 +179,7 @@ void SmtpClient::startNext() {
   const MailJob& job = queue_.front().job;
   const auto target = splitServer(job.server, options_.defaultPort);
   if (!target) {
-    finish(false, "Cannot Connect to " + job.server);
+    finish(mailError("Cannot Connect to " + job.server));
     return;
   }
   in_addr dotted{};
@@ -208,7 +211,7 @@ void SmtpClient::resolved(std::optional<std::string> address, std::uint16_t port
   if (!current_) return;
   const std::string server = queue_.front().job.server;
   if (!address) {
-    finish(false, "Cannot Connect to " + server);
+    finish(mailError("Cannot Connect to " + server));
     return;
   }
   current_->step = Exchange::Step::Connect;
@@ -217,7 +220,7 @@ void SmtpClient::resolved(std::optional<std::string> address, std::uint16_t port
     // Known at once (refused on this host): reported from the loop like a refusal that comes later,
     // so that whoever sent the mail has finished its own work first.
     current_->timer = loop_.singleShot(std::chrono::milliseconds(0),
-                                       [this, server] { finish(false, "Cannot Connect to " + server); });
+                                       [this, server] { finish(mailError("Cannot Connect to " + server)); });
     return;
   }
   current_->stream = std::move(*stream);
@@ -228,16 +231,16 @@ void SmtpClient::resolved(std::optional<std::string> address, std::uint16_t port
   current_->stream->onData([this](std::string_view bytes) { onData(bytes); });
   current_->stream->onClosed([this, server](const std::string&) {
     if (current_->step == Exchange::Step::Connect)
-      finish(false, "Cannot Connect to " + server);
+      finish(mailError("Cannot Connect to " + server));
     else
-      finish(false, "The connection to " + server + " was closed: " + current_->lastReply);
+      finish(mailError("The connection to " + server + " was closed: " + current_->lastReply));
   });
 }
 
 void SmtpClient::armTimer() {
   const std::string server = queue_.front().job.server;
   current_->timer = loop_.singleShot(options_.replyTimeout, [this, server] {
-    finish(false, "Time Out waiting for " + server + ": " + current_->lastReply);
+    finish(mailError("Time Out waiting for " + server + ": " + current_->lastReply));
   });
 }
 
@@ -257,7 +260,7 @@ void SmtpClient::onData(std::string_view bytes) {
                         std::isdigit(static_cast<unsigned char>(line[2]));
     if (digits && line.size() > 3 && line[3] == '-') {
       if (ex->lines.size() > kMaxReplyLines) {
-        finish(false, "The SMTP server's reply is too long");
+        finish(mailError("The SMTP server's reply is too long"));
         return;
       }
       continue;
@@ -269,13 +272,13 @@ void SmtpClient::onData(std::string_view bytes) {
     if (current_.get() != ex) return;  // the exchange ended
   }
   ex->partial.erase(0, start);
-  if (ex->partial.size() > kMaxReplyLine) finish(false, "The SMTP server's reply is too long");
+  if (ex->partial.size() > kMaxReplyLine) finish(mailError("The SMTP server's reply is too long"));
 }
 
 void SmtpClient::sendLine(const std::string& line, int expect) {
   current_->expect = expect;
   if (!current_->stream->write(line + "\r\n")) {
-    finish(false, "The connection to " + queue_.front().job.server + " was closed: " + current_->lastReply);
+    finish(mailError("The connection to " + queue_.front().job.server + " was closed: " + current_->lastReply));
     return;
   }
   armTimer();
@@ -288,7 +291,7 @@ void SmtpClient::onReply(int code, const std::string& text) {
   const MailJob& job = queue_.front().job;
   using Step = Exchange::Step;
   if (ex.step != Step::Greeting && code != ex.expect && !(ex.step == Step::Rcpt && code == 251)) {
-    finish(false, text);
+    finish(mailError(text));
     return;
   }
   switch (ex.step) {
@@ -322,7 +325,7 @@ void SmtpClient::onReply(int code, const std::string& text) {
       sendLine("QUIT", 221);
       return;
     case Step::Quit:
-      finish(true, {});
+      finish(plat::success());
       return;
     case Step::Resolve:
     case Step::Connect:
@@ -330,14 +333,14 @@ void SmtpClient::onReply(int code, const std::string& text) {
   }
 }
 
-void SmtpClient::finish(bool ok, std::string error) {
+void SmtpClient::finish(plat::Result<void> outcome) {
   if (current_ && current_->stream) current_->stream->close();
   current_.reset();
   if (queue_.empty()) return;
   Done done = std::move(queue_.front().done);
   queue_.pop_front();
   plat::LifeGuard::Scope alive(guard_);
-  done(ok, error);
+  done(std::move(outcome));
   if (alive) startNext();
 }
 

@@ -21,6 +21,7 @@
 #include "platform/base/clock.h"
 #include "platform/base/life_guard.h"
 #include "platform/loop/blocking_worker.h"
+#include "platform/base/result.h"
 #include "platform/loop/event_loop.h"
 #include "platform/loop/socket.h"
 
@@ -62,7 +63,9 @@ std::string mailDate(std::int64_t time);
 
 class SmtpClient {
  public:
-  using Done = std::function<void(bool ok, const std::string& error)>;
+  // The outcome of one mail: success, or an error (code EIO) whose message is the text the
+  // event log shows.
+  using Done = std::function<void(plat::Result<void> outcome)>;
 
   SmtpClient(plat::EventLoop& loop, const plat::Clock& clock, SmtpOptions options = {});
   ~SmtpClient();
@@ -92,7 +95,7 @@ class SmtpClient {
   void onReply(int code, const std::string& text);
   void sendLine(const std::string& line, int expect);
   void armTimer();
-  void finish(bool ok, std::string error);
+  void finish(plat::Result<void> outcome);
 
   plat::EventLoop& loop_;
   const plat::Clock& clock_;

@@ -146,10 +146,9 @@ TEST_F(MailSettingsTest, LineBreaksAndNulAreRefusedInEverySetting) {
 TEST_F(MailSettingsTest, NothingToSendSucceedsWithoutConnecting) {
   CMailSender sender(store, nullptr);
   int calls = 0;
-  sender.SendMail("s", "b", [&](bool ok, const std::string& error) {
+  sender.SendMail("s", "b", [&](plat::Result<void> sent) {
     ++calls;
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(error, "");
+    EXPECT_TRUE(sent.ok()) << sent.message();
   });
   EXPECT_EQ(calls, 1);
 }
@@ -223,7 +222,7 @@ TEST_F(SmtpClientTest, MultiLineRepliesSplitAcrossReadsAndTheCommandsSent) {
               "Warning-Disk\r\nBcc: x@y.z",
               ".a\n.\nb"};
   std::optional<std::pair<bool, std::string>> result;
-  client.send(job, [&](bool ok, const std::string& e) { result.emplace(ok, e); });
+  client.send(job, [&](plat::Result<void> sent) { result.emplace(sent.ok(), sent.message()); });
   ASSERT_TRUE(runUntil(*loop, [&] { return result.has_value(); }));
   EXPECT_TRUE(result->first) << result->second;
   const std::vector<std::string> head(server.lines.begin(), server.lines.begin() + 5);
@@ -251,7 +250,7 @@ TEST_F(SmtpClientTest, AnUnexpectedReplyEndsTheExchangeWithItsText) {
   std::optional<std::string> error;
   client.send(
       MailJob{"127.0.0.1:" + std::to_string(server.port()), "\"Me\" <me@x.test>", {"<a@x.test>"}, "f", "s", "b"},
-      [&](bool ok, const std::string& e) { error = ok ? "ok" : e; });
+      [&](plat::Result<void> sent) { error = sent ? "ok" : sent.message(); });
   ASSERT_TRUE(runUntil(*loop, [&] { return error.has_value(); }));
   EXPECT_EQ(*error, "452-mailbox 452 full");
   EXPECT_EQ(server.lines.back(), "MAIL FROM:<me@x.test>");
@@ -262,7 +261,7 @@ TEST_F(SmtpClientTest, MailsKeepTheirOrderAndTheQueueIsBounded) {
   std::vector<std::string> outcomes;
   for (int i = 0; i < 3; ++i)
     small.send(MailJob{"127.0.0.1:1", "", {"<a@x.test>"}, "f", "s", "b"},
-               [&, i](bool ok, const std::string& e) { outcomes.push_back(std::to_string(i) + ":" + e); });
+               [&, i](plat::Result<void> sent) { outcomes.push_back(std::to_string(i) + ":" + sent.message()); });
   EXPECT_EQ(outcomes, (std::vector<std::string>{"2:Too many mails are waiting to be sent"}));
   ASSERT_TRUE(runUntil(*loop, [&] { return outcomes.size() == 3; }));
   EXPECT_EQ(outcomes[1], "0:Cannot Connect to 127.0.0.1:1");
