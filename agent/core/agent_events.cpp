@@ -1,5 +1,7 @@
 #include "agent/core/agent_events.h"
 
+#include <cerrno>
+
 #include <charconv>
 
 #include "agent/core/agent_names.h"
@@ -55,10 +57,10 @@ bool CBasicAgentEvents::SetNoticeList(NoticeList which, const std::string& text)
   return AgentProfile().writeString("LogEvent", ListEntry(which), text).ok();
 }
 
-bool CBasicAgentEvents::SetSmtpServer(const std::string& server) {
-  if (server.size() > 255 || HasControl(server)) return false;
+plat::Result<void> CBasicAgentEvents::SetSmtpServer(const std::string& server) {
+  if (server.size() > 255 || HasControl(server)) return plat::Error{EINVAL, "not a server name"};
   mail_.smtpServer = server;
-  return true;
+  return plat::success();
 }
 
 bool CBasicAgentEvents::ParseMailAddress(const std::string& text, std::string* normalised) {
@@ -70,20 +72,20 @@ bool CBasicAgentEvents::ParseMailAddress(const std::string& text, std::string* n
   return true;
 }
 
-bool CBasicAgentEvents::AddReceiptor(const std::string& address) {
+plat::Result<void> CBasicAgentEvents::AddReceiptor(const std::string& address) {
   std::string list = mail_.receiptorList;
   std::size_t pos = 0;
   while (pos <= list.size()) {
     auto end = list.find(',', pos);
-    if (list.substr(pos, end == std::string::npos ? std::string::npos : end - pos) == address) return false;
+    if (list.substr(pos, end == std::string::npos ? std::string::npos : end - pos) == address) return plat::Error{EEXIST, "already listed"};
     if (end == std::string::npos) break;
     pos = end + 1;
   }
   mail_.receiptorList = list.empty() ? address : list + "," + address;
-  return true;
+  return plat::success();
 }
 
-bool CBasicAgentEvents::DelReceiptor(const std::string& address) {
+plat::Result<void> CBasicAgentEvents::DelReceiptor(const std::string& address) {
   std::vector<std::string> items;
   std::string& list = mail_.receiptorList;
   std::size_t pos = 0;
@@ -98,10 +100,10 @@ bool CBasicAgentEvents::DelReceiptor(const std::string& address) {
     if (end == std::string::npos) break;
     pos = end + 1;
   }
-  if (!found) return false;
+  if (!found) return plat::Error{ENOENT, "not listed"};
   list.clear();
   for (const auto& i : items) list += (list.empty() ? "" : ",") + i;
-  return true;
+  return plat::success();
 }
 
 bool CBasicAgentEvents::ParseSchedule(const std::string& text) {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/base/result.h"
+
 namespace kelm::agent {
 
 class CHalvornDoc;
@@ -56,16 +58,17 @@ class IAgentEvents {
   virtual std::optional<std::string> GetNoticeList(NoticeList which) = 0;
   virtual bool SetNoticeList(NoticeList which, const std::string& text) = 0;
 
-  // Mail settings.
+  // Mail settings. A change is stored before its setter returns: an error with code EINVAL for a
+  // text that is refused, EEXIST / ENOENT for an address already listed / not listed, any other
+  // code when the settings could not be stored (the ones stored before stay).
   virtual MailSettings GetMailSettings() = 0;
-  virtual void SetMailEnable(bool on) = 0;
-  virtual bool SetSmtpServer(const std::string& server) = 0;
-  virtual void SetEmailId(const std::string& sender) = 0;
+  virtual plat::Result<void> SetMailEnable(bool on) = 0;
+  virtual plat::Result<void> SetSmtpServer(const std::string& server) = 0;
+  virtual plat::Result<void> SetEmailId(const std::string& sender) = 0;
   // True for a mail address; `normalised` gets the form that is stored.
   virtual bool ParseMailAddress(const std::string& text, std::string* normalised) = 0;
-  // False when the address is already listed / not listed.
-  virtual bool AddReceiptor(const std::string& address) = 0;
-  virtual bool DelReceiptor(const std::string& address) = 0;
+  virtual plat::Result<void> AddReceiptor(const std::string& address) = 0;
+  virtual plat::Result<void> DelReceiptor(const std::string& address) = 0;
   // The protection state goes back to nothing remembered (after its settings changed).
   virtual void ResetProtection() = 0;
 
@@ -87,12 +90,18 @@ class CBasicAgentEvents final : public IAgentEvents {
   std::optional<std::string> GetNoticeList(NoticeList which) override;
   bool SetNoticeList(NoticeList which, const std::string& text) override;
   MailSettings GetMailSettings() override { return mail_; }
-  void SetMailEnable(bool on) override { mail_.enabled = on; }
-  bool SetSmtpServer(const std::string& server) override;
-  void SetEmailId(const std::string& sender) override { mail_.emailId = sender; }
+  plat::Result<void> SetMailEnable(bool on) override {
+    mail_.enabled = on;
+    return plat::success();
+  }
+  plat::Result<void> SetSmtpServer(const std::string& server) override;
+  plat::Result<void> SetEmailId(const std::string& sender) override {
+    mail_.emailId = sender;
+    return plat::success();
+  }
   bool ParseMailAddress(const std::string& text, std::string* normalised) override;
-  bool AddReceiptor(const std::string& address) override;
-  bool DelReceiptor(const std::string& address) override;
+  plat::Result<void> AddReceiptor(const std::string& address) override;
+  plat::Result<void> DelReceiptor(const std::string& address) override;
   void ResetProtection() override {}
   bool ParseSchedule(const std::string& text) override;
   std::string FormatSchedule() override { return schedule_; }

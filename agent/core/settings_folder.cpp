@@ -4,6 +4,8 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "agent/core/agent_names.h"
 #include "agent/core/halvorn_doc.h"
 #include "agent/core/svr_socket.h"
@@ -19,6 +21,12 @@ using plat::SUCCEEDED;
 
 namespace {
 bool Is(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+
+// A mail setting's answer: a refused text is an invalid argument, a setting not stored an error.
+std::int32_t MailResult(const plat::Result<void>& set) {
+  if (set) return kResultFunctional;
+  return set.code() == EINVAL ? kResultInvalidArgument : kResultError;
+}
 }  // namespace
 
 // ---- root ------------------------------------------------------------------------------------
@@ -91,15 +99,12 @@ std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::strin
   IAgentEvents& ev = Doc()->Events();
   const auto profile = AgentProfile();
   const std::int64_t n = DecimalOr(value, 0);
-  if (Is(name, "bEmailEnable")) {
-    ev.SetMailEnable(n != 0);
-    return kResultFunctional;
-  }
-  if (Is(name, "SMTPServer")) return ev.SetSmtpServer(value) ? kResultFunctional : kResultInvalidArgument;
+  // A mail setting that could not be stored is not reported as set.
+  if (Is(name, "bEmailEnable")) return ev.SetMailEnable(n != 0) ? kResultFunctional : kResultError;
+  if (Is(name, "SMTPServer")) return MailResult(ev.SetSmtpServer(value));
   if (Is(name, "EmailID")) {
     if (!ev.ParseMailAddress(value, nullptr)) return kResultInvalidArgument;
-    ev.SetEmailId(value);
-    return kResultFunctional;
+    return MailResult(ev.SetEmailId(value));
   }
   if (Is(name, "PollFrequency")) {
     // The walk keeps its own interval; only the shown value changes.
@@ -133,8 +138,8 @@ std::int32_t CSettingsFolder::InvokeMethod(CMessage& m, const std::string& name,
   if (Is(name, "AddReceiptor") || Is(name, "DelReceiptor")) {
     std::string normalised;
     if (!ev.ParseMailAddress(args, &normalised)) return kResultInvalidArgument;
-    const bool ok = Is(name, "AddReceiptor") ? ev.AddReceiptor(normalised) : ev.DelReceiptor(args);
-    if (!ok) return kResultError;
+    const auto changed = Is(name, "AddReceiptor") ? ev.AddReceiptor(normalised) : ev.DelReceiptor(args);
+    if (!changed) return kResultError;  // already listed, not listed, or not stored
     SetTextProperty("ReceiptorList", ev.GetMailSettings().receiptorList);
     Notify(kNotifyFolderChanged);
     return kResultFunctional;

@@ -59,8 +59,13 @@ CMailSender::CMailSender(MailSettingsStore& store, SmtpClient* client) : store_(
 }
 
 CMailSender::~CMailSender() {
-  // The request that changed the settings has been answered; a failed save keeps the old ones.
+  // A use that did not Save() (a mail that was sent) stores them here; a failed save keeps the old ones.
   if (--store_.users_ == 0 && store_.loaded_) (void)store_.SaveMailSettings();
+}
+
+plat::Result<void> CMailSender::Save() {
+  if (store_.users_ != 1 || !store_.loaded_) return plat::success();
+  return store_.SaveMailSettings();
 }
 
 int CMailSender::AddReceiptor(std::string_view text) {

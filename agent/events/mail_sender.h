@@ -64,6 +64,9 @@ class CMailSender {
   int GetEmailId(std::string& out) const;
   bool emailEnabled() const { return store_.settings_.enableEmail != 0; }
   void setEmailEnabled(bool on) { store_.settings_.enableEmail = on ? 1 : 0; }
+  // Stores the settings now when this is their last use (a settings request's), so that its
+  // answer can tell whether they were stored; otherwise the last use stores them as it goes.
+  plat::Result<void> Save();
 
   // Queues the mail to every recipient; done runs on the agent's loop with the outcome (at once
   // when there is nothing to send). Without a client it fails at once.

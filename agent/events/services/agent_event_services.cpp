@@ -1,5 +1,7 @@
 #include "agent/events/services/agent_event_services.h"
 
+#include <cerrno>
+
 #include "agent/core/agent_names.h"
 #include "agent/core/halvorn_doc.h"
 #include "agent/core/virtual_folder.h"
@@ -75,19 +77,22 @@ agent::MailSettings CAgentEventServices::GetMailSettings() {
   return out;
 }
 
-void CAgentEventServices::SetMailEnable(bool on) {
+plat::Result<void> CAgentEventServices::SetMailEnable(bool on) {
   CMailSender use = mailUse();
   use.setEmailEnabled(on);
+  return use.Save();
 }
 
-bool CAgentEventServices::SetSmtpServer(const std::string& server) {
+plat::Result<void> CAgentEventServices::SetSmtpServer(const std::string& server) {
   CMailSender use = mailUse();
-  return use.SetSmtpServer(server) == 1;
+  if (use.SetSmtpServer(server) != 1) return plat::Error{EINVAL, "not a server name"};
+  return use.Save();
 }
 
-void CAgentEventServices::SetEmailId(const std::string& sender) {
+plat::Result<void> CAgentEventServices::SetEmailId(const std::string& sender) {
   CMailSender use = mailUse();
-  use.SetEmailId(sender);
+  if (use.SetEmailId(sender) != 1) return plat::Error{EINVAL, "not a mail address"};
+  return use.Save();
 }
 
 bool CAgentEventServices::ParseMailAddress(const std::string& text, std::string* normalised) {
@@ -97,14 +102,16 @@ bool CAgentEventServices::ParseMailAddress(const std::string& text, std::string*
   return ok;
 }
 
-bool CAgentEventServices::AddReceiptor(const std::string& address) {
+plat::Result<void> CAgentEventServices::AddReceiptor(const std::string& address) {
   CMailSender use = mailUse();
-  return use.AddReceiptor(address) == 1;
+  if (use.AddReceiptor(address) != 1) return plat::Error{EEXIST, "already listed"};
+  return use.Save();
 }
 
-bool CAgentEventServices::DelReceiptor(const std::string& address) {
+plat::Result<void> CAgentEventServices::DelReceiptor(const std::string& address) {
   CMailSender use = mailUse();
-  return use.DelReceiptor(address) == 1;
+  if (use.DelReceiptor(address) != 1) return plat::Error{ENOENT, "not listed"};
+  return use.Save();
 }
 
 }  // namespace kelm::events

@@ -31,12 +31,12 @@ class CAgentEventServices final : public agent::IAgentEvents {
   bool SetNoticeList(agent::NoticeList which, const std::string& text) override;
 
   agent::MailSettings GetMailSettings() override;
-  void SetMailEnable(bool on) override;
-  bool SetSmtpServer(const std::string& server) override;
-  void SetEmailId(const std::string& sender) override;
+  plat::Result<void> SetMailEnable(bool on) override;
+  plat::Result<void> SetSmtpServer(const std::string& server) override;
+  plat::Result<void> SetEmailId(const std::string& sender) override;
   bool ParseMailAddress(const std::string& text, std::string* normalised) override;
-  bool AddReceiptor(const std::string& address) override;
-  bool DelReceiptor(const std::string& address) override;
+  plat::Result<void> AddReceiptor(const std::string& address) override;
+  plat::Result<void> DelReceiptor(const std::string& address) override;
   void ResetProtection() override { dispatcher_.protection().reset(); }
 
   bool ParseSchedule(const std::string& text) override { return schedule_.Parse(text) == 1; }

@@ -8,6 +8,7 @@
 #include "agent/core/tests/agent_fixture.h"
 #include "agent/events/event_log_file.h"
 #include "platform/base/paths.h"
+#include "platform/testing/held_hive.h"
 
 namespace kelm::events {
 namespace {
@@ -112,6 +113,32 @@ TEST_F(EventServicesTest, MailSettingsAreKeptInTheProfileAndRefuseLineBreaks) {
   const auto profile = agent::AgentProfile();
   EXPECT_EQ(profile.getString(kMailSection, "Receiptor-0"), "\"Ann\" <ann@x.test>");
   EXPECT_EQ(profile.getString(kMailSection, "SMTP"), "mail.test:2525");
+}
+
+// A mail setting the store cannot take is answered 801, and the settings stored before stay, in the
+// profile and as the next request sees them.
+TEST_F(EventServicesTest, AMailSettingThatCannotBeStoredIsNotReportedAsSet) {
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  ASSERT_EQ(FinalResult(Request(c, kReqSetProperty, "SMTPServer@old.test")), 800);
+  ASSERT_EQ(Invoke(c, "AddReceiptor@ann@x.test"), 805);
+  ASSERT_EQ(Invoke(c, "AddReceiptor@Ann <ann@x.test>"), 800);
+  {
+    plat::testing::HeldHive busy(plat::reg::Hive::LocalMachine);
+    ASSERT_TRUE(busy.held());
+    EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "SMTPServer@new.test")), 801);
+    EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "bEmailEnable@1")), 801);
+    EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "EmailID@Agent <agent@x.test>")), 801);
+    EXPECT_EQ(Invoke(c, "AddReceiptor@Bob <bob@x.test>"), 801);
+    EXPECT_EQ(Invoke(c, "DelReceiptor@Ann <ann@x.test>"), 801);
+  }
+  const auto mail = services_->GetMailSettings();
+  EXPECT_EQ(mail.smtpServer, "old.test");
+  EXPECT_FALSE(mail.enabled);
+  EXPECT_EQ(mail.receiptorList, "\"Ann\" <ann@x.test>");
+  EXPECT_EQ(agent::AgentProfile().getString(kMailSection, "SMTP"), "old.test");
+  EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "SMTPServer@new.test")), 800);
+  EXPECT_EQ(agent::AgentProfile().getString(kMailSection, "SMTP"), "new.test");
 }
 
 TEST_F(EventServicesTest, ADueScheduleSynchronisesTheArraysOnce) {
