@@ -1,6 +1,7 @@
 // The exported C functions: thin calls into the process-wide library instance.
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "serialapi/glimmora_api.h"
 
@@ -14,8 +15,9 @@ Glimmora* instance = nullptr;  // made on first use, freed with the library
 
 Glimmora& lib() {
   if (replacement) return *replacement;
-  static Glimmora* made = instance = new Glimmora(glimmora::defaultEnv());
-  return *made;
+  static std::once_flag made;
+  std::call_once(made, [] { instance = new Glimmora(glimmora::defaultEnv()); });
+  return *instance;
 }
 
 // Runs when the library is unloaded, and at exit after every static destructor (which may still
