@@ -1,7 +1,7 @@
 #include "agent/core/halvorn_doc.h"
 
-#include <netdb.h>
 #include <arpa/inet.h>
+#include <netdb.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -145,7 +145,12 @@ void CHalvornDoc::LoadComponents() {
     if (!plat::reg::isNotFound(key)) Log("no component loaded: " + key.message());
     return;
   }
-  for (const std::string& sub : key->subKeyNames()) {
+  auto entries = key->subKeyNames();
+  if (!entries) {
+    Log("no component loaded: " + entries.message());
+    return;
+  }
+  for (const std::string& sub : *entries) {
     auto clsid = plat::com::Guid::parse(sub);
     if (!clsid) continue;
     auto entry = key->openSubKey(sub);

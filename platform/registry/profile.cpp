@@ -75,7 +75,9 @@ Result<void> Profile::replaceSection(std::string_view section, std::span<const V
       return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
     });
   };
-  for (const Value& old : key->values()) {
+  auto stored = key->values();
+  if (!stored) return stored.error();
+  for (const Value& old : *stored) {
     const bool kept =
         std::any_of(entries.begin(), entries.end(), [&](const Value& e) { return sameName(e.name, old.name); });
     if (kept) continue;
@@ -87,13 +89,17 @@ Result<void> Profile::replaceSection(std::string_view section, std::span<const V
 Result<void> Profile::deleteSection(std::string_view section) const {
   auto key = openSection(section);
   if (!key) return isNotFound(key) ? success() : Result<void>(key.error());
-  if (key->subKeyCount() == 0) {
+  auto subKeys = key->subKeyCount();
+  if (!subKeys) return goneIsFine(Result<void>(subKeys.error()));
+  if (*subKeys == 0) {
     auto app = Key::open(hive_, appPath_);
     if (!app) return isNotFound(app) ? success() : Result<void>(app.error());
     return goneIsFine(app->deleteSubKey(section));
   }
-  while (auto v = key->valueAt(0)) {
-    if (auto gone = key->deleteValue(v->name); !gone) return gone;
+  auto entries = key->values();
+  if (!entries) return goneIsFine(Result<void>(entries.error()));
+  for (const Value& v : *entries) {
+    if (auto gone = goneIsFine(key->deleteValue(v.name)); !gone) return gone;
   }
   return success();
 }

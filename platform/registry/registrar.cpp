@@ -306,7 +306,12 @@ Result<void> applyUnregister(const Key& parent, const std::vector<Node>& nodes) 
       continue;
     }
     note(applyUnregister(*key, n.children));
-    if (n.flag != Flag::NoRemove && key->subKeyCount() == 0) note(ignoreMissing(parent.deleteSubKey(n.name)));
+    if (n.flag == Flag::NoRemove) continue;
+    auto left = key->subKeyCount();
+    if (!left)
+      note(ignoreMissing(Result<void>(left.error())));
+    else if (*left == 0)
+      note(ignoreMissing(parent.deleteSubKey(n.name)));
   }
   return result;
 }

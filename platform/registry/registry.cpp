@@ -164,6 +164,8 @@ enum Q {
   qValueAt,
   qSubKeyCount,
   qValueCount,
+  qSubKeys,
+  qValues,
   qCount
 };
 
@@ -180,6 +182,8 @@ const char* const kQueries[qCount] = {
     "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid LIMIT 1 OFFSET ?2",
     "SELECT count(*) FROM keys WHERE parent = ?1",
     "SELECT count(*) FROM vals WHERE key = ?1",
+    "SELECT name FROM keys WHERE parent = ?1 ORDER BY lname",
+    "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY rowid",
 };
 
 const char kSchema[] =
@@ -212,7 +216,8 @@ class Db {
     bool writable = exists ? ::access(file_.c_str(), W_OK) == 0 : ::access(file_.parent_path().c_str(), W_OK) == 0;
     int flags = SQLITE_OPEN_FULLMUTEX | (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);
     if (!exists && !writable) {  // nothing to read, nothing we may create
-      openError_ = failure(Status::NotFound, "no hive file " + file_.string() + (dir ? "" : " (" + dir.message() + ")"));
+      openError_ =
+          failure(Status::NotFound, "no hive file " + file_.string() + (dir ? "" : " (" + dir.message() + ")"));
       return;
     }
     if (int rc = sqlite3_open_v2(file_.c_str(), &db_, flags, nullptr); rc != SQLITE_OK) {
@@ -813,66 +818,125 @@ Result<void> Key::deleteSubKey(std::string_view sub) const {
   return success();
 }
 
-std::optional<std::string> Key::subKeyName(std::size_t index) const {
-  if (!valid() || index > static_cast<std::size_t>(INT64_MAX)) return std::nullopt;
+namespace {
+
+// A listing of a key starts here, under the hive's lock: the hive must answer and the key must
+// still be there.
+Result<void> listable(Db& db, std::int64_t id, const std::string& what) {
+  if (!db.open()) return prefixed(what, db.openError());
+  auto s = db.q(qKeyExists);
+  s.bind(1, id);
+  const int rc = s.step();
+  if (rc == SQLITE_DONE) return failure(Status::NotFound, what + ": the key is gone");
+  if (rc != SQLITE_ROW) return prefixed(what, db.sqlError(rc));
+  return success();
+}
+
+Error damagedValue(const std::string& what, const Db& db) {
+  return failure(Status::Failed, what + ": a stored value is damaged (" + db.file().string() + ")");
+}
+
+}  // namespace
+
+Result<std::optional<std::string>> Key::subKeyName(std::size_t index) const {
+  const std::string what = keyName(hive_, path_) + ": listing subkeys";
+  if (!valid()) return failure(Status::NotFound, what + ": no key");
+  if (index > static_cast<std::size_t>(INT64_MAX)) return std::optional<std::string>{};
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
+  if (auto ok = listable(db, id_, what); !ok) return ok.error();
   auto s = db.q(qSubKeyAt);
   s.bind(1, id_).bind(2, static_cast<std::int64_t>(index));
-  if (s.step() != SQLITE_ROW) return std::nullopt;
-  return sanitizeUtf8(s.text(0));
+  const int rc = s.step();
+  if (rc == SQLITE_DONE) return std::optional<std::string>{};
+  if (rc != SQLITE_ROW) return prefixed(what, db.sqlError(rc));
+  return std::optional<std::string>(sanitizeUtf8(s.text(0)));
 }
 
-std::optional<Value> Key::valueAt(std::size_t index) const {
-  if (!valid() || index > static_cast<std::size_t>(INT64_MAX)) return std::nullopt;
+Result<std::optional<Value>> Key::valueAt(std::size_t index) const {
+  const std::string what = keyName(hive_, path_) + ": listing values";
+  if (!valid()) return failure(Status::NotFound, what + ": no key");
+  if (index > static_cast<std::size_t>(INT64_MAX)) return std::optional<Value>{};
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
+  if (auto ok = listable(db, id_, what); !ok) return ok.error();
   auto s = db.q(qValueAt);
   s.bind(1, id_).bind(2, static_cast<std::int64_t>(index));
-  if (s.step() != SQLITE_ROW) return std::nullopt;
-  return readValueRow(s);
+  const int rc = s.step();
+  if (rc == SQLITE_DONE) return std::optional<Value>{};
+  if (rc != SQLITE_ROW) return prefixed(what, db.sqlError(rc));
+  auto v = readValueRow(s);
+  if (!v) return damagedValue(what, db);
+  return v;
 }
 
-std::vector<std::string> Key::subKeyNames() const {
+Result<std::vector<std::string>> Key::subKeyNames() const {
+  const std::string what = keyName(hive_, path_) + ": listing subkeys";
+  if (!valid()) return failure(Status::NotFound, what + ": no key");
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  if (auto ok = listable(db, id_, what); !ok) return ok.error();
+  auto s = db.q(qSubKeys);
+  s.bind(1, id_);
   std::vector<std::string> out;
-  for (std::size_t i = 0;; ++i) {
-    auto n = subKeyName(i);
-    if (!n) break;
-    out.push_back(std::move(*n));
-  }
+  int rc;
+  while ((rc = s.step()) == SQLITE_ROW) out.push_back(sanitizeUtf8(s.text(0)));
+  if (rc != SQLITE_DONE) return prefixed(what, db.sqlError(rc));
   return out;
 }
 
-std::vector<Value> Key::values() const {
+Result<std::vector<Value>> Key::values() const {
+  const std::string what = keyName(hive_, path_) + ": listing values";
+  if (!valid()) return failure(Status::NotFound, what + ": no key");
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  if (auto ok = listable(db, id_, what); !ok) return ok.error();
+  auto s = db.q(qValues);
+  s.bind(1, id_);
   std::vector<Value> out;
-  std::size_t n = valueCount();
-  for (std::size_t i = 0; i < n; ++i) {
-    if (auto v = valueAt(i)) out.push_back(std::move(*v));
+  int rc;
+  while ((rc = s.step()) == SQLITE_ROW) {
+    auto v = readValueRow(s);
+    if (!v) return damagedValue(what, db);
+    out.push_back(std::move(*v));
   }
+  if (rc != SQLITE_DONE) return prefixed(what, db.sqlError(rc));
   return out;
 }
 
-std::size_t Key::subKeyCount() const {
-  if (!valid()) return 0;
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  auto s = db.q(qSubKeyCount);
-  s.bind(1, id_);
-  return s.step() == SQLITE_ROW ? static_cast<std::size_t>(s.i64(0)) : 0;
+namespace {
+
+Result<std::size_t> countRows(Db& db, Q query, std::int64_t id, const std::string& what) {
+  if (auto ok = listable(db, id, what); !ok) return ok.error();
+  auto s = db.q(query);
+  s.bind(1, id);
+  const int rc = s.step();
+  if (rc != SQLITE_ROW) return prefixed(what, db.sqlError(rc));
+  return static_cast<std::size_t>(s.i64(0));
 }
 
-std::size_t Key::valueCount() const {
-  if (!valid()) return 0;
+}  // namespace
+
+Result<std::size_t> Key::subKeyCount() const {
+  const std::string what = keyName(hive_, path_) + ": counting subkeys";
+  if (!valid()) return failure(Status::NotFound, what + ": no key");
   Db& db = Hives::instance().get(hive_);
   std::lock_guard<std::mutex> lock(db.mutex());
-  auto s = db.q(qValueCount);
-  s.bind(1, id_);
-  return s.step() == SQLITE_ROW ? static_cast<std::size_t>(s.i64(0)) : 0;
+  return countRows(db, qSubKeyCount, id_, what);
+}
+
+Result<std::size_t> Key::valueCount() const {
+  const std::string what = keyName(hive_, path_) + ": counting values";
+  if (!valid()) return failure(Status::NotFound, what + ": no key");
+  Db& db = Hives::instance().get(hive_);
+  std::lock_guard<std::mutex> lock(db.mutex());
+  return countRows(db, qValueCount, id_, what);
 }
 
 Result<void> deleteKey(Hive hive, std::string_view path) {
   auto parts = splitPath(path);
-  if (!parts || parts->empty()) return failure(Status::InvalidArg, "deleting " + keyName(hive, path) + ": not a valid key path");
+  if (!parts || parts->empty())
+    return failure(Status::InvalidArg, "deleting " + keyName(hive, path) + ": not a valid key path");
   auto root = Key::open(hive, "");
   if (!root) return prefixed("deleting " + keyName(hive, joinPath("", path)), root.error());
   return root->deleteSubKey(path);

@@ -137,14 +137,16 @@ class Key {
   // Deletes a subkey (a path below this key) with everything under it; NotFound when there is none.
   plat::Result<void> deleteSubKey(std::string_view path) const;
 
-  // Enumeration by index: subkeys in name order (case-insensitive), values in creation order.
-  // Nothing past the end: the end of a list is an ordinary answer, not a failure.
-  std::optional<std::string> subKeyName(std::size_t index) const;
-  std::optional<Value> valueAt(std::size_t index) const;
-  std::vector<std::string> subKeyNames() const;
-  std::vector<Value> values() const;
-  std::size_t subKeyCount() const;
-  std::size_t valueCount() const;
+  // Enumeration: subkeys in name order (case-insensitive), values in creation order. By index,
+  // nothing past the end (the end of a list is an ordinary answer). A key that was deleted is
+  // NotFound, and a hive that cannot answer or a stored value that is damaged fails the listing, so
+  // a broken store never reads as an empty key.
+  plat::Result<std::optional<std::string>> subKeyName(std::size_t index) const;
+  plat::Result<std::optional<Value>> valueAt(std::size_t index) const;
+  plat::Result<std::vector<std::string>> subKeyNames() const;
+  plat::Result<std::vector<Value>> values() const;
+  plat::Result<std::size_t> subKeyCount() const;
+  plat::Result<std::size_t> valueCount() const;
 
  private:
   Key(Hive hive, std::int64_t id, std::string path) : hive_(hive), id_(id), path_(std::move(path)) {}

@@ -75,7 +75,7 @@ TEST_F(ComponentTest, RegisteredTwiceLeavesOneEntryAndUnregisterKeepsTheList) {
   ASSERT_EQ(regsvr(""), 0);
   auto list = reg::Key::open(reg::Hive::LocalMachine, kIoClsidKey);
   ASSERT_TRUE(list);
-  EXPECT_EQ(list->subKeyNames(), Lines{kTestComponent.clsid.toString()});
+  EXPECT_EQ(plat::testing::valueOf(list->subKeyNames()), Lines{kTestComponent.clsid.toString()});
   auto entry = list->openSubKey(kTestComponent.clsid.toString());
   ASSERT_TRUE(entry);
   EXPECT_EQ(plat::testing::valueOf(entry->getString("")), "TEST_RAID");
@@ -103,7 +103,7 @@ TEST_F(ComponentTest, RegisteredTwiceLeavesOneEntryAndUnregisterKeepsTheList) {
   ASSERT_EQ(regsvr("-u"), 0);
   list = reg::Key::open(reg::Hive::LocalMachine, kIoClsidKey);
   ASSERT_TRUE(list) << "IO_CLSID stays";
-  EXPECT_EQ(list->subKeyCount(), 0u);
+  EXPECT_EQ(plat::testing::valueOf(list->subKeyCount()), 0u);
   EXPECT_TRUE(reg::Key::open(reg::Hive::LocalMachine, kAgentKey));
   EXPECT_FALSE(reg::Key::open(reg::Hive::ClassesRoot, classKeyPath(kTestComponent.clsid)));
   EXPECT_TRUE(reg::Key::open(reg::Hive::ClassesRoot, "CLSID")) << "CLSID is never removed";

@@ -65,7 +65,7 @@ TEST_F(ProfileTest, DeleteSectionKeepsSubsectionsButNotValues) {
   ASSERT_TRUE(profile.deleteSection("MessageServer"));
   auto ms = profile.openSection("MessageServer");
   ASSERT_TRUE(ms);
-  EXPECT_EQ(ms->valueCount(), 0u);
+  EXPECT_EQ(valueOf(ms->valueCount()), 0u);
   EXPECT_EQ(profile.getString("MessageServer\\agent1", "UserProfile"), "tok");
 
   EXPECT_TRUE(profile.deleteSection("NeverWritten"));

@@ -95,7 +95,7 @@ TEST_F(RegistrarTest, ForceRemoveReplacesOnRegisterAndRegisteringTwiceLeavesOneE
   ASSERT_EQ(reg.registerScript(kComponent), plat::S_OK);
   EXPECT_FALSE(Key::open(Hive::ClassesRoot, std::string(kClassKey) + "\\Stale"));
   auto io = Key::open(Hive::LocalMachine, kIoClsid);
-  ASSERT_EQ(io->subKeyCount(), 1u);
+  ASSERT_EQ(valueOf(io->subKeyCount()), 1u);
   EXPECT_FALSE(io->openSubKey("{88AE717A-ACF1-4BBA-B7E3-C13F64F8908A}")->getString("Extra"));
 }
 
@@ -110,14 +110,14 @@ TEST_F(RegistrarTest, UnregisterKeepsNoRemoveKeysAndOtherComponents) {
   ASSERT_EQ(reg.unregisterScript(kComponent), plat::S_OK) << reg.lastError();
   auto io = Key::open(Hive::LocalMachine, kIoClsid);
   ASSERT_TRUE(io);
-  EXPECT_EQ(io->subKeyNames(), std::vector<std::string>{"{BCA456A1-D159-11D4-BB07-0050DA2E128F}"});
+  EXPECT_EQ(valueOf(io->subKeyNames()), std::vector<std::string>{"{BCA456A1-D159-11D4-BB07-0050DA2E128F}"});
   EXPECT_FALSE(Key::open(Hive::ClassesRoot, kClassKey));
   EXPECT_TRUE(Key::open(Hive::ClassesRoot, "CLSID"));
   EXPECT_FALSE(Key::open(Hive::ClassesRoot, "VelkariRAID.SorventicRAID.1"));
   // A plain key that still has subkeys stays, without the script's own subkeys.
   auto vi = Key::open(Hive::ClassesRoot, "VelkariRAID.SorventicRAID");
   ASSERT_TRUE(vi);
-  EXPECT_EQ(vi->subKeyNames(), std::vector<std::string>{"Owned"});
+  EXPECT_EQ(valueOf(vi->subKeyNames()), std::vector<std::string>{"Owned"});
   // Unregistering what is not there is not an error.
   EXPECT_EQ(reg.unregisterScript(kComponent), plat::S_OK);
 }

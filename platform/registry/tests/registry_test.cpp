@@ -5,13 +5,13 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include "platform/testing/temp_root.h"
 #include "platform/testing/result_values.h"
+#include "platform/testing/temp_root.h"
 
 using namespace plat::reg;
-using plat::testing::valueOf;
 using plat::testing::runInChild;
 using plat::testing::TempRoot;
+using plat::testing::valueOf;
 
 namespace {
 
@@ -87,7 +87,8 @@ TEST_F(Registry, GettersTellMissingFromWrongType) {
   const Case cases[] = {
       {"missing text", key->getString("Absent").error(), Status::NotFound, "Kelm\\Reads: reading 'Absent'"},
       {"missing number", key->getDword("Absent").error(), Status::NotFound, "'Absent'"},
-      {"number read as text", key->getString("Number").error(), Status::WrongType, "'Number' is a 32-bit number, not text"},
+      {"number read as text", key->getString("Number").error(), Status::WrongType,
+       "'Number' is a 32-bit number, not text"},
       {"text read as number", key->getDword("Text").error(), Status::WrongType, "'Text' is text, not a 32-bit number"},
       {"list read as binary", key->getBinary("List").error(), Status::WrongType, "'List'"},
       {"binary read as list", key->getMultiString("Bytes").error(), Status::WrongType, "'Bytes'"},
@@ -137,34 +138,59 @@ TEST_F(Registry, NamesCompareWithoutCaseAndKeepTheirSpelling) {
   EXPECT_EQ(valueOf(again->getDword("pollinterval")), 5u);
   // Writing through another spelling replaces the value and keeps the first spelling.
   ASSERT_EQ(statusOf(again->setDword("POLLINTERVAL", 9)), Status::Ok);
-  ASSERT_EQ(key->valueCount(), 1u);
-  EXPECT_EQ(key->valueAt(0)->name, "PollInterval");
+  ASSERT_EQ(valueOf(key->valueCount()), 1u);
+  EXPECT_EQ(valueOf(key->values())->at(0).name, "PollInterval");
   EXPECT_EQ(valueOf(key->getDword("PollInterval")), 9u);
   // Creating an existing key through another spelling opens it.
   ASSERT_TRUE(Key::create(Hive::CurrentUser, "software\\KELM"));
   auto sw = Key::open(Hive::CurrentUser, "Software");
-  EXPECT_EQ(sw->subKeyNames(), std::vector<std::string>{"Kelm"});
+  EXPECT_EQ(valueOf(sw->subKeyNames()), std::vector<std::string>{"Kelm"});
   // Hives are separate.
   EXPECT_FALSE(Key::open(Hive::LocalMachine, "Software\\Kelm\\Console"));
 }
 
-TEST_F(Registry, EnumerationByIndex) {
+TEST_F(Registry, EnumerationByIndexAndWhole) {
   auto key = Key::create(Hive::LocalMachine, "Software\\Enum");
   for (const char* n : {"beta", "Alpha", "gamma"}) ASSERT_TRUE(key->createSubKey(n));
-  EXPECT_EQ(key->subKeyName(0), "Alpha");
-  EXPECT_EQ(key->subKeyName(1), "beta");
-  EXPECT_EQ(key->subKeyName(2), "gamma");
-  EXPECT_FALSE(key->subKeyName(3));
-  EXPECT_FALSE(key->subKeyName(static_cast<std::size_t>(-1)));
+  using Name = std::optional<std::string>;
+  EXPECT_EQ(valueOf(key->subKeyName(0)), Name("Alpha"));
+  EXPECT_EQ(valueOf(key->subKeyName(1)), Name("beta"));
+  EXPECT_EQ(valueOf(key->subKeyName(2)), Name("gamma"));
+  // Past the end is an answer, not a failure.
+  EXPECT_EQ(valueOf(key->subKeyName(3)), std::optional<Name>(Name()));
+  EXPECT_EQ(valueOf(key->subKeyName(static_cast<std::size_t>(-1))), std::optional<Name>(Name()));
+  EXPECT_EQ(valueOf(key->subKeyNames()), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
   // Values come back in the order they were first written.
   ASSERT_TRUE(key->setString("z", "1"));
   ASSERT_TRUE(key->setString("a", "2"));
   ASSERT_TRUE(key->setString("z", "3"));
-  EXPECT_EQ(key->valueAt(0)->name, "z");
-  EXPECT_EQ(key->valueAt(1)->name, "a");
-  EXPECT_FALSE(key->valueAt(2));
-  EXPECT_EQ(key->values().size(), 2u);
-  EXPECT_EQ(key->subKeyCount(), 3u);
+  EXPECT_EQ(valueOf(key->valueAt(0))->value().name, "z");
+  EXPECT_EQ(valueOf(key->valueAt(1))->value().name, "a");
+  auto past = key->valueAt(2);
+  ASSERT_TRUE(past);
+  EXPECT_FALSE(*past);
+  auto all = key->values();
+  ASSERT_TRUE(all);
+  ASSERT_EQ(all->size(), 2u);
+  EXPECT_EQ((*all)[0].name, "z");
+  EXPECT_EQ((*all)[0].asString(), "3");
+  EXPECT_EQ(valueOf(key->subKeyCount()), 3u);
+  EXPECT_EQ(valueOf(key->valueCount()), 2u);
+}
+
+// A deleted key's handle, or a handle that names no key, cannot be listed: it is not an empty key.
+TEST_F(Registry, ListingsOfAGoneKeyAreNotFound) {
+  auto key = Key::create(Hive::LocalMachine, "Software\\Gone");
+  ASSERT_TRUE(key && key->setDword("v", 1));
+  ASSERT_TRUE(deleteKey(Hive::LocalMachine, "Software\\Gone"));
+  for (const Key& k : {*key, Key()}) {
+    EXPECT_EQ(statusOf(k.subKeyNames()), Status::NotFound);
+    EXPECT_EQ(statusOf(k.values()), Status::NotFound);
+    EXPECT_EQ(statusOf(k.subKeyName(0)), Status::NotFound);
+    EXPECT_EQ(statusOf(k.valueAt(0)), Status::NotFound);
+    EXPECT_EQ(statusOf(k.subKeyCount()), Status::NotFound);
+    EXPECT_EQ(statusOf(k.valueCount()), Status::NotFound);
+  }
 }
 
 TEST_F(Registry, DeleteIsRecursiveAndInvalidatesHandles) {
@@ -272,12 +298,13 @@ TEST_F(Registry, TwoProcessesWritingAtOnceLoseNothing) {
   ASSERT_TRUE(WIFEXITED(sa) && WEXITSTATUS(sa) == 0);
   ASSERT_TRUE(WIFEXITED(sb) && WEXITSTATUS(sb) == 0);
   auto shared = Key::open(Hive::LocalMachine, "Software\\Shared");
-  EXPECT_EQ(shared->valueCount(), 2u * kWrites);
+  EXPECT_EQ(valueOf(shared->valueCount()), 2u * kWrites);
   for (int who : {1, 2}) {
     auto k = shared->openSubKey("P" + std::to_string(who));
     ASSERT_TRUE(k);
-    ASSERT_EQ(k->valueCount(), static_cast<std::size_t>(kWrites));
-    for (int i = 0; i < kWrites; ++i) EXPECT_EQ(valueOf(k->getDword("v" + std::to_string(i))), static_cast<std::uint32_t>(i));
+    ASSERT_EQ(valueOf(k->valueCount()), static_cast<std::size_t>(kWrites));
+    for (int i = 0; i < kWrites; ++i)
+      EXPECT_EQ(valueOf(k->getDword("v" + std::to_string(i))), static_cast<std::uint32_t>(i));
   }
 }
 
@@ -404,6 +431,11 @@ TEST_F(Registry, AHiveDamagedUnderAnOpenKeyReadsAsFailedNotMissing) {
       auto v = key->getDword(name);
       if (statusOf(v) != Status::Failed) return 10 + static_cast<int>(statusOf(v));
     }
+    // Nor does a listing read as an empty key.
+    const Status listed[] = {statusOf(key->values()),      statusOf(key->subKeyNames()), statusOf(key->valueAt(0)),
+                             statusOf(key->subKeyName(0)), statusOf(key->valueCount()),  statusOf(key->subKeyCount())};
+    for (std::size_t i = 0; i < std::size(listed); ++i)
+      if (listed[i] != Status::Failed) return 20 + static_cast<int>(i);
     return 0;
   });
   EXPECT_EQ(rc, 0);

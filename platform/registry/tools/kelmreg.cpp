@@ -151,18 +151,30 @@ std::string quotedText(std::string_view s) {
   return out + "\"";
 }
 
-void exportKey(const Target& t, const Key& key, int depth) {
+// A listing that fails part way is an error: an export that silently missed a key would mislead.
+plat::Result<void> exportKey(const Target& t, const Key& key, int depth) {
+  auto values = key.values();
+  if (!values) return values.error();
+  auto subKeys = key.subKeyNames();
+  if (!subKeys) return subKeys.error();
   std::printf("[%s]\n", printable(fullName(t, key.path())).c_str());
-  for (const auto& v : key.values()) {
+  for (const auto& v : *values) {
     std::string name = v.name.empty() ? "@" : quotedText(printable(v.name));
     std::string data =
         v.type == Type::String ? quotedText(dataText(v)) : std::string(typeName(v.type)) + ":" + dataText(v);
     std::printf("%s=%s\n", name.c_str(), data.c_str());
   }
   std::printf("\n");
-  if (depth >= static_cast<int>(kMaxDepth)) return;
-  for (const auto& sub : key.subKeyNames())
-    if (auto k = key.openSubKey(sub)) exportKey(t, *k, depth + 1);
+  if (depth >= static_cast<int>(kMaxDepth)) return plat::success();
+  for (const auto& sub : *subKeys) {
+    auto k = key.openSubKey(sub);
+    if (!k) {
+      if (plat::reg::isNotFound(k)) continue;  // deleted meanwhile
+      return k.error();
+    }
+    if (auto done = exportKey(t, *k, depth + 1); !done) return done;
+  }
+  return plat::success();
 }
 
 }  // namespace
@@ -182,8 +194,12 @@ int main(int argc, char** argv) {
       printValue(*v);
       return 0;
     }
-    for (const auto& v : key->values()) printValue(v);
-    for (const auto& sub : key->subKeyNames())
+    auto values = key->values();
+    if (!values) return fail(values.message());
+    auto subKeys = key->subKeyNames();
+    if (!subKeys) return fail(subKeys.message());
+    for (const auto& v : *values) printValue(v);
+    for (const auto& sub : *subKeys)
       std::printf("%s\n", printable(fullName(*t, key->path().empty() ? sub : key->path() + "\\" + sub)).c_str());
     return 0;
   }
@@ -211,7 +227,10 @@ int main(int argc, char** argv) {
   if (cmd == "export" && argc == 3) {
     auto key = Key::open(t->hive, t->path);
     if (!key) return failOpen(*t, key);
-    exportKey(*t, *key, 0);
+    if (auto done = exportKey(*t, *key, 0); !done) {
+      std::fflush(stdout);
+      return fail("export stopped: " + done.message());
+    }
     return 0;
   }
   return usage();
