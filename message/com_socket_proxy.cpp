@@ -14,9 +14,9 @@ using plat::com::ComPtr;
 
 class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::IConnectionPointContainer> {
  public:
-  // The stream is this object's own and its callbacks reach only this object: they are taken
-  // back first thing in the destructor, and the stream (with its watch) goes with the object, so
-  // nothing that arrives later can call into it. While a callback runs, the object holds a
+  // The stream is this object's own and its callbacks reach only this object: it is the last
+  // member, so it goes (with its watch and its callbacks) before anything they could touch, and
+  // nothing that arrives later can call into the object. While a callback runs, the object holds a
   // reference to itself, so a sink that releases the last one does not pull it away mid-read.
   explicit ComSocketProxy(std::unique_ptr<plat::TcpStream> stream) : stream_(std::move(stream)) {
     stream_->onData([this](std::string_view bytes) { received(bytes); });
@@ -41,9 +41,7 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
   }
 
   ~ComSocketProxy() override {
-    stream_->onData(nullptr);
-    stream_->onClosed(nullptr);
-    stream_->close();
+    stream_->close();  // what was written last still goes out; no callback follows a close
     events_.clear();
   }
 
@@ -75,10 +73,10 @@ class ComSocketProxy final : public plat::com::Object<IComSocket, plat::com::ICo
     events_.fire([](IComSocketEvents& sink) { sink.SendReply(kReqClose, 0, kStatusRequest, std::string()); });
   }
 
-  std::unique_ptr<plat::TcpStream> stream_;
   MessageDecoder decoder_;
   bool disconnected_ = false;
   plat::com::ConnectionPoint<IComSocketEvents> events_{static_cast<IComSocket&>(*this)};
+  std::unique_ptr<plat::TcpStream> stream_;  // last: goes first, with its callbacks
 };
 
 }  // namespace

@@ -53,10 +53,11 @@ class ComSocketServer {
 
   plat::EventLoop& loop_;
   ObjectMaker maker_;
-  std::unique_ptr<plat::com::LocalListener> listener_;
   std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
   std::uint64_t nextId_ = 1;
   plat::LifeGuard guard_;
+  // Last, so it goes first: no client is accepted into a server that is half gone.
+  std::unique_ptr<plat::com::LocalListener> listener_;
 };
 
 }  // namespace kelm

@@ -7,16 +7,6 @@ namespace kelm {
 CMsgSocket::CMsgSocket(CMessageApi& owner, plat::EventLoop& loop, const plat::Clock& clock)
     : owner_(owner), loop_(loop), clock_(clock), lastReceiveMs_(clock.monotonicMs()) {}
 
-CMsgSocket::~CMsgSocket() {
-  // The stream goes before anything else of this object, and its callbacks with it: nothing that
-  // arrives later can reach a member that is already gone.
-  if (stream_) {
-    stream_->onData(nullptr);
-    stream_->onClosed(nullptr);
-  }
-  stream_.reset();
-}
-
 plat::Result<void> CMsgSocket::Connect(const std::string& host, std::uint16_t port,
                                        std::chrono::milliseconds timeout) {
   auto stream = plat::TcpStream::connect(loop_, host, port, timeout);

@@ -29,7 +29,6 @@ class CMsgSocket {
   static constexpr std::int32_t kMaxIdleSteps = 5;
 
   CMsgSocket(CMessageApi& owner, plat::EventLoop& loop, const plat::Clock& clock);
-  ~CMsgSocket();
   CMsgSocket(const CMsgSocket&) = delete;
   CMsgSocket& operator=(const CMsgSocket&) = delete;
 
@@ -60,12 +59,13 @@ class CMsgSocket {
   CMessageApi& owner_;
   plat::EventLoop& loop_;
   const plat::Clock& clock_;
-  std::unique_ptr<plat::TcpStream> stream_;
   MessageDecoder input_;
   std::string output_;
   bool outputAttached_ = false;
   std::int64_t lastReceiveMs_;
   std::int32_t idleSteps_ = 0;
+  // Declared last, so it goes first: its callbacks reach the members above, and they go with it.
+  std::unique_ptr<plat::TcpStream> stream_;
 };
 
 }  // namespace kelm
