@@ -21,7 +21,8 @@ EventDispatcher::EventDispatcher(const plat::reg::Profile& profile, plat::EventL
       logRoot_(options.logRoot.empty() ? plat::paths::logDir() : options.logRoot),
       protection_(profile, clock),
       mail_(profile),
-      syslog_(std::string(kEventSourceName), plat::service::kFacilityDaemon, clock) {
+      syslog_(std::string(kEventSourceName), plat::service::kFacilityDaemon, clock),
+      log_(std::move(options.log)) {
   if (loop) smtp_ = std::make_unique<SmtpClient>(*loop, clock, options.smtp);
 }
 
@@ -83,6 +84,8 @@ void EventDispatcher::mailFailed(const std::string& folderPath, const std::strin
 int EventDispatcher::WriteEventLogFile(const CEventEntry& entry) {
   EventLogFile file(entry.file, clock_);
   const auto appended = file.append(entry.event);
+  if (!appended && log_)
+    log_("event " + std::to_string(entry.event.code) + " was not written to its log file: " + appended.message());
   WriteNtEventLog(eventMessageId(entry.event.code), entry.event.severity, {entry.event.text});
   return appended.ok() ? 1 : 0;
 }

@@ -53,6 +53,8 @@ class EventDispatcher {
   struct Options {
     std::filesystem::path logRoot;  // empty: the system's event log directory
     SmtpOptions smtp;
+    // Where the dispatcher says what it could not do (an event its log file did not take).
+    std::function<void(const std::string& text)> log;
   };
 
   // Without a loop nothing is mailed (a mail fails at once with event 1299).
@@ -109,6 +111,7 @@ class EventDispatcher {
   MailSettingsStore mail_;
   plat::service::SyslogSender syslog_;
   NotifyClients notify_;
+  std::function<void(const std::string& text)> log_;
   std::unique_ptr<SmtpClient> smtp_;  // last: it goes first, so no mail outcome arrives afterwards
 };
 

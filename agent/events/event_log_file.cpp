@@ -20,13 +20,14 @@ constexpr std::int64_t kMinRecordSize = 4 * 4 + 2 + 4;
 constexpr std::int64_t kMaxRecordSize = 4 * 4 + 2 * (7 + static_cast<std::int64_t>(kelm::kMaxTextBytes)) + 4;
 constexpr std::size_t kFirstWindow = 512;
 
-std::int32_t readInt32At(const LogStorage& storage, std::int64_t pos, bool& ok) {
-  std::string b;
-  ok = storage.readAt(pos, 4, b);
-  if (!ok) return 0;
+// The int32 at pos; nothing when the storage ends first.
+plat::Result<std::optional<std::int32_t>> readInt32At(const LogStorage& storage, std::int64_t pos) {
+  auto b = storage.readAt(pos, 4);
+  if (!b) return b.error();
+  if (b->size() < 4) return std::optional<std::int32_t>{};
   std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>(b[i])} << (8 * i);
-  return static_cast<std::int32_t>(v);
+  for (int i = 0; i < 4; ++i) v |= std::uint32_t{static_cast<unsigned char>((*b)[i])} << (8 * i);
+  return std::optional<std::int32_t>(static_cast<std::int32_t>(v));
 }
 
 // At most max bytes of s, cut on a character boundary.
@@ -55,26 +56,31 @@ std::string encodeHeader(std::int32_t identity) {
   return out;
 }
 
-std::optional<std::int32_t> readIdentity(const LogStorage& storage) {
-  std::string h;
-  if (!storage.readAt(0, kHeaderSize, h)) return std::nullopt;
-  kelm::ArchiveReader ar(h);
+plat::Result<std::optional<std::int32_t>> readIdentity(const LogStorage& storage) {
+  using Identity = std::optional<std::int32_t>;
+  auto h = storage.readAt(0, kHeaderSize);
+  if (!h) return h.error();
+  if (h->size() < static_cast<std::size_t>(kHeaderSize)) return Identity{};
+  kelm::ArchiveReader ar(*h);
   std::int32_t version = 0, identity = 0;
   if (ar.ReadInt32(version) != kelm::DecodeStatus::kOk || ar.ReadInt32(identity) != kelm::DecodeStatus::kOk)
-    return std::nullopt;
-  if (version != kLogVersion || identity == 0) return std::nullopt;
-  if (std::string_view(h).substr(8, kCompanyText.size() + 1) != std::string(kCompanyText) + '\0') return std::nullopt;
-  return identity;
+    return Identity{};
+  if (version != kLogVersion || identity == 0) return Identity{};
+  if (std::string_view(*h).substr(8, kCompanyText.size() + 1) != std::string(kCompanyText) + '\0') return Identity{};
+  return Identity(identity);
 }
 
-std::optional<StoredRecord> readRecordAt(const LogStorage& storage, std::int64_t fileSize, std::int64_t pos) {
-  if (pos < kHeaderSize || fileSize > kMaxPosition + 4 || pos > fileSize - kMinRecordSize - 4) return std::nullopt;
+plat::Result<std::optional<StoredRecord>> readRecordAt(const LogStorage& storage, std::int64_t fileSize,
+                                                       std::int64_t pos) {
+  using Found = std::optional<StoredRecord>;
+  if (pos < kHeaderSize || fileSize > kMaxPosition + 4 || pos > fileSize - kMinRecordSize - 4) return Found{};
   const std::int64_t room = std::min(fileSize - 4 - pos, kMaxRecordSize);
   std::int64_t window = std::min<std::int64_t>(room, kFirstWindow);
-  std::string bytes;
   for (;;) {
-    if (!storage.readAt(pos, static_cast<std::size_t>(window), bytes)) return std::nullopt;
-    kelm::ArchiveReader ar(bytes);
+    auto bytes = storage.readAt(pos, static_cast<std::size_t>(window));
+    if (!bytes) return bytes.error();
+    if (bytes->size() < static_cast<std::size_t>(window)) return Found{};  // the file is shorter than it was
+    kelm::ArchiveReader ar(*bytes);
     StoredRecord r;
     r.position = static_cast<std::int32_t>(pos);
     kelm::DecodeStatus s = ar.ReadInt32(r.previous);
@@ -88,29 +94,32 @@ std::optional<StoredRecord> readRecordAt(const LogStorage& storage, std::int64_t
       window = std::min(room, window * 8);
       continue;
     }
-    if (s != kelm::DecodeStatus::kOk) return std::nullopt;
+    if (s != kelm::DecodeStatus::kOk) return Found{};
     // The links must agree with where the record lies: next names the int32 right behind it, and
     // previous lies before it, so following either never stands still or turns round.
-    if (r.next != pos + static_cast<std::int64_t>(ar.position())) return std::nullopt;
-    if (r.previous != 0 && (r.previous < kHeaderSize || r.previous >= pos)) return std::nullopt;
-    return r;
+    if (r.next != pos + static_cast<std::int64_t>(ar.position())) return Found{};
+    if (r.previous != 0 && (r.previous < kHeaderSize || r.previous >= pos)) return Found{};
+    return Found(std::move(r));
   }
 }
 
-LogTail findTail(const LogStorage& storage, std::int64_t fileSize) {
+plat::Result<LogTail> findTail(const LogStorage& storage, std::int64_t fileSize) {
   if (fileSize <= kHeaderSize) return LogTail{0, kHeaderSize, fileSize == kHeaderSize};
-  bool ok = false;
-  const std::int32_t last = readInt32At(storage, fileSize - 4, ok);
-  if (ok && fileSize == kHeaderSize + 4 && last == 0) return LogTail{0, kHeaderSize, true};
-  if (ok && last >= kHeaderSize) {
-    auto r = readRecordAt(storage, fileSize, last);
-    if (r && r->next == fileSize - 4) return LogTail{last, r->next, true};
+  auto last = readInt32At(storage, fileSize - 4);
+  if (!last) return last.error();
+  if (*last && fileSize == kHeaderSize + 4 && **last == 0) return LogTail{0, kHeaderSize, true};
+  if (*last && **last >= kHeaderSize) {
+    auto r = readRecordAt(storage, fileSize, **last);
+    if (!r) return r.error();
+    if (*r && (*r)->next == fileSize - 4) return LogTail{**last, (*r)->next, true};
   }
   // Torn or corrupt: keep the records that chain up from the first.
   LogTail tail{0, kHeaderSize, false};
   std::int64_t pos = kHeaderSize;
   for (;;) {
-    auto r = readRecordAt(storage, fileSize, pos);
+    auto found = readRecordAt(storage, fileSize, pos);
+    if (!found) return found.error();
+    const auto& r = *found;
     if (!r || r->previous != tail.last) break;
     tail.last = r->position;
     tail.linkAt = r->next;
@@ -120,9 +129,12 @@ LogTail findTail(const LogStorage& storage, std::int64_t fileSize) {
 }
 
 plat::Result<std::int32_t> appendRecord(LogStorage& storage, const EventRecord& record) {
-  const std::int64_t size = storage.size();
-  if (size < kHeaderSize) return plat::Error{EIO, "event log file has no header"};
-  const LogTail tail = findTail(storage, size);
+  auto size = storage.size();
+  if (!size) return size.error();
+  if (*size < kHeaderSize) return plat::Error{EIO, "event log file has no header"};
+  auto found = findTail(storage, *size);
+  if (!found) return found.error();
+  const LogTail tail = *found;
   std::string bytes;
   kelm::ArchiveWriter ar(bytes);
   ar.WriteInt32(tail.last);
@@ -136,9 +148,26 @@ plat::Result<std::int32_t> appendRecord(LogStorage& storage, const EventRecord& 
   ar.WriteInt32(static_cast<std::int32_t>(next));
   ar.WriteInt32(tail.linkAt);
   // A torn tail is cut off first, so a crash in between leaves the whole records.
-  if (!tail.sound && !storage.truncate(tail.linkAt)) return plat::errnoError("cutting a torn event log tail");
-  if (!storage.writeAt(tail.linkAt, bytes)) return plat::errnoError("writing an event record");
+  if (!tail.sound) {
+    if (auto cut = storage.truncate(tail.linkAt); !cut) return cut.error();
+  }
+  if (auto written = storage.writeAt(tail.linkAt, bytes); !written) return written.error();
   return tail.linkAt;
+}
+
+plat::Result<std::int32_t> appendOrStart(LogStorage& storage, bool isNew, std::int32_t newIdentity,
+                                         const EventRecord& record) {
+  if (!isNew) {
+    auto identity = readIdentity(storage);
+    if (!identity) return identity.error();  // storage that cannot be read is left as it is
+    isNew = !*identity;
+  }
+  if (isNew) {
+    if (auto cut = storage.truncate(0); !cut) return cut.error();
+    if (auto header = storage.writeAt(0, encodeHeader(newIdentity != 0 ? newIdentity : 1)); !header)
+      return header.error();
+  }
+  return appendRecord(storage, record);
 }
 
 std::string safePathElement(std::string_view name) {
@@ -193,14 +222,10 @@ plat::Result<std::int32_t> EventLogFile::append(const EventRecord& record) {
   }
   if (!fd) return plat::errnoError("opening " + file_.string());
   FileStorage storage(std::move(fd));
-  if (created || !readIdentity(storage)) {
-    // A new file, or one whose header is short or damaged: it starts again with a new identity.
-    const std::int64_t now = clock_.wallSeconds();
-    const auto identity = static_cast<std::int32_t>(now > 0 ? now : 1);
-    if (!storage.truncate(0) || !storage.writeAt(0, encodeHeader(identity != 0 ? identity : 1)))
-      return plat::errnoError("writing the header of " + file_.string());
-  }
-  return appendRecord(storage, record);
+  const std::int64_t now = clock_.wallSeconds();
+  auto appended = appendOrStart(storage, created, static_cast<std::int32_t>(now > 0 ? now : 1), record);
+  if (!appended) return plat::Error{appended.code(), file_.string() + ": " + appended.message()};
+  return appended;
 }
 
 bool EventLogFile::remove() { return ::unlink(file_.c_str()) == 0; }
@@ -214,17 +239,26 @@ std::optional<EventCursor> EventCursor::open(const std::filesystem::path& file, 
 
 std::optional<EventCursor> EventCursor::open(std::unique_ptr<LogStorage> storage, std::int32_t& position,
                                              std::int32_t& cookie, bool forwards) {
-  const std::int64_t size = storage->size();
-  const auto identity = readIdentity(*storage);
-  if (size < kHeaderSize || !identity) return std::nullopt;
-  if (position != 0 && cookie != *identity) return std::nullopt;
-  cookie = *identity;
-  EventCursor c(std::move(storage), size, *identity, forwards);
+  const auto sized = storage->size();
+  const auto read = readIdentity(*storage);
+  if (!sized || *sized < kHeaderSize || !read || !*read) return std::nullopt;
+  const std::int64_t size = *sized;
+  const std::int32_t identity = **read;
+  if (position != 0 && cookie != identity) return std::nullopt;
+  cookie = identity;
+  EventCursor c(std::move(storage), size, identity, forwards);
   if (position == 0) {
-    c.position_ = forwards ? kHeaderSize : findTail(*c.storage_, size).last;
+    if (forwards) {
+      c.position_ = kHeaderSize;
+    } else {
+      auto tail = findTail(*c.storage_, size);
+      if (!tail) return std::nullopt;
+      c.position_ = tail->last;
+    }
   } else if (forwards) {
     auto r = readRecordAt(*c.storage_, size, position);
-    c.position_ = r && size - r->next > 4 ? r->next : 0;
+    if (!r) return std::nullopt;
+    c.position_ = *r && size - (*r)->next > 4 ? (*r)->next : 0;
   } else {
     c.position_ = position;
   }
@@ -234,11 +268,12 @@ std::optional<EventCursor> EventCursor::open(std::unique_ptr<LogStorage> storage
 
 bool EventCursor::next(EventRecord& out) {
   if (position_ == 0) return false;
-  auto r = readRecordAt(*storage_, size_, position_);
-  if (!r) {
+  auto found = readRecordAt(*storage_, size_, position_);
+  if (!found || !*found) {
     position_ = 0;
     return false;
   }
+  auto& r = *found;
   if (forwards_)
     position_ = size_ - r->next > 4 ? r->next : 0;
   else
@@ -250,7 +285,7 @@ bool EventCursor::next(EventRecord& out) {
 void EventCursor::close(std::int32_t& position, std::int32_t& cookie) {
   if (forwards_ && position_ != 0) {
     auto r = readRecordAt(*storage_, size_, position_);
-    position_ = r ? r->previous : 0;
+    position_ = r && *r ? (*r)->previous : 0;
   }
   position = position_;
   cookie = identity_;

@@ -31,8 +31,10 @@ inline constexpr std::string_view kCompanyText = "Velkari Technology,Inc.";
 
 // The header of a new file whose identity (cookie) is its creation time.
 std::string encodeHeader(std::int32_t identity);
-// The identity of a sound header, else nothing (short, wrong version or company, identity 0).
-std::optional<std::int32_t> readIdentity(const LogStorage& storage);
+// The identity of a sound header; nothing when the header is short or not one of ours (wrong
+// version or company, identity 0). An error only when the storage cannot be read: that is no
+// reason to start the file again.
+plat::Result<std::optional<std::int32_t>> readIdentity(const LogStorage& storage);
 
 // A record as stored, with its links.
 struct StoredRecord {
@@ -42,8 +44,10 @@ struct StoredRecord {
   std::int32_t next = 0;
 };
 
-// The record at pos, or nothing when it does not lie whole inside the file or is malformed.
-std::optional<StoredRecord> readRecordAt(const LogStorage& storage, std::int64_t fileSize, std::int64_t pos);
+// The record at pos, or nothing when it does not lie whole inside the file or is malformed; an
+// error when the storage cannot be read.
+plat::Result<std::optional<StoredRecord>> readRecordAt(const LogStorage& storage, std::int64_t fileSize,
+                                                       std::int64_t pos);
 
 // Where the next record goes: its "previous" field is written at linkAt and holds last (0: none).
 struct LogTail {
@@ -52,11 +56,15 @@ struct LogTail {
   bool sound = true;  // false when a torn or corrupt tail has to be cut off first
 };
 // Checks the tail in constant time; when it does not hold, walks the chain from the first record
-// and keeps the records that link up.
-LogTail findTail(const LogStorage& storage, std::int64_t fileSize);
+// and keeps the records that link up. A read that fails is an error, never a torn tail to cut.
+plat::Result<LogTail> findTail(const LogStorage& storage, std::int64_t fileSize);
 
 // Appends to storage that holds a sound header; gives the new record's position.
 plat::Result<std::int32_t> appendRecord(LogStorage& storage, const EventRecord& record);
+// Appends, first starting the storage afresh (a header with newIdentity) when it is new or its
+// header is short or damaged. Storage that cannot be read is left untouched and the append fails.
+plat::Result<std::int32_t> appendOrStart(LogStorage& storage, bool isNew, std::int32_t newIdentity,
+                                         const EventRecord& record);
 
 // The file of a folder: logRoot, then one safe element per folder name of the full path, then the
 // last name with ".log". The root folder ("\") logs into logRoot/".log".
@@ -71,7 +79,8 @@ class EventLogFile {
   EventLogFile(std::filesystem::path file, const plat::Clock& clock) : file_(std::move(file)), clock_(clock) {}
 
   // Creates the directory and the file as needed (a short or corrupt header makes a new file),
-  // repairs a torn tail, appends; gives the record's position.
+  // repairs a torn tail, appends; gives the record's position. A file that cannot be read is left
+  // as it is and the append fails.
   plat::Result<std::int32_t> append(const EventRecord& record);
   // Deletes the file; true when it was there and is gone.
   bool remove();

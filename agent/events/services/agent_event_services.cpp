@@ -24,10 +24,19 @@ class FileCursor final : public agent::IEventCursor {
 
 }  // namespace
 
+namespace {
+
+EventDispatcher::Options loggingTo(agent::CHalvornDoc& doc, EventDispatcher::Options options) {
+  if (!options.log) options.log = [&doc](const std::string& text) { doc.Log(text); };
+  return options;
+}
+
+}  // namespace
+
 CAgentEventServices::CAgentEventServices(agent::CHalvornDoc& doc, EventDispatcher::Options options)
     : doc_(doc),
       profile_(agent::AgentProfile()),
-      dispatcher_(profile_, &doc.Loop(), doc.Clock(), std::move(options)),
+      dispatcher_(profile_, &doc.Loop(), doc.Clock(), loggingTo(doc, std::move(options))),
       schedule_(doc.Clock()) {
   dispatcher_.setNotifier([this](std::int32_t code, const std::string& text) { doc_.NotifyClients(code, text); });
 }

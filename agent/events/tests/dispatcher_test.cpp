@@ -1,13 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "agent/events/event_dispatcher.h"
 #include "agent/events/notice_list.h"
 #include "agent/events/tests/local_time.h"
 #include "agent/events/tests/syslog_sink.h"
-#include "platform/testing/temp_root.h"
 #include "platform/registry/registry.h"
 #include "platform/testing/manual_clock.h"
 #include "platform/testing/result_values.h"
+#include "platform/testing/temp_root.h"
 
 namespace kelm::events {
 namespace {
@@ -80,6 +82,24 @@ TEST_F(DispatcherTest, TheRootFolderLogsIntoDotLogAndForwardsWithABackslash) {
   EXPECT_EQ(dispatcher.ClearEventLog("\\"), 1);
   EXPECT_EQ(dispatcher.ClearEventLog("\\"), 0);
   EXPECT_TRUE(logged("\\").empty());
+}
+
+// An event its log file does not take (here the folder's directory is a file) is said, not lost
+// without a word; the other folders still log.
+TEST_F(DispatcherTest, AnEventTheLogFileRefusesIsReported) {
+  std::vector<std::string> said;
+  EventDispatcher::Options options;
+  options.log = [&](const std::string& text) { said.push_back(text); };
+  EventDispatcher reporting{profile, nullptr, clock, options};
+  const auto logRoot = root.dir() / "var/log/kelm";
+  std::filesystem::create_directories(logRoot);
+  { std::ofstream blocker(logRoot / "Blocked"); }
+  reporting.DispatchEvent("523@994730139@3@Array@blocked", "\\Blocked", "no");
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_NE(said[0].find("event 523 was not written to its log file"), std::string::npos) << said[0];
+  EXPECT_NE(said[0].find("Blocked"), std::string::npos) << said[0];
+  reporting.DispatchEvent("523@994730139@3@Array@fine", "\\MV_RAID", "no");
+  EXPECT_EQ(said.size(), 1u);
 }
 
 TEST_F(DispatcherTest, NoticeListsAreStoredOnlyWhenTheyParse) {

@@ -5,8 +5,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/testing/temp_root.h"
 #include "platform/testing/manual_clock.h"
+#include "platform/testing/temp_root.h"
 
 namespace kelm::events {
 namespace {
@@ -264,6 +264,60 @@ TEST(EventLogChain, LinksThatPointTheWrongWayEndTheReading) {
   EventRecord r;
   ASSERT_TRUE(c->next(r));
   EXPECT_EQ(r.code, 514);
+}
+
+// Bytes in memory whose reads fail from a given position on, as a failing disk's would.
+class FailingReads final : public LogStorage {
+ public:
+  FailingReads(std::string bytes, std::int64_t failFrom) : bytes_(std::move(bytes)), failFrom_(failFrom) {}
+  plat::Result<std::int64_t> size() const override { return bytes_.size(); }
+  plat::Result<std::string> readAt(std::int64_t pos, std::size_t n) const override {
+    if (pos + static_cast<std::int64_t>(n) > failFrom_) return plat::Error{EIO, "Input/output error"};
+    return bytes_.readAt(pos, n);
+  }
+  plat::Result<void> writeAt(std::int64_t pos, std::string_view bytes) override { return bytes_.writeAt(pos, bytes); }
+  plat::Result<void> truncate(std::int64_t length) override { return bytes_.truncate(length); }
+  const std::string& bytes() const { return bytes_.bytes(); }
+
+ private:
+  MemoryStorage bytes_;
+  std::int64_t failFrom_;
+};
+
+// A read that fails is not a short header or a torn tail: the file is left as it is, and the
+// append says why it failed, instead of starting the log again or cutting records off.
+TEST(EventLogChain, AReadThatFailsLeavesTheFileAsItIs) {
+  MemoryStorage good(encodeHeader(5));
+  ASSERT_TRUE(appendRecord(good, rec(512, "a", "x")).ok());
+  ASSERT_TRUE(appendRecord(good, rec(513, "b", "y")).ok());
+  const std::string sound = good.bytes();
+  const std::string torn = sound + "\x01\x02";  // a torn append after the last record
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::int64_t failFrom;
+  };
+  const Case cases[] = {
+      {"the header", sound, 0},
+      {"the tail's link", sound, static_cast<std::int64_t>(sound.size()) - 2},
+      {"a record of a torn tail", torn, 60},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FailingReads storage(c.bytes, c.failFrom);
+    auto appended = appendOrStart(storage, false, 77, rec(514, "c", "z"));
+    ASSERT_FALSE(appended);
+    EXPECT_EQ(appended.code(), EIO);
+    EXPECT_EQ(storage.bytes(), c.bytes);
+  }
+  // Only a header that reads but is not ours starts the log again.
+  for (const std::string& header : {std::string("short"), "x"s + sound.substr(1)}) {
+    MemoryStorage damaged(header);
+    auto appended = appendOrStart(damaged, false, 77, rec(514, "c", "z"));
+    ASSERT_TRUE(appended) << appended.message();
+    EXPECT_EQ(*appended, kHeaderSize);
+    EXPECT_EQ(damaged.bytes().substr(0, kHeaderSize), encodeHeader(77));
+  }
 }
 
 TEST(EventLogPath, FolderPathsBecomeSafeFileNames) {

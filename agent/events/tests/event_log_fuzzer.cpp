@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   MemoryStorage storage(bytes);
-  if (!readIdentity(storage)) return 0;
+  if (auto identity = readIdentity(storage); !identity || !*identity) return 0;
   const EventRecord added{527, 994730139, 2, "fuzz", "appended"};
   auto pos = appendRecord(storage, added);
   if (!pos.ok()) return 0;
