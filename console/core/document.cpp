@@ -785,34 +785,34 @@ void CDremmoralDoc::LoadDisplay() {
 }
 
 // The console's own look and logons are saved as it closes, with no one left to tell of a failed
-// write; the next start then shows the defaults (or asks for the logon) again.
+// write. Each section is replaced as a whole, so a write that fails keeps what was saved before
+// rather than an emptied section; the next start then shows the old look (or asks for the logon).
 void CDremmoralDoc::SaveDisplay() {
-  (void)profile_.deleteSection("Format");
-  (void)profile_.writeInt("Format", "SysFont", display_.sysFont ? 1 : 0);
-  if (!display_.sysFont) (void)profile_.writeBinary("Format", "PaneFont", display_.paneFont);
-  (void)profile_.writeInt("Format", "SysBkColor", display_.sysBkColor ? 1 : 0);
-  if (!display_.sysBkColor)
-    (void)profile_.writeInt("Format", "BackgroundColor", static_cast<int>(display_.backgroundColor));
-  (void)profile_.writeInt("Format", "SysTxtColor", display_.sysTxtColor ? 1 : 0);
-  if (!display_.sysTxtColor) {
-    (void)profile_.writeInt("Format", "ForegroundColor", static_cast<int>(display_.foregroundColor));
-  }
-  (void)profile_.writeInt("Format", "Initialize", initialize_);
+  using plat::reg::Value;
+  std::vector<Value> format{Value::dword("SysFont", display_.sysFont ? 1 : 0)};
+  if (!display_.sysFont) format.push_back(Value::binary("PaneFont", display_.paneFont));
+  format.push_back(Value::dword("SysBkColor", display_.sysBkColor ? 1 : 0));
+  if (!display_.sysBkColor) format.push_back(Value::dword("BackgroundColor", display_.backgroundColor));
+  format.push_back(Value::dword("SysTxtColor", display_.sysTxtColor ? 1 : 0));
+  if (!display_.sysTxtColor) format.push_back(Value::dword("ForegroundColor", display_.foregroundColor));
+  format.push_back(Value::dword("Initialize", static_cast<std::uint32_t>(initialize_)));
+  (void)profile_.replaceSection("Format", format);
   RestrictProfileFile();
 }
 
 void CDremmoralDoc::SaveAgentProfile(CVirtualFolder* agent) {
+  using plat::reg::Value;
   auto it = profileSections_.find(agent);
   const std::string section = it != profileSections_.end() ? it->second : "MessageServer" + agent->GetPath();
-  (void)profile_.deleteSection(section);
   const bool autoSave = agent->GetIntProperty("bAutoSave", 0, true) == 1;
   std::string token = agent->GetProperty("UserProfile", "", true);
   if (!autoSave && !token.empty()) token = NameOnlyToken(crypto::TokenUserName(token));
-  (void)profile_.writeString(section, "UserProfile", token);
+  std::vector<Value> entries{Value::string("UserProfile", token)};
   if (autoSave) {
-    (void)profile_.writeString(section, "bValidProfile", agent->GetProperty("bValidProfile", "0", true));
-    (void)profile_.writeString(section, "bAutoSave", "1");
+    entries.push_back(Value::string("bValidProfile", agent->GetProperty("bValidProfile", "0", true)));
+    entries.push_back(Value::string("bAutoSave", "1"));
   }
+  (void)profile_.replaceSection(section, entries);
 }
 
 void CDremmoralDoc::SaveProfiles() {

@@ -1,4 +1,6 @@
 // Labels, images, command rules and array actions of the console document.
+#include <map>
+
 #include "console/core/array_action.h"
 #include "console/core/strings.h"
 #include "console/core/tests/console_test_support.h"
@@ -355,6 +357,37 @@ TEST_F(NodeFixture, RunOnStartupIsReadBackAfterEachChange) {
   EXPECT_TRUE(doc->IsRunOnStartup());
   doc->OnCommand(kCmdRunOnStartup);
   EXPECT_FALSE(doc->runOnStartup());
+}
+
+// The look is saved as a whole section: what the console holds is written, and an entry it no
+// longer uses (a font given up for the system's) goes.
+TEST_F(ConsoleTest, TheLookIsSavedAsItWasLoadedAndStaleEntriesGo) {
+  plat::reg::Profile p("Velkari Technology Inc.", "Kelm");
+  ASSERT_TRUE(p.writeInt("Format", "SysFont", 1));
+  ASSERT_TRUE(p.writeBinary("Format", "PaneFont", {1, 2, 3}));  // unused while SysFont is 1
+  ASSERT_TRUE(p.writeInt("Format", "SysBkColor", 0));
+  ASSERT_TRUE(p.writeInt("Format", "BackgroundColor", 0x102030));
+  ASSERT_TRUE(p.writeInt("Format", "SysTxtColor", 0));
+  ASSERT_TRUE(p.writeInt("Format", "ForegroundColor", 0x405060));
+  ValidProfile();
+  Start();
+  doc->Close();
+  auto format = p.openSection("Format");
+  ASSERT_TRUE(format);
+  auto values = format->values();
+  ASSERT_TRUE(values);
+  std::map<std::string, std::uint32_t> stored;
+  for (const auto& v : *values) {
+    ASSERT_TRUE(v.asDword()) << v.name;
+    stored[v.name] = *v.asDword();
+  }
+  const std::map<std::string, std::uint32_t> expected{{"SysFont", 1},
+                                                      {"SysBkColor", 0},
+                                                      {"BackgroundColor", 0x102030},
+                                                      {"SysTxtColor", 0},
+                                                      {"ForegroundColor", 0x405060},
+                                                      {"Initialize", 1}};
+  EXPECT_EQ(stored, expected);
 }
 
 TEST(RunOnStartup, APathWithABlankIsQuoted) {
