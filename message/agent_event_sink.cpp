@@ -83,23 +83,32 @@ int CAgentEventSink::ConnectAgent() {
     if (!agent_) h = plat::E_NOINTERFACE;
   }
   unknown.reset();
+  if (agent_) {
+    // Without the subscription no reply would ever come back: that is no connection.
+    if (auto advised = Advise(); !advised) {
+      agent_.reset();
+      h = advised.code();
+    }
+  }
   lastConnect_ = h;
   if (FAILED(h) && notice_) notice_(ConnectAgentMessage(h));
-  if (!agent_) return 0;
-  Advise();
-  return 1;
+  return agent_ ? 1 : 0;
 }
 
-bool CAgentEventSink::Advise() {
-  if (!agent_) return false;
+plat::Result<void> CAgentEventSink::Advise() {
+  if (!agent_) return plat::Error{plat::E_POINTER, "no agent to subscribe to"};
   auto container = agent_.as<plat::com::IConnectionPointContainer>();
-  if (!container) return false;
+  if (!container) return plat::Error{plat::E_NOINTERFACE, "the agent has no connection points"};
   ComPtr<plat::com::IConnectionPoint> point;
-  if (FAILED(container->FindConnectionPoint(IComSocketEvents::kIid, point.put())) || !point) return false;
+  if (HRESULT h = container->FindConnectionPoint(IComSocketEvents::kIid, point.put()); FAILED(h) || !point) {
+    if (!FAILED(h)) h = plat::E_NOINTERFACE;
+    return plat::Error{h, "the agent's event connection point cannot be found: " + plat::hresultText(h)};
+  }
   std::uint32_t cookie = 0;
-  if (FAILED(point->Advise(&events_, &cookie))) return false;
+  if (HRESULT h = point->Advise(&events_, &cookie); FAILED(h))
+    return plat::Error{h, "the agent does not take the subscription: " + plat::hresultText(h)};
   cookie_ = cookie;
-  return true;
+  return plat::success();
 }
 
 void CAgentEventSink::Unadvise() {

@@ -10,6 +10,7 @@
 #include "message/com_socket.h"
 #include "message/message.h"
 #include "message/pea.h"
+#include "platform/base/result.h"
 
 namespace kelm {
 
@@ -35,9 +36,11 @@ class CAgentEventSink : public CPeaLink {
   // the sink unless somebody else still counts it).
   void Close();
 
-  // 1 when the agent's object is held (and advised), 0 when it could not be created.
+  // 1 when the agent's object is held and advised; 0 when it could not be created or would not
+  // take the subscription (then the failure's HRESULT is shown and nothing is held).
   int ConnectAgent();
-  bool Advise();
+  // Subscribes to the agent's events; the failed step's HRESULT is the error's code.
+  plat::Result<void> Advise();
   // Takes the subscription back; when only the subscription still counted the sink, the sink is
   // destroyed as this returns.
   void Unadvise();

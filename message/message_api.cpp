@@ -63,12 +63,22 @@ std::int32_t CMessageApi::Connect(const ConnectParams& params, int mode) {
     channel_->SendMessage(CMessage(kReqComOpen, 0, kStatusNone, ""));
     return 0;
   }
+  connectError_ = {};
   plat::EventLoop* loop = loop_ ? loop_ : plat::EventLoop::current();
-  if (!loop) return plat::E_FAIL;
+  if (!loop) {
+    connectError_ = {plat::E_FAIL, "no event loop on this thread"};
+    return plat::E_FAIL;
+  }
   const std::uint32_t port = (params.flags & kConnUsePort) ? params.port : plat::paths::port(kConsolePort);
-  if (port == 0 || port > 0xFFFF) return plat::E_FAIL;
+  if (port == 0 || port > 0xFFFF) {
+    connectError_ = {plat::E_FAIL, "port " + std::to_string(port) + " is out of range"};
+    return plat::E_FAIL;
+  }
   auto s = std::make_unique<CMsgSocket>(*this, *loop, clock_);
-  if (!s->Connect(params.address, static_cast<std::uint16_t>(port), params.connectTimeout)) return plat::E_FAIL;
+  if (auto started = s->Connect(params.address, static_cast<std::uint16_t>(port), params.connectTimeout); !started) {
+    connectError_ = started.error();
+    return plat::E_FAIL;
+  }
   peerAddress_ = params.address;
   callback_ = params.callback;
   context_ = params.context;

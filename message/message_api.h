@@ -18,6 +18,7 @@
 #include "message/pea.h"
 #include "platform/base/clock.h"
 #include "platform/base/hresult.h"
+#include "platform/base/result.h"
 #include "platform/loop/event_loop.h"
 
 namespace kelm {
@@ -90,6 +91,8 @@ class CMessageApi : public CPeaLink {
   // no socket; one that fails later (refused or timed out on the way) arrives as the close
   // callback (4104, no view), with every queued request ended as aborted.
   std::int32_t Connect(const ConnectParams& params, int mode);
+  // Why the last TCP Connect gave E_FAIL; empty after one that started.
+  const plat::Error& ConnectError() const { return connectError_; }
   void SetChannelFactory(ChannelFactory factory) { channelFactory_ = std::move(factory); }
   std::int32_t Close();
 
@@ -195,6 +198,7 @@ class CMessageApi : public CPeaLink {
   std::unique_ptr<MessageChannel> channel_;
   ChannelFactory channelFactory_;
   std::string peerAddress_;
+  plat::Error connectError_;
   MessageCallback callback_;
   void* context_ = nullptr;
   std::uint32_t connFlags_ = 0;

@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "message/message.h"
 #include "msgserver/agent_conn.h"
@@ -53,7 +54,8 @@ bool CPellwickDoc::Start() {
       options_.beaconPort ? *options_.beaconPort : plat::paths::port(plat::paths::kAgentAnnouncePort);
   if (auto b = plat::UdpSocket::bind(*options_.loop, options_.listenHost, beaconPort)) {
     beacon_ = std::move(*b);
-    beacon_->onDatagram([this](std::string_view d, const std::string& host, std::uint16_t) { ReadAgentBeacon(d, host); });
+    beacon_->onDatagram(
+        [this](std::string_view d, const std::string& host, std::uint16_t) { ReadAgentBeacon(d, host); });
   } else {
     Log("the announcement port cannot be bound, agents are not discovered: " + b.message());
   }
@@ -80,7 +82,7 @@ void CPellwickDoc::Close() {
 
 void CPellwickDoc::AnnounceServer() {
   if (!beacon_) return;
-  AddAgent(hostName_, hostAddress_);
+  AddAgentOrLog(hostName_, hostAddress_);
   auto s = plat::UdpSocket::bind(*options_.loop, "", 0);
   if (!s) {
     Log("the server announcement cannot be sent: " + s.message());
@@ -109,7 +111,7 @@ void CPellwickDoc::ReadAgentBeacon(std::string_view datagram, const std::string&
   // A name goes into paths and entries: no separators, no control characters.
   for (const char c : name)
     if (c == '@' || c == '\\' || static_cast<unsigned char>(c) < 0x20) return;
-  AddAgent(std::string(name), sender);
+  AddAgentOrLog(std::string(name), sender);
 }
 
 CAgent* CPellwickDoc::FindAgent(std::string_view address) const {
@@ -118,23 +120,28 @@ CAgent* CPellwickDoc::FindAgent(std::string_view address) const {
   return nullptr;
 }
 
-bool CPellwickDoc::AddAgent(const std::string& name, const std::string& address) {
-  if (FindAgent(address)) return true;
+plat::Result<void> CPellwickDoc::AddAgent(const std::string& name, const std::string& address) {
+  if (FindAgent(address)) return plat::success();
   if (agents_.size() >= options_.maxAgents) {
-    Log("agent " + name + " at " + address + " refused: the server already serves " +
-        std::to_string(agents_.size()) + " agents");
-    return false;
+    return plat::Error{EBUSY, "agent " + name + " at " + address + " refused: the server already serves " +
+                                  std::to_string(agents_.size()) + " agents"};
   }
   // Connections made in the same second start from different identifiers.
   const std::int32_t seed = static_cast<std::int32_t>(clock_->wallSeconds()) + (++agentSerial_) * 100003;
   auto* agent = new CAgent(*this, name, address, seed);
   agent->AddRef();
-  if (agent->ConnectAgent(AgentPort()) != 0) {
+  if (const std::int32_t r = agent->ConnectAgent(AgentPort()); r != 0) {
+    const std::string why = agent->ConnectError().message;
     agent->Release();
-    return false;
+    return plat::Error{
+        r, "agent " + name + " at " + address + " cannot be reached: " + (why.empty() ? plat::hresultText(r) : why)};
   }
   agents_.push_back(agent);
-  return true;
+  return plat::success();
+}
+
+void CPellwickDoc::AddAgentOrLog(const std::string& name, const std::string& address) {
+  if (auto added = AddAgent(name, address); !added) Log(added.message());
 }
 
 void CPellwickDoc::RemoveAgent(CAgent* agent) {
@@ -178,7 +185,8 @@ void CPellwickDoc::AgentReady(CAgent* agent) { NotifyUsersOfAgent(agent, kAgentA
 void CPellwickDoc::AcceptUser(std::unique_ptr<plat::TcpStream> stream) {
   if (!stream) return;
   if (users_.size() >= options_.maxConsoles) {
-    Log("console from " + stream->peerHost() + " refused: " + std::to_string(users_.size()) + " consoles are connected");
+    Log("console from " + stream->peerHost() + " refused: " + std::to_string(users_.size()) +
+        " consoles are connected");
     stream->close();
     return;
   }

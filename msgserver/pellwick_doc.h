@@ -13,6 +13,7 @@
 
 #include "message/pea.h"
 #include "platform/base/clock.h"
+#include "platform/base/result.h"
 #include "platform/loop/event_loop.h"
 #include "platform/loop/posted_tasks.h"
 #include "platform/loop/socket.h"
@@ -70,8 +71,11 @@ class CPellwickDoc {
   // One datagram from the beacon port: checked, then AddAgent.
   void ReadAgentBeacon(std::string_view datagram, const std::string& sender);
   CAgent* FindAgent(std::string_view address) const;
-  // Connects a new agent unless one with this address exists; false when refused or failed.
-  bool AddAgent(const std::string& name, const std::string& address);
+  // Connects a new agent unless one with this address exists; the reason when it is refused or
+  // cannot be reached (its next announcement tries again).
+  plat::Result<void> AddAgent(const std::string& name, const std::string& address);
+  // Announcements: the reason of an agent not added goes to the log.
+  void AddAgentOrLog(const std::string& name, const std::string& address);
   // Null: every agent.
   void RemoveAgent(CAgent* agent);
   // From inside the agent's own callbacks: nothing more is forwarded to it, and it is removed

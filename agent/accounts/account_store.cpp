@@ -164,28 +164,38 @@ HRESULT writeWithRoom(StoreImage& img, Write write) {
 
 }  // namespace
 
-// One operation on the file: the lock, the image read at its start, and its commit.
+// One operation on the file: the lock, the image read at its start, and its commit. A file
+// failure answers E_FAIL, with its reason in the store's log.
 class AccountStore::Session {
  public:
-  explicit Session(const AccountStore& store) : file_(store.filePath(), store.dir_ / kTempFileName, store.lockPath()) {
+  explicit Session(const AccountStore& store)
+      : file_(store.filePath(), store.dir_ / kTempFileName, store.lockPath()), log_(store.log_) {
     file_.setWritePointHook(store.writePointHook_);
   }
-  bool lock() { return file_.lock(); }
+  HRESULT lock() { return check(file_.lock()); }
   HRESULT load() {
-    if (!file_.lock()) return E_FAIL;
+    if (HRESULT h = lock(); FAILED(h)) return h;
     auto bytes = file_.read();
-    if (!bytes) return E_FAIL;
+    if (!bytes) return check(bytes);
     image = StoreImage::parse(std::move(*bytes));
+    if (!image && log_) log_("the account store \"" + file_.path().string() + "\" is damaged");
     return image ? S_OK : E_FAIL;
   }
   // Loads the store and refuses a handle whose account is no longer the one it opened.
   HRESULT loadFor(const OpenAccountData& account);
-  HRESULT commit() { return file_.commit(image->bytes()); }
+  HRESULT commit() { return check(file_.commit(image->bytes())); }
 
   std::optional<StoreImage> image;
 
  private:
+  template <typename T>
+  HRESULT check(const plat::Result<T>& r) const {
+    if (r) return S_OK;
+    if (log_) log_(r.message());
+    return E_FAIL;
+  }
   StoreFile file_;
+  const std::function<void(const std::string&)>& log_;
 };
 
 std::string AccountStore::FileNameFor(const std::filesystem::path& program) {
@@ -254,9 +264,12 @@ HRESULT AccountStore::adminProof(OpenAccountData& a, const StoreImage& img) {
 
 HRESULT AccountStore::InitUserStore(std::string_view name, std::string_view password) {
   if (!validName(name) || !validPassword(password)) return E_INVALIDARG;
-  if (!plat::paths::ensureDir(dir_, 0755)) return E_FAIL;
+  if (auto made = plat::paths::ensureDir(dir_, 0755); !made) {
+    if (log_) log_(made.message());
+    return E_FAIL;
+  }
   Session s(*this);
-  if (!s.lock()) return E_FAIL;  // another process is working on the store
+  if (HRESULT h = s.lock(); FAILED(h)) return h;  // another process is working on the store
 
   crypto::RandomPool& pool = *pool_;
   OpenAccountData a;

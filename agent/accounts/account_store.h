@@ -74,6 +74,9 @@ class AccountStore {
 
   // Tests stop a writer at each point of a commit.
   void setWritePointHook(std::function<void()> hook) { writePointHook_ = std::move(hook); }
+  // Gets the reason behind an E_FAIL that comes from the file (it cannot be locked, read, written
+  // or synced); the answer itself stays the HRESULT.
+  void setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
 
   struct OpenAccountData;
 
@@ -89,6 +92,7 @@ class AccountStore {
   std::map<AccountHandle, std::unique_ptr<OpenAccountData>> open_;
   AccountHandle nextHandle_ = 1;
   std::function<void()> writePointHook_;
+  std::function<void(const std::string&)> log_;
 };
 
 }  // namespace kelm::accounts

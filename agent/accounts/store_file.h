@@ -4,10 +4,9 @@
 // leaves either the old store or the new one. Every operation holds an exclusive lock meanwhile.
 #include <filesystem>
 #include <functional>
-#include <optional>
 
 #include "agent/crypto/crypt_buffer.h"
-#include "platform/base/hresult.h"
+#include "platform/base/result.h"
 #include "platform/base/unique_fd.h"
 
 namespace kelm::accounts {
@@ -17,16 +16,21 @@ class StoreFile {
   StoreFile(std::filesystem::path store, std::filesystem::path temp, std::filesystem::path lock)
       : store_(std::move(store)), temp_(std::move(temp)), lock_(std::move(lock)) {}
   ~StoreFile() { unlock(); }
+  const std::filesystem::path& path() const { return store_; }
   StoreFile(const StoreFile&) = delete;
   StoreFile& operator=(const StoreFile&) = delete;
 
-  // Takes the exclusive lock without waiting: false while another process holds it.
-  bool lock();
+  // Takes the exclusive lock without waiting. Fails with EWOULDBLOCK while another process holds
+  // it, else with the reason the lock file cannot be opened or locked.
+  plat::Result<void> lock();
   void unlock();
 
-  // The whole store (bounded in size), or nothing when it is missing or unreadable.
-  std::optional<crypto::Bytes> read() const;
-  plat::HRESULT commit(const crypto::Bytes& image);
+  // The whole store (bounded in size); a missing file fails with ENOENT, one that is not a
+  // regular file, is empty or too large with EINVAL, a failed read with its errno.
+  plat::Result<crypto::Bytes> read() const;
+  // Fails with the step that failed. A failure before the rename leaves the old store; one after
+  // it (the directory cannot be synced) means the new store may not survive a crash.
+  plat::Result<void> commit(const crypto::Bytes& image);
 
   // Called at every point of a commit where a crash could leave something on disk (tests stop the
   // process there).

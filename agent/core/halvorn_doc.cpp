@@ -69,6 +69,7 @@ CHalvornDoc::CHalvornDoc(DocOptions options)
   hostName_ = options_.hostName;
   if (hostName_.empty()) LookUpHost(hostName_, ipAddress_);
   accounts_ = std::make_unique<accounts::AccountStore>(options_.accountDir);
+  accounts_->setLog([this](const std::string& reason) { Log(reason); });
   events_ = options_.makeEvents ? options_.makeEvents(*this) : std::make_unique<CBasicAgentEvents>(*this);
 
   root_ = new CSettingsFolder;

@@ -19,7 +19,8 @@ constexpr const char* kUsage =
     "<<USAGE>>\nhalvorn.exe [/i name pwd] [/s] [/?|/help]\n /i name pwd\t initialize message agent.(generate \n\t\t "
     "admin account with specified name and \n\t\t password, wipe all old account). \n /s\t\t do job silently\n /? or "
     "/help \tshow this screen";
-constexpr const char* kInitDone = "System initialize successful!\n\n new account generated:\n account name: %s\n  password: %s";
+constexpr const char* kInitDone =
+    "System initialize successful!\n\n new account generated:\n account name: %s\n  password: %s";
 constexpr const char* kInitFailed = "System initialization failed, you may try it again later.";
 
 constexpr const char* kProgId = "HalvornCom.ComSocket.1";
@@ -55,10 +56,9 @@ int RegisterServer() {
     return 1;
   }
   const plat::Result<void> steps[] = {
-      SetTexts(plat::com::classKeyPath(kelm::kClsidComSocket),
-               {{"ProgID", kProgId},
-                {"VersionIndependentProgID", kVersionlessProgId},
-                {"AppID", kelm::kAppIdHalvornCom.toString()}}),
+      SetTexts(plat::com::classKeyPath(kelm::kClsidComSocket), {{"ProgID", kProgId},
+                                                                {"VersionIndependentProgID", kVersionlessProgId},
+                                                                {"AppID", kelm::kAppIdHalvornCom.toString()}}),
       SetTexts(std::string(kProgId) + "\\CLSID", {{"", clsid}}),
       SetTexts(kProgId, {{"", kClassName}}),
       SetTexts(std::string(kVersionlessProgId) + "\\CLSID", {{"", clsid}}),
@@ -122,8 +122,13 @@ int main(int argc, char** argv) {
       return 0;
     case Action::kInit: {
       kelm::accounts::AccountStore store;
+      std::string why;
+      store.setLog([&why](const std::string& reason) { why = reason; });
       const bool ok = store.InitUserStore(name, password) == plat::S_OK;
-      if (!silent) std::printf("%s\n", ok ? plat::format(kInitDone, name.c_str(), password.c_str()).c_str() : kInitFailed);
+      if (!silent) {
+        std::printf("%s\n", ok ? plat::format(kInitDone, name.c_str(), password.c_str()).c_str() : kInitFailed);
+        if (!ok && !why.empty()) std::fprintf(stderr, "halvorn: %s\n", why.c_str());
+      }
       return ok ? 0 : 1;
     }
     case Action::kRegServer:
@@ -140,7 +145,8 @@ int main(int argc, char** argv) {
   app.SetLocalChannel(!svcdeb);
   const int code = app.InitInstance(args);
   // A registration run ends here as well (no service word follows); it did its work.
-  if ((action == Action::kRegServer || action == Action::kUnregServer) && kelm::ScanServiceWords(args).word == kelm::ServiceWord::kNone)
+  if ((action == Action::kRegServer || action == Action::kUnregServer) &&
+      kelm::ScanServiceWords(args).word == kelm::ServiceWord::kNone)
     return 0;
   return code;
 }

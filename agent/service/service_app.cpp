@@ -1,7 +1,8 @@
 #include "agent/service/service_app.h"
 
-#include <cstdio>
 #include <strings.h>
+
+#include <cstdio>
 
 #include "platform/kernel/module_path.h"
 #include "platform/kernel/named_objects.h"
@@ -257,7 +258,11 @@ bool CServiceApp::InstallService() {
     Log(EventType::Error, "install: " + r.message());
     return false;
   }
-  return WriteServiceKey();
+  if (auto written = WriteServiceKey(); !written) {
+    Log(EventType::Error, "install: the service key cannot be written: " + written.message());
+    return false;
+  }
+  return true;
 }
 
 bool CServiceApp::RemoveService() {
@@ -266,27 +271,32 @@ bool CServiceApp::RemoveService() {
     Log(EventType::Error, "remove: " + r.message());
     return false;
   }
-  return DeleteServiceKey();
+  if (auto deleted = DeleteServiceKey(); !deleted) {
+    Log(EventType::Error, "remove: the service key cannot be deleted: " + deleted.message());
+    return false;
+  }
+  return true;
 }
 
-bool CServiceApp::WriteServiceKey() {
-  auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine,
-                                    std::string(kServiceKeyPath) + "\\" + names_.serviceName);
-  if (!key) return false;
+std::string CServiceApp::ServiceKeyPath() const { return std::string(kServiceKeyPath) + "\\" + names_.serviceName; }
+
+plat::Result<void> CServiceApp::WriteServiceKey() {
+  auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, ServiceKeyPath());
+  if (!key) return key.error();
   auto program = ProgramPath();
-  if (!program) return false;
+  if (!program) return program.error();
   const plat::reg::Value values[] = {
       plat::reg::Value::string("ServiceName", names_.serviceName),
       plat::reg::Value::string("ServiceDisplayName", names_.displayName),
       plat::reg::Value::string("ServiceBinaryPath", program->string()),
   };
-  return key->setValues(values).ok();
+  return key->setValues(values);
 }
 
-bool CServiceApp::DeleteServiceKey() {
-  auto gone = plat::reg::deleteKey(plat::reg::Hive::LocalMachine,
-                                   std::string(kServiceKeyPath) + "\\" + names_.serviceName);
-  return gone || plat::reg::isNotFound(gone);
+plat::Result<void> CServiceApp::DeleteServiceKey() {
+  auto gone = plat::reg::deleteKey(plat::reg::Hive::LocalMachine, ServiceKeyPath());
+  if (!gone && !plat::reg::isNotFound(gone)) return gone;
+  return plat::success();
 }
 
 }  // namespace kelm

@@ -63,10 +63,11 @@ class CServiceApp {
 
   // Writes the unit and the service key (after removing both); false with the reason logged.
   bool InstallService();
-  // Deletes the unit and then the service key.
+  // Deletes the unit and then the service key; false with the reason logged.
   bool RemoveService();
-  bool WriteServiceKey();
-  bool DeleteServiceKey();
+  plat::Result<void> WriteServiceKey();
+  // A key that is not there is no failure.
+  plat::Result<void> DeleteServiceKey();
 
   // From any thread: the program cannot go on (its worker died). Service mode reports the
   // service stopped with this error; the foreground modes stop.
@@ -89,6 +90,7 @@ class CServiceApp {
   void SetLogToStderr(bool on) { logToStderr_ = on; }
 
  private:
+  std::string ServiceKeyPath() const;
   int ServiceMain();
   int RunForeground(RunMode mode, const std::vector<std::string>& args);
   void HandleControl(plat::service::Control c);

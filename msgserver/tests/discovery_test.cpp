@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include "msgserver/tests/rig.h"
 
 namespace kelm::msgserver::testing {
@@ -79,6 +83,12 @@ TEST(Discovery, AnAgentThatCannotBeReachedIsNotKeptAndItsNextAnnouncementTriesAg
   rig.SendBeacon("127.0.0.3", "VELKARI_RAID#Host2#Hello World!");
   rig.Settle();
   EXPECT_EQ(rig.doc->Agents().size(), 1u);
+  // The agent that is not kept is logged with the reason it cannot be reached.
+  const auto logged = std::find_if(rig.logs.begin(), rig.logs.end(), [](const std::string& l) {
+    return l.find("agent Host2 at 127.0.0.3 cannot be reached: ") != std::string::npos;
+  });
+  ASSERT_NE(logged, rig.logs.end()) << (rig.logs.empty() ? "(no log)" : rig.logs.back());
+  EXPECT_NE(logged->find(std::strerror(ECONNREFUSED)), std::string::npos) << *logged;
   rig.AddFakeAgent("127.0.0.3", "Host2");
   rig.SendBeacon("127.0.0.3", "VELKARI_RAID#Host2#Hello World!");
   EXPECT_TRUE(rig.Pump([&] { return rig.ReadyAgents() == 2; }));

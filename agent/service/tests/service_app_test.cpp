@@ -7,16 +7,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "platform/base/paths.h"
-#include "platform/testing/temp_root.h"
-#include "platform/base/unix_address.h"
 #include "platform/base/unique_fd.h"
+#include "platform/base/unix_address.h"
 #include "platform/kernel/named_objects.h"
 #include "platform/registry/registry.h"
+#include "platform/testing/held_hive.h"
 #include "platform/testing/result_values.h"
+#include "platform/testing/temp_root.h"
 
 namespace kelm {
 namespace {
@@ -92,18 +95,49 @@ TEST(ServiceInstall, UnitAndServiceKeyAreWrittenAndRemovedTogether) {
   EXPECT_NE(text.find("ExecStart=\"/opt/kelm dir/bin/halvorn\"\n"), std::string::npos) << text;
   EXPECT_NE(text.find("Type=notify\n"), std::string::npos);
   EXPECT_NE(text.find("Environment=KELM_ROOT=" + root.dir().string() + "\n"), std::string::npos) << text;
-  auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
-                                  "SOFTWARE\\Velkari Technology, Inc.\\Service\\KelmTestSvc");
+  auto key =
+      plat::reg::Key::open(plat::reg::Hive::LocalMachine, "SOFTWARE\\Velkari Technology, Inc.\\Service\\KelmTestSvc");
   ASSERT_TRUE(key);
   EXPECT_EQ(plat::testing::valueOf(key->getString("ServiceName")), "KelmTestSvc");
   EXPECT_EQ(plat::testing::valueOf(key->getString("ServiceDisplayName")), "Kelm test service");
-  EXPECT_EQ(plat::testing::valueOf(key->getString("ServiceBinaryPath")), "/opt/kelm dir/bin/halvorn");  // without quotes
+  EXPECT_EQ(plat::testing::valueOf(key->getString("ServiceBinaryPath")),
+            "/opt/kelm dir/bin/halvorn");  // without quotes
 
   ASSERT_TRUE(app.RemoveService());
   EXPECT_FALSE(std::filesystem::exists(unit));
-  EXPECT_FALSE(plat::reg::Key::open(plat::reg::Hive::LocalMachine,
-                                    "SOFTWARE\\Velkari Technology, Inc.\\Service\\KelmTestSvc"));
+  EXPECT_FALSE(
+      plat::reg::Key::open(plat::reg::Hive::LocalMachine, "SOFTWARE\\Velkari Technology, Inc.\\Service\\KelmTestSvc"));
   EXPECT_TRUE(app.RemoveService());  // removing again is harmless
+}
+
+// A service key the registry does not take fails install and remove, with the registry's reason
+// in the log.
+TEST(ServiceInstall, AServiceKeyThatCannotBeWrittenOrDeletedIsLoggedWithItsReason) {
+  plat::testing::TempRoot root;
+  TestApp app;
+  app.SetProgramPath("/opt/kelm/bin/halvorn");
+  app.SetLogToStderr(true);
+  ASSERT_TRUE(app.InstallService());  // the hive exists from here on
+  plat::testing::HeldHive busy(plat::reg::Hive::LocalMachine);
+  ASSERT_TRUE(busy.held());
+  struct Case {
+    const char* what;
+    std::function<bool(TestApp&)> run;
+    const char* logged;
+  } cases[] = {
+      {"install", [](TestApp& a) { return a.InstallService(); }, "install: the service key cannot be written: "},
+      {"remove", [](TestApp& a) { return a.RemoveService(); }, "remove: the service key cannot be deleted: "},
+  };
+  for (const Case& c : cases) {
+    ::testing::internal::CaptureStderr();
+    const bool ok = c.run(app);
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(ok) << c.what;
+    const std::size_t at = log.find(c.logged);
+    ASSERT_NE(at, std::string::npos) << c.what << ": " << log;
+    // The registry's own reason follows.
+    EXPECT_GT(log.find('\n', at), at + std::strlen(c.logged)) << c.what << ": " << log;
+  }
 }
 
 TEST(ServiceInstall, WordsOnTheCommandLineInstallAndRemove) {

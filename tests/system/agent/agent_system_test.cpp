@@ -3,8 +3,12 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -30,6 +34,26 @@ class AgentSystemTest : public ::testing::Test {
   }
   AgentRoot root_;
 };
+
+// An account file that cannot be written: "/i" prints its failure text and, beside it, why.
+TEST_F(AgentSystemTest, InitThatCannotWriteTheStoreSaysWhy) {
+  const fs::path store = plat::paths::stateDir() / "halvorn.PWD";
+  ASSERT_TRUE(fs::exists(store));
+  const auto before = fs::file_size(store);
+  fs::create_directories(plat::paths::stateDir() / "QUILLON.PW_" / "inside");  // no new copy can be made
+  const std::string command = AgentRoot::bin("halvorn").string() + " -i other pw 2>&1";
+  FILE* p = ::popen(command.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string out;
+  char buf[512];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  const int st = ::pclose(p);
+  EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 1) << st;
+  EXPECT_NE(out.find("System initialization failed, you may try it again later."), std::string::npos) << out;
+  EXPECT_NE(out.find("QUILLON.PW_"), std::string::npos) << out;
+  EXPECT_NE(out.find(std::strerror(EEXIST)), std::string::npos) << out;
+  EXPECT_EQ(fs::file_size(store), before);
+}
 
 TEST_F(AgentSystemTest, TcpClientLogsOnListsAndInvokes) {
   AgentProcess agent(root_, {"-win98"});
