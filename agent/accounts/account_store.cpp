@@ -183,7 +183,11 @@ class AccountStore::Session {
   }
   // Loads the store and refuses a handle whose account is no longer the one it opened.
   HRESULT loadFor(const OpenAccountData& account);
-  HRESULT commit() { return check(file_.commit(image->bytes())); }
+  HRESULT commit() {
+    return check(file_.commit(image->bytes(), [this](const std::string& text) {
+      if (log_) log_(text);
+    }));
+  }
 
   std::optional<StoreImage> image;
 

@@ -79,7 +79,7 @@ plat::Result<crypto::Bytes> StoreFile::read() const {
   return out;
 }
 
-plat::Result<void> StoreFile::commit(const crypto::Bytes& image) {
+plat::Result<void> StoreFile::commit(const crypto::Bytes& image, const std::function<void(const std::string&)>& warn) {
   ::unlink(temp_.c_str());  // a leftover of an interrupted commit
   // Every failure before the rename takes the temporary file away again and leaves the store.
   auto fail = [this](const std::string& what, int err) {
@@ -108,9 +108,10 @@ plat::Result<void> StoreFile::commit(const crypto::Bytes& image) {
   // Until the directory is synced the rename itself may be lost in a crash.
   const std::filesystem::path dirPath = store_.parent_path().empty() ? "." : store_.parent_path();
   plat::UniqueFd dir(::open(dirPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir || ::fsync(dir.get()) != 0) {
-    return plat::errnoError("the account store " + quoted(store_) + " was replaced but its directory " +
-                            quoted(dirPath) + " cannot be synced");
+  if ((!dir || ::fsync(dir.get()) != 0) && warn) {
+    warn(plat::errnoError("the account store " + quoted(store_) + " was replaced but its directory " +
+                          quoted(dirPath) + " cannot be synced")
+             .message);
   }
   writePoint();
   return plat::success();

@@ -28,9 +28,10 @@ class StoreFile {
   // The whole store (bounded in size); a missing file fails with ENOENT, one that is not a
   // regular file, is empty or too large with EINVAL, a failed read with its errno.
   plat::Result<crypto::Bytes> read() const;
-  // Fails with the step that failed. A failure before the rename leaves the old store; one after
-  // it (the directory cannot be synced) means the new store may not survive a crash.
-  plat::Result<void> commit(const crypto::Bytes& image);
+  // Fails with the step that failed, leaving the old store. Once the rename is done the new store
+  // is the store, so a directory that cannot be synced afterwards is no failure (the caller's view
+  // and the file must not part): `warn` is told the rename may not survive a crash.
+  plat::Result<void> commit(const crypto::Bytes& image, const std::function<void(const std::string&)>& warn = {});
 
   // Called at every point of a commit where a crash could leave something on disk (tests stop the
   // process there).
