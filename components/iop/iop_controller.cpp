@@ -62,13 +62,20 @@ void* CIopController::queryMore(const plat::com::Guid& iid) {
 bool CIopController::Start(fw::CRiverNode* parent, int number) {
   api_ = std::make_shared<ApiChannel>();  // the owner of its address; children inherit it
   api_->address.controller = number;
-  if (!api_->Identify()) return false;
-  if (!api_->Ok(0x0001, {kAttachNotWindows9x}, {})) return false;
+  const std::string name = Numbered("IOP", number + 1);
+  if (auto identified = api_->Identify(); !identified) {
+    LogFailure(name + " not started", identified.error());
+    return false;
+  }
+  if (auto attached = api_->Ok(0x0001, {kAttachNotWindows9x}, {}); !attached) {
+    LogFailure(name + " not started: attach", attached.error());
+    return false;
+  }
   std::uint32_t a = 0, b = 0, c = 0, d = 0;
   std::string text;
   (void)api_->Call(0x0000, {}, {ApiOut::Scalar(a), ApiOut::Scalar(b), ApiOut::Scalar(c), ApiOut::Scalar(d),
                                 ApiOut::Text(text, kTextCapacity)});
-  Init(parent, Numbered("IOP", number + 1), number, 0, 0);
+  Init(parent, name, number, 0, 0);
   Scan();
   return true;
 }
@@ -167,7 +174,7 @@ void CIopController::Refresh() {
 void CIopController::Scan() {
   plat::com::ComPtr<CIopController> keep(this);
   ApiChannel& api = *Api();
-  const std::uint32_t n = std::min(api.Read(0x3001, {0u}).value_or(0), kMaxObjects);
+  const std::uint32_t n = std::min(api.Read(0x3001, {0u}).valueOr(0), kMaxObjects);
   std::vector<fw::CRiverNode*> seen;
   std::uint32_t found = 0xFFFFFFFFu;
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -213,7 +220,7 @@ void CIopController::Scan() {
 void CIopController::ScanArrays() {
   ApiChannel& api = *Api();
   const std::uint32_t m =
-      container_ == 0xFFFFFFFFu ? 0 : std::min(api.Read(0x3003, {container_}).value_or(0), kMaxObjects);
+      container_ == 0xFFFFFFFFu ? 0 : std::min(api.Read(0x3003, {container_}).valueOr(0), kMaxObjects);
   std::vector<fw::CRiverNode*> seen;
   for (std::uint32_t i = 0; i < m; ++i) {
     std::uint32_t h = 0, kind = 0;
@@ -312,7 +319,7 @@ void CIopController::SetCachePolicy(const std::string& arg) {
 
 plat::HRESULT CIopController::GetNewCount(std::uint32_t* newCount) {
   auto count = Api()->Read(0x3103, {0u});
-  if (newCount) *newCount = count.value_or(0);
+  if (newCount) *newCount = count.valueOr(0);
   const std::int64_t now = Env().clock->wallSeconds();
   if (now - lastClock_ > kClockEvery) {
     lastClock_ = now;

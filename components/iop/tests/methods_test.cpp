@@ -41,6 +41,7 @@ TEST_F(VantrelTest, CreateArrayRefusesWithoutSending) {
   CIopController* c = Controller();
   const std::string d1 = H(Child(c, "ch1/master"));
   const std::string array = H(Child(c, "Array1"));
+  logged.clear();
   for (const std::string& arg : std::vector<std::string>{"New@RAID1(MIRROR)@2@" + d1 + "@999999@0@0@0",     // a disk that does not resolve
                                 "New@RAID1(MIRROR)@2@" + d1,                         // a disk missing
                                 "New@RAID1(MIRROR)@2@" + d1 + "@" + array + "@0@0@0",  // not a disk
