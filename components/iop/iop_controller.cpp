@@ -143,9 +143,11 @@ int CIopController::DeclareMethods() {
   return 1;
 }
 
-int CIopController::SetAndReread(std::uint16_t set, std::uint16_t get, const char* property, const std::string& arg) {
+int CIopController::SetAndReread(const char* method, std::uint16_t set, std::uint16_t get, const char* property,
+                                 const std::string& arg) {
   ApiChannel& api = *Api();
-  (void)api.Call(set, {Atoi(arg)}, {});
+  // The answer follows the re-read alone; a refused setting shows in the log and in the value read back.
+  if (auto done = api.Ok(set, {Atoi(arg)}, {}); !done) LogFailure(Name() + " " + method + " " + arg, done.error());
   std::uint32_t v = 0;
   auto status = api.Call(get, {}, {ApiOut::Scalar(v)});
   if (!status) return 1;
@@ -155,9 +157,14 @@ int CIopController::SetAndReread(std::uint16_t set, std::uint16_t get, const cha
 
 int CIopController::InvokeHandler(const std::string& name, const std::string& arg) {
   for (const Setting& s : kSettings)
-    if (name == s.method) return SetAndReread(s.set, s.get, s.property, arg);
-  if (name == "SilentBuzzer" || name == "TurnOnBuzzer")
-    return Api()->Call(name == "SilentBuzzer" ? 0x3107 : 0x310E, {0u}, {}) ? 0 : 1;
+    if (name == s.method) return SetAndReread(s.method, s.set, s.get, s.property, arg);
+  if (name == "SilentBuzzer" || name == "TurnOnBuzzer") {
+    // The answer says whether the call went through; what the card made of it goes to the log.
+    const std::uint16_t command = name == "SilentBuzzer" ? 0x3107 : 0x310E;
+    auto status = Api()->Call(command, {0u}, {});
+    if (auto done = StatusOf(command, status); !done) LogFailure(Name() + " " + name, done.error());
+    return status ? 0 : 1;
+  }
   if (name == "CreateArray") CreateArray(arg);
   if (name == "DeleteArray") DeleteArray(arg);
   if (name == "SetCachePolicy") SetCachePolicy(arg);
@@ -270,17 +277,25 @@ void CIopController::CreateArray(const std::string& arg) {
     if (a != b && b == 0) word |= 0x40000000u;
     if (a != b && c != 0) word |= 0x80000000u;
     std::uint32_t handle = 0;
-    if (Api()->Ok(0x3303,
-                  {ApiIn::Text(fields[0]), word, static_cast<std::uint32_t>(count), ApiIn::Array(disks),
-                   static_cast<std::uint32_t>(a)},
-                  {ApiOut::Scalar(handle)}))
+    auto created = Api()->Ok(0x3303,
+                             {ApiIn::Text(fields[0]), word, static_cast<std::uint32_t>(count), ApiIn::Array(disks),
+                              static_cast<std::uint32_t>(a)},
+                             {ApiOut::Scalar(handle)});
+    if (created) {
       Fire(fw::kNotifyChanged);
+    } else {
+      LogFailure(Name() + " CreateArray \"" + fields[0] + "\" not made", created.error());
+    }
   }
   Scan();
 }
 
 void CIopController::DeleteArray(const std::string& arg) {
-  if (!Api()->Ok(0x3304, {static_cast<std::uint32_t>(std::strtoul(arg.c_str(), nullptr, 10))}, {})) return;
+  if (auto deleted = Api()->Ok(0x3304, {static_cast<std::uint32_t>(std::strtoul(arg.c_str(), nullptr, 10))}, {});
+      !deleted) {
+    LogFailure(Name() + " DeleteArray " + arg + " not deleted", deleted.error());
+    return;
+  }
   plat::com::ComPtr<CIopController> keep(this);
   Fire(fw::kNotifyChanged);
   Scan();

@@ -192,9 +192,12 @@ int CIopArray::InvokeHandler(const std::string& name, const std::string& arg) {
   }
   if (name == "ResetCacheStats" || name == "SetCachePolicy") return 0;
   if (name == "SetAutoSeqRandDet" || name == "SetWriteBackCache") {
-    const bool through = api.Call(name == "SetAutoSeqRandDet" ? 0x3521 : 0x352D, {index, Atoi(arg)}, {}).ok();
+    // The answer says whether the call went through; what the card made of it goes to the log.
+    const std::uint16_t command = name == "SetAutoSeqRandDet" ? 0x3521 : 0x352D;
+    auto status = api.Call(command, {index, Atoi(arg)}, {});
+    if (auto done = StatusOf(command, status); !done) LogFailure(Name() + " " + name + " " + arg, done.error());
     Fire(fw::kNotifyChanged);
-    return through ? 0 : 1;
+    return status ? 0 : 1;
   }
   if (name == "RebuildArray") return Rebuild(arg);
   if (name == "SyncArray") return Sync(arg);
@@ -345,7 +348,8 @@ int CIopEnclosure::DeclareMethods() {
 int CIopEnclosure::InvokeHandler(const std::string& name, const std::string& arg) {
   if (name != "SilentBuzzer" && name != "TurnOnBuzzer") return kEFail;
   ApiChannel& api = *Api();
-  (void)api.Call(name == "SilentBuzzer" ? 0x3107 : 0x310E, {0u}, {});
+  if (auto done = api.Ok(name == "SilentBuzzer" ? 0x3107 : 0x310E, {0u}, {}); !done)
+    LogFailure(Name() + " " + name, done.error());
   if (auto buzz = api.Read(0x310D, {0u})) SetAttrInt("BuzzStatus", fw::kDropReadOnlyVolatile, *buzz);
   Fire(fw::kNotifyChanged);
   return 0;

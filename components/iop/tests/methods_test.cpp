@@ -188,6 +188,68 @@ TEST_F(VantrelTest, EnclosureBuzzer) {
   EXPECT_EQ(e->InvokeHandler("Other", ""), kEFail);
 }
 
+// A command the card refuses keeps the method's answer, and the card's status goes to the log.
+TEST_F(VantrelTest, RefusedCommandsAreLogged) {
+  CIopController* c = Controller();
+  const std::string disks = H(Child(c, "ch1/master")) + "@" + H(Child(c, "ch1/slave"));
+  struct Case {
+    const char* node;  // a path under the controller; empty for the controller itself
+    const char* method;
+    std::string arg;
+    std::uint16_t refused;
+    int answer;
+    bool notified;  // on the node the method ran on
+  } cases[] = {
+      {"", "SetBufferCount", "3", 0x3531, 0, false},  // the re-read still goes through
+      {"", "SilentBuzzer", "", 0x3107, 0, false},
+      {"", "TurnOnBuzzer", "", 0x310E, 0, false},
+      {"", "CreateArray", "New@RAID1(MIRROR)@2@" + disks + "@64@64@0", 0x3303, 0, false},
+      {"", "DeleteArray", "100", 0x3304, 0, false},
+      {"Array1", "SetWriteBackCache", "1", 0x352D, 0, true},
+      {"Array1", "SetAutoSeqRandDet", "1", 0x3521, 0, true},
+      {"Enclosure1", "SilentBuzzer", "", 0x3107, 0, true},
+  };
+  for (const Case& k : cases) {
+    fw::CRiverNode* node = *k.node ? Child(c, k.node) : c;
+    ASSERT_NE(node, nullptr) << k.node;
+    card.On(k.refused, Reply::Words({0, 0}, 9));  // a refusal with room for the reply values
+    logged.clear();
+    char command[8];
+    std::snprintf(command, sizeof command, "0x%04X", k.refused);
+    auto watch = Watch(node);
+    EXPECT_EQ(node->InvokeHandler(k.method, k.arg), k.answer) << k.method;
+    EXPECT_EQ(LoggedWith({k.method, command, "status 9"}).size(), 1u) << k.method << " logged: " << logged.size();
+    EXPECT_EQ(!watch->codes.empty(), k.notified) << k.method;
+    card.handlers.erase(k.refused);
+  }
+}
+
+// A request that fails on its way to the card: the device's reason reaches the log, and the
+// methods that tell "went through" from "did not" answer 1.
+TEST_F(VantrelTest, TransportFailuresLogTheirReason) {
+  CIopController* c = Controller();
+  struct Case {
+    const char* node;
+    const char* method;
+    std::uint16_t broken;
+    int answer;
+  } cases[] = {
+      {"", "SetHDCache", 0x3009, 0},  // the re-read answers
+      {"", "SilentBuzzer", 0x3107, 1},
+      {"", "DeleteArray", 0x3304, 0},
+      {"Array1", "SetWriteBackCache", 0x352D, 1},
+      {"Enclosure1", "TurnOnBuzzer", 0x310E, 0},
+  };
+  for (const Case& k : cases) {
+    fw::CRiverNode* node = *k.node ? Child(c, k.node) : c;
+    card.broken[k.broken] = plat::Error{EACCES, "the driver refuses this caller"};
+    logged.clear();
+    EXPECT_EQ(node->InvokeHandler(k.method, "100"), k.answer) << k.method;
+    EXPECT_EQ(LoggedWith({k.method, "the driver refuses this caller"}).size(), 1u) << k.method;
+    card.broken.clear();
+  }
+}
+
 // Event log.
 
 Reply Events(std::initializer_list<std::initializer_list<std::uint32_t>> records) {
