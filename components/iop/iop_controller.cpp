@@ -1,8 +1,10 @@
 #include "components/iop/iop_controller.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
 #include "components/framework/component_types.h"
 #include "components/iop/iop_nodes.h"
@@ -42,6 +44,18 @@ constexpr Setting kSettings[] = {
     {"SetBBU", 0x3523, 0x3527, "GetBBU"},
     {"SetRebuildPriority", 0x352B, 0x352A, "GetRebuildPriority"},
 };
+
+// A failed read of the card's events is logged once, until a read succeeds again: the agent asks
+// every tick, and a card that cannot answer would fill the log.
+template <class T>
+void NoteEventRead(bool& failing, const std::string& what, const plat::Result<T>& read) {
+  if (read) {
+    failing = false;
+    return;
+  }
+  if (!failing) LogFailure(what, read.error());
+  failing = true;
+}
 
 bool IsDecimal(const std::string& s) {
   return !s.empty() && s.size() <= 10 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -333,12 +347,15 @@ void CIopController::SetCachePolicy(const std::string& arg) {
 // Event log.
 
 plat::HRESULT CIopController::GetNewCount(std::uint32_t* newCount) {
+  // The interface answers S_OK whatever the card did; an unreadable count reads as no new events.
   auto count = Api()->Read(0x3103, {0u});
   if (newCount) *newCount = count.valueOr(0);
+  NoteEventRead(countFailing_, Name() + " count of new events not read", count);
   const std::int64_t now = Env().clock->wallSeconds();
   if (now - lastClock_ > kClockEvery) {
     lastClock_ = now;
-    (void)Api()->Call(0x3106, {static_cast<std::uint32_t>(now)}, {});
+    if (auto set = Api()->Ok(0x3106, {static_cast<std::uint32_t>(now)}, {}); !set)
+      LogFailure(Name() + " clock not set", set.error());
   }
   return plat::S_OK;
 }
@@ -349,10 +366,16 @@ plat::HRESULT CIopController::ReadEventLog(std::string* buf, std::uint32_t* size
   std::uint32_t count = 0;
   std::vector<std::uint8_t> records;
   std::optional<ControllerEvent> first;
-  if (wanted >= 1 && wanted <= kMaxWanted &&
-      Api()->Ok(0x3104, {0u, wanted}, {ApiOut::Scalar(count), ApiOut::Bytes(records, kRecordBuffer)}) &&
-      count == wanted)
-    first = FirstEvent(records);
+  if (wanted >= 1 && wanted <= kMaxWanted) {
+    // Fewer records than asked is an ordinary answer; a read that fails or a record that does not
+    // decode is logged.
+    auto read = Api()->Ok(0x3104, {0u, wanted}, {ApiOut::Scalar(count), ApiOut::Bytes(records, kRecordBuffer)});
+    if (read && count == wanted) {
+      first = FirstEvent(records);
+      if (!first) read = plat::Error{EPROTO, "the first event record runs past the reply"};
+    }
+    NoteEventRead(recordsFailing_, Name() + " events not read", read);
+  }
   if (!first) {
     if (size) *size = 0;
     return plat::S_OK;
@@ -377,7 +400,7 @@ plat::HRESULT CIopController::ReadEventLog(std::string* buf, std::uint32_t* size
 }
 
 plat::HRESULT CIopController::ClearLog() {
-  (void)Api()->Call(0x3105, {0u}, {});
+  if (auto cleared = Api()->Ok(0x3105, {0u}, {}); !cleared) LogFailure(Name() + " events not cleared", cleared.error());
   return plat::S_OK;
 }
 

@@ -59,6 +59,8 @@ class CIopController final : public fw::CRiverNode, public ApiUser, public fw::I
   int channelNames_ = 0;
   int enclosureNames_ = 0;
   std::int64_t lastClock_ = 0;
+  bool countFailing_ = false;    // the last count of new events could not be read
+  bool recordsFailing_ = false;  // the last event read failed
 };
 
 }  // namespace kelm::iop

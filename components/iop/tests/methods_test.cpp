@@ -350,5 +350,59 @@ TEST_F(VantrelTest, GetNewCountSetsTheClockEveryEightHours) {
   EXPECT_EQ(card.Sent(0x3105).back().data, Le32({0}));
 }
 
+// The interface answers S_OK whatever the card did, so an event log that cannot be read shows in
+// the log: once while it stays unreadable (the agent asks every tick), again after it recovered.
+TEST_F(VantrelTest, UnreadableEventsAreLoggedOncePerOutage) {
+  CIopController* c = Controller();
+  card.On(0x3104, Events({{600, 0, 4, 0}}));
+  card.On(0x3103, Reply::Words({1}));
+  logged.clear();
+  std::uint32_t n = 7;
+  std::string record;
+  std::uint32_t size = 1;
+  auto readAll = [&] {
+    n = 7;
+    size = 1;
+    EXPECT_EQ(c->GetNewCount(&n), plat::S_OK);
+    EXPECT_EQ(c->ReadEventLog(&record, &size), plat::S_OK);
+  };
+  card.broken[0x3103] = plat::Error{ETIMEDOUT, "the card is silent"};
+  card.broken[0x3104] = plat::Error{EIO, "the bus reset"};
+  readAll();
+  readAll();
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(LoggedWith({"IOP1", "new events", "0x3103", "the card is silent"}).size(), 1u);
+  EXPECT_EQ(LoggedWith({"IOP1", "events not read", "0x3104", "the bus reset"}).size(), 1u);
+  EXPECT_EQ(logged.size(), 2u) << "not again while the outage lasts";
+
+  card.broken.clear();
+  readAll();
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(size, 1u);
+  EXPECT_EQ(logged.size(), 2u);
+  card.On(0x3103, Reply::Words({0}, 4));
+  card.On(0x3104, Events({{513, 0, 2, 300}}));  // more arguments than the reply holds
+  readAll();
+  EXPECT_EQ(LoggedWith({"new events", "status 4"}).size(), 1u);
+  EXPECT_EQ(LoggedWith({"events not read", "runs past"}).size(), 1u);
+  card.On(0x3104, Events({}));  // fewer records than asked is no failure
+  logged.clear();
+  readAll();
+  EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(VantrelTest, ClearingAndClockFailuresAreLogged) {
+  CIopController* c = Controller();
+  logged.clear();
+  card.On(0x3105, Reply::Words({}, 3));
+  card.broken[0x3106] = plat::Error{ETIMEDOUT, "the card is silent"};
+  EXPECT_EQ(c->ClearLog(), plat::S_OK);
+  std::uint32_t n = 0;
+  EXPECT_EQ(c->GetNewCount(&n), plat::S_OK);
+  EXPECT_EQ(LoggedWith({"events not cleared", "0x3105", "status 3"}).size(), 1u);
+  EXPECT_EQ(LoggedWith({"clock not set", "the card is silent"}).size(), 1u);
+}
+
 }  // namespace
 }  // namespace kelm::iop::testing
