@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 namespace kelm::iop {
@@ -20,13 +21,26 @@ std::string PortName(int n) {
   return name;
 }
 
-std::optional<std::size_t> Ioctl(plat::devio::Handle& h, std::uint32_t code, std::span<const std::uint8_t> in,
-                                 std::span<std::uint8_t> out) {
+// The same error, told what was being done.
+plat::Error In(const std::string& what, plat::Error e) {
+  e.message = what + ": " + e.message;
+  return e;
+}
+
+std::string CommandName(std::uint16_t command) {
+  char text[24];
+  std::snprintf(text, sizeof text, "command 0x%04X", command);
+  return text;
+}
+
+plat::Result<std::size_t> Ioctl(plat::devio::Handle& h, std::uint32_t code, std::span<const std::uint8_t> in,
+                                std::span<std::uint8_t> out) {
   auto returned = plat::devio::ioctl(h, code, in, out);
-  if (!returned) return std::nullopt;
+  if (!returned) return returned.error();
   return std::min(*returned, out.size());
 }
 
+// Whether the port's miniport answers with the family's signature.
 bool Probe(plat::devio::Handle& port) {
   auto block = SrbBlock(kProbeCode, 0);
   auto got = Ioctl(port, kIoctlScsiMiniport, block, block);
@@ -85,8 +99,8 @@ std::vector<std::uint8_t> ParamsRequest(std::uint16_t operation, std::uint32_t t
   return r;
 }
 
-bool ControllerDevice::Open() {
-  if (handle_.valid()) return true;
+plat::Result<void> ControllerDevice::Open() {
+  if (handle_.valid()) return plat::success();
   auto direct = plat::devio::open(kDriverDevice);
   if (direct) {
     handle_ = std::move(*direct);
@@ -105,14 +119,16 @@ bool ControllerDevice::Open() {
       }
     }
   }
-  if (!handle_.valid()) return false;
+  if (!handle_.valid()) return plat::Error{direct.code(), direct.message() + ", and no SCSI port answers for the card"};
   handle_.setTimeout(std::chrono::milliseconds(kSrbTimeout));  // a silent driver never hangs the agent
-  return true;
+  return plat::success();
 }
 
-bool ControllerDevice::ExecControlRequest(std::int32_t controller, std::uint32_t target, std::uint32_t function,
-                                          std::uint32_t parameter, std::array<std::uint8_t, kIdentifyReply>& reply) {
-  if (!Open()) return false;
+plat::Result<void> ControllerDevice::ExecControlRequest(std::int32_t controller, std::uint32_t target,
+                                                        std::uint32_t function, std::uint32_t parameter,
+                                                        std::array<std::uint8_t, kIdentifyReply>& reply) {
+  const std::string what = "identify of controller " + std::to_string(controller);
+  if (auto opened = Open(); !opened) return In(what, opened.error());
   std::vector<std::uint8_t> request = IdentifyRequest(controller);
   PutLeAt(request, 4, target, 4);
   PutLeAt(request, 8, function, 4);
@@ -124,28 +140,31 @@ bool ControllerDevice::ExecControlRequest(std::int32_t controller, std::uint32_t
     buf.insert(buf.end(), request.begin(), request.end());
     buf.resize(kTunnelIdentifyReply + kIdentifyReply);
     auto n = Ioctl(handle_, kIoctlScsiMiniport, buf, buf);
-    if (!n || *n <= kTunnelIdentifyReply) return false;
-    got = *n - kTunnelIdentifyReply;
+    if (!n) return In(what, n.error());
+    got = *n > kTunnelIdentifyReply ? *n - kTunnelIdentifyReply : 0;
     std::copy_n(buf.begin() + kTunnelIdentifyReply, got, reply.begin());
   } else {
     auto n = Ioctl(handle_, kIoctlIdentify, request, reply);
-    if (!n) return false;
+    if (!n) return In(what, n.error());
     got = *n;
   }
-  return got >= 8;  // the target id lives in the second word
+  // The target id lives in the second word.
+  if (got < 8) return plat::Error{EPROTO, what + ": a reply of " + std::to_string(got) + " bytes has no target id"};
+  return plat::success();
 }
 
-std::optional<std::uint32_t> ControllerDevice::SendApiMessage(const ApiAddress& address, std::uint16_t command,
-                                                              std::span<const ApiIn> request,
-                                                              std::span<const ApiOut> reply) {
+plat::Result<std::uint32_t> ControllerDevice::SendApiMessage(const ApiAddress& address, std::uint16_t command,
+                                                             std::span<const ApiIn> request,
+                                                             std::span<const ApiOut> reply) {
+  const std::string what = CommandName(command);
   const CommandDescriptor* cmd = FindCommand(command);
-  if (!cmd) return std::nullopt;
+  if (!cmd) return plat::Error{EINVAL, what + ": not a command the card knows"};
   auto data = PackRequest(cmd->request, request);
-  if (!data) return std::nullopt;
+  if (!data) return In(what, data.error());
   std::vector<std::uint8_t> message = MessageHeader(address.controller, address.targetId, command);
   PutLeAt(message, 6, address.function, 2);
   message.insert(message.end(), data->begin(), data->end());
-  if (!Open()) return std::nullopt;
+  if (auto opened = Open(); !opened) return In(what, opened.error());
 
   std::vector<std::uint8_t> answer;
   if (Path().tunnel) {
@@ -154,40 +173,40 @@ std::optional<std::uint32_t> ControllerDevice::SendApiMessage(const ApiAddress& 
     const std::size_t inLength = buf.size();
     buf.resize(kTunnelBuffer, 0);
     auto n = Ioctl(handle_, kIoctlScsiMiniport, std::span<const std::uint8_t>(buf.data(), inLength), buf);
-    if (!n) return std::nullopt;
+    if (!n) return In(what, n.error());
     const std::size_t end = std::min(*n, kTunnelReplyOffset + kTunnelReplyCapacity);
     if (end > kTunnelReplyOffset) answer.assign(buf.begin() + kTunnelReplyOffset, buf.begin() + end);
   } else {
     answer.resize(kReplyCapacity);
     auto n = Ioctl(handle_, kIoctlApiMessage, message, answer);
-    if (!n) return std::nullopt;
+    if (!n) return In(what, n.error());
     answer.resize(*n);
   }
   auto status = UnpackReply(cmd->reply, answer, reply);
-  if (!status) return std::nullopt;
+  if (!status) return In(what, status.error());
   return *status;
 }
 
-std::optional<std::vector<std::uint8_t>> ControllerDevice::GetI2OParams(std::uint16_t operation, std::uint32_t target,
-                                                                        std::uint16_t group,
-                                                                        std::span<const std::uint16_t> fields,
-                                                                        std::size_t capacity) {
-  if (!Open()) return std::nullopt;
+plat::Result<std::vector<std::uint8_t>> ControllerDevice::GetI2OParams(std::uint16_t operation, std::uint32_t target,
+                                                                       std::uint16_t group,
+                                                                       std::span<const std::uint16_t> fields,
+                                                                       std::size_t capacity) {
+  const std::string what = "parameter group " + std::to_string(group);
+  if (auto opened = Open(); !opened) return In(what, opened.error());
   const std::vector<std::uint8_t> request = ParamsRequest(operation, target, group, fields);
   std::vector<std::uint8_t> reply;
   if (Path().tunnel) {
-    std::vector<std::uint8_t> buf =
-        SrbBlock(kIoctlParams, static_cast<std::uint32_t>(request.size() + capacity));
+    std::vector<std::uint8_t> buf = SrbBlock(kIoctlParams, static_cast<std::uint32_t>(request.size() + capacity));
     buf.insert(buf.end(), request.begin(), request.end());
     const std::size_t behind = buf.size();
     buf.resize(behind + capacity, 0);
     auto n = Ioctl(handle_, kIoctlScsiMiniport, buf, buf);
-    if (!n) return std::nullopt;
+    if (!n) return In(what, n.error());
     if (*n > behind) reply.assign(buf.begin() + behind, buf.begin() + *n);
   } else {
     reply.resize(capacity);
     auto n = Ioctl(handle_, kIoctlParams, request, reply);
-    if (!n) return std::nullopt;
+    if (!n) return In(what, n.error());
     reply.resize(*n);
   }
   return reply;

@@ -4,7 +4,6 @@
 // request, the API messages and the parameter-group reads.
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -54,17 +53,21 @@ class ControllerDevice {
   explicit ControllerDevice(plat::devio::Handle& handle) : handle_(handle) {}
 
   // Reuses the handle when it is open, else opens the driver or the next answering SCSI port.
-  bool Open();
-  // The identify request; the reply's first 80 bytes.
-  bool ExecControlRequest(std::int32_t controller, std::uint32_t target, std::uint32_t function,
-                          std::uint32_t parameter, std::array<std::uint8_t, kIdentifyReply>& reply);
-  // Packs, sends and unpacks; the status when the call went through.
-  std::optional<std::uint32_t> SendApiMessage(const ApiAddress& address, std::uint16_t command,
-                                              std::span<const ApiIn> request, std::span<const ApiOut> reply);
-  // One parameter-group operation; the reply (at most `capacity` bytes) when the call went through.
-  std::optional<std::vector<std::uint8_t>> GetI2OParams(std::uint16_t operation, std::uint32_t target,
-                                                        std::uint16_t group, std::span<const std::uint16_t> fields,
-                                                        std::size_t capacity);
+  // Fails with the driver device's own open error when no port answers either.
+  plat::Result<void> Open();
+  // The identify request; the reply's first 80 bytes. A reply too short to carry the target id
+  // fails with EPROTO.
+  plat::Result<void> ExecControlRequest(std::int32_t controller, std::uint32_t target, std::uint32_t function,
+                                        std::uint32_t parameter, std::array<std::uint8_t, kIdentifyReply>& reply);
+  // Packs, sends and unpacks; the card's status when the call went through. Fails (the message
+  // naming the command) when the command is unknown, the request cannot be packed, the device
+  // cannot be reached or refuses the request, or the reply does not unpack.
+  plat::Result<std::uint32_t> SendApiMessage(const ApiAddress& address, std::uint16_t command,
+                                             std::span<const ApiIn> request, std::span<const ApiOut> reply);
+  // One parameter-group operation; the reply (at most `capacity` bytes).
+  plat::Result<std::vector<std::uint8_t>> GetI2OParams(std::uint16_t operation, std::uint32_t target,
+                                                       std::uint16_t group, std::span<const std::uint16_t> fields,
+                                                       std::size_t capacity);
 
  private:
   plat::devio::Handle& handle_;

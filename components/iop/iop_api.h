@@ -1,11 +1,11 @@
 #pragma once
 // What every Vantrel node reaches the card through: its controller's API message address and
 // device handle, shared by the controller and all nodes below it, and the nodes' environment.
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,21 +25,27 @@ class ApiChannel {
   ApiAddress address;
   plat::devio::Handle handle;
 
-  // The status when the call went through (the request packed, the device answered, the reply
-  // unpacked into the destinations); nothing otherwise.
-  std::optional<std::uint32_t> Call(std::uint16_t command, std::initializer_list<ApiIn> request,
-                                    std::initializer_list<ApiOut> reply);
-  // Status 0.
-  bool Ok(std::uint16_t command, std::initializer_list<ApiIn> request, std::initializer_list<ApiOut> reply) {
-    auto s = Call(command, request, reply);
-    return s && *s == 0;
-  }
+  // The card's status when the call went through (the request packed, the device answered, the
+  // reply unpacked into the destinations); else why it did not.
+  plat::Result<std::uint32_t> Call(std::uint16_t command, std::initializer_list<ApiIn> request,
+                                   std::initializer_list<ApiOut> reply);
+  // The call went through with status 0. A card that answers another status fails with
+  // kCardRefused, the status in the message.
+  plat::Result<void> Ok(std::uint16_t command, std::initializer_list<ApiIn> request,
+                        std::initializer_list<ApiOut> reply);
   // A command answering one 32-bit value: the value on status 0.
-  std::optional<std::uint32_t> Read(std::uint16_t command, std::initializer_list<ApiIn> request);
-  std::optional<std::vector<std::uint8_t>> Params(std::uint16_t operation, std::uint16_t group,
-                                                  std::initializer_list<std::uint16_t> fields);
-  bool Identify();
+  plat::Result<std::uint32_t> Read(std::uint16_t command, std::initializer_list<ApiIn> request);
+  plat::Result<std::vector<std::uint8_t>> Params(std::uint16_t operation, std::uint16_t group,
+                                                 std::initializer_list<std::uint16_t> fields);
+  // Sets the target id from the identify reply.
+  plat::Result<void> Identify();
 };
+
+// The error code of a command the card answered with a status other than 0.
+inline constexpr int kCardRefused = EREMOTEIO;
+// What a call came to: its own failure, a refusal (kCardRefused) when the card answered a status
+// other than 0, else success.
+plat::Result<void> StatusOf(std::uint16_t command, const plat::Result<std::uint32_t>& status);
 
 // A node that calls its controller's card.
 class ApiUser {
@@ -61,6 +67,8 @@ struct Environment {
 };
 const Environment& Env();
 void SetEnvironment(Environment env);
+// Logs "<what>: <why>".
+void LogFailure(std::string_view what, const plat::Error& why);
 
 // "%d" text of a decimal argument, as atoi reads it.
 int Atoi(const std::string& text);

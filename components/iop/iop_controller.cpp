@@ -1,8 +1,10 @@
 #include "components/iop/iop_controller.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <strings.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
 
 #include "components/framework/component_types.h"
 #include "components/iop/iop_nodes.h"
@@ -43,6 +45,18 @@ constexpr Setting kSettings[] = {
     {"SetRebuildPriority", 0x352B, 0x352A, "GetRebuildPriority"},
 };
 
+// A failed read of the card's events is logged once, until a read succeeds again: the agent asks
+// every tick, and a card that cannot answer would fill the log.
+template <class T>
+void NoteEventRead(bool& failing, const std::string& what, const plat::Result<T>& read) {
+  if (read) {
+    failing = false;
+    return;
+  }
+  if (!failing) LogFailure(what, read.error());
+  failing = true;
+}
+
 bool IsDecimal(const std::string& s) {
   return !s.empty() && s.size() <= 10 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
@@ -62,13 +76,20 @@ void* CIopController::queryMore(const plat::com::Guid& iid) {
 bool CIopController::Start(fw::CRiverNode* parent, int number) {
   api_ = std::make_shared<ApiChannel>();  // the owner of its address; children inherit it
   api_->address.controller = number;
-  if (!api_->Identify()) return false;
-  if (!api_->Ok(0x0001, {kAttachNotWindows9x}, {})) return false;
+  const std::string name = Numbered("IOP", number + 1);
+  if (auto identified = api_->Identify(); !identified) {
+    LogFailure(name + " not started", identified.error());
+    return false;
+  }
+  if (auto attached = api_->Ok(0x0001, {kAttachNotWindows9x}, {}); !attached) {
+    LogFailure(name + " not started: attach", attached.error());
+    return false;
+  }
   std::uint32_t a = 0, b = 0, c = 0, d = 0;
   std::string text;
   (void)api_->Call(0x0000, {}, {ApiOut::Scalar(a), ApiOut::Scalar(b), ApiOut::Scalar(c), ApiOut::Scalar(d),
                                 ApiOut::Text(text, kTextCapacity)});
-  Init(parent, Numbered("IOP", number + 1), number, 0, 0);
+  Init(parent, name, number, 0, 0);
   Scan();
   return true;
 }
@@ -136,9 +157,11 @@ int CIopController::DeclareMethods() {
   return 1;
 }
 
-int CIopController::SetAndReread(std::uint16_t set, std::uint16_t get, const char* property, const std::string& arg) {
+int CIopController::SetAndReread(const char* method, std::uint16_t set, std::uint16_t get, const char* property,
+                                 const std::string& arg) {
   ApiChannel& api = *Api();
-  (void)api.Call(set, {Atoi(arg)}, {});
+  // The answer follows the re-read alone; a refused setting shows in the log and in the value read back.
+  if (auto done = api.Ok(set, {Atoi(arg)}, {}); !done) LogFailure(Name() + " " + method + " " + arg, done.error());
   std::uint32_t v = 0;
   auto status = api.Call(get, {}, {ApiOut::Scalar(v)});
   if (!status) return 1;
@@ -148,9 +171,14 @@ int CIopController::SetAndReread(std::uint16_t set, std::uint16_t get, const cha
 
 int CIopController::InvokeHandler(const std::string& name, const std::string& arg) {
   for (const Setting& s : kSettings)
-    if (name == s.method) return SetAndReread(s.set, s.get, s.property, arg);
-  if (name == "SilentBuzzer" || name == "TurnOnBuzzer")
-    return Api()->Call(name == "SilentBuzzer" ? 0x3107 : 0x310E, {0u}, {}) ? 0 : 1;
+    if (name == s.method) return SetAndReread(s.method, s.set, s.get, s.property, arg);
+  if (name == "SilentBuzzer" || name == "TurnOnBuzzer") {
+    // The answer says whether the call went through; what the card made of it goes to the log.
+    const std::uint16_t command = name == "SilentBuzzer" ? 0x3107 : 0x310E;
+    auto status = Api()->Call(command, {0u}, {});
+    if (auto done = StatusOf(command, status); !done) LogFailure(Name() + " " + name, done.error());
+    return status ? 0 : 1;
+  }
   if (name == "CreateArray") CreateArray(arg);
   if (name == "DeleteArray") DeleteArray(arg);
   if (name == "SetCachePolicy") SetCachePolicy(arg);
@@ -167,7 +195,7 @@ void CIopController::Refresh() {
 void CIopController::Scan() {
   plat::com::ComPtr<CIopController> keep(this);
   ApiChannel& api = *Api();
-  const std::uint32_t n = std::min(api.Read(0x3001, {0u}).value_or(0), kMaxObjects);
+  const std::uint32_t n = std::min(api.Read(0x3001, {0u}).valueOr(0), kMaxObjects);
   std::vector<fw::CRiverNode*> seen;
   std::uint32_t found = 0xFFFFFFFFu;
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -213,7 +241,7 @@ void CIopController::Scan() {
 void CIopController::ScanArrays() {
   ApiChannel& api = *Api();
   const std::uint32_t m =
-      container_ == 0xFFFFFFFFu ? 0 : std::min(api.Read(0x3003, {container_}).value_or(0), kMaxObjects);
+      container_ == 0xFFFFFFFFu ? 0 : std::min(api.Read(0x3003, {container_}).valueOr(0), kMaxObjects);
   std::vector<fw::CRiverNode*> seen;
   for (std::uint32_t i = 0; i < m; ++i) {
     std::uint32_t h = 0, kind = 0;
@@ -263,17 +291,25 @@ void CIopController::CreateArray(const std::string& arg) {
     if (a != b && b == 0) word |= 0x40000000u;
     if (a != b && c != 0) word |= 0x80000000u;
     std::uint32_t handle = 0;
-    if (Api()->Ok(0x3303,
-                  {ApiIn::Text(fields[0]), word, static_cast<std::uint32_t>(count), ApiIn::Array(disks),
-                   static_cast<std::uint32_t>(a)},
-                  {ApiOut::Scalar(handle)}))
+    auto created = Api()->Ok(0x3303,
+                             {ApiIn::Text(fields[0]), word, static_cast<std::uint32_t>(count), ApiIn::Array(disks),
+                              static_cast<std::uint32_t>(a)},
+                             {ApiOut::Scalar(handle)});
+    if (created) {
       Fire(fw::kNotifyChanged);
+    } else {
+      LogFailure(Name() + " CreateArray \"" + fields[0] + "\" not made", created.error());
+    }
   }
   Scan();
 }
 
 void CIopController::DeleteArray(const std::string& arg) {
-  if (!Api()->Ok(0x3304, {static_cast<std::uint32_t>(std::strtoul(arg.c_str(), nullptr, 10))}, {})) return;
+  if (auto deleted = Api()->Ok(0x3304, {static_cast<std::uint32_t>(std::strtoul(arg.c_str(), nullptr, 10))}, {});
+      !deleted) {
+    LogFailure(Name() + " DeleteArray " + arg + " not deleted", deleted.error());
+    return;
+  }
   plat::com::ComPtr<CIopController> keep(this);
   Fire(fw::kNotifyChanged);
   Scan();
@@ -311,12 +347,15 @@ void CIopController::SetCachePolicy(const std::string& arg) {
 // Event log.
 
 plat::HRESULT CIopController::GetNewCount(std::uint32_t* newCount) {
+  // The interface answers S_OK whatever the card did; an unreadable count reads as no new events.
   auto count = Api()->Read(0x3103, {0u});
-  if (newCount) *newCount = count.value_or(0);
+  if (newCount) *newCount = count.valueOr(0);
+  NoteEventRead(countFailing_, Name() + " count of new events not read", count);
   const std::int64_t now = Env().clock->wallSeconds();
   if (now - lastClock_ > kClockEvery) {
     lastClock_ = now;
-    (void)Api()->Call(0x3106, {static_cast<std::uint32_t>(now)}, {});
+    if (auto set = Api()->Ok(0x3106, {static_cast<std::uint32_t>(now)}, {}); !set)
+      LogFailure(Name() + " clock not set", set.error());
   }
   return plat::S_OK;
 }
@@ -327,10 +366,16 @@ plat::HRESULT CIopController::ReadEventLog(std::string* buf, std::uint32_t* size
   std::uint32_t count = 0;
   std::vector<std::uint8_t> records;
   std::optional<ControllerEvent> first;
-  if (wanted >= 1 && wanted <= kMaxWanted &&
-      Api()->Ok(0x3104, {0u, wanted}, {ApiOut::Scalar(count), ApiOut::Bytes(records, kRecordBuffer)}) &&
-      count == wanted)
-    first = FirstEvent(records);
+  if (wanted >= 1 && wanted <= kMaxWanted) {
+    // Fewer records than asked is an ordinary answer; a read that fails or a record that does not
+    // decode is logged.
+    auto read = Api()->Ok(0x3104, {0u, wanted}, {ApiOut::Scalar(count), ApiOut::Bytes(records, kRecordBuffer)});
+    if (read && count == wanted) {
+      first = FirstEvent(records);
+      if (!first) read = plat::Error{EPROTO, "the first event record runs past the reply"};
+    }
+    NoteEventRead(recordsFailing_, Name() + " events not read", read);
+  }
   if (!first) {
     if (size) *size = 0;
     return plat::S_OK;
@@ -355,7 +400,7 @@ plat::HRESULT CIopController::ReadEventLog(std::string* buf, std::uint32_t* size
 }
 
 plat::HRESULT CIopController::ClearLog() {
-  (void)Api()->Call(0x3105, {0u}, {});
+  if (auto cleared = Api()->Ok(0x3105, {0u}, {}); !cleared) LogFailure(Name() + " events not cleared", cleared.error());
   return plat::S_OK;
 }
 

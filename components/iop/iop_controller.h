@@ -51,13 +51,16 @@ class CIopController final : public fw::CRiverNode, public ApiUser, public fw::I
   void DeleteArray(const std::string& arg);
   void SetCachePolicy(const std::string& arg);
   // Set, then re-read into the Get property: 0 when the re-read went through, else 1.
-  int SetAndReread(std::uint16_t set, std::uint16_t get, const char* property, const std::string& arg);
+  int SetAndReread(const char* method, std::uint16_t set, std::uint16_t get, const char* property,
+                   const std::string& arg);
   std::string NameText(std::uint32_t handle);
 
   std::uint32_t container_ = 0xFFFFFFFFu;
   int channelNames_ = 0;
   int enclosureNames_ = 0;
   std::int64_t lastClock_ = 0;
+  bool countFailing_ = false;    // the last count of new events could not be read
+  bool recordsFailing_ = false;  // the last event read failed
 };
 
 }  // namespace kelm::iop

@@ -26,10 +26,11 @@ std::string Name1(const char* prefix, int a) { return prefix + std::to_string(a)
 std::string Name2(const char* prefix, int a, int b) { return Name1(prefix, a) + std::to_string(b); }
 
 // (handle, kind) of object `index` in a container; nothing unless status 0.
-std::optional<std::pair<std::uint32_t, std::uint32_t>> ObjectAt(ApiChannel& api, std::uint32_t container,
-                                                                 std::uint32_t index) {
+plat::Result<std::pair<std::uint32_t, std::uint32_t>> ObjectAt(ApiChannel& api, std::uint32_t container,
+                                                               std::uint32_t index) {
   std::uint32_t handle = 0, kind = 0;
-  if (!api.Ok(0x3004, {container, index}, {ApiOut::Scalar(handle), ApiOut::Scalar(kind)})) return std::nullopt;
+  if (auto done = api.Ok(0x3004, {container, index}, {ApiOut::Scalar(handle), ApiOut::Scalar(kind)}); !done)
+    return done.error();
   return std::make_pair(handle, kind);
 }
 
@@ -191,9 +192,12 @@ int CIopArray::InvokeHandler(const std::string& name, const std::string& arg) {
   }
   if (name == "ResetCacheStats" || name == "SetCachePolicy") return 0;
   if (name == "SetAutoSeqRandDet" || name == "SetWriteBackCache") {
-    const bool through = api.Call(name == "SetAutoSeqRandDet" ? 0x3521 : 0x352D, {index, Atoi(arg)}, {}).has_value();
+    // The answer says whether the call went through; what the card made of it goes to the log.
+    const std::uint16_t command = name == "SetAutoSeqRandDet" ? 0x3521 : 0x352D;
+    auto status = api.Call(command, {index, Atoi(arg)}, {});
+    if (auto done = StatusOf(command, status); !done) LogFailure(Name() + " " + name + " " + arg, done.error());
     Fire(fw::kNotifyChanged);
-    return through ? 0 : 1;
+    return status ? 0 : 1;
   }
   if (name == "RebuildArray") return Rebuild(arg);
   if (name == "SyncArray") return Sync(arg);
@@ -273,7 +277,7 @@ void CIopChannel::Scan() {
   ApiChannel& api = *Api();
   const std::uint32_t h = static_cast<std::uint32_t>(Id1());
   std::vector<fw::CRiverNode*> seen;
-  const std::uint32_t count = std::min(api.Read(0x3003, {h}).value_or(0), kMaxObjects);
+  const std::uint32_t count = std::min(api.Read(0x3003, {h}).valueOr(0), kMaxObjects);
   for (std::uint32_t pos = 0; pos < count; ++pos) {
     auto obj = ObjectAt(api, h, pos);
     if (!obj) continue;
@@ -307,10 +311,10 @@ int CIopSensor::UpdateValues() {
   SetAttrInt("Channel", fw::kDropReadOnly, channel_);
   SetAttrInt("ID", fw::kDropReadOnly, sensorId_);
   SetAttrInt("Status", fw::kDropReadOnlyVolatile, 0);
-  SetAttrInt("FanRPM", fw::kDropReadOnlyVolatile, sub(1).value_or(0));
-  SetAttrInt("Temperature", fw::kDropReadOnlyVolatile, sub(2).value_or(0));
-  SetAttrInt("Power5VStatus", fw::kDropReadOnlyVolatile, sub(3).value_or(0));
-  SetAttrInt("Power12VStatus", fw::kDropReadOnlyVolatile, sub(4).value_or(0));
+  SetAttrInt("FanRPM", fw::kDropReadOnlyVolatile, sub(1).valueOr(0));
+  SetAttrInt("Temperature", fw::kDropReadOnlyVolatile, sub(2).valueOr(0));
+  SetAttrInt("Power5VStatus", fw::kDropReadOnlyVolatile, sub(3).valueOr(0));
+  SetAttrInt("Power12VStatus", fw::kDropReadOnlyVolatile, sub(4).valueOr(0));
   if (auto t = sub(0)) SetAttrInt("EnclosureType", fw::kDropReadOnly, static_cast<int>(*t));
   return 1;
 }
@@ -344,7 +348,8 @@ int CIopEnclosure::DeclareMethods() {
 int CIopEnclosure::InvokeHandler(const std::string& name, const std::string& arg) {
   if (name != "SilentBuzzer" && name != "TurnOnBuzzer") return kEFail;
   ApiChannel& api = *Api();
-  (void)api.Call(name == "SilentBuzzer" ? 0x3107 : 0x310E, {0u}, {});
+  if (auto done = api.Ok(name == "SilentBuzzer" ? 0x3107 : 0x310E, {0u}, {}); !done)
+    LogFailure(Name() + " " + name, done.error());
   if (auto buzz = api.Read(0x310D, {0u})) SetAttrInt("BuzzStatus", fw::kDropReadOnlyVolatile, *buzz);
   Fire(fw::kNotifyChanged);
   return 0;

@@ -29,7 +29,8 @@ class DeviceTest : public ::testing::Test {
   void TearDown() override { ResetPath(); }
 
   // A device that records each request and answers with `answer(code, in, out)`.
-  using Answer = std::function<std::size_t(std::uint32_t, std::span<const std::uint8_t>, std::span<std::uint8_t>)>;
+  using Answer =
+      std::function<plat::Result<std::size_t>(std::uint32_t, std::span<const std::uint8_t>, std::span<std::uint8_t>)>;
   void Serve(const std::string& name, Answer answer) {
     devices.push_back(std::make_unique<plat::devio::InProcessDevice>(
         name, [this, answer](std::uint32_t code, std::span<const std::uint8_t> in,
@@ -41,13 +42,14 @@ class DeviceTest : public ::testing::Test {
   // A SCSI port whose miniport answers the probe with `signature`, then serves `inner`.
   void ServePort(int n, const char* signature, Answer inner = nullptr) {
     Serve("\\\\.\\Scsi" + std::to_string(n) + ":",
-          [signature, inner](std::uint32_t code, std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+          [signature, inner](std::uint32_t code, std::span<const std::uint8_t> in,
+                             std::span<std::uint8_t> out) -> plat::Result<std::size_t> {
             std::copy(in.begin(), in.end(), out.begin());
             if (GetLe(in, 16, 4) == 1) {
               std::memcpy(out.data() + 4, signature, 8);
               return in.size();
             }
-            return inner ? inner(code, in, out) : std::size_t{0};
+            return inner ? inner(code, in, out) : plat::Result<std::size_t>(std::size_t{0});
           });
   }
 
@@ -119,6 +121,66 @@ TEST_F(DeviceTest, NothingAnswersSoEveryCallFails) {
   ApiIn in[] = {0u};
   EXPECT_FALSE(dev.SendApiMessage({}, 0x3000, in, out));
   EXPECT_FALSE(handle.valid());
+}
+
+bool Says(const plat::Error& e, const std::string& part) { return e.message.find(part) != std::string::npos; }
+
+// A request that fails says why, in the device's own code and words, and names what was asked:
+// a caller can tell a missing driver from a refusal, a time-out or a reply that makes no sense.
+TEST_F(DeviceTest, FailuresCarryTheirReason) {
+  {
+    ControllerDevice none(handle);
+    auto opened = none.Open();
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.code(), ENOENT);
+    EXPECT_TRUE(Says(opened.error(), "i2oexec")) << opened.message();
+  }
+  struct Case {
+    const char* name;
+    plat::Result<std::size_t> answer;
+    int code;
+    bool paramsFail;  // a parameter read takes a reply of any length
+  } cases[] = {
+      {"refused", plat::Error{EACCES, "the driver refuses this caller"}, EACCES, true},
+      {"timed out", plat::Error{ETIMEDOUT, "the device did not answer in time"}, ETIMEDOUT, true},
+      {"short reply", std::size_t{2}, EPROTO, false},
+  };
+  for (const Case& k : cases) {
+    handle.close();
+    devices.clear();
+    Serve(kDriverDevice,
+          [&k](std::uint32_t, std::span<const std::uint8_t>, std::span<std::uint8_t>) { return k.answer; });
+    ControllerDevice dev(handle);
+    std::array<std::uint8_t, kIdentifyReply> reply{};
+    auto identified = dev.ExecControlRequest(0, 1, 33, 1, reply);
+    ASSERT_FALSE(identified) << k.name;
+    EXPECT_EQ(identified.code(), k.code) << k.name;
+    EXPECT_TRUE(Says(identified.error(), "identify of controller 0")) << identified.message();
+
+    std::uint32_t v = 0;
+    ApiIn in[] = {0u};
+    ApiOut out[] = {ApiOut::Scalar(v)};
+    auto sent = dev.SendApiMessage({}, 0x3000, in, out);
+    ASSERT_FALSE(sent) << k.name;
+    EXPECT_EQ(sent.code(), k.code) << k.name;
+    EXPECT_TRUE(Says(sent.error(), "command 0x3000")) << sent.message();
+    if (!k.answer) {
+      EXPECT_TRUE(Says(sent.error(), k.answer.message())) << sent.message();
+    }
+
+    auto params = dev.GetI2OParams(5, 0, 3, {}, 64);
+    EXPECT_EQ(params.ok(), !k.paramsFail) << k.name;
+    if (k.paramsFail) {
+      EXPECT_EQ(params.code(), k.code);
+      EXPECT_TRUE(Says(params.error(), "parameter group 3")) << params.message();
+    }
+  }
+  ControllerDevice dev(handle);
+  std::uint32_t v = 0;
+  ApiOut out[] = {ApiOut::Scalar(v)};
+  auto unknown = dev.SendApiMessage({}, 0x3203, {}, out);
+  EXPECT_EQ(unknown.code(), EINVAL);
+  EXPECT_TRUE(Says(unknown.error(), "command 0x3203")) << unknown.message();
 }
 
 TEST_F(DeviceTest, ApiMessageOnTheDriverDevice) {
@@ -246,7 +308,7 @@ TEST_F(DeviceTest, TunnelOverADeviceSocket) {
   });
   std::array<std::uint8_t, kIdentifyReply> reply{};
   ControllerDevice dev(handle);
-  const bool identified = dev.ExecControlRequest(0, 1, 33, 1, reply);
+  const bool identified = dev.ExecControlRequest(0, 1, 33, 1, reply).ok();
   std::uint32_t word = 0;
   ApiIn in[] = {0u};
   ApiOut out[] = {ApiOut::Scalar(word)};

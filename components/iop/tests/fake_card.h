@@ -53,6 +53,8 @@ class FakeCard {
   // Parameter-read replies by group.
   std::map<std::uint16_t, Bytes> params;
   std::vector<SentMessage> sent;
+  // Commands whose request fails in the transport (recorded, never answered).
+  std::map<std::uint16_t, plat::Error> broken;
 
   void On(std::uint16_t command, Handler h) { handlers[command] = std::move(h); }
   void On(std::uint16_t command, Reply r) {
@@ -86,6 +88,7 @@ class FakeCard {
     m.command = static_cast<std::uint16_t>(GetLe(in, 8, 2));
     m.data.assign(in.begin() + 10, in.end());
     sent.push_back(m);
+    if (auto b = broken.find(m.command); b != broken.end()) return b->second;
     auto it = handlers.find(m.command);
     // A command the model does not know answers status 0 and zeros.
     Reply r = it == handlers.end() ? Reply{0, Bytes(16, 0)} : it->second(m);

@@ -41,6 +41,7 @@ TEST_F(VantrelTest, CreateArrayRefusesWithoutSending) {
   CIopController* c = Controller();
   const std::string d1 = H(Child(c, "ch1/master"));
   const std::string array = H(Child(c, "Array1"));
+  logged.clear();
   for (const std::string& arg : std::vector<std::string>{"New@RAID1(MIRROR)@2@" + d1 + "@999999@0@0@0",     // a disk that does not resolve
                                 "New@RAID1(MIRROR)@2@" + d1,                         // a disk missing
                                 "New@RAID1(MIRROR)@2@" + d1 + "@" + array + "@0@0@0",  // not a disk
@@ -187,6 +188,68 @@ TEST_F(VantrelTest, EnclosureBuzzer) {
   EXPECT_EQ(e->InvokeHandler("Other", ""), kEFail);
 }
 
+// A command the card refuses keeps the method's answer, and the card's status goes to the log.
+TEST_F(VantrelTest, RefusedCommandsAreLogged) {
+  CIopController* c = Controller();
+  const std::string disks = H(Child(c, "ch1/master")) + "@" + H(Child(c, "ch1/slave"));
+  struct Case {
+    const char* node;  // a path under the controller; empty for the controller itself
+    const char* method;
+    std::string arg;
+    std::uint16_t refused;
+    int answer;
+    bool notified;  // on the node the method ran on
+  } cases[] = {
+      {"", "SetBufferCount", "3", 0x3531, 0, false},  // the re-read still goes through
+      {"", "SilentBuzzer", "", 0x3107, 0, false},
+      {"", "TurnOnBuzzer", "", 0x310E, 0, false},
+      {"", "CreateArray", "New@RAID1(MIRROR)@2@" + disks + "@64@64@0", 0x3303, 0, false},
+      {"", "DeleteArray", "100", 0x3304, 0, false},
+      {"Array1", "SetWriteBackCache", "1", 0x352D, 0, true},
+      {"Array1", "SetAutoSeqRandDet", "1", 0x3521, 0, true},
+      {"Enclosure1", "SilentBuzzer", "", 0x3107, 0, true},
+  };
+  for (const Case& k : cases) {
+    fw::CRiverNode* node = *k.node ? Child(c, k.node) : c;
+    ASSERT_NE(node, nullptr) << k.node;
+    card.On(k.refused, Reply::Words({0, 0}, 9));  // a refusal with room for the reply values
+    logged.clear();
+    char command[8];
+    std::snprintf(command, sizeof command, "0x%04X", k.refused);
+    auto watch = Watch(node);
+    EXPECT_EQ(node->InvokeHandler(k.method, k.arg), k.answer) << k.method;
+    EXPECT_EQ(LoggedWith({k.method, command, "status 9"}).size(), 1u) << k.method << " logged: " << logged.size();
+    EXPECT_EQ(!watch->codes.empty(), k.notified) << k.method;
+    card.handlers.erase(k.refused);
+  }
+}
+
+// A request that fails on its way to the card: the device's reason reaches the log, and the
+// methods that tell "went through" from "did not" answer 1.
+TEST_F(VantrelTest, TransportFailuresLogTheirReason) {
+  CIopController* c = Controller();
+  struct Case {
+    const char* node;
+    const char* method;
+    std::uint16_t broken;
+    int answer;
+  } cases[] = {
+      {"", "SetHDCache", 0x3009, 0},  // the re-read answers
+      {"", "SilentBuzzer", 0x3107, 1},
+      {"", "DeleteArray", 0x3304, 0},
+      {"Array1", "SetWriteBackCache", 0x352D, 1},
+      {"Enclosure1", "TurnOnBuzzer", 0x310E, 0},
+  };
+  for (const Case& k : cases) {
+    fw::CRiverNode* node = *k.node ? Child(c, k.node) : c;
+    card.broken[k.broken] = plat::Error{EACCES, "the driver refuses this caller"};
+    logged.clear();
+    EXPECT_EQ(node->InvokeHandler(k.method, "100"), k.answer) << k.method;
+    EXPECT_EQ(LoggedWith({k.method, "the driver refuses this caller"}).size(), 1u) << k.method;
+    card.broken.clear();
+  }
+}
+
 // Event log.
 
 Reply Events(std::initializer_list<std::initializer_list<std::uint32_t>> records) {
@@ -285,6 +348,60 @@ TEST_F(VantrelTest, GetNewCountSetsTheClockEveryEightHours) {
   EXPECT_EQ(card.Sent(0x3106).size(), 2u);
   EXPECT_EQ(c->ClearLog(), plat::S_OK);
   EXPECT_EQ(card.Sent(0x3105).back().data, Le32({0}));
+}
+
+// The interface answers S_OK whatever the card did, so an event log that cannot be read shows in
+// the log: once while it stays unreadable (the agent asks every tick), again after it recovered.
+TEST_F(VantrelTest, UnreadableEventsAreLoggedOncePerOutage) {
+  CIopController* c = Controller();
+  card.On(0x3104, Events({{600, 0, 4, 0}}));
+  card.On(0x3103, Reply::Words({1}));
+  logged.clear();
+  std::uint32_t n = 7;
+  std::string record;
+  std::uint32_t size = 1;
+  auto readAll = [&] {
+    n = 7;
+    size = 1;
+    EXPECT_EQ(c->GetNewCount(&n), plat::S_OK);
+    EXPECT_EQ(c->ReadEventLog(&record, &size), plat::S_OK);
+  };
+  card.broken[0x3103] = plat::Error{ETIMEDOUT, "the card is silent"};
+  card.broken[0x3104] = plat::Error{EIO, "the bus reset"};
+  readAll();
+  readAll();
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(LoggedWith({"IOP1", "new events", "0x3103", "the card is silent"}).size(), 1u);
+  EXPECT_EQ(LoggedWith({"IOP1", "events not read", "0x3104", "the bus reset"}).size(), 1u);
+  EXPECT_EQ(logged.size(), 2u) << "not again while the outage lasts";
+
+  card.broken.clear();
+  readAll();
+  EXPECT_EQ(n, 1u);
+  EXPECT_EQ(size, 1u);
+  EXPECT_EQ(logged.size(), 2u);
+  card.On(0x3103, Reply::Words({0}, 4));
+  card.On(0x3104, Events({{513, 0, 2, 300}}));  // more arguments than the reply holds
+  readAll();
+  EXPECT_EQ(LoggedWith({"new events", "status 4"}).size(), 1u);
+  EXPECT_EQ(LoggedWith({"events not read", "runs past"}).size(), 1u);
+  card.On(0x3104, Events({}));  // fewer records than asked is no failure
+  logged.clear();
+  readAll();
+  EXPECT_TRUE(logged.empty());
+}
+
+TEST_F(VantrelTest, ClearingAndClockFailuresAreLogged) {
+  CIopController* c = Controller();
+  logged.clear();
+  card.On(0x3105, Reply::Words({}, 3));
+  card.broken[0x3106] = plat::Error{ETIMEDOUT, "the card is silent"};
+  EXPECT_EQ(c->ClearLog(), plat::S_OK);
+  std::uint32_t n = 0;
+  EXPECT_EQ(c->GetNewCount(&n), plat::S_OK);
+  EXPECT_EQ(LoggedWith({"events not cleared", "0x3105", "status 3"}).size(), 1u);
+  EXPECT_EQ(LoggedWith({"clock not set", "the card is silent"}).size(), 1u);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ TEST_F(VantrelTest, NoCardMeansDriverNotFound) {
   CVantrelRoot* root = MakeRoot();
   EXPECT_TRUE(ChildNames(root).empty());
   EXPECT_EQ(Value(root, "Type"), "Driver not found");
+  EXPECT_EQ(LoggedWith({"IOP1 not started", "identify", "no such card"}).size(), 1u) << "the device's own reason";
 }
 
 TEST_F(VantrelTest, AControllerWhoseAttachFailsIsNotAdded) {
@@ -36,6 +37,7 @@ TEST_F(VantrelTest, AControllerWhoseAttachFailsIsNotAdded) {
   card.On(0x0001, [](const SentMessage& m) { return Reply::Words({}, m.controller == 1 ? 5 : 0); });
   CVantrelRoot* root = MakeRoot();
   EXPECT_EQ(ChildNames(root), std::vector<std::string>{"IOP1"});
+  EXPECT_EQ(LoggedWith({"IOP2 not started: attach", "0x0001", "status 5"}).size(), 1u);
   card.On(0x0001, Reply::Words({}));
   CVantrelRoot* both = MakeRoot();
   EXPECT_EQ(ChildNames(both), (std::vector<std::string>{"IOP1", "IOP2"}));

@@ -3,7 +3,9 @@
 // disks, the logical container 20 with one mirrored array 100 of both disks, and enclosure 30.
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "components/framework/tests/tree_probe.h"
@@ -14,9 +16,9 @@
 #include "components/iop/iop_root.h"
 #include "components/iop/tests/fake_card.h"
 #include "platform/base/clock.h"
-#include "platform/testing/temp_root.h"
 #include "platform/com/object.h"
 #include "platform/testing/manual_clock.h"
+#include "platform/testing/temp_root.h"
 
 namespace kelm::iop::testing {
 
@@ -90,6 +92,16 @@ class VantrelTest : public ::testing::Test {
   }
   static std::string Value(fw::CRiverNode* node, const std::string& name) { return fw::testing::ValueOf(node, name); }
   static std::vector<std::string> ChildNames(fw::CRiverNode* node) { return fw::testing::ChildNames(node); }
+  // The lines logged that contain every one of `parts`.
+  std::vector<std::string> LoggedWith(std::initializer_list<std::string_view> parts) const {
+    std::vector<std::string> out;
+    for (const std::string& line : logged) {
+      bool all = true;
+      for (std::string_view p : parts) all = all && line.find(p) != std::string::npos;
+      if (all) out.push_back(line);
+    }
+    return out;
+  }
   static plat::com::ComPtr<Notifications> Watch(fw::CRiverNode* node) { return fw::testing::Watch(node); }
 
   plat::testing::TempRoot tempRoot;
