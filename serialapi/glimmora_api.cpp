@@ -125,10 +125,14 @@ Reply Glimmora::transact(std::uint16_t code, const Payload& payload, std::uint16
   auto request = buildRequest(code, payload, replyLength);
   // A long command carries its own read time-out and then puts the default back. After a failure the
   // link is down and the reconnect sets the handshake time-out, which the restore must not overwrite.
-  bool ok = link_.transaction(reply.data(), reply.size(), request.data(), request.size(), timeoutMs.value_or(0));
-  if (ok && timeoutMs) link_.setLinkTimeout(Link::kDefaultTimeoutMs);
-  // A reply cut short by the time-out may already hold a matching echo; it must not pass for an answer.
-  if (!ok) reply = Reply(replyLength);
+  auto sent = link_.transaction(reply.data(), reply.size(), request.data(), request.size(), timeoutMs.value_or(0));
+  if (sent && timeoutMs) link_.setLinkTimeout(Link::kDefaultTimeoutMs);
+  if (!sent) {
+    // The caller answers its result code; why the command failed goes to the log.
+    link_.report("command %u failed: %s", unsigned{code}, sent.message().c_str());
+    // A reply cut short by the time-out may already hold a matching echo; it must not pass for an answer.
+    reply = Reply(replyLength);
+  }
   return reply;
 }
 

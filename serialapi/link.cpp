@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "platform/base/format.h"
+#include "platform/service/syslog_sender.h"
 #include "serialapi/commands.h"
 
 namespace glimmora {
@@ -36,6 +38,10 @@ LinkEnv defaultEnv() {
   if (std::getenv("KELM_SERIAL_TRACE")) {
     env.trace = [](std::string_view line) { std::fprintf(stderr, "glimmora: %.*s\n", int(line.size()), line.data()); };
   }
+  env.log = [](std::string_view line) {
+    static plat::service::SyslogSender sender("glimmora");
+    (void)sender.send(plat::service::EventType::Warning, {}, line);  // a log that takes nothing now loses the line
+  };
   return env;
 }
 
@@ -63,10 +69,19 @@ void Link::trace(const char* format, ...) {
   env_.trace(buffer);
 }
 
-int Link::openPort(int index) {
+void Link::report(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string line = plat::vformat(format, args);
+  va_end(args);
+  if (env_.trace) env_.trace(line);
+  if (env_.log) env_.log(line);
+}
+
+plat::Result<void> Link::openPort(int index) {
   // The fixed port may lie beyond the scanned range; it is bounded by the table instead.
   int bound = autoDetect_ ? number_.load() : kTableSize;
-  if (index < 0 || index >= bound) return 2;
+  if (index < 0 || index >= bound) return plat::Error{EINVAL, plat::format("no com port %d here", index + 1)};
   Entry& e = table_[index];
   {
     std::lock_guard<std::mutex> g(lock_);
@@ -76,21 +91,39 @@ int Link::openPort(int index) {
     e.handle.reset();
   }
   auto port = env_.openPort(index);
+  if (port && !*port) port = plat::Error{ENODEV, "no port"};
   if (!port) {
     trace("Unable to open com port %d!\n", index + 1);
-    return 2;
+    return plat::Error{port.code(), e.name + ": " + port.message()};
   }
   std::lock_guard<std::mutex> g(lock_);
-  e.handle = std::move(port);
+  e.lastFailure.clear();  // a later failure is news again
+  e.handle = std::move(*port);
   e.present = true;
   if (current_ == index) currentHandle_ = e.handle.get();
-  return 0;
+  return plat::success();
 }
 
-void Link::scanPorts() {
+void Link::reportOpenFailure(int index, const plat::Result<void>& opened) {
+  if (opened || index < 0 || index >= kTableSize) return;
+  // A connection thread that retries a port every second reports the same reason once.
+  std::string& last = table_[index].lastFailure;
+  if (opened.message() == last) return;
+  last = opened.message();
+  report("%s", last.c_str());
+}
+
+std::vector<std::pair<int, plat::Result<void>>> Link::scanPorts() {
+  std::vector<std::pair<int, plat::Result<void>>> failed;
   for (int i = 0; i < number_; ++i) {
-    if (openPort(i) == 0) trace("Com port %d detected!", i + 1);
+    auto opened = openPort(i);
+    if (opened) {
+      trace("Com port %d detected!", i + 1);
+    } else {
+      failed.emplace_back(i, std::move(opened));
+    }
   }
+  return failed;
 }
 
 void Link::closeAll() {
@@ -99,6 +132,7 @@ void Link::closeAll() {
   for (auto& e : table_) {
     e.present = false;
     e.handle.reset();
+    e.lastFailure.clear();
   }
 }
 
@@ -187,12 +221,17 @@ int Link::initialize() {
   if (autoDetect_) {
     trace("Auto com port detection ON!");
     trace("Max com port number to search is = %d!", number_.load());
-    scanPorts();
-    if (availableCount() == 0) return undo();
+    auto failed = scanPorts();
+    // Ports missing beside one that opened are what automatic detection expects; with none, each says why.
+    if (availableCount() == 0) {
+      for (const auto& [index, opened] : failed) reportOpenFailure(index, opened);
+      return undo();
+    }
     selectFirst();
   } else {
     trace("Auto com port detection OFF!");
-    if (openPort(fixed_) != 0) {
+    if (auto opened = openPort(fixed_); !opened) {
+      reportOpenFailure(fixed_, opened);
       fixed_ = kNoPort;
       return undo();
     }
@@ -224,7 +263,7 @@ int Link::terminate() {
     // Tell the subsystem that the host leaves; no answer is read.
     const std::uint8_t bye[8] = {kFrameMark, kFrameMark, kCmdHostLeaving, 0, 0, 0, 0, 0};
     std::uint8_t none[4] = {};
-    transaction(none, sizeof none, bye, sizeof bye);
+    (void)transaction(none, sizeof none, bye, sizeof bye);  // nothing to do if the line is gone already
   }
   stopActivity();
   stop_ = true;
@@ -270,11 +309,14 @@ bool Link::connectOnce() {
     if (tries <= 5000) ++tries;
     selectNext();
     // A port that went away (a pulled cable on a pseudo-terminal) is opened afresh.
-    if (!currentUsable()) openPort(current_);
+    if (!currentUsable()) reportOpenFailure(current_, openPort(current_));
     const std::uint8_t hello = kHello;
     answer[0] = answer[1] = answer[2] = 0;
     trace("Send negotiating command to com port...");
-    bool ok = exchange(answer, sizeof answer, &hello, 1, true);
+    auto sent = exchange(answer, sizeof answer, &hello, 1, true);
+    // No answer is what a port without a subsystem gives: traced, not logged.
+    if (!sent) trace("%s\n", sent.message().c_str());
+    bool ok = sent.ok();
     if (ok && answer[0] == kHelloAnswer && answer[1] == kHelloAnswer) {
       connected = true;
       break;
@@ -298,7 +340,7 @@ bool Link::connectOnce() {
   trace("Enter RAID API mode now!\n");
   env_.sleeper->sleepMs(100);
   const std::uint8_t enter = kEnterCommandMode;
-  exchange(nullptr, 0, &enter, 1, true);
+  if (auto sent = exchange(nullptr, 0, &enter, 1, true); !sent) trace("%s\n", sent.message().c_str());
   env_.sleeper->sleepMs(100);
   lost_ = false;
   trace("COM port connection ready now!\n");
@@ -307,17 +349,18 @@ bool Link::connectOnce() {
   return true;
 }
 
-bool Link::transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
-                       std::size_t requestLength, int timeoutMs) {
-  if (!ready_) return false;
+plat::Result<void> Link::transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
+                                     std::size_t requestLength, int timeoutMs) {
+  if (!ready_) return plat::Error{ENOTCONN, "the link is not ready"};
   return exchange(reply, replyLength, request, requestLength, false, timeoutMs);
 }
 
-bool Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
-                    std::size_t requestLength, bool raw, int timeoutMs) {
+plat::Result<void> Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
+                                  std::size_t requestLength, bool raw, int timeoutMs) {
   std::lock_guard<std::mutex> g(lock_);
   Port* p = currentHandle_;
-  if (!p) return false;
+  const std::string& name = table_[current_].name;
+  if (!p) return plat::Error{ENODEV, (name.empty() ? std::string("The com port") : name) + " is not open"};
   // Purged inside the lock, so that no other caller's reply is thrown away half-read.
   p->clearErrors();
   p->purge();
@@ -326,14 +369,24 @@ bool Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uin
   // A short count is the time-out; an error is a line that failed.
   auto moved = p->write(request, requestLength, timeout);
   bool complete = moved && *moved == requestLength;
-  if (complete && (raw ? replyLength > 0 : replyLength > 4)) {
+  plat::Error failure;
+  if (!complete) {
+    trace(moved ? "Error in communicatons--write 1\n" : "Error in communicatons--write 2\n");
+    failure = moved ? plat::Error{ETIMEDOUT, plat::format("%s: %zu of %zu request bytes sent in %d ms", name.c_str(),
+                                                          *moved, requestLength, timeout)}
+                    : plat::Error{moved.code(), name + ": " + moved.message()};
+  } else if (raw ? replyLength > 0 : replyLength > 4) {
     moved = p->read(reply, replyLength, timeout);
     complete = moved && *moved == replyLength;
-    if (!moved) trace("Error in communicatons--read 1\n");
-  } else if (!complete) {
-    trace(moved ? "Error in communicatons--write 1\n" : "Error in communicatons--write 2\n");
+    if (!moved) {
+      trace("Error in communicatons--read 1\n");
+      failure = plat::Error{moved.code(), name + ": " + moved.message()};
+    } else if (!complete) {
+      failure = plat::Error{
+          ETIMEDOUT, plat::format("%s: %zu of %zu reply bytes in %d ms", name.c_str(), *moved, replyLength, timeout)};
+    }
   }
-  if (complete) return true;
+  if (complete) return plat::success();
   if (!moved) {
     // The line is gone (a hang-up): drop the handle so the next attempt opens the port afresh.
     int i = current_;
@@ -347,7 +400,7 @@ bool Link::exchange(std::uint8_t* reply, std::size_t replyLength, const std::uin
     p->clearErrors();
     p->purge();
   }
-  return false;
+  return failure;
 }
 
 void Link::linkFailedLocked() {

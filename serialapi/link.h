@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/base/clock.h"
 #include "serialapi/port.h"
@@ -20,12 +22,15 @@ namespace glimmora {
 
 struct LinkEnv {
   plat::Sleeper* sleeper = nullptr;
-  std::function<std::unique_ptr<Port>(int index)> openPort;  // index 0 is Com1
+  std::function<plat::Result<std::unique_ptr<Port>>(int index)> openPort;  // index 0 is Com1
   std::function<Settings()> readSettings;
   std::function<void(std::string_view)> trace;  // may be empty
+  // Failures an administrator has to read to mend them (a port that cannot be opened, a request
+  // the line lost); they are traced as well. May be empty.
+  std::function<void(std::string_view)> log;
 };
 
-// The library's process-wide environment: real ports, the real sleeper, the registry.
+// The library's process-wide environment: real ports, the real sleeper, the registry, the system log.
 LinkEnv defaultEnv();
 
 // An auto-reset event.
@@ -65,8 +70,10 @@ class Link {
   // `replyLength` is above 4.
   // timeoutMs, when given, is this transaction's own read time-out; the shared one is left alone, so a
   // concurrent reconnect or another caller's command never sees it changed.
-  bool transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request, std::size_t requestLength,
-                   int timeoutMs = 0);
+  // A failure says why: the link not ready, the port not open, the line failed, or the time-out with
+  // the bytes moved.
+  plat::Result<void> transaction(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
+                                 std::size_t requestLength, int timeoutMs = 0);
   void setLinkTimeout(int ms) { readTimeoutMs_ = ms; }
   int linkTimeout() const { return readTimeoutMs_; }
 
@@ -90,6 +97,8 @@ class Link {
   int numberOfPorts() const { return number_; }
 
   void trace(const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // A failure for the log (and the trace).
+  void report(const char* format, ...) __attribute__((format(printf, 2, 3)));
   plat::Sleeper& sleeper() { return *env_.sleeper; }
 
  private:
@@ -97,16 +106,20 @@ class Link {
     std::unique_ptr<Port> handle;
     std::atomic<bool> present{false};
     std::string name;
+    std::string lastFailure;  // the open failure last reported, so that a retry loop reports it once
   };
 
-  int openPort(int index);
-  void scanPorts();
+  // A failure names the port: "Com1: ...".
+  plat::Result<void> openPort(int index);
+  // The ports that failed to open, with why.
+  std::vector<std::pair<int, plat::Result<void>>> scanPorts();
+  void reportOpenFailure(int index, const plat::Result<void>& opened);
   void closeAll();
   void threadMain();
   bool connectOnce();
   // Write then read under the lock; `raw` reads whenever a reply length is given.
-  bool exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request, std::size_t requestLength,
-                bool raw, int timeoutMs = 0);
+  plat::Result<void> exchange(std::uint8_t* reply, std::size_t replyLength, const std::uint8_t* request,
+                              std::size_t requestLength, bool raw, int timeoutMs = 0);
   void linkFailedLocked();
   bool usable(int index) const;
   void select(int index);

@@ -25,10 +25,10 @@ class TtyPort final : public Port {
 
 }  // namespace
 
-std::unique_ptr<Port> openComPort(int index) {
+plat::Result<std::unique_ptr<Port>> openComPort(int index) {
   auto sp = plat::serial::SerialPort::open(plat::paths::serialPortDevice(index + 1), kBaud);
-  if (!sp) return nullptr;
-  return std::make_unique<TtyPort>(std::move(*sp));
+  if (!sp) return sp.error();
+  return std::unique_ptr<Port>(std::make_unique<TtyPort>(std::move(*sp)));
 }
 
 }  // namespace glimmora

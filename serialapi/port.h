@@ -19,7 +19,8 @@ class Port {
   virtual void clearErrors() = 0;
 };
 
-// ComN (index N-1) at 115200 baud, 8N1, exclusively; nothing when it cannot be opened.
-std::unique_ptr<Port> openComPort(int index);
+// ComN (index N-1) at 115200 baud, 8N1, exclusively; the reason when it cannot be opened (no such
+// device, no permission, in use).
+plat::Result<std::unique_ptr<Port>> openComPort(int index);
 
 }  // namespace glimmora

@@ -81,6 +81,8 @@ class GlimmoraRaidApi final : public RaidApi {
     return ::raArrayExpansion(array, disks, diskCount);
   }
   int raStopRaidConversion() override { return ::raStopRaidConversion(); }
+
+  const char* raErrorDescription(int code) override { return ::raErrorDescription(code); }
 };
 
 }  // namespace

@@ -37,4 +37,13 @@ const Environment& Env() {
 
 void SetEnvironment(Environment env) { environment() = std::move(env); }
 
+plat::Result<void> Checked(int code) {
+  if (code == 0) return plat::success();
+  return plat::Error{code, std::string(Api().raErrorDescription(code)) + " (" + std::to_string(code) + ")"};
+}
+
+void LogFailure(std::string_view what, const plat::Error& error) {
+  Env().log(std::string(what) + " failed: " + error.message);
+}
+
 }  // namespace kelm::brask

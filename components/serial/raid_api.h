@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/base/clock.h"
+#include "platform/base/result.h"
 #include "serialapi/glimmora.h"
 
 namespace kelm::brask {
@@ -71,6 +72,9 @@ class RaidApi {
   virtual int raArrayConversion(int array, int* disks, int diskCount, int newModeIndex) = 0;
   virtual int raArrayExpansion(int array, int* disks, int diskCount) = 0;
   virtual int raStopRaidConversion() = 0;
+
+  // The library's text of a result code.
+  virtual const char* raErrorDescription(int code) = 0;
 };
 
 // What the nodes wait with, read the time from and report to.
@@ -90,5 +94,10 @@ void SetEnvironment(Environment env);
 
 // The real library (libglimmora.so, or its objects in a test that runs it against the simulator).
 RaidApi& GlimmoraApi();
+
+// A library result code as a Result: nothing to say for 0, else the code with the library's text.
+plat::Result<void> Checked(int code);
+// Logs what failed and why: "<what> failed: <reason>".
+void LogFailure(std::string_view what, const plat::Error& error);
 
 }  // namespace kelm::brask

@@ -106,9 +106,9 @@ int CSerialArray::InvokeHandler(const std::string& name, const std::string& arg)
       Fire(fw::kNotifyChanged);
     }
   } else if (name == "RebuildArray") {
-    Rebuild(arg);
+    if (auto done = Rebuild(arg); !done) LogFailure("Rebuild request on " + Name(), done.error());
   } else if (name == "SyncArray") {
-    Synchronise(arg);
+    if (auto done = Synchronise(arg); !done) LogFailure("Synchronise request on " + Name(), done.error());
   } else if (name == "SetAutoSeqRandDet") {
     const int on = LenientNumber(arg);
     if (api.raSetSeqRandomAcessDetection(id1_, on) == 0) {
@@ -125,7 +125,7 @@ int CSerialArray::InvokeHandler(const std::string& name, const std::string& arg)
   return 0;
 }
 
-void CSerialArray::Rebuild(const std::string& arg) {
+plat::Result<void> CSerialArray::Rebuild(const std::string& arg) {
   // "512@disk" starts a rebuild onto a disk (-1: the subsystem's choice), "2048" stops it; any
   // other code, or a disk that is not a number, sends nothing.
   const auto fields = fw::SplitArgs(arg, '@');
@@ -134,23 +134,21 @@ void CSerialArray::Rebuild(const std::string& arg) {
     int disk = -1;
     if (fields.size() > 1 && !fields[1].empty() && fields[1] != "-1") {
       auto d = StrictNumber(fields[1], 254);
-      if (!d) return;
+      if (!d) return plat::success();
       disk = *d;
     }
-    Api().raArrayRebuildDisk(id1_, disk, kTaskValue);
-  } else if (code == kActionStop) {
-    Api().raAbortArryRebuild(id1_);
+    return Checked(Api().raArrayRebuildDisk(id1_, disk, kTaskValue));
   }
+  if (code == kActionStop) return Checked(Api().raAbortArryRebuild(id1_));
+  return plat::success();
 }
 
-void CSerialArray::Synchronise(const std::string& arg) {
+plat::Result<void> CSerialArray::Synchronise(const std::string& arg) {
   const auto fields = fw::SplitArgs(arg, '@');
   const auto code = fields.empty() ? std::nullopt : StrictNumber(fields[0], kActionStop);
-  if (code == kActionStart) {
-    Api().raArraySynchronize(id1_, kTaskValue);
-  } else if (code == kActionStop) {
-    Api().raAbortArryRebuild(id1_);
-  }
+  if (code == kActionStart) return Checked(Api().raArraySynchronize(id1_, kTaskValue));
+  if (code == kActionStop) return Checked(Api().raAbortArryRebuild(id1_));
+  return plat::success();
 }
 
 void CSerialArray::ConvertOrExpand(const std::string& arg, bool conversion) {
@@ -170,12 +168,14 @@ void CSerialArray::ConvertOrExpand(const std::string& arg, bool conversion) {
     return;
   }
   const int n = static_cast<int>(disks->size());
-  const int rc = conversion ? Api().raArrayConversion(id1_, disks->data(), n, *index)
-                            : Api().raArrayExpansion(id1_, disks->data(), n);
-  if (rc == 0) {
+  auto done = Checked(conversion ? Api().raArrayConversion(id1_, disks->data(), n, *index)
+                                 : Api().raArrayExpansion(id1_, disks->data(), n));
+  if (done) {
     Fire(fw::kNotifyChanged);
     return;
   }
+  // The event's text is fixed whatever the library answered; the log says what it did answer.
+  LogFailure((conversion ? "Conversion of " : "Expansion of ") + Name(), done.error());
   const std::string text =
       conversion ? "Conversion failed - Incorrect Array Size" : "Expansion failed - Incorrect Array Size";
   const auto controllers = PollRegistry::Get().Controllers();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "components/framework/river_node.h"
+#include "platform/base/result.h"
 
 namespace kelm::brask {
 
@@ -42,8 +43,9 @@ class CSerialArray final : public fw::CRiverNode {
   // Reads status and percent and shows them; nothing when the library fails.
   std::optional<std::pair<int, int>> ReadStatus();
   void MakeMembers();
-  void Rebuild(const std::string& arg);
-  void Synchronise(const std::string& arg);
+  // What the library answered to the request the argument makes (nothing sent: success).
+  plat::Result<void> Rebuild(const std::string& arg);
+  plat::Result<void> Synchronise(const std::string& arg);
   void ConvertOrExpand(const std::string& arg, bool conversion);
 
   std::string mode_;

@@ -33,21 +33,28 @@ std::string TextOf(const char* buffer, std::size_t size) { return std::string(bu
 
 }  // namespace
 
-std::optional<std::vector<int>> EnumerateArrays() {
+plat::Result<std::vector<int>> EnumerateArrays() {
   int count = 0;
   int ids[RA_MAX_ARRAYS] = {};
-  if (Api().raEnumerateAllArrays(&count, ids) != 0) return std::nullopt;
+  if (auto listed = Checked(Api().raEnumerateAllArrays(&count, ids)); !listed)
+    return plat::Error{listed.code(), "the arrays cannot be listed: " + listed.message()};
   count = std::clamp(count, 0, static_cast<int>(RA_MAX_ARRAYS));
   return std::vector<int>(ids, ids + count);
 }
 
-std::optional<bool> AnyArrayBusy() {
+plat::Result<bool> AnyArrayBusy() {
   auto ids = EnumerateArrays();
-  if (!ids) return std::nullopt;
+  if (!ids) return ids.error();
+  std::optional<plat::Error> unread;
   for (int id : *ids) {
     int state = -1, activity = -1, percent = 0;
-    if (Api().raGetArrayStatus(id, &state, &activity, &percent) == 0 && IsBusyActivity(activity)) return true;
+    auto read = Checked(Api().raGetArrayStatus(id, &state, &activity, &percent));
+    if (read && IsBusyActivity(activity)) return true;  // busy whatever the others say
+    if (!read && !unread)
+      unread = plat::Error{read.code(),
+                           "the status of Array" + std::to_string(id + 1) + " cannot be read: " + read.message()};
   }
+  if (unread) return *unread;
   return false;
 }
 
@@ -137,7 +144,10 @@ int CSerialController::DeclareMethods() {
 template <class Setter>
 void CSerialController::ApplySetting(const char* shownAs, const std::string& arg, Setter set) {
   const int value = LenientNumber(arg);
-  if (set(value) != 0) return;
+  if (auto took = Checked(set(value)); !took) {
+    LogFailure(std::string("Setting ") + shownAs + " to " + std::to_string(value), took.error());
+    return;
+  }
   SetAttrInt(shownAs, fw::kDropReadOnly, value);
   Fire(fw::kNotifyChanged);
 }
@@ -202,14 +212,21 @@ void CSerialController::DeleteArray(const std::string& arg) {
     Refresh();
     return;
   }
-  if (Api().raDeleteArray(*id) != 0) return;
+  if (auto deleted = Checked(Api().raDeleteArray(*id)); !deleted) {
+    LogFailure("Deleting Array" + std::to_string(*id + 1), deleted.error());
+    return;
+  }
   RebuildArrays();  // the notified listing no longer shows the array
   Fire(fw::kNotifyChanged);
 }
 
 void CSerialController::ScheduleSync() {
   auto busy = AnyArrayBusy();
-  if (!busy || *busy) return;
+  if (!busy) {
+    LogFailure("Scheduling a synchronisation", busy.error());
+    return;
+  }
+  if (*busy) return;
   if (std::any_of(slots_.begin(), slots_.end(), [](const SyncSlot& s) { return s.state == kSlotPending; })) return;
   auto ids = EnumerateArrays();
   if (!ids) return;
@@ -226,7 +243,14 @@ int CSerialController::SlotState(int arrayId) const {
 void CSerialController::StartScheduledSync() {
   if (std::none_of(slots_.begin(), slots_.end(), [](const SyncSlot& s) { return s.state == kSlotPending; })) return;
   auto busy = AnyArrayBusy();
-  if (!busy || *busy) return;
+  if (!busy) {
+    // An array that might be busy holds every start back; a poll that keeps failing says so once.
+    if (busy.message() != heldBack_) LogFailure("Starting a scheduled synchronisation", busy.error());
+    heldBack_ = busy.message();
+    return;
+  }
+  heldBack_.clear();
+  if (*busy) return;
   for (auto& slot : slots_) {
     if (slot.state != kSlotPending) continue;
     auto* array = static_cast<CSerialArray*>(FindChildById(slot.arrayId, fw::kSerialArray));

@@ -7,14 +7,16 @@
 #include <vector>
 
 #include "components/framework/river_node.h"
+#include "platform/base/result.h"
 #include "serialapi/glimmora.h"
 
 namespace kelm::brask {
 
-// Every array id the subsystem lists; nothing when the library cannot say.
-std::optional<std::vector<int>> EnumerateArrays();
-// Whether some array runs a task (activity 1 to 6); nothing when the arrays cannot be listed.
-std::optional<bool> AnyArrayBusy();
+// Every array id the subsystem lists; why not when the library cannot say.
+plat::Result<std::vector<int>> EnumerateArrays();
+// Whether some array runs a task (activity 1 to 6). A failure when the arrays cannot be listed, or
+// when an array whose status cannot be read might be the busy one: that is no answer of "free".
+plat::Result<bool> AnyArrayBusy();
 
 class CSerialController final : public fw::CRiverContainer, public fw::IEventLog {
  public:
@@ -79,6 +81,7 @@ class CSerialController final : public fw::CRiverContainer, public fw::IEventLog
   int diskCount_ = -1;
   int unchangedPolls_ = 0;
   std::array<SyncSlot, kSyncSlots> slots_{};
+  std::string heldBack_;  // why the last poll started no scheduled synchronisation, logged once
   // The event store: records from the last fetch, how many wait, and the next to read.
   std::array<RaEventRecord, RA_MAX_EVENTS> records_{};
   int stored_ = 0;

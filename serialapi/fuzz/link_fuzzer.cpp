@@ -94,9 +94,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   glimmora::LinkEnv env;
   env.sleeper = &sleeper;
-  env.openPort = [&script, mode](int index) -> std::unique_ptr<glimmora::Port> {
-    if ((mode >> 4) & (1 << (index % 4))) return nullptr;  // some ports are missing
-    return std::make_unique<ScriptPort>(script);
+  env.openPort = [&script, mode](int index) -> plat::Result<std::unique_ptr<glimmora::Port>> {
+    if ((mode >> 4) & (1 << (index % 4))) return plat::Error{ENOENT, "missing"};  // some ports are missing
+    return std::unique_ptr<glimmora::Port>(std::make_unique<ScriptPort>(script));
   };
   env.readSettings = [mode] {
     glimmora::Settings s;
@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int c = 0; c < 4 && link.ready(); ++c) {
       std::uint8_t request[8] = {0xA1, 0xA1, static_cast<std::uint8_t>(110 + c), 0, 1, 0, 13, 0};
       std::uint8_t reply[17] = {};
-      link.transaction(reply, sizeof reply, request, sizeof request, 100);
+      (void)link.transaction(reply, sizeof reply, request, sizeof request, 100);  // any outcome is fine here
     }
     // With autoconnect a lost link reconnects by itself until the input runs out or it is stopped.
     if (mode & 4) link.setAutoConnect(1);

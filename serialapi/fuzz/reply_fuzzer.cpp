@@ -55,7 +55,9 @@ glimmora::Glimmora& library() {
   static glimmora::Glimmora* lib = [] {
     glimmora::LinkEnv env;
     env.sleeper = &sleeper;
-    env.openPort = [](int) -> std::unique_ptr<glimmora::Port> { return std::make_unique<FuzzPort>(); };
+    env.openPort = [](int) -> plat::Result<std::unique_ptr<glimmora::Port>> {
+      return std::unique_ptr<glimmora::Port>(std::make_unique<FuzzPort>());
+    };
     env.readSettings = [] {
       glimmora::Settings s;
       s.autoconnect = 1;

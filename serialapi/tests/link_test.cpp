@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
+#include "platform/testing/temp_root.h"
 #include "serialapi/tests/scripted_port.h"
 
 namespace glimmora::testing {
@@ -162,6 +166,96 @@ TEST(LinkFall, ALineThatFailedIsOpenedAfreshWhereATimedOutOneIsKept) {
     std::lock_guard<std::mutex> g(s.wire->m);
     EXPECT_EQ(s.wire->opens - opens, c.reopened);
   }
+}
+
+TEST(FailureReasons, AFailedCommandLogsWhyBesideItsResultCode) {
+  // Command 108: a 9-byte request, a 5-byte reply, read within 90000 ms.
+  struct Case {
+    const char* what;
+    bool Wire::*flag;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"a silent line", &Wire::silent, "command 108 failed: Com1: 0 of 5 reply bytes in 90000 ms"},
+      {"a write that times out", &Wire::stuck, "command 108 failed: Com1: 0 of 9 request bytes sent in 90000 ms"},
+      {"a line that hung up", &Wire::hungUp, "command 108 failed: Com1: the line hung up"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedLibrary s;
+    ASSERT_TRUE(s.connect());
+    s.lib->link().setAutoConnect(0);
+    EXPECT_TRUE(s.log().empty());
+    {
+      std::lock_guard<std::mutex> g(s.wire->m);
+      s.wire.get()->*c.flag = true;
+    }
+    EXPECT_EQ(s.lib->deleteArray(1), 2) << "the result code stays the generic one";
+    EXPECT_EQ(s.log(), std::vector<std::string>{c.logged});
+    EXPECT_EQ(s.lib->deleteArray(1), 17);
+    EXPECT_EQ(s.log().size(), 1u) << "a command refused without a link has nothing to log";
+  }
+}
+
+TEST(FailureReasons, APortThatCannotBeOpenedIsLoggedWithWhy) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> make;  // the device node, or nothing
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"no device node", [](const std::filesystem::path&) {}, "No such file or directory"},
+      {"a node that is no terminal", [](const std::filesystem::path& node) { std::ofstream(node) << "x"; },
+       "is not a terminal"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    plat::testing::TempRoot root;
+    std::filesystem::create_directories(root.dir() / "dev");
+    c.make(root.dir() / "dev" / "ttyS0");
+    plat::RecordingSleeper sleeper;
+    std::vector<std::string> logged;
+    LinkEnv env;  // the real ports
+    env.sleeper = &sleeper;
+    env.readSettings = [] {
+      Settings settings;
+      settings.number = 1;
+      return settings;
+    };
+    env.log = [&](std::string_view line) { logged.emplace_back(line); };
+    Glimmora lib(std::move(env));
+    EXPECT_EQ(lib.initialize(), 2);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].rfind("Com1: ", 0), 0u) << logged[0];
+    EXPECT_NE(logged[0].find((root.dir() / "dev" / "ttyS0").string()), std::string::npos) << logged[0];
+    EXPECT_NE(logged[0].find(c.reason), std::string::npos) << logged[0];
+  }
+}
+
+TEST(FailureReasons, APortThatStaysAwayIsLoggedOnceNotAtEveryAttempt) {
+  ScriptedLibrary s;
+  s.missing = plat::Error{EACCES, "cannot open /dev/ttyS0: Permission denied"};
+  ASSERT_TRUE(s.connect());
+  s.lib->link().setAutoConnect(0);
+  {
+    std::lock_guard<std::mutex> g(s.wire->m);
+    s.wire->hungUp = true;
+    s.wire->unplugged = true;
+  }
+  EXPECT_EQ(s.lib->deleteArray(1), 2);
+  auto waits = [&] {
+    std::lock_guard<std::mutex> g(s.traceMutex);
+    return std::count(s.traces.begin(), s.traces.end(), "Waiting for hComMonitor to be signaled\n");
+  };
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const auto before = waits();
+    s.lib->link().tryToConnect();
+    ASSERT_TRUE(eventually([&] { return waits() > before; }));
+  }
+  EXPECT_FALSE(s.lib->link().ready());
+  const auto log = s.log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "Com1: cannot open /dev/ttyS0: Permission denied"), 1) << log.size();
+  EXPECT_TRUE(s.hasTrace("Unable to open com port 1!\n"));
 }
 
 TEST(LinkFall, AReplyThatArrivesLateIsPurgedBeforeTheNextRequest) {

@@ -1,14 +1,15 @@
 #pragma once
 // A port that plays the subsystem's side from a script: it answers the handshake, records every request
 // and hands out canned replies in order. No threads, no waiting.
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/base/clock.h"
-#include "serialapi/glimmora_api.h"
 #include "platform/testing/manual_clock.h"
+#include "serialapi/glimmora_api.h"
 
 namespace glimmora::testing {
 
@@ -20,6 +21,7 @@ struct Wire {
   bool silent = false;            // nothing answers
   bool stuck = false;             // writes never complete
   bool hungUp = false;            // the line is gone: every write and read fails
+  bool unplugged = false;         // opening any port fails
   std::vector<Bytes> requests;    // every write but the handshake bytes
   std::vector<Bytes> handshakes;  // the single handshake bytes written
   std::deque<Bytes> replies;
@@ -85,25 +87,29 @@ struct ScriptedLibrary {
   Settings settings;
   std::vector<int> present{0};
   std::vector<std::string> traces;
+  std::vector<std::string> logged;  // the library's log, under traceMutex
   std::mutex traceMutex;
+  // Why a port that is not present cannot be opened.
+  plat::Error missing{ENOENT, "cannot open the port: No such file or directory"};
   std::unique_ptr<Glimmora> lib;
 
   ScriptedLibrary() {
     LinkEnv env;
     env.sleeper = &sleeper;
-    env.openPort = [this](int index) -> std::unique_ptr<Port> {
-      for (int p : present)
-        if (p == index) {
-          std::lock_guard<std::mutex> g(wire->m);
-          ++wire->opens;
-          return std::make_unique<ScriptedPort>(wire);
-        }
-      return nullptr;
+    env.openPort = [this](int index) -> plat::Result<std::unique_ptr<Port>> {
+      std::lock_guard<std::mutex> g(wire->m);
+      if (wire->unplugged || std::find(present.begin(), present.end(), index) == present.end()) return missing;
+      ++wire->opens;
+      return std::unique_ptr<Port>(std::make_unique<ScriptedPort>(wire));
     };
     env.readSettings = [this] { return settings; };
     env.trace = [this](std::string_view s) {
       std::lock_guard<std::mutex> g(traceMutex);
       traces.emplace_back(s);
+    };
+    env.log = [this](std::string_view s) {
+      std::lock_guard<std::mutex> g(traceMutex);
+      logged.emplace_back(s);
     };
     lib = std::make_unique<Glimmora>(std::move(env));
   }
@@ -111,6 +117,10 @@ struct ScriptedLibrary {
 
   // Starts with autoconnect so the connection thread shakes hands at once; waits for it.
   bool connect();
+  std::vector<std::string> log() {
+    std::lock_guard<std::mutex> g(traceMutex);
+    return logged;
+  }
   bool hasTrace(std::string_view s) {
     std::lock_guard<std::mutex> g(traceMutex);
     for (auto& t : traces)

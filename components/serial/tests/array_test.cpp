@@ -185,6 +185,21 @@ TEST_F(ArrayTest, AFailedConversionReachesEveryController) {
   }
 }
 
+TEST_F(ArrayTest, AFailedRequestLogsWhatTheLibraryAnswered) {
+  const std::vector<FailedCall> rows = {
+      {"RebuildArray", "512@5", "raArrayRebuildDisk", 16, "Rebuild request on Array1 failed: Invalid parameters (16)"},
+      {"RebuildArray", "2048", "raAbortArryRebuild", 17, "Rebuild request on Array1 failed: Conneciton lost (17)"},
+      {"SyncArray", "512", "raArraySynchronize", 16, "Synchronise request on Array1 failed: Invalid parameters (16)"},
+      {"SyncArray", "2048", "raAbortArryRebuild", 2, "Synchronise request on Array1 failed: Generic Error (2)"},
+      {"ArrayExpansion", "1@3", "raArrayExpansion", 17, "Expansion of Array1 failed: Conneciton lost (17)"},
+      {"ArrayConversion", "SPAN@1@3", "raArrayConversion", 2, "Conversion of Array1 failed: Generic Error (2)"},
+  };
+  CSerialArray* a = Array();
+  ExpectFailuresLogged(a, rows);
+  for (const auto& r : rows) a->invoke(r.method, r.arg);
+  EXPECT_TRUE(logged.empty()) << "requests that took log nothing";
+}
+
 TEST_F(ArrayTest, PollFollowsStatusAndMembers) {
   CSerialArray* a = Array();
   auto seen = Watch(a);

@@ -72,6 +72,26 @@ class BraskTest : public ::testing::Test {
   static std::vector<std::string> ChildNames(fw::CRiverNode* node) { return fw::testing::ChildNames(node); }
   plat::com::ComPtr<Notifications> Watch(fw::CRiverNode* node) { return fw::testing::Watch(node); }
 
+  // A method whose library call answers `answer`, and the one line that logs.
+  struct FailedCall {
+    const char* method;
+    const char* arg;
+    const char* call;
+    int answer;
+    const char* logged;
+  };
+  void ExpectFailuresLogged(fw::CRiverNode* node, const std::vector<FailedCall>& rows) {
+    for (const auto& r : rows) {
+      SCOPED_TRACE(std::string(r.method) + " " + r.arg + " answered " + std::to_string(r.answer));
+      api.fail = {{r.call, r.answer}};
+      logged.clear();
+      node->invoke(r.method, r.arg);
+      EXPECT_EQ(logged, std::vector<std::string>{r.logged});
+    }
+    api.fail.clear();
+    logged.clear();
+  }
+
   FakeRaidApi api;
   plat::ManualClock clock;
   plat::RecordingSleeper sleeper;

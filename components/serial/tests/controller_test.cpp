@@ -215,6 +215,62 @@ TEST_F(ControllerTest, ScheduledSynchronisationIsKeyedByArrayId) {
   EXPECT_EQ(c->SlotState(0), 3) << "refused while the span's slot waits";
 }
 
+TEST_F(ControllerTest, AnUnreadableArrayStatusIsNoFreeArray) {
+  api.arrays[1].members = {3};
+  CSerialController* c = Controller();
+  api.arrays[1].statusResult = 2;
+  c->invoke("ScheduleSync", "");
+  EXPECT_EQ(c->SlotState(0), 3) << "nothing is scheduled while an array might be busy";
+  EXPECT_EQ(logged,
+            Names{"Scheduling a synchronisation failed: the status of Array2 cannot be read: Generic Error (2)"});
+
+  api.arrays[1].statusResult = 0;
+  c->invoke("ScheduleSync", "");
+  ASSERT_EQ(c->SlotState(0), 1);
+  logged.clear();
+  api.arrays[1].statusResult = 17;
+  api.calls.clear();
+  PollOnce();
+  PollOnce();
+  EXPECT_TRUE(api.Calls("raArraySynchronize").empty()) << "no start beside an array that might be busy";
+  EXPECT_EQ(logged, Names{"Starting a scheduled synchronisation failed: the status of Array2 cannot be read: "
+                          "Conneciton lost (17)"})
+      << "said once while it lasts";
+  api.arrays[1].statusResult = 0;
+  PollOnce();
+  EXPECT_EQ(api.Calls("raArraySynchronize"), Names{"raArraySynchronize(0,2)"});
+
+  api.arrays[0].activity = 3;
+  c->refresh();
+  ASSERT_EQ(Value(c, "ArrayAct"), "1");
+  api.arrays[0].statusResult = 2;
+  c->refresh();
+  EXPECT_EQ(Value(c, "ArrayAct"), "1") << "a status that cannot be read does not show the arrays free";
+  api.arrays[1].activity = 1;
+  api.fail["raEnumerateAllArrays"] = 2;
+  logged.clear();
+  c->invoke("ScheduleSync", "");
+  EXPECT_EQ(logged, Names{"Scheduling a synchronisation failed: the arrays cannot be listed: Generic Error (2)"});
+}
+
+TEST_F(ControllerTest, FailedMethodsLogWhy) {
+  const std::vector<FailedCall> rows = {
+      {"DeleteArray", "0", "raDeleteArray", 2, "Deleting Array1 failed: Generic Error (2)"},
+      {"DeleteArray", "0", "raDeleteArray", 17, "Deleting Array1 failed: Conneciton lost (17)"},
+      {"SetSmart", "1", "raSetSmartCheckEnable", 17, "Setting GetSmart to 1 failed: Conneciton lost (17)"},
+      {"SetWriteBackCache", "0", "raSetCacheWriteBackPolicy", 16,
+       "Setting GetWriteBackCache to 0 failed: Invalid parameters (16)"},
+  };
+  CSerialController* c = Controller();
+  auto seen = Watch(c);
+  ExpectFailuresLogged(c, rows);
+  EXPECT_TRUE(seen->codes.empty());
+  EXPECT_NE(Child(c, "Array1"), nullptr);
+  c->invoke("SetSmart", "1");
+  c->invoke("DeleteArray", "0");
+  EXPECT_TRUE(logged.empty());
+}
+
 TEST_F(ControllerTest, CreateArrayMapsTheModeAndParsesStrictly) {
   CSerialController* c = Controller();
   auto seen = Watch(c);

@@ -26,6 +26,7 @@ struct FakeArray {
   int half = 64;
   std::string name = "Data";
   int state = 0, activity = -1, percent = 0;
+  int statusResult = 0;  // what reading this array's status answers instead
   std::vector<int> members;
   int seqDetection = 0;
 };
@@ -213,6 +214,7 @@ class FakeRaidApi final : public RaidApi {
   int raGetArrayStatus(int array, int* state, int* activity, int* percent) override {
     auto it = arrays.find(array);
     if (int rc = Result("raGetArrayStatus"); rc || it == arrays.end()) return rc ? rc : 2;
+    if (it->second.statusResult) return it->second.statusResult;
     *state = it->second.state;
     *activity = it->second.activity;
     *percent = it->second.percent;
@@ -256,6 +258,7 @@ class FakeRaidApi final : public RaidApi {
     return Log("raArrayExpansion(" + std::to_string(a) + "," + Ids(ids, n) + ")", Result("raArrayExpansion"));
   }
   int raStopRaidConversion() override { return Log("raStopRaidConversion()", Result("raStopRaidConversion")); }
+  const char* raErrorDescription(int code) override { return ::raErrorDescription(code); }
 
  private:
   int Result(const std::string& name) const {

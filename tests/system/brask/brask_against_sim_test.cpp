@@ -266,7 +266,8 @@ TEST_F(BraskAgainstSim, AnArrayIsCreatedRenamedRebuiltSynchronisedExpandedAndCon
   Invoke("Controller1", "DeleteArray", "6");
   EXPECT_EQ(Node("Controller1/Array7"), nullptr);
   EXPECT_EQ(Events(), Lines{"520@3@Array Deleted@Delete array 7."});
-  EXPECT_TRUE(logged.empty());
+  EXPECT_EQ(logged, std::vector<std::string>{"Conversion of Array7 failed: Generic Error (2)"})
+      << "the refused conversion, and nothing else";
 }
 
 TEST_F(BraskAgainstSim, CablePulledThenDisconnectedThenReconnected) {

@@ -21,11 +21,11 @@ class CappedPort final : public glimmora::Port {
   void purge() override { p_->purge(); }
   void clearErrors() override { p_->clearErrors(); }
 
-  // The ComN port the library would open, capped; null when it cannot be opened.
-  static std::unique_ptr<glimmora::Port> open(int index) {
+  // The ComN port the library would open, capped; the reason when it cannot be opened.
+  static plat::Result<std::unique_ptr<glimmora::Port>> open(int index) {
     auto p = glimmora::openComPort(index);
-    if (!p) return nullptr;
-    return std::make_unique<CappedPort>(std::move(p));
+    if (!p) return p.error();
+    return std::unique_ptr<glimmora::Port>(std::make_unique<CappedPort>(std::move(*p)));
   }
 
  private:

@@ -78,10 +78,10 @@ class LibraryAgainstSim : public ::testing::Test {
     ASSERT_EQ(sim->kelmsim("start --stepped-clock", &out), 0) << out;
     glimmora::LinkEnv env;
     env.sleeper = &sleeper;
-    env.openPort = [](int index) -> std::unique_ptr<glimmora::Port> {
+    env.openPort = [](int index) -> plat::Result<std::unique_ptr<glimmora::Port>> {
       auto p = glimmora::openComPort(index);
-      if (!p) return nullptr;
-      return std::make_unique<CappedPort>(std::move(p));
+      if (!p) return p.error();
+      return std::unique_ptr<glimmora::Port>(std::make_unique<CappedPort>(std::move(*p)));
     };
     env.readSettings = [this] { return settings; };
     lib = std::make_unique<glimmora::Glimmora>(std::move(env));
