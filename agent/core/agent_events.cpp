@@ -52,9 +52,9 @@ std::optional<std::string> CBasicAgentEvents::GetNoticeList(NoticeList which) {
   return v;
 }
 
-bool CBasicAgentEvents::SetNoticeList(NoticeList which, const std::string& text) {
-  if (text.size() > 4096 || HasControl(text)) return false;
-  return AgentProfile().writeString("LogEvent", ListEntry(which), text).ok();
+plat::Result<void> CBasicAgentEvents::SetNoticeList(NoticeList which, const std::string& text) {
+  if (text.size() > 4096 || HasControl(text)) return plat::Error{EINVAL, "not a notice list"};
+  return AgentProfile().writeString("LogEvent", ListEntry(which), text);
 }
 
 plat::Result<void> CBasicAgentEvents::SetSmtpServer(const std::string& server) {

@@ -54,9 +54,10 @@ class IAgentEvents {
                                                         std::int32_t cookie, bool backwards) = 0;
   virtual void ClearEventLog(CVirtualFolder& folder) = 0;
 
-  // Notice lists: the stored text, nothing when there is none; setting gives false when refused.
+  // Notice lists: the stored text, nothing when there is none. Setting fails with EINVAL for a
+  // text that is refused, else with what kept the list from being stored.
   virtual std::optional<std::string> GetNoticeList(NoticeList which) = 0;
-  virtual bool SetNoticeList(NoticeList which, const std::string& text) = 0;
+  virtual plat::Result<void> SetNoticeList(NoticeList which, const std::string& text) = 0;
 
   // Mail settings. A change is stored before its setter returns: an error with code EINVAL for a
   // text that is refused, EEXIST / ENOENT for an address already listed / not listed, any other
@@ -88,7 +89,7 @@ class CBasicAgentEvents final : public IAgentEvents {
   }
   void ClearEventLog(CVirtualFolder&) override {}
   std::optional<std::string> GetNoticeList(NoticeList which) override;
-  bool SetNoticeList(NoticeList which, const std::string& text) override;
+  plat::Result<void> SetNoticeList(NoticeList which, const std::string& text) override;
   MailSettings GetMailSettings() override { return mail_; }
   plat::Result<void> SetMailEnable(bool on) override {
     mail_.enabled = on;

@@ -86,12 +86,18 @@ void CSettingsFolder::OnTick() {
   }
 }
 
-bool CSettingsFolder::ResetProtection() {
+plat::Result<void> CSettingsFolder::ResetProtection() {
   const auto profile = AgentProfile();
-  const bool stored = profile.writeString("Email Protection", "Repeated Event", "") &&
-                      profile.writeString("Email Protection", "Next Activate Time", "");
+  auto stored = profile.writeString("Email Protection", "Repeated Event", "");
+  if (stored) stored = profile.writeString("Email Protection", "Next Activate Time", "");
   Doc()->Events().ResetProtection();
   return stored;
+}
+
+std::int32_t CSettingsFolder::Stored(const plat::Result<void>& stored, const std::string& what) const {
+  if (stored) return kResultFunctional;
+  if (stored.code() != EINVAL) Doc()->Log(what + " not stored: " + stored.message());
+  return kResultError;
 }
 
 std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::string& value, std::uint32_t rights) {
@@ -114,13 +120,11 @@ std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::strin
   // A setting that could not be stored is not reported as set.
   if (Is(name, "NTEventLog"))
     return profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n)) ? kResultFunctional : kResultError;
-  if (Is(name, "GetEmailInterval")) {
-    const bool stored = profile.writeInt("Email Protection", "Activate Interval", static_cast<int>(n)).ok();
-    return ResetProtection() && stored ? kResultFunctional : kResultError;
-  }
-  if (Is(name, "EmailProtection")) {
-    const bool stored = profile.writeInt("Email Protection", "Protection Enable", static_cast<int>(n)).ok();
-    return ResetProtection() && stored ? kResultFunctional : kResultError;
+  if (Is(name, "GetEmailInterval") || Is(name, "EmailProtection")) {
+    const char* entry = Is(name, "GetEmailInterval") ? "Activate Interval" : "Protection Enable";
+    auto stored = profile.writeInt("Email Protection", entry, static_cast<int>(n));
+    auto reset = ResetProtection();  // a changed protection starts afresh either way
+    return Stored(stored ? reset : stored, name);
   }
   if (Is(name, "TestEvent")) {
     ev.DispatchEvent(plat::format("%d", static_cast<int>(n)) + "@994730139@testing@AGENTTESTING", *this,
@@ -157,7 +161,7 @@ std::int32_t CSettingsFolder::InvokeMethod(CMessage& m, const std::string& name,
       partial(*text);
       return kResultFunctional;
     }
-    if (Is(name, l.set)) return ev.SetNoticeList(l.which, args) ? kResultFunctional : kResultError;
+    if (Is(name, l.set)) return Stored(ev.SetNoticeList(l.which, args), l.set);
   }
   if (Is(name, "GetVerifySchedule")) {
     partial(ev.FormatSchedule());
@@ -168,9 +172,8 @@ std::int32_t CSettingsFolder::InvokeMethod(CMessage& m, const std::string& name,
     return profile.writeString("GetVerifySchedule", "GetVerifySchedule", ev.FormatSchedule()) ? kResultFunctional
                                                                                             : kResultError;
   }
-  if (Is(name, "AllEmailEvent")) return ev.SetNoticeList(NoticeList::kEmail, kAllEvents) ? kResultFunctional : kResultError;
-  if (Is(name, "AllPopupEvent"))
-    return ev.SetNoticeList(NoticeList::kReport, kAllEvents) ? kResultFunctional : kResultError;
+  if (Is(name, "AllEmailEvent")) return Stored(ev.SetNoticeList(NoticeList::kEmail, kAllEvents), name);
+  if (Is(name, "AllPopupEvent")) return Stored(ev.SetNoticeList(NoticeList::kReport, kAllEvents), name);
   return kResultNotFound;
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "agent/core/virtual_folder.h"
+#include "platform/base/result.h"
 
 namespace kelm::agent {
 
@@ -22,7 +23,10 @@ class CSettingsFolder final : public CVirtualFolder {
   std::int32_t InvokeMethod(CMessage& m, const std::string& name, const std::string& args, CSvrSocket& c) override;
 
  private:
-  bool ResetProtection();  // false when the stored state could not be cleared
+  plat::Result<void> ResetProtection();  // what kept the stored state from being cleared
+  // The answer to a setting: functional when stored; an error otherwise, and a store that failed
+  // (not a text that was refused) is logged with its reason.
+  std::int32_t Stored(const plat::Result<void>& stored, const std::string& what) const;
   std::int64_t lastWalk_ = 0;
   std::int32_t tickCount_ = 0;
   bool walked_ = false;

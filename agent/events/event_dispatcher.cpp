@@ -127,14 +127,21 @@ int EventDispatcher::GetReportNoticeList(std::string& out) const {
   return 1;
 }
 
-int EventDispatcher::SetEmailNoticeList(std::string_view text) {
-  if (!parseNoticeList(text)) return 0;
-  return profile_.writeString(kLogEventSection, kEmailNoticeKey, text) ? 1 : 0;
+namespace {
+
+plat::Result<void> storeNoticeList(const plat::reg::Profile& profile, std::string_view key, std::string_view text) {
+  if (!parseNoticeList(text)) return plat::Error{EINVAL, "not a notice list"};
+  return profile.writeString(kLogEventSection, key, text);
 }
 
-int EventDispatcher::SetReportNoticeList(std::string_view text) {
-  if (!parseNoticeList(text)) return 0;
-  return profile_.writeString(kLogEventSection, kReportNoticeKey, text) ? 1 : 0;
+}  // namespace
+
+plat::Result<void> EventDispatcher::SetEmailNoticeList(std::string_view text) {
+  return storeNoticeList(profile_, kEmailNoticeKey, text);
+}
+
+plat::Result<void> EventDispatcher::SetReportNoticeList(std::string_view text) {
+  return storeNoticeList(profile_, kReportNoticeKey, text);
 }
 
 int EventDispatcher::ClearEventLog(std::string_view folderFullPath) {

@@ -73,8 +73,10 @@ class EventDispatcher {
 
   int GetEmailNoticeList(std::string& out) const;
   int GetReportNoticeList(std::string& out) const;
-  int SetEmailNoticeList(std::string_view text);  // 1 stored, 0 refused (nothing stored)
-  int SetReportNoticeList(std::string_view text);
+  // Stores a list that parses: EINVAL (nothing stored) for one that does not, else what kept it
+  // from being stored.
+  plat::Result<void> SetEmailNoticeList(std::string_view text);
+  plat::Result<void> SetReportNoticeList(std::string_view text);
 
   // Non-zero when the folder's log file was deleted.
   int ClearEventLog(std::string_view folderFullPath);

@@ -42,6 +42,7 @@ AgentTest::AgentTest() {
   o.clock = &clock_;
   o.hostName = "testhost";
   o.localChannel = false;
+  o.log = [this](const std::string& text) { logged_.push_back(text); };
   doc_ = std::make_unique<CHalvornDoc>(o);
   EXPECT_EQ(doc_->Accounts().InitUserStore("admin", "secret"), plat::S_OK);
 }

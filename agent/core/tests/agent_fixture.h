@@ -84,6 +84,7 @@ class AgentTest : public ::testing::Test {
   plat::ManualClock clock_;
   std::unique_ptr<plat::EventLoop> loop_;
   std::unique_ptr<CHalvornDoc> doc_;
+  std::vector<std::string> logged_;  // what the document logged
   std::vector<std::unique_ptr<Client>> clients_;
   std::int32_t nextId_ = 100;
 };

@@ -75,7 +75,17 @@ TEST_F(SettingsTest, ASettingThatCannotBeStoredIsNotReportedAsSet) {
     for (const char* text : sets) EXPECT_EQ(Set(*admin_, text), 801) << text;
     EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "SetVerifySchedule@1@2@3")), 801);
     EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "AllPopupEvent@")), 801);
+    logged_.clear();
+    EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "SetEmailNoticeList@1@523")), 801);
+    // The log says which setting was lost and why.
+    ASSERT_EQ(logged_.size(), 1u);
+    EXPECT_NE(logged_[0].find("SetEmailNoticeList not stored: "), std::string::npos) << logged_[0];
+    EXPECT_NE(logged_[0].find("busy"), std::string::npos) << logged_[0];
   }
+  // A list that is refused for its text is the client's error, not the store's: nothing is logged.
+  logged_.clear();
+  EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "SetEmailNoticeList@" + std::string(5000, '1'))), 801);
+  EXPECT_TRUE(logged_.empty());
   for (const char* text : sets) EXPECT_EQ(Set(*admin_, text), 800) << text;
   EXPECT_EQ(FinalResult(Request(*admin_, kReqInvoke, "SetVerifySchedule@1@2@3")), 800);
   EXPECT_EQ(AgentProfile().getInt("Email Protection", "Activate Interval", 0), 3);

@@ -71,9 +71,9 @@ std::optional<std::string> CAgentEventServices::GetNoticeList(agent::NoticeList 
   return text;
 }
 
-bool CAgentEventServices::SetNoticeList(agent::NoticeList which, const std::string& text) {
-  return (which == agent::NoticeList::kEmail ? dispatcher_.SetEmailNoticeList(text)
-                                             : dispatcher_.SetReportNoticeList(text)) == 1;
+plat::Result<void> CAgentEventServices::SetNoticeList(agent::NoticeList which, const std::string& text) {
+  return which == agent::NoticeList::kEmail ? dispatcher_.SetEmailNoticeList(text)
+                                            : dispatcher_.SetReportNoticeList(text);
 }
 
 agent::MailSettings CAgentEventServices::GetMailSettings() {

@@ -28,7 +28,7 @@ class CAgentEventServices final : public agent::IAgentEvents {
   void ClearEventLog(agent::CVirtualFolder& folder) override;
 
   std::optional<std::string> GetNoticeList(agent::NoticeList which) override;
-  bool SetNoticeList(agent::NoticeList which, const std::string& text) override;
+  plat::Result<void> SetNoticeList(agent::NoticeList which, const std::string& text) override;
 
   agent::MailSettings GetMailSettings() override;
   plat::Result<void> SetMailEnable(bool on) override;

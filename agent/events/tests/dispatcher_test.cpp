@@ -104,15 +104,16 @@ TEST_F(DispatcherTest, AnEventTheLogFileRefusesIsReported) {
 
 TEST_F(DispatcherTest, NoticeListsAreStoredOnlyWhenTheyParse) {
   std::string text;
-  EXPECT_EQ(dispatcher.SetEmailNoticeList("25@256"), 0);
-  EXPECT_EQ(dispatcher.SetEmailNoticeList("2@256"), 0);
-  EXPECT_EQ(dispatcher.SetReportNoticeList("1@600"), 0);
+  for (const char* refused : {"25@256", "2@256", "1@600"}) {
+    EXPECT_EQ(dispatcher.SetEmailNoticeList(refused).code(), EINVAL) << refused;
+    EXPECT_EQ(dispatcher.SetReportNoticeList(refused).code(), EINVAL) << refused;
+  }
   dispatcher.GetEmailNoticeList(text);
   EXPECT_EQ(text, "2@513@514");
-  EXPECT_EQ(dispatcher.SetEmailNoticeList(kAllNoticeList), 1);
+  EXPECT_TRUE(dispatcher.SetEmailNoticeList(kAllNoticeList));
   dispatcher.GetEmailNoticeList(text);
   EXPECT_EQ(text, kAllNoticeList);
-  EXPECT_EQ(dispatcher.SetReportNoticeList("0"), 1);
+  EXPECT_TRUE(dispatcher.SetReportNoticeList("0"));
   dispatcher.DispatchEvent("513@1@1@t@x", "\\MV_RAID", "yes");
   EXPECT_TRUE(forwarded.empty());
 }
