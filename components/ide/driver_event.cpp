@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "components/ide/ide_log.h"
+
 namespace tirrow {
 
 namespace {
@@ -191,7 +193,7 @@ std::optional<DecodedEvent> DecodeDriverEvent(const EventRecordBytes& r, CMarove
     return ev;
   }
   if (entry->textId == 0) return std::nullopt;
-  if (entry->reread) driver.ReadDriverState();
+  if (entry->reread) OkOrLogOnce(driver.ReadDriverState(), "Read driver tables - driver request failed");
   ev.eventCode = entry->eventCode;
   ev.severity = category == 0 ? 1 : category == 1 ? 2 : 3;
   ev.title = entry->title;

@@ -8,7 +8,6 @@
 #include "components/ide/driver_event.h"
 #include "components/ide/ide_poll.h"
 #include "components/ide/ide_texts.h"
-#include "platform/service/syslog_sender.h"
 
 namespace tirrow {
 
@@ -20,11 +19,6 @@ using kelm::fw::kNodeContainer;
 using kelm::fw::kNotifyChanged;
 
 namespace {
-
-std::function<void(const std::string&)>& ErrorLog() {
-  static std::function<void(const std::string&)> log;
-  return log;
-}
 
 std::string Numbered(const char* prefix, int n) { return prefix + std::to_string(n); }
 
@@ -45,23 +39,45 @@ Node* FindOrMake(CRiverNode* parent, Node* existing, const std::string& name, Ma
   return made.get();
 }
 
+// A driver request that the node makes once, for a user's request or while it is built.
+template <class T>
+T ValueOrLog(plat::Result<T> result, T fallback, const std::string& what) {
+  if (result) return std::move(*result);
+  LogError(WithReason(what + " - driver request failed", result.error()));
+  return fallback;
+}
+
+void LogIfFailed(const plat::Result<void>& result, const std::string& what) {
+  if (!result) LogError(WithReason(what + " - driver request failed", result.error()));
+}
+
+// A rebuild or synchronise: a refusal is logged at once, a request the driver fails once it ends.
+void StartLogged(const std::string& what, const std::function<plat::Result<void>(CMaroveltDriver::TaskDone)>& start) {
+  auto started = start([what](const plat::Result<void>& outcome) { LogIfFailed(outcome, what); });
+  if (!started) LogError(WithReason(what + " - refused", started.error()));
+}
+
+// The enclosure requests of a channel that failed, logged as the poll repeats them.
+void NoteEnclosureFailures(int channel, const EnclosureSensors& e) {
+  const std::string what = "Read enclosure of channel " + std::to_string(channel + 1) + " - driver request failed";
+  if (e.failures.empty()) return ClearFailure(what);
+  std::string reasons;
+  for (const auto& f : e.failures) reasons += (reasons.empty() ? "" : "; ") + f.message;
+  LogFailureOnce(what, plat::Error{e.failures.front().code, reasons});
+}
+
 }  // namespace
 
 std::shared_ptr<CMaroveltDriver> SharedDriver() {
   static std::weak_ptr<CMaroveltDriver> shared;
   if (auto d = shared.lock()) return d;
   auto d = std::make_shared<CMaroveltDriver>(plat::EventLoop::current());
-  d->ReadDriverState();
+  if (auto read = d->ReadDriverState(); !read) {
+    LogError(WithReason(d->DriverNotFound() ? "Driver not found" : "Read driver tables - driver request failed",
+                        read.error()));
+  }
   shared = d;
   return d;
-}
-
-void SetErrorLog(std::function<void(const std::string&)> log) { ErrorLog() = std::move(log); }
-
-void LogError(const std::string& text) {
-  if (ErrorLog()) return ErrorLog()(text);
-  static plat::service::SyslogSender sender("tirrow");
-  (void)sender.send(plat::service::EventType::Error, {}, text);  // a log that cannot take it drops it
 }
 
 // --- disk --------------------------------------------------------------------------------------------
@@ -90,7 +106,12 @@ int CIdeDisk::UpdateValues() {
   const auto id = driver_->Identify(Controller(), Channel(), Device());
   if (id) {
     SetAttr("model", kDropReadOnly, id->model);
-    SetAttr("smart", kDropReadOnly, SmartText(driver_->GetDiskSmart(Controller(), Channel(), Device())));
+    // Asked on every refresh, so a failing disk is logged once until it answers again.
+    const std::string what = "Read S.M.A.R.T. status of controller " + std::to_string(Controller() + 1) + " Channel " +
+                             std::to_string(Channel() + 1) + (Device() ? " Slave" : " Master") +
+                             " - driver request failed";
+    SetAttr("smart", kDropReadOnly,
+            SmartText(ValueOrLogOnce(driver_->GetDiskSmart(Controller(), Channel(), Device()), 255, what)));
     SetAttrInt("Cyls", kDropReadOnly, id->ShownCylinders());
     SetAttrInt("Heads", kDropReadOnly, id->heads);
     SetAttrInt("Sectors", kDropReadOnly, id->sectors);
@@ -152,6 +173,7 @@ CIdeSwapBox::CIdeSwapBox(std::shared_ptr<CMaroveltDriver> driver)
 int CIdeSwapBox::UpdateValues() {
   const int channel = Id1();
   const EnclosureSensors e = driver_->ReadEnclosure(channel);
+  NoteEnclosureFailures(channel, e);
   SetAttrInt("Channel", kDropReadOnly, channel);
   SetAttrInt("ID", kDropReadOnly, 0);
   SetAttrInt("Status", kDropReadOnlyVolatile, 0);
@@ -200,7 +222,9 @@ CRiverNode* CIdeEnclosureGroup::MakeChild(int channel, int type, void*) {
 void CIdeEnclosureGroup::ScanDevices(std::vector<CRiverNode*>& seen) {
   made_ = 0;
   for (int channel = 2 * controller_; channel <= 2 * controller_ + 1; ++channel) {
-    const int type = driver_->EnclosureRequest(0, channel, 0);
+    const std::string what =
+        "Read enclosure type of channel " + std::to_string(channel + 1) + " - driver request failed";
+    const int type = ValueOrLogOnce(driver_->EnclosureRequest(0, channel, 0), -1, what);
     if (type == 0 || type == -1) continue;
     if (CRiverNode* c = MakeChild(channel, type, nullptr)) {
       seen.push_back(c);
@@ -225,24 +249,33 @@ void* CIdeController::queryMore(const plat::com::Guid& iid) {
 }
 
 void CIdeController::ReadSettings() {
-  (void)driver_->OpenDriver();  // refreshes the version status behind the message
+  // Refreshes the version status behind the message; why no driver passed goes beside it.
+  if (auto opened = driver_->OpenDriver(); !opened)
+    LogError(WithReason(driver_->DriverVersionMessage(), opened.error()));
   driverCurrent_ = driver_->DriverVersionMessage() == "No Error";
   if (driverCurrent_) {
-    pciMaximum_ = driver_->GetPciMaximum();
-    pciThreshold_ = driver_->GetPciThreshold();
+    pciMaximum_ = ValueOrLog(driver_->GetPciMaximum(), -1, "Read PCI bus maximum");
+    pciThreshold_ = ValueOrLog(driver_->GetPciThreshold(), -1, "Read PCI bus threshold");
     pciPercent_ = PciPercent(std::max(pciThreshold_, 0), std::max(pciMaximum_, 0));
   }
-  driver_->ReadAdapterSetting("WRITEBACKCACHE", &cachePolicy_);
-  driver_->ReadAdapterSetting("DISABLEHOTSPARE", &disableHotSpare_);
+  auto setting = [this](const char* name, int& into) {
+    auto value = driver_->ReadAdapterSetting(name);
+    if (!value) return LogError(WithReason(std::string("Read ") + name + " - registry error", value.error()));
+    if (*value) into = **value;
+  };
+  setting("WRITEBACKCACHE", cachePolicy_);
+  setting("DISABLEHOTSPARE", disableHotSpare_);
   if (driverCurrent_) {
-    smart_ = driver_->GetSmartEnable();
-    const int rate = driver_->GetMaintenanceRate();
-    maintenanceRate_ = rate < 0 ? 4 : rate;
+    smart_ = ValueOrLog(driver_->GetSmartEnable(), 255, "Read S.M.A.R.T. enable");
+    maintenanceRate_ = ValueOrLog(driver_->GetMaintenanceRate(), 4, "Read maintenance rate");
   }
-  if (auto hw = driver_->GetHardwareId()) {
+  auto hw = driver_->GetHardwareId();
+  if (hw) {
     char buf[96];
     std::snprintf(buf, sizeof buf, "%s (%04x)", ModelText(hw->modelCode).c_str(), hw->pciDeviceId);
     hardware_ = buf;
+  } else if (driverCurrent_) {  // otherwise no request opens, and why is logged above
+    LogError(WithReason("Read hardware identification - driver request failed", hw.error()));
   }
   auto [version, time] = driver_->DriverFileVersion();
   if (version != "UNKNOWN") driverVersion_ = version;
@@ -286,8 +319,9 @@ int CIdeController::DeclareMethods() {
 }
 
 bool CIdeController::StoreSetting(const char* name, int value, const char* failureText) {
-  if (driver_->WriteAdapterSetting(name, value)) return true;
-  LogError(failureText);
+  auto stored = driver_->WriteAdapterSetting(name, value);
+  if (stored) return true;
+  LogError(WithReason(failureText, stored.error()));
   return false;
 }
 
@@ -297,13 +331,13 @@ int CIdeController::InvokeHandler(const std::string& name, const std::string& ar
   if (name == "SetCachePolicy") {
     if ((stored = StoreSetting("WRITEBACKCACHE", v, "Registry Error"))) cachePolicy_ = v;
   } else if (name == "SetSmart") {
-    if (driver_->SetSmartEnable(v) == 0) LogError("Set S.M.A.R.T. - driver request failed");
-    smart_ = driver_->GetSmartEnable();
+    LogIfFailed(driver_->SetSmartEnable(v), "Set S.M.A.R.T.");
+    smart_ = ValueOrLog(driver_->GetSmartEnable(), 255, "Read S.M.A.R.T. enable");
     stored = StoreSetting("SMARTENABLE", v, "Registry Error");
   } else if (name == "SetPCIBus") {
     const int maximum = std::max(pciMaximum_, 0);
     const int count = PciCount(v, maximum);
-    if (driver_->SetPciThreshold(count) != 0) LogError("Set PCI bus - driver request failed");
+    LogIfFailed(driver_->SetPciThreshold(count), "Set PCI bus");
     if ((stored = StoreSetting("COUNTTHRESHOLD", count, "Registry Error"))) {
       pciThreshold_ = count;
       pciPercent_ = PciPercent(count, maximum);
@@ -311,7 +345,7 @@ int CIdeController::InvokeHandler(const std::string& name, const std::string& ar
   } else if (name == "SetDisableHotSpare") {
     if ((stored = StoreSetting("DISABLEHOTSPARE", v, "Registry Error"))) disableHotSpare_ = v;
   } else if (name == "SetMaintenanceRate") {
-    if (driver_->SetMaintenanceRate(v) != 0) LogError("Set maintenance rate - driver request failed");
+    LogIfFailed(driver_->SetMaintenanceRate(v), "Set maintenance rate");
     if ((stored = StoreSetting("MAINTENANCELENGTH", v, "Set maintenance rate - registry error"))) maintenanceRate_ = v;
   } else {
     return 0;  // ReadEvent, ClearEvent and unknown names: the agent answers them
@@ -363,6 +397,7 @@ void CIdeController::EnclosureCheck() {
   };
   for (int channel = 2 * Index(); channel <= 2 * Index() + 1; ++channel) {
     const EnclosureSensors e = driver_->ReadEnclosure(channel);
+    NoteEnclosureFailures(channel, e);
     if (e.type != 1 && e.type != 17) continue;  // no enclosure (0, -1) or a kind without sensors
     if (e.fan != -2) update(sensors_.fan, e.fan, "FanRPM");
     if (e.temperature != -2) update(sensors_.temperature, e.temperature, "Temperature");
@@ -510,7 +545,10 @@ void CIdeArray::Rebuild(const std::vector<std::string>& args) {
     for (std::size_t m = 0; m < a->members.size(); ++m) {
       const auto r = driver_->Disk(a->members[m].diskIndex);
       if (r && r->globalChannel == disk->Controller() * 2 + disk->Channel() && r->device == disk->Device()) {
-        driver_->StartRebuild(Slot(), a->members[m].entry, 0);
+        const int member = a->members[m].entry;
+        StartLogged("Rebuild " + Name(), [&](CMaroveltDriver::TaskDone done) {
+          return driver_->StartRebuild(Slot(), member, 0, std::move(done));
+        });
         return;
       }
     }
@@ -523,7 +561,9 @@ void CIdeArray::Rebuild(const std::vector<std::string>& args) {
         break;
       }
     }
-    driver_->StartRebuild(Slot(), target, kTaskAbort);
+    StartLogged("Stop rebuild " + Name(), [&](CMaroveltDriver::TaskDone done) {
+      return driver_->StartRebuild(Slot(), target, kTaskAbort, std::move(done));
+    });
   }
 }
 
@@ -533,8 +573,12 @@ int CIdeArray::InvokeHandler(const std::string& name, const std::string& arg) {
     Rebuild(args);
   } else if (name == "SyncArray") {
     const int code = args.empty() ? 0 : ArgInt(args[0]);
-    if (code == 512) driver_->StartSynchronise(Slot(), 0);
-    if (code == 2048) driver_->StartSynchronise(Slot(), kTaskAbort);
+    if (code == 512 || code == 2048) {
+      const std::uint32_t argument = code == 512 ? 0 : kTaskAbort;
+      StartLogged((code == 512 ? "Synchronise " : "Stop synchronise ") + Name(), [&](CMaroveltDriver::TaskDone done) {
+        return driver_->StartSynchronise(Slot(), argument, std::move(done));
+      });
+    }
   } else if (name == "GUI_Status") {
     RefreshArray();
   }
@@ -555,10 +599,13 @@ void CTirrowRoot::Build() {
     SetAttr("Type", kDropReadOnly, "Driver not found");
     return;
   }
-  if (auto hw = driver_->GetHardwareId(); hw && (hw->modelCode == 5 || hw->modelCode == 7)) {
+  auto hw = driver_->GetHardwareId();
+  if (hw && (hw->modelCode == 5 || hw->modelCode == 7)) {
     SetAttr("Type", kDropReadOnly, "Hardware not supported");
     return;
   }
+  // Unidentified hardware is not refused: its controllers are shown as the driver gives them.
+  if (!hw) LogError(WithReason("Read hardware identification - driver request failed", hw.error()));
   for (int c = 0; c < driver_->ControllerCount(); ++c) {
     auto node = plat::com::makeObject<CIdeController>(driver_, plat::systemClock());
     node->InitController(this, Numbered("MVP", c + 1), c);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "components/framework/river_node.h"
+#include "components/ide/ide_log.h"
 #include "components/ide/marovelt_driver.h"
 
 namespace tirrow {
@@ -33,9 +34,6 @@ inline constexpr std::uint32_t kMethodRightsArrayTask = 0x800003C;
 
 // The driver object every node of the process shares: made, and fully read, on first use.
 std::shared_ptr<CMaroveltDriver> SharedDriver();
-// Where registry and driver-setting errors go (the system log unless a test replaces it).
-void SetErrorLog(std::function<void(const std::string&)> log);
-void LogError(const std::string& text);
 
 class CIdeDisk final : public CRiverNode {
  public:

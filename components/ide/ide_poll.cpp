@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "components/ide/ide_log.h"
 #include "components/ide/ide_nodes.h"
 
 namespace tirrow {
@@ -68,11 +69,14 @@ void CIdePoll::RemoveController(CIdeController* c) { std::erase(controllers_, c)
 void CIdePoll::Tick() {
   if (!driver_) return;
   std::shared_ptr<CMaroveltDriver> driver = driver_;
-  // 1. Queued events; without any, a changed disk table counts as the change.
-  const std::vector<EventRecordBytes> events = driver->ReadDriverEvents();
-  const bool changed = !events.empty() || driver->DetectDiskChange();
+  // 1. Queued events; without any, a changed disk table counts as the change. A request that fails
+  // counts as no change, and is logged while it goes on failing only when its reason changes.
+  const std::vector<EventRecordBytes> events =
+      ValueOrLogOnce(driver->ReadDriverEvents(), {}, "Read driver events - driver request failed");
+  const bool changed = !events.empty() ||
+                       ValueOrLogOnce(driver->DetectDiskChange(), false, "Detect disk change - driver request failed");
   // 2. Task progress.
-  const int activity = driver->PollActivity();
+  const int activity = ValueOrLogOnce(driver->PollActivity(), 0, "Read activity - driver request failed");
   if (arrays_.empty()) return;
   // 3. Arrays. Refreshes may drop nodes, so the lists are walked from copies and each node is
   // checked to be still listed, and held, before it is touched.
@@ -95,7 +99,7 @@ void CIdePoll::Tick() {
   }
   // 5. The full read.
   if (fullRead_++ == kFullReadTicks) {
-    driver->ReadDriverState();
+    OkOrLogOnce(driver->ReadDriverState(), "Read driver tables - driver request failed");
     fullRead_ = 1;
   }
 }

@@ -28,6 +28,23 @@ constexpr std::chrono::milliseconds kRequestTimeout{10000};
 
 std::string PortName(int port) { return "\\\\.\\Scsi" + std::to_string(port) + ":"; }
 
+std::string Join(const std::vector<std::string>& parts) {
+  std::string out;
+  for (const auto& p : parts) out += (out.empty() ? "" : "; ") + p;
+  return out;
+}
+
+// Several failures of one operation as one: the first one's code, every message.
+plat::Error Combined(const std::vector<plat::Error>& errors) {
+  std::vector<std::string> texts;
+  for (const auto& e : errors) texts.push_back(e.message);
+  return plat::Error{errors.front().code, Join(texts)};
+}
+
+plat::Error Prefixed(const std::string& what, const plat::Error& e) {
+  return plat::Error{e.code, what + ": " + e.message};
+}
+
 std::string TrimRight(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
   return s;
@@ -172,49 +189,80 @@ void CMaroveltDriver::Shutdown() {
   abortWorker_.reset();
 }
 
-bool CMaroveltDriver::Send(plat::devio::Handle& handle, CSrbBuffer& request, std::size_t* returned) {
+plat::Result<std::size_t> CMaroveltDriver::Send(plat::devio::Handle& handle, CSrbBuffer& request) {
   auto r = plat::devio::ioctl(handle, IOCTL_SCSI_MINIPORT, request.Bytes(), request.Bytes());
-  if (returned) *returned = r.valueOr(0);
-  return r.ok();
+  if (!r) return Prefixed("control code " + std::to_string(Get32(request.Bytes().data() + 16)), r.error());
+  return r;
+}
+
+namespace {
+
+bool VersionTooOld(std::uint32_t v) {
+  const unsigned major = v & 0xFFFF;
+  const unsigned minor = (v >> 16) & 0xFF;
+  return major < 1 || (major == 1 && minor < 11);
+}
+
+std::string VersionText(std::uint32_t v) { return std::to_string(v & 0xFFFF) + "." + std::to_string((v >> 16) & 0xFF); }
+
+}  // namespace
+
+plat::Result<std::uint32_t> CMaroveltDriver::ReadVersion(plat::devio::Handle& handle) {
+  CSrbBuffer req(kMpVersion, 0, true);
+  if (auto sent = Send(handle, req); !sent) return sent.error();
+  const std::uint32_t v = req.ReturnCode();
+  if (v == 0xFFFFFFFFu) return plat::Error{ENODEV, "no Marovelt driver answers the version request"};
+  return v;
 }
 
 std::uint32_t CMaroveltDriver::CheckDriverVersion(plat::devio::Handle& handle) const {
-  CSrbBuffer req(kMpVersion, 0, true);
-  if (!Send(handle, req)) return kDriverMissing;
-  const std::uint32_t v = req.ReturnCode();
-  if (v == 0xFFFFFFFFu) return kDriverMissing;  // nobody answered the request
-  const unsigned major = v & 0xFFFF;
-  const unsigned minor = (v >> 16) & 0xFF;
-  if (major < 1 || (major == 1 && minor < 11)) return kDriverTooOld;
-  return kDriverOk;
+  auto v = ReadVersion(handle);
+  if (!v) return kDriverMissing;
+  return VersionTooOld(*v) ? kDriverTooOld : kDriverOk;
 }
 
 plat::Result<plat::devio::Handle> CMaroveltDriver::OpenChecked(std::uint32_t* status, bool forWorker) const {
   *status = kDriverMissing;
-  auto prepare = [&](plat::devio::Handle& h) { h.setTimeout(kRequestTimeout); };
+  // Checks one opened device: the status it gives, and why it does not pass.
+  auto check = [](plat::devio::Handle& h, std::uint32_t* s) -> plat::Result<void> {
+    h.setTimeout(kRequestTimeout);
+    auto v = ReadVersion(h);
+    *s = !v ? kDriverMissing : VersionTooOld(*v) ? kDriverTooOld : kDriverOk;
+    if (!v) return Prefixed(h.name(), v.error());
+    if (*s == kDriverTooOld)
+      return plat::Error{ENODEV, h.name() + ": driver version " + VersionText(*v) + ", 1.11 or later needed"};
+    return plat::success();
+  };
   if (platform_ == DriverPlatform::kWin9x) {
     auto h = plat::devio::open(kWin9xName);
     if (!h) return h.error();
-    prepare(*h);
-    *status = CheckDriverVersion(*h);
-    if (*status != kDriverOk) return plat::Error{ENODEV, DriverVersionMessage()};
+    if (auto passed = check(*h, status); !passed) return passed.error();
     if (forWorker) h->setTimeout(std::chrono::milliseconds(0));
     return h;
   }
   if (platform_ != DriverPlatform::kWinNT) return plat::Error{ENODEV, "no driver on this platform"};
+  // Why the ports that exist did not pass; a port nobody serves is no reason worth naming.
+  std::vector<plat::Error> reasons;
   for (int port = 0; port < kNtPorts; ++port) {
     auto h = plat::devio::open(PortName(port));
-    if (!h) continue;
-    prepare(*h);
-    const std::uint32_t s = CheckDriverVersion(*h);
+    if (!h) {
+      if (h.code() != ENOENT) reasons.push_back(h.error());
+      continue;
+    }
+    std::uint32_t s = kDriverMissing;
+    auto passed = check(*h, &s);
     // A port that answers with an old driver is remembered; a later port may still pass.
     if (s == kDriverTooOld || *status != kDriverTooOld) *status = s;
-    if (s == kDriverOk) {
+    if (passed) {
       if (forWorker) h->setTimeout(std::chrono::milliseconds(0));  // a rebuild blocks as long as it runs
       return h;
     }
+    reasons.push_back(passed.error());
   }
-  return plat::Error{ENODEV, "no Marovelt driver answered"};
+  if (reasons.empty()) return plat::Error{ENODEV, "no Marovelt driver answered: no SCSI port is served"};
+  const plat::Error all = Combined(reasons);
+  // An open that was refused (permission, say) is the code worth acting on.
+  return plat::Error{all.code, "no Marovelt driver answered: " + all.message};
 }
 
 plat::Result<plat::devio::Handle> CMaroveltDriver::OpenDriver() {
@@ -232,56 +280,89 @@ std::string CMaroveltDriver::DriverVersionMessage() const {
 
 // --- full read ---------------------------------------------------------------------------------------
 
-bool CMaroveltDriver::ReadArrayTable(plat::devio::Handle& h) {
+namespace {
+
+// One table request, tried twice: its data once the answer reports the table's whole length.
+plat::Result<void> ReadTable(plat::devio::Handle& h, std::uint32_t code, std::size_t size, const char* what,
+                             std::uint8_t* into) {
+  plat::Error last;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    CSrbBuffer req(kMpArrayTable, kArrayTableSize);
-    if (Send(h, req) && req.Length() == kArrayTableSize) {
-      std::copy_n(req.Data(), kArrayTableSize, arrays_.begin());
-      arrayCount_ = 0;
-      for (std::size_t s = 0; s < kArraySlots; ++s) arrayCount_ += (arrays_[s * kArrayRecordSize + 2] & 1) ? 1 : 0;
-      return true;
+    CSrbBuffer req(code, size);
+    if (auto sent = CMaroveltDriver::Send(h, req); !sent) {
+      last = sent.error();
+    } else if (req.Length() != size) {
+      last = plat::Error{EPROTO,
+                         "the answer reports Length " + std::to_string(req.Length()) + ", not " + std::to_string(size)};
+    } else {
+      std::copy_n(req.Data(), size, into);
+      return plat::success();
     }
   }
-  return false;
+  return Prefixed(what, last);
 }
 
-bool CMaroveltDriver::ReadDiskTable(plat::devio::Handle& h) {
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    CSrbBuffer req(kMpDiskTable, kDiskTableSize);
-    if (Send(h, req) && req.Length() == kDiskTableSize) {
-      std::copy_n(req.Data(), kDiskTableSize, disks_.begin());
-      diskCount_ = 0;
-      for (std::size_t d = 0; d < kDiskSlots; ++d) diskCount_ += (disks_[d * kDiskRecordSize] & 1) ? 1 : 0;
-      return true;
-    }
-  }
-  return false;
+}  // namespace
+
+plat::Result<void> CMaroveltDriver::ReadArrayTable(plat::devio::Handle& h) {
+  std::array<std::uint8_t, kArrayTableSize> table{};
+  if (auto r = ReadTable(h, kMpArrayTable, kArrayTableSize, "array table", table.data()); !r) return r;
+  arrays_ = table;
+  arrayCount_ = 0;
+  for (std::size_t s = 0; s < kArraySlots; ++s) arrayCount_ += (arrays_[s * kArrayRecordSize + 2] & 1) ? 1 : 0;
+  return plat::success();
 }
 
-void CMaroveltDriver::ReadControllers(plat::devio::Handle& h) {
+plat::Result<void> CMaroveltDriver::ReadDiskTable(plat::devio::Handle& h) {
+  std::array<std::uint8_t, kDiskTableSize> table{};
+  if (auto r = ReadTable(h, kMpDiskTable, kDiskTableSize, "disk table", table.data()); !r) return r;
+  disks_ = table;
+  diskCount_ = 0;
+  for (std::size_t d = 0; d < kDiskSlots; ++d) diskCount_ += (disks_[d * kDiskRecordSize] & 1) ? 1 : 0;
+  return plat::success();
+}
+
+plat::Result<void> CMaroveltDriver::ReadControllers(plat::devio::Handle& h) {
   int count = -1;
+  plat::Error countError;
   for (int attempt = 0; attempt < 2 && count < 0; ++attempt) {
     CSrbBuffer req(kMpControllerCount, 0, true);
-    if (Send(h, req) && req.ReturnCode() != 0xFFFFFFFFu) count = static_cast<int>(std::min<std::uint32_t>(req.ReturnCode(), kMaxControllers));
+    if (auto sent = Send(h, req); !sent) {
+      countError = sent.error();
+    } else if (req.ReturnCode() == 0xFFFFFFFFu) {
+      countError = plat::Error{EPROTO, "the driver left the return code at -1"};
+    } else {
+      count = static_cast<int>(std::min<std::uint32_t>(req.ReturnCode(), kMaxControllers));
+    }
   }
-  if (count < 0) return;
+  if (count < 0) return Prefixed("controller count", countError);
   controllerCount_ = 0;
+  std::vector<plat::Error> failures;
   for (int c = 0; c < count; ++c) {
+    const std::string what = "controller " + std::to_string(c) + " record";
     for (int attempt = 0; attempt < 2; ++attempt) {
       CSrbBuffer req(kMpController, kControllerRecordSize);
       Put32(req.Data(), static_cast<std::uint32_t>(c));
-      if (!Send(h, req)) continue;
+      if (auto sent = Send(h, req); !sent) {
+        if (attempt == 1) failures.push_back(Prefixed(what, sent.error()));
+        continue;
+      }
       if (req.Length() == kControllerRecordSize) {
         controllers_.emplace_back();
         std::copy_n(req.Data(), kControllerRecordSize, controllers_.back().begin());
         ++controllerCount_;
+      } else {
+        // Not counted, as the driver's interface has it; still worth saying why it is missing.
+        failures.push_back(plat::Error{EPROTO, what + ": the answer reports Length " + std::to_string(req.Length()) +
+                                                   ", not " + std::to_string(kControllerRecordSize)});
       }
       break;
     }
   }
+  if (!failures.empty()) return Combined(failures);
+  return plat::success();
 }
 
-void CMaroveltDriver::ReadDriverState() {
+plat::Result<void> CMaroveltDriver::ReadDriverState() {
   arrays_.fill(0);
   disks_.fill(0);
   controllers_.clear();
@@ -289,12 +370,16 @@ void CMaroveltDriver::ReadDriverState() {
   auto h = OpenDriver();
   if (!h) {
     flags_ |= kFlagNotFound;
-    return;
+    return h.error();
   }
   flags_ &= static_cast<std::uint8_t>(~kFlagNotFound);
-  ReadArrayTable(*h);
-  ReadControllers(*h);
-  ReadDiskTable(*h);
+  // Each read goes ahead whatever the one before it came to: what can be read is shown.
+  std::vector<plat::Error> failures;
+  if (auto r = ReadArrayTable(*h); !r) failures.push_back(r.error());
+  if (auto r = ReadControllers(*h); !r) failures.push_back(r.error());
+  if (auto r = ReadDiskTable(*h); !r) failures.push_back(r.error());
+  if (!failures.empty()) return Combined(failures);
+  return plat::success();
 }
 
 // --- tables ------------------------------------------------------------------------------------------
@@ -365,111 +450,132 @@ std::string CMaroveltDriver::DiskDisplayName(int diskIndex) const {
 
 // --- settings requests -------------------------------------------------------------------------------
 
-int CMaroveltDriver::ReadReturnByte(std::uint32_t code) {
+plat::Result<int> CMaroveltDriver::ReadReturnByte(std::uint32_t code) {
   auto h = OpenDriver();
-  if (!h) return -1;
+  if (!h) return h.error();
   CSrbBuffer req(code, 0, true);
-  if (!Send(*h, req) || req.ReturnCode() == 0xFFFFFFFFu) return -1;
+  if (auto sent = Send(*h, req); !sent) return sent.error();
+  if (req.ReturnCode() == 0xFFFFFFFFu) {
+    return plat::Error{EPROTO, "control code " + std::to_string(code) + ": the driver left the return code at -1"};
+  }
   return static_cast<int>(req.ReturnCode() & 0xFF);
 }
 
-int CMaroveltDriver::SendByte(std::uint32_t code, int value) {
+plat::Result<void> CMaroveltDriver::SendByte(std::uint32_t code, int value) {
   auto h = OpenDriver();
-  if (!h) return 255;
+  if (!h) return h.error();
   CSrbBuffer req(code, 4);
   req.Data()[0] = static_cast<std::uint8_t>(value);
-  return Send(*h, req) ? 0 : 255;
+  if (auto sent = Send(*h, req); !sent) return sent.error();
+  return plat::success();
 }
 
-int CMaroveltDriver::GetPciThreshold() { return ReadReturnByte(kMpGetPciThreshold); }
-int CMaroveltDriver::SetPciThreshold(int count) { return SendByte(kMpSetPciThreshold, count); }
-int CMaroveltDriver::GetPciMaximum() { return ReadReturnByte(kMpGetPciMaximum); }
-int CMaroveltDriver::SetMaintenanceRate(int rate) { return SendByte(kMpSetMaintenanceRate, rate); }
-int CMaroveltDriver::GetMaintenanceRate() { return ReadReturnByte(kMpGetMaintenanceRate); }
+plat::Result<int> CMaroveltDriver::GetPciThreshold() { return ReadReturnByte(kMpGetPciThreshold); }
+plat::Result<void> CMaroveltDriver::SetPciThreshold(int count) { return SendByte(kMpSetPciThreshold, count); }
+plat::Result<int> CMaroveltDriver::GetPciMaximum() { return ReadReturnByte(kMpGetPciMaximum); }
+plat::Result<void> CMaroveltDriver::SetMaintenanceRate(int rate) { return SendByte(kMpSetMaintenanceRate, rate); }
+plat::Result<int> CMaroveltDriver::GetMaintenanceRate() { return ReadReturnByte(kMpGetMaintenanceRate); }
 
-int CMaroveltDriver::GetSmartEnable() {
+plat::Result<int> CMaroveltDriver::GetSmartEnable() {
   auto h = OpenDriver();
-  if (!h) return 255;
+  if (!h) return h.error();
   CSrbBuffer req(kMpGetSmartEnable, 4);
   Put32(req.Data(), 255);
-  if (!Send(*h, req)) return 255;
+  if (auto sent = Send(*h, req); !sent) return sent.error();
   return static_cast<int>(Get32(req.Data()));
 }
 
-int CMaroveltDriver::SetSmartEnable(int on) {
+plat::Result<void> CMaroveltDriver::SetSmartEnable(int on) {
   auto h = OpenDriver();
-  if (!h) return 0;
+  if (!h) return h.error();
   CSrbBuffer req(kMpSetSmartEnable, 4);
   Put32(req.Data(), static_cast<std::uint32_t>(on));
-  return Send(*h, req) ? 1 : 0;
+  if (auto sent = Send(*h, req); !sent) return sent.error();
+  return plat::success();
 }
 
-int CMaroveltDriver::GetDiskSmart(int controller, int channel, int device) {
+plat::Result<int> CMaroveltDriver::GetDiskSmart(int controller, int channel, int device) {
   auto h = OpenDriver();
-  if (!h) return 255;
+  if (!h) return h.error();
   CSrbBuffer req(kMpDiskSmart, 4);
   req.Data()[0] = static_cast<std::uint8_t>(controller);
   req.Data()[1] = static_cast<std::uint8_t>(channel);
   req.Data()[2] = static_cast<std::uint8_t>(device);
   req.Data()[3] = 255;
-  if (!Send(*h, req)) return 255;
-  return req.Data()[3];
+  if (auto sent = Send(*h, req); !sent) return sent.error();
+  return static_cast<int>(req.Data()[3]);
 }
 
-std::optional<HardwareId> CMaroveltDriver::GetHardwareId() {
+plat::Result<HardwareId> CMaroveltDriver::GetHardwareId() {
   auto h = OpenDriver();
-  if (!h) return std::nullopt;
+  if (!h) return h.error();
   CSrbBuffer req(kMpHardwareId, kHardwareIdSize);
-  if (!Send(*h, req)) return std::nullopt;
+  if (auto sent = Send(*h, req); !sent) return sent.error();
   return HardwareId{Get32(req.Data()), Get32(req.Data() + 8)};
 }
 
-int CMaroveltDriver::EnclosureRequest(int subFunction, int channel, int device) {
+plat::Result<int> CMaroveltDriver::EnclosureRequest(int subFunction, int channel, int device) {
   auto h = OpenDriver();
-  if (!h) return -1;
+  if (!h) return h.error();
   CSrbBuffer req(kMpEnclosure, kEnclosureRequestSize);
   req.Data()[0] = static_cast<std::uint8_t>(subFunction);
   req.Data()[1] = static_cast<std::uint8_t>(channel);
   req.Data()[2] = static_cast<std::uint8_t>(device);
-  std::size_t returned = 0;
-  if (!Send(*h, req, &returned) || returned != kSrbHeaderLength + kEnclosureRequestSize) return -1;
+  auto sent = Send(*h, req);
+  if (!sent) return sent.error();
+  if (*sent != kSrbHeaderLength + kEnclosureRequestSize) {
+    return plat::Error{EPROTO, "enclosure request " + std::to_string(subFunction) + " on channel " +
+                                   std::to_string(channel) + ": the answer is " + std::to_string(*sent) +
+                                   " bytes, not " + std::to_string(kSrbHeaderLength + kEnclosureRequestSize)};
+  }
   return static_cast<int>(Get32(req.Data() + 4));
 }
 
 EnclosureSensors CMaroveltDriver::ReadEnclosure(int channel) {
   EnclosureSensors e;
-  e.type = EnclosureRequest(0, channel, 0);
+  // A request that fails reads -1, as the driver's own failure value.
+  auto read = [&](int subFunction) {
+    auto v = EnclosureRequest(subFunction, channel, 0);
+    if (!v) e.failures.push_back(v.error());
+    return v.valueOr(-1);
+  };
+  e.type = read(0);
   if (e.type != 1 && e.type != 17) return e;
-  const int caps = EnclosureRequest(5, channel, 0);
+  const int caps = read(5);
   if (caps == -1) return e;
   if (caps & 8) {
-    e.fan = EnclosureRequest(1, channel, 0);
-    e.temperature = EnclosureRequest(2, channel, 0);
+    e.fan = read(1);
+    e.temperature = read(2);
   }
   if (caps & 4) {
-    e.power5 = EnclosureRequest(3, channel, 0);
-    e.power12 = EnclosureRequest(4, channel, 0);
+    e.power5 = read(3);
+    e.power12 = read(4);
   }
   return e;
 }
 
 // --- events ------------------------------------------------------------------------------------------
 
-std::vector<EventRecordBytes> CMaroveltDriver::ReadDriverEvents() {
+plat::Result<std::vector<EventRecordBytes>> CMaroveltDriver::ReadDriverEvents() {
   std::vector<EventRecordBytes> out;
   auto h = OpenDriver();
-  if (!h) return out;
+  if (!h) return h.error();
   CSrbBuffer count(kMpEventCount, 4);
-  std::size_t returned = 0;
-  if (!Send(*h, count, &returned) || returned != kSrbHeaderLength + 4) return out;
+  auto counted = Send(*h, count);
+  if (!counted) return counted.error();
+  if (*counted != kSrbHeaderLength + 4) {
+    return plat::Error{EPROTO, "event count: the answer is " + std::to_string(*counted) + " bytes, not " +
+                                   std::to_string(kSrbHeaderLength + 4)};
+  }
   const std::uint32_t n = std::min<std::uint32_t>(Get32(count.Data()), kMaxEvents);
   if (n == 0) return out;
   CSrbBuffer read(kMpReadEvents, kReadEventsSize);
   Put32(read.Data(), n);
-  if (!Send(*h, read, &returned)) return out;
+  auto returned = Send(*h, read);
+  if (!returned) return Prefixed("reading " + std::to_string(n) + " queued events", returned.error());
   // Only records the answer really carries are taken.
   const std::size_t carried =
-      returned > kSrbHeaderLength + 4 ? (returned - kSrbHeaderLength - 4) / kEventRecordSize : 0;
+      *returned > kSrbHeaderLength + 4 ? (*returned - kSrbHeaderLength - 4) / kEventRecordSize : 0;
   const std::size_t take = std::min<std::size_t>(n, carried);
   for (std::size_t i = 0; i < take; ++i) {
     EventRecordBytes rec;
@@ -492,11 +598,11 @@ int CMaroveltDriver::CurrentPercent() const {
   return currentPercent_;
 }
 
-int CMaroveltDriver::PollActivity() {
+plat::Result<int> CMaroveltDriver::PollActivity() {
   auto h = OpenDriver();
-  if (!h) return 0;
+  if (!h) return h.error();
   CSrbBuffer req(kMpActivity, kActivitySize);
-  if (!Send(*h, req)) return 0;
+  if (auto sent = Send(*h, req); !sent) return sent.error();
   int result = 0;
   std::lock_guard lock(activityMutex_);
   for (std::size_t s = 0; s < kArraySlots; ++s) {
@@ -525,14 +631,12 @@ int CMaroveltDriver::PollActivity() {
   return result;
 }
 
-bool CMaroveltDriver::DetectDiskChange() {
+plat::Result<bool> CMaroveltDriver::DetectDiskChange() {
   previousDisks_ = disks_;
+  const int previousDiskCount = diskCount_;
   auto h = OpenDriver();
-  if (!h) return false;
-  if (!ReadDiskTable(*h)) {
-    disks_ = previousDisks_;
-    return false;
-  }
+  if (!h) return h.error();
+  if (auto r = ReadDiskTable(*h); !r) return r.error();
   bool changed = false;
   for (std::size_t d = 0; d < kDiskSlots && !changed; ++d) {
     changed = !std::equal(disks_.begin() + d * kDiskRecordSize, disks_.begin() + d * kDiskRecordSize + 4,
@@ -541,32 +645,43 @@ bool CMaroveltDriver::DetectDiskChange() {
   // The array table is read after the disk table, so a task that ends between the two reads shows
   // only there: a changed array table counts as a change too, or the nodes would keep the old state.
   const auto previousArrays = arrays_;
-  ReadArrayTable(*h);
+  if (auto r = ReadArrayTable(*h); !r) {
+    // Both tables as they were, so that the next look still sees a disk change this one found.
+    disks_ = previousDisks_;
+    diskCount_ = previousDiskCount;
+    return r.error();
+  }
   return changed || arrays_ != previousArrays;
 }
 
 // --- workers -----------------------------------------------------------------------------------------
 
-bool CMaroveltDriver::StartRebuild(int slot, int member, std::uint32_t argument) {
+plat::Result<void> CMaroveltDriver::StartRebuild(int slot, int member, std::uint32_t argument, TaskDone done) {
   auto a = Array(slot);
-  if (!a || a->typeCode != 1) return false;
-  return StartTask(kMpRebuild, slot, member, argument);
+  if (!a) return plat::Error{ENOENT, "no array in slot " + std::to_string(slot)};
+  if (a->typeCode != 1)
+    return plat::Error{EINVAL, "only a mirror is rebuilt (RAID type code " + std::to_string(a->typeCode) + ")"};
+  return StartTask(kMpRebuild, slot, member, argument, std::move(done));
 }
 
-bool CMaroveltDriver::StartSynchronise(int slot, std::uint32_t argument) {
-  if (!Array(slot)) return false;
-  return StartTask(kMpSynchronise, slot, 0, argument);
+plat::Result<void> CMaroveltDriver::StartSynchronise(int slot, std::uint32_t argument, TaskDone done) {
+  if (!Array(slot)) return plat::Error{ENOENT, "no array in slot " + std::to_string(slot)};
+  return StartTask(kMpSynchronise, slot, 0, argument, std::move(done));
 }
 
-bool CMaroveltDriver::StartTask(std::uint32_t code, int slot, int member, std::uint32_t argument) {
-  if (!taskWorker_ || !abortWorker_) return false;
+plat::Result<void> CMaroveltDriver::StartTask(std::uint32_t code, int slot, int member, std::uint32_t argument,
+                                              TaskDone done) {
+  if (!loop_) return plat::Error{EINVAL, "no event loop to run the request from"};
   const bool abort = argument == kTaskAbort;
   {
     std::lock_guard lock(activityMutex_);
-    if (stopping_) return false;
+    // Once stopping, the workers are gone or going.
+    if (stopping_ || !taskWorker_ || !abortWorker_) return plat::Error{ECANCELED, "the driver is being released"};
     if (!abort) {
       // One task at a time: a start waits for nothing and is refused while a task runs.
-      if (flags_.load() & kFlagWorker) return false;
+      if (flags_.load() & kFlagWorker) {
+        return plat::Error{EBUSY, (flags_.load() & kFlagSync) ? "a synchronise runs" : "a rebuild runs"};
+      }
       flags_ |= static_cast<std::uint8_t>(kFlagWorker | (code == kMpRebuild ? kFlagRebuild : kFlagSync));
       activity_[static_cast<std::size_t>(slot)].type = kActivityRequested;
       currentPercent_ = 0;
@@ -574,14 +689,20 @@ bool CMaroveltDriver::StartTask(std::uint32_t code, int slot, int member, std::u
   }
   // The abort form goes on a worker of its own: the task it stops blocks the other one.
   auto& worker = abort ? *abortWorker_ : *taskWorker_;
-  worker.run([this, code, slot, member, argument, abort] { RunTask(code, slot, member, argument, abort); }, nullptr);
-  return true;
+  worker.run(std::function<plat::Result<void>()>(
+                 [this, code, slot, member, argument, abort] { return RunTask(code, slot, member, argument, abort); }),
+             std::function<void(plat::Result<void>)>([done = std::move(done)](plat::Result<void> outcome) {
+               if (done) done(outcome);
+             }));
+  return plat::success();
 }
 
-void CMaroveltDriver::RunTask(std::uint32_t code, int slot, int member, std::uint32_t argument, bool abort) {
+plat::Result<void> CMaroveltDriver::RunTask(std::uint32_t code, int slot, int member, std::uint32_t argument,
+                                            bool abort) {
   std::uint32_t status = 0;
   auto h = OpenChecked(&status, true);
   const std::uint64_t ticket = nextTicket_.fetch_add(1);
+  plat::Result<void> outcome = h ? plat::success() : plat::Result<void>(h.error());
   if (h) {
     bool go;
     {
@@ -594,54 +715,73 @@ void CMaroveltDriver::RunTask(std::uint32_t code, int slot, int member, std::uin
     Put32(req.Data(), static_cast<std::uint32_t>(slot));
     Put32(req.Data() + 8, argument);
     if (code == kMpRebuild) Put16(req.Data() + 60, static_cast<std::uint16_t>(member));
-    if (go) Send(*h, req);  // blocks until the driver finishes the task
+    if (!go) {
+      outcome = plat::Error{ECANCELED, "the driver is being released"};
+    } else if (auto sent = Send(*h, req); !sent) {  // blocks until the driver finishes the task
+      outcome = sent.error();
+    }
     h->close();
     std::lock_guard lock(activityMutex_);
     inFlight_.erase(ticket);
   }
-  if (abort) return;
+  if (abort) return outcome;
   std::lock_guard lock(activityMutex_);
   flags_ &= static_cast<std::uint8_t>(~(kFlagWorker | (code == kMpRebuild ? kFlagRebuild : kFlagSync)));
   activity_[static_cast<std::size_t>(slot)].type = kActivityRequested;
+  return outcome;
 }
 
 // --- registry settings -------------------------------------------------------------------------------
 
-int CMaroveltDriver::ReadAdapterSetting(const std::string& name, int* value) {
+plat::Result<std::optional<int>> CMaroveltDriver::ReadAdapterSetting(const std::string& name) {
+  // A key or a text that is not there holds no entry; one that cannot be read is a failure.
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine, kSettingsKey);
-  if (!key) return 0;
+  if (!key) {
+    if (plat::reg::isNotFound(key)) return std::optional<int>();
+    return key.error();
+  }
   auto text = key->getString(kSettingsValue);
-  if (!text) return 0;
+  if (!text) {
+    if (plat::reg::isNotFound(text)) return std::optional<int>();
+    return text.error();
+  }
   for (const auto& e : ParseSettings(*text)) {
     if (e.name == name) {
       int v = 0;
-      if (!ParsePercentI(e.value, &v)) return 0;
-      if (value) *value = v;
-      return 1;
+      if (!ParsePercentI(e.value, &v)) {
+        return plat::Error{EINVAL,
+                           std::string(kSettingsValue) + " entry " + name + " is no number: \"" + e.value + "\""};
+      }
+      return std::optional<int>(v);
     }
   }
-  return 0;
+  return std::optional<int>();
 }
 
-bool CMaroveltDriver::WriteAdapterSetting(const std::string& name, int value) {
-  if (name.empty() || name.size() > kMaxSettingText || name.find_first_of("=;") != std::string::npos) return false;
+plat::Result<void> CMaroveltDriver::WriteAdapterSetting(const std::string& name, int value) {
+  if (name.empty() || name.size() > kMaxSettingText || name.find_first_of("=;") != std::string::npos) {
+    return plat::Error{EINVAL, "\"" + name + "\" cannot be a setting's name"};
+  }
   auto key = plat::reg::Key::create(plat::reg::Hive::LocalMachine, kSettingsKey);
-  if (!key) return false;
+  if (!key) return key.error();
   // Only a missing text starts empty: one that cannot be read must not be replaced by this entry
   // alone, which would lose every other setting.
   auto stored = key->getString(kSettingsValue);
-  if (!stored && !plat::reg::isNotFound(stored)) return false;
+  if (!stored && !plat::reg::isNotFound(stored)) return stored.error();
   auto entries = ParseSettings(stored.valueOr(""));
   auto it = std::find_if(entries.begin(), entries.end(), [&](const SettingEntry& e) { return e.name == name; });
   if (it != entries.end()) {
     it->value = std::to_string(value);
   } else {
-    if (entries.size() >= kMaxSettingEntries) return false;
+    if (entries.size() >= kMaxSettingEntries) {
+      return plat::Error{ENOSPC, std::string(kSettingsValue) + " holds " + std::to_string(kMaxSettingEntries) +
+                                     " entries already; " + name + " is not among them"};
+    }
     entries.push_back({name, std::to_string(value)});
   }
   std::string text;
   for (const auto& e : entries) text += e.name + "=" + e.value + ";";
-  return key->setString(kSettingsValue, text).ok();
+  return key->setString(kSettingsValue, text);
 }
 
 // --- driver file -------------------------------------------------------------------------------------

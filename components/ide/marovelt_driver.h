@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -92,10 +93,11 @@ struct ActivityEntry {
   bool operator==(const ActivityEntry&) const = default;
 };
 
-// The sensors of a channel's enclosure; -2 for a value not read.
+// The sensors of a channel's enclosure; -2 for a value not read, -1 for one whose request failed.
 struct EnclosureSensors {
   int type = -1;  // enclosure type: 1, 17 or 0; -1 when it could not be read
   int fan = -2, temperature = -2, power5 = -2, power12 = -2;
+  std::vector<plat::Error> failures;  // why each request that failed did
 };
 
 struct HardwareId {
@@ -113,7 +115,8 @@ class CMaroveltDriver {
   CMaroveltDriver(const CMaroveltDriver&) = delete;
   CMaroveltDriver& operator=(const CMaroveltDriver&) = delete;
 
-  // Opening. OpenDriver gives the first device whose version check passes.
+  // Opening. OpenDriver gives the first device whose version check passes; when none does, why
+  // each device that could be opened, or that refused to open, did not do.
   plat::Result<plat::devio::Handle> OpenDriver();
   std::uint32_t CheckDriverVersion(plat::devio::Handle& handle) const;
   std::uint32_t Status() const { return status_; }
@@ -121,8 +124,9 @@ class CMaroveltDriver {
   // The message of the last status: "No Error", the too-old text, or the no-driver text.
   std::string DriverVersionMessage() const;
 
-  // The full read: every table from the driver.
-  void ReadDriverState();
+  // The full read: every table from the driver. A table whose read fails keeps no entries (its
+  // count is -1); the failure names each such table and why.
+  plat::Result<void> ReadDriverState();
 
   // Tables. Counts are 0 while the driver is not found or a read failed.
   int ArrayCount() const;
@@ -141,48 +145,53 @@ class CMaroveltDriver {
   // "%s (%s %d, %s)": the model, "Channel", the channel + 1, "Master" or "Slave".
   std::string DiskDisplayName(int diskIndex) const;
 
-  // Settings requests; see each for its failure value.
-  int GetPciThreshold();          // -1 on failure
-  int SetPciThreshold(int count);  // 255 on failure, else 0
-  int GetPciMaximum();            // -1 on failure
-  int SetMaintenanceRate(int rate);  // 255 on failure, else 0
-  int GetMaintenanceRate();          // -1 on failure
-  int GetSmartEnable();              // 255 when none
-  int SetSmartEnable(int on);        // 0 on failure, else 1
-  int GetDiskSmart(int controller, int channel, int device);  // 255 when none
-  std::optional<HardwareId> GetHardwareId();
-  int EnclosureRequest(int subFunction, int channel, int device);  // -1 when the reply is not whole
+  // Settings requests. A reader fails when the request does, or when the driver left the return
+  // code at -1; the callers show the failure values (-1 for codes 12, 14, 17; 255 for 22 and 20).
+  plat::Result<int> GetPciThreshold();
+  plat::Result<void> SetPciThreshold(int count);
+  plat::Result<int> GetPciMaximum();
+  plat::Result<void> SetMaintenanceRate(int rate);
+  plat::Result<int> GetMaintenanceRate();
+  plat::Result<int> GetSmartEnable();  // 255 when the driver has none
+  plat::Result<void> SetSmartEnable(int on);
+  plat::Result<int> GetDiskSmart(int controller, int channel, int device);  // 255 when none
+  plat::Result<HardwareId> GetHardwareId();
+  // Fails also when the reply is not whole (its value is then -1 to the callers).
+  plat::Result<int> EnclosureRequest(int subFunction, int channel, int device);
   // The type, then for types 1 and 17 the sensors its capability flags name.
   EnclosureSensors ReadEnclosure(int channel);
 
-  // Queued driver events (at most 20); nothing on failure.
-  std::vector<EventRecordBytes> ReadDriverEvents();
+  // Queued driver events (at most 20).
+  plat::Result<std::vector<EventRecordBytes>> ReadDriverEvents();
 
   // Activity. 0 no change, 1 a percent changed, 2 an activity began or ended.
-  int PollActivity();
+  plat::Result<int> PollActivity();
   ActivityEntry Activity(int slot) const;
   int CurrentPercent() const;
   int RunningSlot() const { return runningSlot_; }
-  // Re-reads the disk and array tables; true when a disk's first four bytes changed.
-  bool DetectDiskChange();
+  // Re-reads the disk and array tables; true when a disk's first four bytes or the array table
+  // changed. When either read fails, both tables stay as they were.
+  plat::Result<bool> DetectDiskChange();
 
-  // Rebuild (mirror only) and synchronise workers; false when refused. The abort form
-  // (kTaskAbort) is never refused for a running task.
-  bool StartRebuild(int slot, int member, std::uint32_t argument);
-  bool StartSynchronise(int slot, std::uint32_t argument);
+  // Rebuild (mirror only) and synchronise workers; a refusal says why. The abort form (kTaskAbort)
+  // is never refused for a running task. `done` runs on the loop when the worker's request has
+  // ended, with its outcome (not at all once Shutdown has begun).
+  using TaskDone = std::function<void(const plat::Result<void>&)>;
+  plat::Result<void> StartRebuild(int slot, int member, std::uint32_t argument, TaskDone done = {});
+  plat::Result<void> StartSynchronise(int slot, std::uint32_t argument, TaskDone done = {});
   bool WorkerBusy() const { return (flags_.load() & kFlagWorker) != 0; }
   // Stops waiting on the driver: blocked requests are interrupted and the workers joined.
   void Shutdown();
 
-  // The driver's options text in the registry; 0 (not found) or 1.
-  int ReadAdapterSetting(const std::string& name, int* value);
-  bool WriteAdapterSetting(const std::string& name, int value);
+  // The driver's options text in the registry: an entry's value, nothing when it has none.
+  plat::Result<std::optional<int>> ReadAdapterSetting(const std::string& name);
+  plat::Result<void> WriteAdapterSetting(const std::string& name, int value);
 
   // The driver file's version text and its modification time; "UNKNOWN" when unread.
   std::pair<std::string, std::string> DriverFileVersion() const;
 
-  // Sends one request on an open handle; the buffer carries the answer.
-  static bool Send(plat::devio::Handle& handle, CSrbBuffer& request, std::size_t* returned = nullptr);
+  // Sends one request on an open handle; the buffer carries the answer. The bytes answered.
+  static plat::Result<std::size_t> Send(plat::devio::Handle& handle, CSrbBuffer& request);
 
  private:
   static constexpr std::uint8_t kFlagNotFound = 0x80;
@@ -191,14 +200,16 @@ class CMaroveltDriver {
   static constexpr std::uint8_t kFlagSync = 0x10;
 
   plat::Result<plat::devio::Handle> OpenChecked(std::uint32_t* status, bool forWorker) const;
-  bool ReadArrayTable(plat::devio::Handle& h);
-  bool ReadDiskTable(plat::devio::Handle& h);
-  void ReadControllers(plat::devio::Handle& h);
-  // A request whose answer is the ReturnCode byte: -1 on failure or when the driver left it.
-  int ReadReturnByte(std::uint32_t code);
-  int SendByte(std::uint32_t code, int value);
-  bool StartTask(std::uint32_t code, int slot, int member, std::uint32_t argument);
-  void RunTask(std::uint32_t code, int slot, int member, std::uint32_t argument, bool abort);
+  // The version word the driver answers on a handle.
+  static plat::Result<std::uint32_t> ReadVersion(plat::devio::Handle& handle);
+  plat::Result<void> ReadArrayTable(plat::devio::Handle& h);
+  plat::Result<void> ReadDiskTable(plat::devio::Handle& h);
+  plat::Result<void> ReadControllers(plat::devio::Handle& h);
+  // A request whose answer is the ReturnCode byte.
+  plat::Result<int> ReadReturnByte(std::uint32_t code);
+  plat::Result<void> SendByte(std::uint32_t code, int value);
+  plat::Result<void> StartTask(std::uint32_t code, int slot, int member, std::uint32_t argument, TaskDone done);
+  plat::Result<void> RunTask(std::uint32_t code, int slot, int member, std::uint32_t argument, bool abort);
 
   plat::EventLoop* loop_;
   DriverPlatform platform_;

@@ -54,11 +54,11 @@ class DriverTest : public ::testing::Test {
   }
 
   // Starts a task on a driver of its own and waits until the fake received its request.
-  void RunTask(const std::function<bool(CMaroveltDriver&)>& start, std::uint32_t code) {
+  void RunTask(const std::function<plat::Result<void>(CMaroveltDriver&)>& start, std::uint32_t code) {
     CMaroveltDriver d(loop.get());
-    d.ReadDriverState();
+    ASSERT_TRUE(d.ReadDriverState().ok());
     const int before = fake.CountOf(code);
-    ASSERT_TRUE(start(d));
+    ASSERT_TRUE(start(d).ok());
     for (int i = 0; i < 20000 && fake.CountOf(code) == before; ++i) std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
 
@@ -69,7 +69,7 @@ class DriverTest : public ::testing::Test {
 };
 
 TEST_F(DriverTest, GoldenRequestBuffers) {
-  driver.ReadDriverState();
+  ASSERT_TRUE(driver.ReadDriverState().ok());
   struct Case {
     std::uint32_t code;
     std::function<void()> action;
@@ -79,29 +79,44 @@ TEST_F(DriverTest, GoldenRequestBuffers) {
   const std::string z4 = "00000000";
   const Case cases[] = {
       {kMpVersion, [&] { (void)driver.OpenDriver(); }, Header(1, true, 0), ""},
-      {kMpControllerCount, [&] { driver.ReadDriverState(); }, Header(3, true, 0), ""},
-      {kMpArrayTable, [&] { driver.ReadDriverState(); }, Header(4, false, 256), ""},
-      {kMpController, [&] { driver.ReadDriverState(); }, Header(5, false, 780), z4},
-      {kMpDiskTable, [&] { driver.ReadDriverState(); }, Header(6, false, 408), ""},
+      {kMpControllerCount, [&] { (void)driver.ReadDriverState(); }, Header(3, true, 0), ""},
+      {kMpArrayTable, [&] { (void)driver.ReadDriverState(); }, Header(4, false, 256), ""},
+      {kMpController, [&] { (void)driver.ReadDriverState(); }, Header(5, false, 780), z4},
+      {kMpDiskTable, [&] { (void)driver.ReadDriverState(); }, Header(6, false, 408), ""},
       {kMpSynchronise, [&] { RunTask([](CMaroveltDriver& d) { return d.StartSynchronise(0, 0); }, kMpSynchronise); },
        Header(8, false, 64),
-       "00000000" "00000000" "00000000"},
+       "00000000"
+       "00000000"
+       "00000000"},
       {kMpRebuild, [&] { RunTask([](CMaroveltDriver& d) { return d.StartRebuild(0, 1, kTaskAbort); }, kMpRebuild); },
-       Header(9, false, 64), "00000000" "00000000" "00000003" + std::string(96, '0') + "01000000"},
-      {kMpActivity, [&] { driver.PollActivity(); }, Header(10, false, 16), ""},
-      {kMpGetPciThreshold, [&] { driver.GetPciThreshold(); }, Header(12, true, 0), ""},
-      {kMpSetPciThreshold, [&] { driver.SetPciThreshold(6); }, Header(13, false, 4), "06000000"},
-      {kMpGetPciMaximum, [&] { driver.GetPciMaximum(); }, Header(14, true, 0), ""},
-      {kMpSetMaintenanceRate, [&] { driver.SetMaintenanceRate(9); }, Header(16, false, 4), "09000000"},
-      {kMpGetMaintenanceRate, [&] { driver.GetMaintenanceRate(); }, Header(17, true, 0), ""},
-      {kMpEventCount, [&] { fake.AddEvent(0x80000100, 0, {0}); driver.ReadDriverEvents(); }, Header(18, false, 4), z4},
-      {kMpReadEvents, [&] { fake.AddEvent(0x80000100, 0, {0}); driver.ReadDriverEvents(); }, Header(19, false, 884),
-       "01000000"},
-      {kMpDiskSmart, [&] { driver.GetDiskSmart(1, 1, 0); }, Header(20, false, 4), "010100ff"},
-      {kMpHardwareId, [&] { driver.GetHardwareId(); }, Header(21, false, 20), ""},
-      {kMpGetSmartEnable, [&] { driver.GetSmartEnable(); }, Header(22, false, 4), "ff000000"},
-      {kMpSetSmartEnable, [&] { driver.SetSmartEnable(1); }, Header(23, false, 4), "01000000"},
-      {kMpEnclosure, [&] { driver.EnclosureRequest(5, 3, 1); }, Header(24, false, 8), "0503010000000000"},
+       Header(9, false, 64),
+       "00000000"
+       "00000000"
+       "00000003" +
+           std::string(96, '0') + "01000000"},
+      {kMpActivity, [&] { (void)driver.PollActivity(); }, Header(10, false, 16), ""},
+      {kMpGetPciThreshold, [&] { (void)driver.GetPciThreshold(); }, Header(12, true, 0), ""},
+      {kMpSetPciThreshold, [&] { (void)driver.SetPciThreshold(6); }, Header(13, false, 4), "06000000"},
+      {kMpGetPciMaximum, [&] { (void)driver.GetPciMaximum(); }, Header(14, true, 0), ""},
+      {kMpSetMaintenanceRate, [&] { (void)driver.SetMaintenanceRate(9); }, Header(16, false, 4), "09000000"},
+      {kMpGetMaintenanceRate, [&] { (void)driver.GetMaintenanceRate(); }, Header(17, true, 0), ""},
+      {kMpEventCount,
+       [&] {
+         fake.AddEvent(0x80000100, 0, {0});
+         (void)driver.ReadDriverEvents();
+       },
+       Header(18, false, 4), z4},
+      {kMpReadEvents,
+       [&] {
+         fake.AddEvent(0x80000100, 0, {0});
+         (void)driver.ReadDriverEvents();
+       },
+       Header(19, false, 884), "01000000"},
+      {kMpDiskSmart, [&] { (void)driver.GetDiskSmart(1, 1, 0); }, Header(20, false, 4), "010100ff"},
+      {kMpHardwareId, [&] { (void)driver.GetHardwareId(); }, Header(21, false, 20), ""},
+      {kMpGetSmartEnable, [&] { (void)driver.GetSmartEnable(); }, Header(22, false, 4), "ff000000"},
+      {kMpSetSmartEnable, [&] { (void)driver.SetSmartEnable(1); }, Header(23, false, 4), "01000000"},
+      {kMpEnclosure, [&] { (void)driver.EnclosureRequest(5, 3, 1); }, Header(24, false, 8), "0503010000000000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("code " + std::to_string(c.code));
@@ -116,7 +131,7 @@ TEST_F(DriverTest, GoldenRequestBuffers) {
 }
 
 TEST_F(DriverTest, RebuildRequestCarriesTheMemberAtSixty) {
-  driver.ReadDriverState();
+  ASSERT_TRUE(driver.ReadDriverState().ok());
   const Bytes sent =
       Sent(kMpRebuild, [&] { RunTask([](CMaroveltDriver& d) { return d.StartRebuild(0, 1, 0); }, kMpRebuild); });
   ASSERT_EQ(sent.size(), kSrbHeaderLength + 64);
@@ -158,7 +173,7 @@ TEST(DriverVersionTest, GateAndPortScan) {
   fake.Serve(0, 0xFFFFFFFFu);
   fake.Serve(1, 0xFFFFFFFFu);
   CMaroveltDriver driver(nullptr);
-  driver.ReadDriverState();
+  ASSERT_TRUE(driver.ReadDriverState().ok());
   auto reqs = fake.Requests();
   ASSERT_GE(reqs.size(), 4u);
   EXPECT_EQ(reqs[0].port, 0);
@@ -173,61 +188,116 @@ TEST(DriverVersionTest, GateAndPortScan) {
 TEST(DriverVersionTest, NoDriverMarksNotFoundAndTablesAreEmpty) {
   plat::testing::TempRoot root;
   CMaroveltDriver driver(nullptr);
-  driver.ReadDriverState();
+  auto read = driver.ReadDriverState();
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.code(), ENODEV);
+  EXPECT_NE(read.message().find("no Marovelt driver answered"), std::string::npos) << read.message();
   EXPECT_TRUE(driver.DriverNotFound());
   EXPECT_EQ(driver.ArrayCount(), 0);
   EXPECT_EQ(driver.ControllerCount(), 0);
   EXPECT_EQ(driver.DiskCount(), 0);
-  EXPECT_EQ(driver.GetPciThreshold(), -1);
-  EXPECT_EQ(driver.SetPciThreshold(3), 255);
-  EXPECT_EQ(driver.SetMaintenanceRate(3), 255);
-  EXPECT_EQ(driver.EnclosureRequest(0, 0, 0), -1);
-  EXPECT_FALSE(driver.StartSynchronise(0, 0));
+  EXPECT_FALSE(driver.GetPciThreshold().ok());
+  EXPECT_FALSE(driver.SetPciThreshold(3).ok());
+  EXPECT_FALSE(driver.SetMaintenanceRate(3).ok());
+  EXPECT_FALSE(driver.EnclosureRequest(0, 0, 0).ok());
+  EXPECT_FALSE(driver.StartSynchronise(0, 0).ok());
+}
+
+// When no port passes, the failure says what each served port answered instead of only "not found".
+TEST(DriverVersionTest, AFailedOpenSaysWhyEachPortDidNotPass) {
+  plat::testing::TempRoot root;
+  FakeMarovelt old(0, (10u << 16) | 1);
+  FakeMarovelt failing(3, 2);
+  failing.failNext[kMpVersion] = 1;
+  CMaroveltDriver driver(nullptr);
+  auto h = driver.OpenDriver();
+  ASSERT_FALSE(h.ok());
+  EXPECT_EQ(driver.Status(), kDriverTooOld);
+  EXPECT_NE(h.message().find("\\\\.\\Scsi0:: driver version 1.10, 1.11 or later needed"), std::string::npos)
+      << h.message();
+  EXPECT_NE(h.message().find("\\\\.\\Scsi3:: control code 1: failed"), std::string::npos) << h.message();
+  EXPECT_EQ(h.message().find("Scsi1"), std::string::npos) << h.message();  // nobody serves it
 }
 
 TEST_F(DriverTest, LengthRules) {
-  // A table whose answer reports another Length fails its read, twice tried.
+  // A table whose answer reports another Length fails its read, twice tried; the others are read.
   fake.replyLength[kMpArrayTable] = 255;
-  driver.ReadDriverState();
+  auto read = driver.ReadDriverState();
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.message(), "array table: the answer reports Length 255, not 256");
   EXPECT_EQ(driver.ArrayCount(), 0);
+  EXPECT_EQ(driver.DiskCount(), 2);
   EXPECT_EQ(fake.CountOf(kMpArrayTable), 2);
   fake.replyLength.clear();
 
   // One failure is retried.
   fake.failNext[kMpDiskTable] = 1;
-  driver.ReadDriverState();
+  ASSERT_TRUE(driver.ReadDriverState().ok());
   EXPECT_EQ(driver.ArrayCount(), 2);
   EXPECT_EQ(driver.DiskCount(), 2);
 
+  // Two are not: the count stays -1 (read as 0), and the failure carries the device's reason.
+  fake.failNext[kMpDiskTable] = 2;
+  read = driver.ReadDriverState();
+  ASSERT_FALSE(read.ok());
+  EXPECT_EQ(read.code(), EIO);
+  EXPECT_EQ(read.message(), "disk table: control code 6: failed");
+  EXPECT_EQ(driver.DiskCount(), 0);
+  EXPECT_EQ(driver.ArrayCount(), 2);
+
   // A controller record of another length is not counted.
   fake.replyLength[kMpController] = 700;
-  driver.ReadDriverState();
+  read = driver.ReadDriverState();
+  EXPECT_EQ(read.message(), "controller 0 record: the answer reports Length 700, not 780");
   EXPECT_EQ(driver.ControllerCount(), 0);
   fake.replyLength.clear();
 
   // The event count must come back 32 bytes long; an enclosure answer 36.
   fake.AddEvent(0x80000100, 0, {0});
   fake.cutTo[kMpEventCount] = 31;
-  EXPECT_TRUE(driver.ReadDriverEvents().empty());
+  auto events = driver.ReadDriverEvents();
+  ASSERT_FALSE(events.ok());
+  EXPECT_EQ(events.message(), "event count: the answer is 31 bytes, not 32");
   fake.cutTo.clear();
-  EXPECT_EQ(driver.ReadDriverEvents().size(), 1u);
+  EXPECT_EQ(driver.ReadDriverEvents()->size(), 1u);
   fake.enclosureType[0] = 17;
-  EXPECT_EQ(driver.EnclosureRequest(0, 0, 0), 17);
+  EXPECT_EQ(driver.EnclosureRequest(0, 0, 0).valueOr(-1), 17);
   fake.cutTo[kMpEnclosure] = 35;
-  EXPECT_EQ(driver.EnclosureRequest(0, 0, 0), -1);
+  auto enclosure = driver.EnclosureRequest(0, 0, 0);
+  ASSERT_FALSE(enclosure.ok());
+  EXPECT_EQ(enclosure.message(), "enclosure request 0 on channel 0: the answer is 35 bytes, not 36");
+  // Within an enclosure read a failed request reads -1, and why is kept.
+  fake.cutTo.clear();
+  fake.enclosureValue[{0, 5}] = 8;
+  fake.enclosureValue[{0, 1}] = 3000;
+  auto sensors = driver.ReadEnclosure(0);
+  EXPECT_EQ(sensors.fan, 3000);
+  EXPECT_TRUE(sensors.failures.empty());
+  fake.cutTo[kMpEnclosure] = 35;
+  sensors = driver.ReadEnclosure(0);
+  EXPECT_EQ(sensors.type, -1);
+  ASSERT_EQ(sensors.failures.size(), 1u);
+  EXPECT_EQ(sensors.failures[0].code, EPROTO);
 }
 
 TEST_F(DriverTest, EventCountIsBoundedAndOnlyCarriedRecordsAreTaken) {
   for (int i = 0; i < 25; ++i) fake.AddEvent(0x80000100 + (i % 2), 0, {static_cast<std::uint32_t>(i)});
   auto first = driver.ReadDriverEvents();
-  EXPECT_EQ(first.size(), 20u);
-  EXPECT_EQ(Get32(&first[19][20]), 19u);
+  ASSERT_TRUE(first.ok());
+  EXPECT_EQ(first->size(), 20u);
+  EXPECT_EQ(Get32(&(*first)[19][20]), 19u);
   fake.cutTo[kMpReadEvents] = kSrbHeaderLength + 4 + 2 * kEventRecordSize + 10;
-  EXPECT_EQ(driver.ReadDriverEvents().size(), 2u);
+  EXPECT_EQ(driver.ReadDriverEvents()->size(), 2u);
+  fake.cutTo.clear();
+  for (int i = 0; i < 3; ++i) fake.AddEvent(0x80000100, 0, {0});
+  fake.failNext[kMpReadEvents] = 1;
+  auto failed = driver.ReadDriverEvents();
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message(), "reading 3 queued events: control code 19: failed");
 }
 
 TEST_F(DriverTest, TablesDecode) {
-  driver.ReadDriverState();
+  ASSERT_TRUE(driver.ReadDriverState().ok());
   ASSERT_EQ(driver.ArrayCount(), 2);
   EXPECT_EQ(driver.ArraySlot(0), 0);
   EXPECT_EQ(driver.ArraySlot(1), 2);  // the index counts only slots in use
@@ -270,86 +340,151 @@ TEST(RaidLevelTest, TypeCodes) {
 }
 
 TEST_F(DriverTest, ActivityPoll) {
-  driver.ReadDriverState();
-  EXPECT_EQ(driver.PollActivity(), 0);
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  auto poll = [&] { return driver.PollActivity().valueOr(-1); };
+  EXPECT_EQ(poll(), 0);
   fake.activity[0] = 2, fake.activity[1] = 0;
-  EXPECT_EQ(driver.PollActivity(), 2);  // began
+  EXPECT_EQ(poll(), 2);  // began
   EXPECT_EQ(driver.RunningSlot(), 0);
   fake.activity[1] = 40;
-  EXPECT_EQ(driver.PollActivity(), 1);  // percent moved
+  EXPECT_EQ(poll(), 1);  // percent moved
   EXPECT_EQ(driver.CurrentPercent(), 40);
   fake.activity[1] = 250;  // beyond 100 is shown as 100
-  EXPECT_EQ(driver.PollActivity(), 1);
+  EXPECT_EQ(poll(), 1);
   EXPECT_EQ(driver.CurrentPercent(), 100);
-  EXPECT_EQ(driver.PollActivity(), 0);
+  EXPECT_EQ(poll(), 0);
   fake.activity[0] = 0, fake.activity[1] = 0;
-  EXPECT_EQ(driver.PollActivity(), 2);  // ended
+  EXPECT_EQ(poll(), 2);  // ended
   EXPECT_EQ(driver.RunningSlot(), -1);
+  fake.failNext[kMpActivity] = 1;
+  EXPECT_EQ(driver.PollActivity().message(), "control code 10: failed");
 }
 
 TEST_F(DriverTest, DiskChangeDetection) {
-  driver.ReadDriverState();
-  EXPECT_FALSE(driver.DetectDiskChange());
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  auto detect = [&] { return driver.DetectDiskChange().valueOr(false); };
+  EXPECT_FALSE(detect());
   fake.disks[2 * kDiskRecordSize] = 0x01;  // the disk went offline
-  EXPECT_TRUE(driver.DetectDiskChange());
-  EXPECT_FALSE(driver.DetectDiskChange());
+  EXPECT_TRUE(detect());
+  EXPECT_FALSE(detect());
   fake.disks[2 * kDiskRecordSize + 10] = 0x55;  // beyond the first four bytes
-  EXPECT_FALSE(driver.DetectDiskChange());
+  EXPECT_FALSE(detect());
+}
+
+// A look whose array table read fails keeps both tables as they were, so the disk change it
+// found is found again by the next look instead of being lost.
+TEST_F(DriverTest, AFailedDiskChangeLookLosesNoChange) {
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  fake.disks[2 * kDiskRecordSize] = 0x01;
+  fake.failNext[kMpArrayTable] = 2;
+  auto failed = driver.DetectDiskChange();
+  ASSERT_FALSE(failed.ok());
+  EXPECT_EQ(failed.message(), "array table: control code 4: failed");
+  EXPECT_EQ(driver.Disk(2)->status, 0x07);
+  EXPECT_EQ(driver.ArrayCount(), 2);
+  EXPECT_TRUE(driver.DetectDiskChange().valueOr(false));
+  EXPECT_EQ(driver.Disk(2)->status, 0x01);
+  fake.failNext[kMpDiskTable] = 2;
+  EXPECT_EQ(driver.DetectDiskChange().message(), "disk table: control code 6: failed");
+  EXPECT_EQ(driver.DiskCount(), 2);
 }
 
 TEST_F(DriverTest, TaskStartsAndTheirRefusals) {
-  driver.ReadDriverState();
-  EXPECT_FALSE(driver.StartRebuild(2, 0, 0));  // a striped array is no mirror
-  EXPECT_FALSE(driver.StartRebuild(1, 0, 0));  // an empty slot
-  EXPECT_FALSE(driver.StartSynchronise(7, 0));
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  struct Refusal {
+    plat::Result<void> started;
+    int code;
+    std::string why;
+  };
+  Refusal refusals[] = {
+      {driver.StartRebuild(2, 0, 0), EINVAL, "only a mirror is rebuilt (RAID type code 0)"},
+      {driver.StartRebuild(1, 0, 0), ENOENT, "no array in slot 1"},
+      {driver.StartSynchronise(7, 0), ENOENT, "no array in slot 7"},
+  };
+  for (const auto& r : refusals) {
+    EXPECT_FALSE(r.started.ok()) << r.why;
+    EXPECT_EQ(r.started.code(), r.code) << r.why;
+    EXPECT_EQ(r.started.message(), r.why);
+  }
 
   fake.HoldTasks();
-  ASSERT_TRUE(driver.StartSynchronise(0, 0));
+  ASSERT_TRUE(driver.StartSynchronise(0, 0).ok());
   EXPECT_EQ(driver.Activity(0).type, kActivityRequested);
   while (fake.HeldTasks() == 0) std::this_thread::yield();
   EXPECT_TRUE(driver.WorkerBusy());
-  EXPECT_FALSE(driver.StartRebuild(0, 1, 0));      // one task at a time
-  EXPECT_FALSE(driver.StartSynchronise(0, 0));
-  EXPECT_TRUE(driver.StartSynchronise(0, kTaskAbort));  // the abort form goes through
+  auto busy = driver.StartRebuild(0, 1, 0);  // one task at a time
+  EXPECT_EQ(busy.code(), EBUSY);
+  EXPECT_EQ(busy.message(), "a synchronise runs");
+  EXPECT_FALSE(driver.StartSynchronise(0, 0).ok());
+  EXPECT_TRUE(driver.StartSynchronise(0, kTaskAbort).ok());  // the abort form goes through
   while (fake.HeldTasks() < 2) std::this_thread::yield();
   fake.Release();
   while (driver.WorkerBusy()) std::this_thread::yield();
   EXPECT_EQ(fake.CountOf(kMpSynchronise), 2);
-  EXPECT_TRUE(driver.StartRebuild(0, 1, 0));
+  EXPECT_TRUE(driver.StartRebuild(0, 1, 0).ok());
   driver.Shutdown();
-  EXPECT_FALSE(driver.StartRebuild(0, 1, 0));  // nothing starts once stopped
+  auto stopped = driver.StartRebuild(0, 1, 0);  // nothing starts once stopped
+  EXPECT_EQ(stopped.code(), ECANCELED);
+  CMaroveltDriver loopless(nullptr);
+  ASSERT_TRUE(loopless.ReadDriverState().ok());
+  EXPECT_EQ(loopless.StartRebuild(0, 1, 0).code(), EINVAL);
+}
+
+// A request the driver fails reaches the caller's completion, on the loop, with the reason.
+TEST_F(DriverTest, ATaskTheDriverFailsReportsWhy) {
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  std::vector<plat::Result<void>> outcomes;
+  auto record = [&](const plat::Result<void>& r) { outcomes.push_back(r); };
+  auto runUntil = [&](std::size_t n) {
+    for (int i = 0; i < 2000 && outcomes.size() < n; ++i) loop->runOnce(5);
+  };
+  fake.failNext[kMpRebuild] = 1;
+  ASSERT_TRUE(driver.StartRebuild(0, 1, 0, record).ok());
+  runUntil(1);
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].code(), EIO);
+  EXPECT_EQ(outcomes[0].message(), "control code 9: failed");
+  EXPECT_FALSE(driver.WorkerBusy());  // the failed task is over: the next one may start
+  ASSERT_TRUE(driver.StartSynchronise(0, 0, record).ok());
+  runUntil(2);
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_TRUE(outcomes[1].ok());
 }
 
 TEST_F(DriverTest, RegistrySettings) {
-  int v = -7;
-  EXPECT_EQ(driver.ReadAdapterSetting("WRITEBACKCACHE", &v), 0);
-  EXPECT_EQ(v, -7);
-  ASSERT_TRUE(driver.WriteAdapterSetting("WRITEBACKCACHE", 1));
-  ASSERT_TRUE(driver.WriteAdapterSetting("MAINTENANCELENGTH", 12));
-  ASSERT_TRUE(driver.WriteAdapterSetting("WRITEBACKCACHE", 0));  // rewritten in place
+  auto none = driver.ReadAdapterSetting("WRITEBACKCACHE");
+  ASSERT_TRUE(none.ok()) << none.message();
+  EXPECT_FALSE(*none);
+  ASSERT_TRUE(driver.WriteAdapterSetting("WRITEBACKCACHE", 1).ok());
+  ASSERT_TRUE(driver.WriteAdapterSetting("MAINTENANCELENGTH", 12).ok());
+  ASSERT_TRUE(driver.WriteAdapterSetting("WRITEBACKCACHE", 0).ok());  // rewritten in place
   auto key = plat::reg::Key::open(plat::reg::Hive::LocalMachine,
                                   "SYSTEM\\CurrentControlSet\\Services\\Marovelt\\Parameters\\Device");
   ASSERT_TRUE(key);
   EXPECT_EQ(key->getString("DriverParameter").valueOr(""), "WRITEBACKCACHE=0;MAINTENANCELENGTH=12;");
-  EXPECT_EQ(driver.ReadAdapterSetting("MAINTENANCELENGTH", &v), 1);
-  EXPECT_EQ(v, 12);
+  EXPECT_EQ(driver.ReadAdapterSetting("MAINTENANCELENGTH").valueOr({}), 12);
 
   // Values are read as "%i" reads them; at most 32 entries.
   ASSERT_EQ(plat::reg::statusOf(key->setString("DriverParameter", "A=0x10;B=010;C=-3;")), plat::reg::Status::Ok);
   for (auto [name, want] : {std::pair{"A", 16}, {"B", 8}, {"C", -3}}) {
-    ASSERT_EQ(driver.ReadAdapterSetting(name, &v), 1) << name;
-    EXPECT_EQ(v, want) << name;
+    EXPECT_EQ(driver.ReadAdapterSetting(name).valueOr({}), want) << name;
   }
-  for (int i = 3; i < 32; ++i) ASSERT_TRUE(driver.WriteAdapterSetting("N" + std::to_string(i), i));
-  EXPECT_FALSE(driver.WriteAdapterSetting("ONEMORE", 1));
-  EXPECT_TRUE(driver.WriteAdapterSetting("A", 5));
-  EXPECT_FALSE(driver.WriteAdapterSetting("BAD=NAME", 1));
+  for (int i = 3; i < 32; ++i) ASSERT_TRUE(driver.WriteAdapterSetting("N" + std::to_string(i), i).ok());
+  auto full = driver.WriteAdapterSetting("ONEMORE", 1);
+  EXPECT_EQ(full.code(), ENOSPC);
+  EXPECT_EQ(full.message(), "DriverParameter holds 32 entries already; ONEMORE is not among them");
+  EXPECT_TRUE(driver.WriteAdapterSetting("A", 5).ok());
+  EXPECT_EQ(driver.WriteAdapterSetting("BAD=NAME", 1).code(), EINVAL);
 
   // Parameters that cannot be read as text are refused, not replaced by the one new entry.
   const std::vector<std::uint8_t> foreign = {'A', '=', '1', ';', 0xFF};
   ASSERT_TRUE(key->setBinary("DriverParameter", foreign));
-  EXPECT_FALSE(driver.WriteAdapterSetting("A", 2));
+  auto refused = driver.WriteAdapterSetting("A", 2);
+  EXPECT_FALSE(refused.ok());
+  EXPECT_FALSE(refused.message().empty());
   EXPECT_EQ(key->getBinary("DriverParameter").valueOr({}), foreign);
+  // Reading them is a failure too, not an absent entry.
+  EXPECT_FALSE(driver.ReadAdapterSetting("A").ok());
 }
 
 TEST_F(DriverTest, DriverFileVersion) {

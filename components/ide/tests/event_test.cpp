@@ -24,7 +24,7 @@ class EventTest : public ::testing::Test {
     fake.SetController(0);
     fake.SetDrive(0, 0, 0, 0, "ST320420A");
     fake.SetDrive(0, 1, 1, 3, "WDC WD200");
-    driver.ReadDriverState();
+    ASSERT_TRUE(driver.ReadDriverState().ok());
   }
   plat::testing::TempRoot root;
   FakeMarovelt fake;

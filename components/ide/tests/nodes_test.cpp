@@ -102,6 +102,8 @@ TEST_F(NodesTest, RootWithoutDriverOrWithUnsupportedHardware) {
 
 TEST(NodesNoDriverTest, DriverNotFound) {
   plat::testing::TempRoot root;
+  std::vector<std::string> logged;
+  SetErrorLog([&](const std::string& t) { logged.push_back(t); });
   auto loop = std::move(*plat::makeEpollLoop());
   auto r = makeObject<CTirrowRoot>();
   r->Build();
@@ -109,6 +111,24 @@ TEST(NodesNoDriverTest, DriverNotFound) {
   r->get("Type", &v);
   EXPECT_EQ(v, "Driver not found");
   EXPECT_FALSE(r->ChildByName("MVP1"));
+  // The log says why beside the text.
+  EXPECT_EQ(logged,
+            (std::vector<std::string>{"Driver not found (no Marovelt driver answered: no SCSI port is served)"}));
+  SetErrorLog(nullptr);
+}
+
+// A controller whose driver does not pass the check at its construction logs why, not only the
+// version message; it then skips the driver-read settings.
+TEST_F(NodesTest, AControllerThatFindsNoDriverLogsWhy) {
+  auto r = Build();
+  ASSERT_TRUE(logged.empty());
+  fake.failNext[kMpVersion] = 1;
+  fake.ClearRequests();
+  auto c = makeObject<CIdeController>(r->Driver(), plat::systemClock());
+  c->InitController(r.get(), "MVP9", 0);
+  ASSERT_EQ(logged.size(), 1u);
+  EXPECT_EQ(logged[0], "Driver not found (no Marovelt driver answered: \\\\.\\Scsi0:: control code 1: failed)");
+  EXPECT_EQ(fake.CountOf(kMpGetPciMaximum), 0);
 }
 
 TEST_F(NodesTest, SettingMethods) {
@@ -119,7 +139,7 @@ TEST_F(NodesTest, SettingMethods) {
   EXPECT_EQ(fake.pciThreshold, 6);
   EXPECT_EQ(Get(mvp, "GetPCIBus"), "25");
   int stored = 0;
-  EXPECT_EQ(r->Driver()->ReadAdapterSetting("COUNTTHRESHOLD", &stored), 1);
+  stored = r->Driver()->ReadAdapterSetting("COUNTTHRESHOLD").valueOr({}).value_or(-1);
   EXPECT_EQ(stored, 6);
   EXPECT_EQ(sink->fired, 1);
 
@@ -135,13 +155,23 @@ TEST_F(NodesTest, SettingMethods) {
   EXPECT_EQ(mvp->invoke("NoSuchMethod", ""), S_FALSE);
   EXPECT_TRUE(logged.empty());
 
-  // A registry that refuses the write: the text goes to the log, nothing changes, no notification.
-  for (int i = 0; i < 32; ++i) ASSERT_TRUE(r->Driver()->WriteAdapterSetting("X" + std::to_string(i), i) || i >= 28);
+  // A registry that refuses the write: the text goes to the log with why, nothing changes, no
+  // notification.
+  for (int i = 0; i < 32; ++i)
+    ASSERT_TRUE(r->Driver()->WriteAdapterSetting("X" + std::to_string(i), i).ok() || i >= 28);
   EXPECT_EQ(mvp->invoke("SetDisableHotSpare", "1"), S_OK);
   EXPECT_EQ(Get(mvp, "GetDisableHotSpare"), "0");
-  ASSERT_EQ(logged.size(), 1u);
-  EXPECT_EQ(logged[0], "Registry Error");
+  EXPECT_EQ(logged,
+            (std::vector<std::string>{
+                "Registry Error (DriverParameter holds 32 entries already; DISABLEHOTSPARE is not among them)"}));
   EXPECT_EQ(sink->fired, 4);
+
+  // A driver request that fails is logged with the device's reason.
+  logged.clear();
+  fake.failNext[kMpSetSmartEnable] = 1;
+  EXPECT_EQ(mvp->invoke("SetSmart", "1"), S_OK);
+  ASSERT_FALSE(logged.empty());
+  EXPECT_EQ(logged[0], "Set S.M.A.R.T. - driver request failed (control code 23: failed)");
 }
 
 TEST_F(NodesTest, PciMaximumOfZeroShowsFifty) {
@@ -276,6 +306,82 @@ TEST_F(NodesTest, RebuildAndStopThroughTheArray) {
   EXPECT_EQ(mirror->invoke("RebuildArray", "999@"), S_OK);
   r->Driver()->Shutdown();
   EXPECT_EQ(fake.CountOf(kMpRebuild), 0);
+}
+
+// The driver refuses a rebuild (a synchronise runs): the method answers as ever, and the log
+// says which request was refused and why.
+TEST_F(NodesTest, ARebuildTheDriverRefusesIsLoggedWithWhy) {
+  auto r = Build();
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  CRiverNode* disk2 = Cd(r.get(), "Ary1/disk2");
+  ASSERT_TRUE(mirror && disk2);
+  fake.HoldTasks();
+  EXPECT_EQ(mirror->invoke("SyncArray", "512"), S_OK);
+  while (fake.HeldTasks() == 0) std::this_thread::yield();
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + disk2->HandleText()), S_OK);
+  EXPECT_EQ(mirror->invoke("SyncArray", "512"), S_OK);
+  EXPECT_EQ(logged, (std::vector<std::string>{"Rebuild Ary1 - refused (a synchronise runs)",
+                                              "Synchronise Ary1 - refused (a synchronise runs)"}));
+  fake.Release();
+  r->Driver()->Shutdown();
+  EXPECT_EQ(fake.CountOf(kMpRebuild), 0);
+}
+
+// The driver fails the rebuild request itself, on the worker: the failure reaches the log, with
+// the device's reason, once the request is over.
+TEST_F(NodesTest, ARebuildRequestTheDriverFailsIsLoggedWithWhy) {
+  auto r = Build();
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  CRiverNode* disk2 = Cd(r.get(), "Ary1/disk2");
+  ASSERT_TRUE(mirror && disk2);
+  fake.failNext[kMpRebuild] = 1;
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + disk2->HandleText()), S_OK);
+  for (int i = 0; i < 2000 && logged.empty(); ++i) loop->runOnce(5);
+  EXPECT_EQ(logged, (std::vector<std::string>{"Rebuild Ary1 - driver request failed (control code 9: failed)"}));
+  // One that the driver carries out logs nothing.
+  logged.clear();
+  EXPECT_EQ(mirror->invoke("SyncArray", "512"), S_OK);
+  for (int i = 0; i < 2000 && r->Driver()->WorkerBusy(); ++i) loop->runOnce(5);
+  for (int i = 0; i < 20; ++i) loop->runOnce(1);
+  EXPECT_EQ(fake.CountOf(kMpSynchronise), 1);
+  EXPECT_TRUE(logged.empty()) << logged[0];
+}
+
+// What the poll reads every second is logged when it starts failing or its reason changes, not on
+// every tick; a failed disk table look keeps the tree as it was.
+TEST_F(NodesTest, PollFailuresAreLoggedOncePerRunWithWhy) {
+  auto r = Build();
+  CIdePoll::Get().Tick();
+  ASSERT_TRUE(logged.empty());
+  fake.failNext[kMpActivity] = 3;
+  fake.failNext[kMpDiskTable] = 6;  // two attempts on each of three ticks
+  for (int i = 0; i < 3; ++i) CIdePoll::Get().Tick();
+  EXPECT_EQ(logged,
+            (std::vector<std::string>{"Detect disk change - driver request failed (disk table: control code 6: failed)",
+                                      "Read activity - driver request failed (control code 10: failed)"}));
+  EXPECT_TRUE(Cd(r.get(), "Ary1/disk2"));
+  EXPECT_TRUE(Cd(r.get(), "MVP1/ch1/master"));
+  EXPECT_EQ(r->Driver()->DiskCount(), 2);
+  // It works again, then fails again: logged again.
+  CIdePoll::Get().Tick();
+  fake.failNext[kMpActivity] = 1;
+  CIdePoll::Get().Tick();
+  ASSERT_EQ(logged.size(), 3u);
+  EXPECT_EQ(logged.back(), "Read activity - driver request failed (control code 10: failed)");
+}
+
+// The full read keeps the driver interface's rule (a table that cannot be read counts no entries)
+// and logs which table failed and why.
+TEST_F(NodesTest, AFullReadThatFailsSaysWhich) {
+  auto r = Build();
+  for (int tick = 1; tick <= 360; ++tick) CIdePoll::Get().Tick();
+  ASSERT_TRUE(logged.empty());
+  fake.failNext[kMpControllerCount] = 2;
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "Read driver tables - driver request failed (controller count: control code 3: failed)"}));
+  EXPECT_EQ(r->Driver()->ControllerCount(), 0);
+  EXPECT_EQ(r->Driver()->ArrayCount(), 2);
 }
 
 TEST_F(NodesTest, EnclosureGroupAndSensorCheck) {
