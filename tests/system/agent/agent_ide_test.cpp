@@ -40,6 +40,7 @@ TEST(AgentWithIde, RebuildFromTheLocalConsoleChangesTheArrayAndNotifiesEveryClie
   ASSERT_TRUE(agent.ready());
 
   auto tcp = agent.Tcp();
+  ASSERT_TRUE(tcp) << "no TCP connection to the agent";
   ASSERT_EQ(tcp->Logon("admin", "secret"), 800);
   EXPECT_TRUE(Listed(tcp->List(), "MV_RAID@o--@14"));
   ASSERT_EQ(tcp->Result(kReqChangeFolder, "MV_RAID"), 800);

@@ -174,6 +174,7 @@ TEST_F(AgentSystemTest, LocalChannelClientGetsNotLoggedOnAndLocalOnlyMethods) {
   ASSERT_TRUE(token);
   ASSERT_EQ(local->Logon("admin", "secret", token->first, token->second), 800);
   auto tcp = agent.Tcp();
+  ASSERT_TRUE(tcp) << "no TCP connection to the agent";
   ASSERT_EQ(tcp->Logon("admin", "secret"), 800);
   EXPECT_EQ(local->List(), tcp->List());  // the same tree
   ASSERT_EQ(local->Result(kReqChangeFolder, "TEST_RAID"), 800);

@@ -52,6 +52,7 @@ TEST(AgentBadInput, AThousandHostileConnectionsNeitherStopNorGrowTheAgent) {
   AgentProcess agent(root, {"-win98"});
   ASSERT_TRUE(agent.ready());
   auto good = agent.Tcp();
+  ASSERT_TRUE(good) << "no TCP connection to the agent";
   ASSERT_EQ(good->Logon("admin", "secret"), 800);
   ASSERT_EQ(good->Result(kReqChangeFolder, "TEST_RAID"), 800);
   ASSERT_EQ(good->Result(kReqQuery, "Model"), 800);
