@@ -148,8 +148,8 @@ int EventDispatcher::ClearEventLog(std::string_view folderFullPath) {
   return EventLogFile(logFileOf(folderFullPath), clock_).remove() ? 1 : 0;
 }
 
-std::optional<EventCursor> EventDispatcher::OpenEventCursor(std::string_view folderFullPath, std::int32_t& position,
-                                                            std::int32_t& cookie, bool forwards) const {
+plat::Result<EventCursor> EventDispatcher::OpenEventCursor(std::string_view folderFullPath, std::int32_t& position,
+                                                           std::int32_t& cookie, bool forwards) const {
   return EventCursor::open(logFileOf(folderFullPath), position, cookie, forwards);
 }
 

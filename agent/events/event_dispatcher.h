@@ -82,8 +82,8 @@ class EventDispatcher {
   int ClearEventLog(std::string_view folderFullPath);
 
   // The event viewer's paging (position and cookie travel to the client and back).
-  std::optional<EventCursor> OpenEventCursor(std::string_view folderFullPath, std::int32_t& position,
-                                             std::int32_t& cookie, bool forwards) const;
+  plat::Result<EventCursor> OpenEventCursor(std::string_view folderFullPath, std::int32_t& position,
+                                            std::int32_t& cookie, bool forwards) const;
   static int ReadNextEvent(EventCursor& cursor, std::string& out);
   static void CloseEventCursor(EventCursor& cursor, std::int32_t& position, std::int32_t& cookie);
 

@@ -230,21 +230,25 @@ plat::Result<std::int32_t> EventLogFile::append(const EventRecord& record) {
 
 bool EventLogFile::remove() { return ::unlink(file_.c_str()) == 0; }
 
-std::optional<EventCursor> EventCursor::open(const std::filesystem::path& file, std::int32_t& position,
-                                             std::int32_t& cookie, bool forwards) {
+plat::Result<EventCursor> EventCursor::open(const std::filesystem::path& file, std::int32_t& position,
+                                            std::int32_t& cookie, bool forwards) {
   plat::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd) return std::nullopt;
-  return open(std::make_unique<FileStorage>(std::move(fd)), position, cookie, forwards);
+  if (!fd) return plat::errnoError("opening " + file.string());
+  auto c = open(std::make_unique<FileStorage>(std::move(fd)), position, cookie, forwards);
+  if (!c) return plat::Error{c.code(), file.string() + ": " + c.message()};
+  return c;
 }
 
-std::optional<EventCursor> EventCursor::open(std::unique_ptr<LogStorage> storage, std::int32_t& position,
-                                             std::int32_t& cookie, bool forwards) {
+plat::Result<EventCursor> EventCursor::open(std::unique_ptr<LogStorage> storage, std::int32_t& position,
+                                            std::int32_t& cookie, bool forwards) {
   const auto sized = storage->size();
+  if (!sized) return sized.error();
   const auto read = readIdentity(*storage);
-  if (!sized || *sized < kHeaderSize || !read || !*read) return std::nullopt;
+  if (!read) return read.error();
+  if (*sized < kHeaderSize || !*read) return plat::Error{EBADMSG, "not an event log file"};
   const std::int64_t size = *sized;
   const std::int32_t identity = **read;
-  if (position != 0 && cookie != identity) return std::nullopt;
+  if (position != 0 && cookie != identity) return plat::Error{ESTALE, "the log was started again since that page"};
   cookie = identity;
   EventCursor c(std::move(storage), size, identity, forwards);
   if (position == 0) {
@@ -252,12 +256,12 @@ std::optional<EventCursor> EventCursor::open(std::unique_ptr<LogStorage> storage
       c.position_ = kHeaderSize;
     } else {
       auto tail = findTail(*c.storage_, size);
-      if (!tail) return std::nullopt;
+      if (!tail) return tail.error();
       c.position_ = tail->last;
     }
   } else if (forwards) {
     auto r = readRecordAt(*c.storage_, size, position);
-    if (!r) return std::nullopt;
+    if (!r) return r.error();
     c.position_ = *r && size - (*r)->next > 4 ? (*r)->next : 0;
   } else {
     c.position_ = position;

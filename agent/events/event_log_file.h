@@ -96,14 +96,15 @@ class EventLogFile {
 // file's identity) go to the client and come back with the next request.
 class EventCursor {
  public:
-  // Fails when the header is unreadable or the identity 0, or when position is non-zero and cookie
-  // is not the file's identity. Sets cookie to the identity. Position 0 starts at the oldest record
+  // Fails with ENOENT when there is no file, EBADMSG when its header is not one of ours, ESTALE when
+  // position is non-zero and cookie is not the file's identity (the log was started again), or the
+  // error of a read that failed. Sets cookie to the identity. Position 0 starts at the oldest record
   // (forwards) or the newest (backwards); another position names the last record delivered, which
   // forwards skips and backwards starts at.
-  static std::optional<EventCursor> open(const std::filesystem::path& file, std::int32_t& position,
-                                         std::int32_t& cookie, bool forwards);
-  static std::optional<EventCursor> open(std::unique_ptr<LogStorage> storage, std::int32_t& position,
-                                         std::int32_t& cookie, bool forwards);
+  static plat::Result<EventCursor> open(const std::filesystem::path& file, std::int32_t& position,
+                                        std::int32_t& cookie, bool forwards);
+  static plat::Result<EventCursor> open(std::unique_ptr<LogStorage> storage, std::int32_t& position,
+                                        std::int32_t& cookie, bool forwards);
 
   // The next record; false at the end or after a read error (the position is then 0).
   bool next(EventRecord& out);

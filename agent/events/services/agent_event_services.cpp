@@ -55,7 +55,12 @@ std::unique_ptr<agent::IEventCursor> CAgentEventServices::OpenEventCursor(agent:
                                                                           std::int32_t position, std::int32_t cookie,
                                                                           bool countIsNegative) {
   auto cursor = dispatcher_.OpenEventCursor(folder.FullPath(), position, cookie, countIsNegative);
-  if (!cursor) return nullptr;
+  if (!cursor) {
+    // No log yet, or a client's page of a log started again since, is an ordinary answer; a log
+    // that cannot be read is said, not shown as empty without a word.
+    if (cursor.code() != ENOENT && cursor.code() != ESTALE) doc_.Log("events cannot be read: " + cursor.message());
+    return nullptr;
+  }
   return std::make_unique<FileCursor>(std::move(*cursor));
 }
 

@@ -320,6 +320,37 @@ TEST(EventLogChain, AReadThatFailsLeavesTheFileAsItIs) {
   }
 }
 
+// Why a page cannot be read: nothing to read, a stale page or a file not ours are told apart from a
+// read that failed, which must not look like an empty log.
+TEST(EventLogChain, ACursorSaysWhyItCannotOpen) {
+  MemoryStorage good(encodeHeader(5));
+  ASSERT_TRUE(appendRecord(good, rec(512, "a", "x")).ok());
+  struct Case {
+    const char* what;
+    std::unique_ptr<LogStorage> storage;
+    std::int32_t position, cookie;
+    int code;
+  };
+  Case cases[] = {
+      {"a header not ours", std::make_unique<MemoryStorage>("x" + good.bytes().substr(1)), 0, 0, EBADMSG},
+      {"a page of an older log", std::make_unique<MemoryStorage>(good.bytes()), 36, 4, ESTALE},
+      {"a header that cannot be read", std::make_unique<FailingReads>(good.bytes(), 0), 0, 0, EIO},
+      {"a tail that cannot be read", std::make_unique<FailingReads>(good.bytes(), kHeaderSize + 1), 0, 0, EIO},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto cursor = EventCursor::open(std::move(c.storage), c.position, c.cookie, false);
+    ASSERT_FALSE(cursor);
+    EXPECT_EQ(cursor.code(), c.code) << cursor.message();
+  }
+  plat::testing::TempRoot root;
+  std::int32_t pos = 0, cookie = 0;
+  auto none = EventCursor::open(root.dir() / "none.log", pos, cookie, false);
+  ASSERT_FALSE(none);
+  EXPECT_EQ(none.code(), ENOENT);
+  EXPECT_NE(none.message().find("none.log"), std::string::npos) << none.message();
+}
+
 TEST(EventLogPath, FolderPathsBecomeSafeFileNames) {
   const fs::path root = "/logs";
   struct Case {
