@@ -224,7 +224,7 @@ plat::Result<std::int32_t> EventLogFile::append(const EventRecord& record) {
   FileStorage storage(std::move(fd));
   const std::int64_t now = clock_.wallSeconds();
   auto appended = appendOrStart(storage, created, static_cast<std::int32_t>(now > 0 ? now : 1), record);
-  if (!appended) return plat::Error{appended.code(), file_.string() + ": " + appended.message()};
+  if (!appended) return plat::prefixed(file_.string(), appended.error());
   return appended;
 }
 
@@ -235,7 +235,7 @@ plat::Result<EventCursor> EventCursor::open(const std::filesystem::path& file, s
   plat::UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!fd) return plat::errnoError("opening " + file.string());
   auto c = open(std::make_unique<FileStorage>(std::move(fd)), position, cookie, forwards);
-  if (!c) return plat::Error{c.code(), file.string() + ": " + c.message()};
+  if (!c) return plat::prefixed(file.string(), c.error());
   return c;
 }
 

@@ -41,10 +41,6 @@ plat::Error Combined(const std::vector<plat::Error>& errors) {
   return plat::Error{errors.front().code, Join(texts)};
 }
 
-plat::Error Prefixed(const std::string& what, const plat::Error& e) {
-  return plat::Error{e.code, what + ": " + e.message};
-}
-
 std::string TrimRight(std::string s) {
   while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
   return s;
@@ -191,7 +187,7 @@ void CMaroveltDriver::Shutdown() {
 
 plat::Result<std::size_t> CMaroveltDriver::Send(plat::devio::Handle& handle, CSrbBuffer& request) {
   auto r = plat::devio::ioctl(handle, IOCTL_SCSI_MINIPORT, request.Bytes(), request.Bytes());
-  if (!r) return Prefixed("control code " + std::to_string(Get32(request.Bytes().data() + 16)), r.error());
+  if (!r) return plat::prefixed("control code " + std::to_string(Get32(request.Bytes().data() + 16)), r.error());
   return r;
 }
 
@@ -215,12 +211,6 @@ plat::Result<std::uint32_t> CMaroveltDriver::ReadVersion(plat::devio::Handle& ha
   return v;
 }
 
-std::uint32_t CMaroveltDriver::CheckDriverVersion(plat::devio::Handle& handle) const {
-  auto v = ReadVersion(handle);
-  if (!v) return kDriverMissing;
-  return VersionTooOld(*v) ? kDriverTooOld : kDriverOk;
-}
-
 plat::Result<plat::devio::Handle> CMaroveltDriver::OpenChecked(std::uint32_t* status, bool forWorker) const {
   *status = kDriverMissing;
   // Checks one opened device: the status it gives, and why it does not pass.
@@ -228,7 +218,7 @@ plat::Result<plat::devio::Handle> CMaroveltDriver::OpenChecked(std::uint32_t* st
     h.setTimeout(kRequestTimeout);
     auto v = ReadVersion(h);
     *s = !v ? kDriverMissing : VersionTooOld(*v) ? kDriverTooOld : kDriverOk;
-    if (!v) return Prefixed(h.name(), v.error());
+    if (!v) return plat::prefixed(h.name(), v.error());
     if (*s == kDriverTooOld)
       return plat::Error{ENODEV, h.name() + ": driver version " + VersionText(*v) + ", 1.11 or later needed"};
     return plat::success();
@@ -298,7 +288,7 @@ plat::Result<void> ReadTable(plat::devio::Handle& h, std::uint32_t code, std::si
       return plat::success();
     }
   }
-  return Prefixed(what, last);
+  return plat::prefixed(what, last);
 }
 
 }  // namespace
@@ -334,7 +324,7 @@ plat::Result<void> CMaroveltDriver::ReadControllers(plat::devio::Handle& h) {
       count = static_cast<int>(std::min<std::uint32_t>(req.ReturnCode(), kMaxControllers));
     }
   }
-  if (count < 0) return Prefixed("controller count", countError);
+  if (count < 0) return plat::prefixed("controller count", countError);
   controllerCount_ = 0;
   std::vector<plat::Error> failures;
   for (int c = 0; c < count; ++c) {
@@ -343,7 +333,7 @@ plat::Result<void> CMaroveltDriver::ReadControllers(plat::devio::Handle& h) {
       CSrbBuffer req(kMpController, kControllerRecordSize);
       Put32(req.Data(), static_cast<std::uint32_t>(c));
       if (auto sent = Send(h, req); !sent) {
-        if (attempt == 1) failures.push_back(Prefixed(what, sent.error()));
+        if (attempt == 1) failures.push_back(plat::prefixed(what, sent.error()));
         continue;
       }
       if (req.Length() == kControllerRecordSize) {
@@ -572,7 +562,7 @@ plat::Result<std::vector<EventRecordBytes>> CMaroveltDriver::ReadDriverEvents() 
   CSrbBuffer read(kMpReadEvents, kReadEventsSize);
   Put32(read.Data(), n);
   auto returned = Send(*h, read);
-  if (!returned) return Prefixed("reading " + std::to_string(n) + " queued events", returned.error());
+  if (!returned) return plat::prefixed("reading " + std::to_string(n) + " queued events", returned.error());
   // Only records the answer really carries are taken.
   const std::size_t carried =
       *returned > kSrbHeaderLength + 4 ? (*returned - kSrbHeaderLength - 4) / kEventRecordSize : 0;

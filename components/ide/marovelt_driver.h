@@ -118,7 +118,6 @@ class CMaroveltDriver {
   // Opening. OpenDriver gives the first device whose version check passes; when none does, why
   // each device that could be opened, or that refused to open, did not do.
   plat::Result<plat::devio::Handle> OpenDriver();
-  std::uint32_t CheckDriverVersion(plat::devio::Handle& handle) const;
   std::uint32_t Status() const { return status_; }
   bool DriverNotFound() const { return (flags_.load() & kFlagNotFound) != 0; }
   // The message of the last status: "No Error", the too-old text, or the no-driver text.

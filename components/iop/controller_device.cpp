@@ -21,12 +21,6 @@ std::string PortName(int n) {
   return name;
 }
 
-// The same error, told what was being done.
-plat::Error In(const std::string& what, plat::Error e) {
-  e.message = what + ": " + e.message;
-  return e;
-}
-
 std::string CommandName(std::uint16_t command) {
   char text[24];
   std::snprintf(text, sizeof text, "command 0x%04X", command);
@@ -128,7 +122,7 @@ plat::Result<void> ControllerDevice::ExecControlRequest(std::int32_t controller,
                                                         std::uint32_t function, std::uint32_t parameter,
                                                         std::array<std::uint8_t, kIdentifyReply>& reply) {
   const std::string what = "identify of controller " + std::to_string(controller);
-  if (auto opened = Open(); !opened) return In(what, opened.error());
+  if (auto opened = Open(); !opened) return plat::prefixed(what, opened.error());
   std::vector<std::uint8_t> request = IdentifyRequest(controller);
   PutLeAt(request, 4, target, 4);
   PutLeAt(request, 8, function, 4);
@@ -140,12 +134,12 @@ plat::Result<void> ControllerDevice::ExecControlRequest(std::int32_t controller,
     buf.insert(buf.end(), request.begin(), request.end());
     buf.resize(kTunnelIdentifyReply + kIdentifyReply);
     auto n = Ioctl(handle_, kIoctlScsiMiniport, buf, buf);
-    if (!n) return In(what, n.error());
+    if (!n) return plat::prefixed(what, n.error());
     got = *n > kTunnelIdentifyReply ? *n - kTunnelIdentifyReply : 0;
     std::copy_n(buf.begin() + kTunnelIdentifyReply, got, reply.begin());
   } else {
     auto n = Ioctl(handle_, kIoctlIdentify, request, reply);
-    if (!n) return In(what, n.error());
+    if (!n) return plat::prefixed(what, n.error());
     got = *n;
   }
   // The target id lives in the second word.
@@ -160,11 +154,11 @@ plat::Result<std::uint32_t> ControllerDevice::SendApiMessage(const ApiAddress& a
   const CommandDescriptor* cmd = FindCommand(command);
   if (!cmd) return plat::Error{EINVAL, what + ": not a command the card knows"};
   auto data = PackRequest(cmd->request, request);
-  if (!data) return In(what, data.error());
+  if (!data) return plat::prefixed(what, data.error());
   std::vector<std::uint8_t> message = MessageHeader(address.controller, address.targetId, command);
   PutLeAt(message, 6, address.function, 2);
   message.insert(message.end(), data->begin(), data->end());
-  if (auto opened = Open(); !opened) return In(what, opened.error());
+  if (auto opened = Open(); !opened) return plat::prefixed(what, opened.error());
 
   std::vector<std::uint8_t> answer;
   if (Path().tunnel) {
@@ -173,17 +167,17 @@ plat::Result<std::uint32_t> ControllerDevice::SendApiMessage(const ApiAddress& a
     const std::size_t inLength = buf.size();
     buf.resize(kTunnelBuffer, 0);
     auto n = Ioctl(handle_, kIoctlScsiMiniport, std::span<const std::uint8_t>(buf.data(), inLength), buf);
-    if (!n) return In(what, n.error());
+    if (!n) return plat::prefixed(what, n.error());
     const std::size_t end = std::min(*n, kTunnelReplyOffset + kTunnelReplyCapacity);
     if (end > kTunnelReplyOffset) answer.assign(buf.begin() + kTunnelReplyOffset, buf.begin() + end);
   } else {
     answer.resize(kReplyCapacity);
     auto n = Ioctl(handle_, kIoctlApiMessage, message, answer);
-    if (!n) return In(what, n.error());
+    if (!n) return plat::prefixed(what, n.error());
     answer.resize(*n);
   }
   auto status = UnpackReply(cmd->reply, answer, reply);
-  if (!status) return In(what, status.error());
+  if (!status) return plat::prefixed(what, status.error());
   return *status;
 }
 
@@ -192,7 +186,7 @@ plat::Result<std::vector<std::uint8_t>> ControllerDevice::GetI2OParams(std::uint
                                                                        std::span<const std::uint16_t> fields,
                                                                        std::size_t capacity) {
   const std::string what = "parameter group " + std::to_string(group);
-  if (auto opened = Open(); !opened) return In(what, opened.error());
+  if (auto opened = Open(); !opened) return plat::prefixed(what, opened.error());
   const std::vector<std::uint8_t> request = ParamsRequest(operation, target, group, fields);
   std::vector<std::uint8_t> reply;
   if (Path().tunnel) {
@@ -201,12 +195,12 @@ plat::Result<std::vector<std::uint8_t>> ControllerDevice::GetI2OParams(std::uint
     const std::size_t behind = buf.size();
     buf.resize(behind + capacity, 0);
     auto n = Ioctl(handle_, kIoctlScsiMiniport, buf, buf);
-    if (!n) return In(what, n.error());
+    if (!n) return plat::prefixed(what, n.error());
     if (*n > behind) reply.assign(buf.begin() + behind, buf.begin() + *n);
   } else {
     reply.resize(capacity);
     auto n = Ioctl(handle_, kIoctlParams, request, reply);
-    if (!n) return In(what, n.error());
+    if (!n) return plat::prefixed(what, n.error());
     reply.resize(*n);
   }
   return reply;

@@ -16,9 +16,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-#include <type_traits>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace plat {
@@ -88,6 +89,12 @@ class [[nodiscard]] Result<void> {
   Error error_;
   bool failed_ = false;
 };
+
+// The same error with what was being done put in front ("reading 'Port': ...").
+inline Error prefixed(std::string_view what, Error error) {
+  error.message = std::string(what) + ": " + error.message;
+  return error;
+}
 
 // Success of a Result<void>.
 inline Result<void> success() { return {}; }

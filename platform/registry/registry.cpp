@@ -81,12 +81,6 @@ Status fromSqlite(int rc) {
 
 Error failure(Status s, std::string message) { return Error{static_cast<int>(s), std::move(message)}; }
 
-// The same error with what was being done put in front ("HKLM\\Software\\Kelm: reading 'Port': ...").
-Error prefixed(std::string_view what, Error e) {
-  e.message = std::string(what) + ": " + e.message;
-  return e;
-}
-
 const char* hiveName(Hive h) {
   switch (h) {
     case Hive::LocalMachine:
@@ -820,94 +814,60 @@ Result<void> Key::deleteSubKey(std::string_view sub) const {
 
 namespace {
 
-// A listing of a key starts here, under the hive's lock: the hive must answer and the key must
-// still be there.
-Result<void> listable(Db& db, std::int64_t id, const std::string& what) {
+// Runs `body(db, what)` for a listing of the key `id`, under the hive's lock, once the hive
+// answers and the key is still there; `what` names the key and what is being done.
+template <class Body>
+auto listKey(Hive hive, std::int64_t id, const std::string& path, const char* doing, Body body)
+    -> decltype(body(std::declval<Db&>(), std::string())) {
+  const std::string what = keyName(hive, path) + ": " + doing;
+  if (id == 0) return failure(Status::NotFound, what + ": no key");
+  Db& db = Hives::instance().get(hive);
+  std::lock_guard<std::mutex> lock(db.mutex());
   if (!db.open()) return prefixed(what, db.openError());
   auto s = db.q(qKeyExists);
   s.bind(1, id);
   const int rc = s.step();
   if (rc == SQLITE_DONE) return failure(Status::NotFound, what + ": the key is gone");
   if (rc != SQLITE_ROW) return prefixed(what, db.sqlError(rc));
-  return success();
+  return body(db, what);
 }
 
 Error damagedValue(const std::string& what, const Db& db) {
   return failure(Status::Failed, what + ": a stored value is damaged (" + db.file().string() + ")");
 }
 
-}  // namespace
-
-Result<std::optional<std::string>> Key::subKeyName(std::size_t index) const {
-  const std::string what = keyName(hive_, path_) + ": listing subkeys";
-  if (!valid()) return failure(Status::NotFound, what + ": no key");
-  if (index > static_cast<std::size_t>(INT64_MAX)) return std::optional<std::string>{};
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  if (auto ok = listable(db, id_, what); !ok) return ok.error();
-  auto s = db.q(qSubKeyAt);
-  s.bind(1, id_).bind(2, static_cast<std::int64_t>(index));
+// The one row at `index` of a listing query, read by `read`; nothing past the end.
+template <class T, class Read>
+Result<std::optional<T>> rowAt(Db& db, Q query, std::int64_t id, std::size_t index, const std::string& what,
+                               Read read) {
+  if (index > static_cast<std::size_t>(INT64_MAX)) return std::optional<T>{};
+  auto s = db.q(query);
+  s.bind(1, id).bind(2, static_cast<std::int64_t>(index));
   const int rc = s.step();
-  if (rc == SQLITE_DONE) return std::optional<std::string>{};
+  if (rc == SQLITE_DONE) return std::optional<T>{};
   if (rc != SQLITE_ROW) return prefixed(what, db.sqlError(rc));
-  return std::optional<std::string>(sanitizeUtf8(s.text(0)));
+  auto row = read(s);
+  if (!row) return damagedValue(what, db);
+  return std::optional<T>(std::move(*row));
 }
 
-Result<std::optional<Value>> Key::valueAt(std::size_t index) const {
-  const std::string what = keyName(hive_, path_) + ": listing values";
-  if (!valid()) return failure(Status::NotFound, what + ": no key");
-  if (index > static_cast<std::size_t>(INT64_MAX)) return std::optional<Value>{};
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  if (auto ok = listable(db, id_, what); !ok) return ok.error();
-  auto s = db.q(qValueAt);
-  s.bind(1, id_).bind(2, static_cast<std::int64_t>(index));
-  const int rc = s.step();
-  if (rc == SQLITE_DONE) return std::optional<Value>{};
-  if (rc != SQLITE_ROW) return prefixed(what, db.sqlError(rc));
-  auto v = readValueRow(s);
-  if (!v) return damagedValue(what, db);
-  return v;
-}
-
-Result<std::vector<std::string>> Key::subKeyNames() const {
-  const std::string what = keyName(hive_, path_) + ": listing subkeys";
-  if (!valid()) return failure(Status::NotFound, what + ": no key");
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  if (auto ok = listable(db, id_, what); !ok) return ok.error();
-  auto s = db.q(qSubKeys);
-  s.bind(1, id_);
-  std::vector<std::string> out;
-  int rc;
-  while ((rc = s.step()) == SQLITE_ROW) out.push_back(sanitizeUtf8(s.text(0)));
-  if (rc != SQLITE_DONE) return prefixed(what, db.sqlError(rc));
-  return out;
-}
-
-Result<std::vector<Value>> Key::values() const {
-  const std::string what = keyName(hive_, path_) + ": listing values";
-  if (!valid()) return failure(Status::NotFound, what + ": no key");
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  if (auto ok = listable(db, id_, what); !ok) return ok.error();
-  auto s = db.q(qValues);
-  s.bind(1, id_);
-  std::vector<Value> out;
+// Every row of a listing query, read by `read`.
+template <class T, class Read>
+Result<std::vector<T>> allRows(Db& db, Q query, std::int64_t id, const std::string& what, Read read) {
+  auto s = db.q(query);
+  s.bind(1, id);
+  std::vector<T> out;
   int rc;
   while ((rc = s.step()) == SQLITE_ROW) {
-    auto v = readValueRow(s);
-    if (!v) return damagedValue(what, db);
-    out.push_back(std::move(*v));
+    auto row = read(s);
+    if (!row) return damagedValue(what, db);
+    out.push_back(std::move(*row));
   }
   if (rc != SQLITE_DONE) return prefixed(what, db.sqlError(rc));
   return out;
 }
 
-namespace {
-
 Result<std::size_t> countRows(Db& db, Q query, std::int64_t id, const std::string& what) {
-  if (auto ok = listable(db, id, what); !ok) return ok.error();
   auto s = db.q(query);
   s.bind(1, id);
   const int rc = s.step();
@@ -915,22 +875,41 @@ Result<std::size_t> countRows(Db& db, Q query, std::int64_t id, const std::strin
   return static_cast<std::size_t>(s.i64(0));
 }
 
+std::optional<std::string> readName(Stmt& s) { return sanitizeUtf8(s.text(0)); }
+
 }  // namespace
 
+Result<std::optional<std::string>> Key::subKeyName(std::size_t index) const {
+  return listKey(hive_, id_, path_, "listing subkeys", [&](Db& db, const std::string& what) {
+    return rowAt<std::string>(db, qSubKeyAt, id_, index, what, readName);
+  });
+}
+
+Result<std::optional<Value>> Key::valueAt(std::size_t index) const {
+  return listKey(hive_, id_, path_, "listing values", [&](Db& db, const std::string& what) {
+    return rowAt<Value>(db, qValueAt, id_, index, what, readValueRow);
+  });
+}
+
+Result<std::vector<std::string>> Key::subKeyNames() const {
+  return listKey(hive_, id_, path_, "listing subkeys", [&](Db& db, const std::string& what) {
+    return allRows<std::string>(db, qSubKeys, id_, what, readName);
+  });
+}
+
+Result<std::vector<Value>> Key::values() const {
+  return listKey(hive_, id_, path_, "listing values",
+                 [&](Db& db, const std::string& what) { return allRows<Value>(db, qValues, id_, what, readValueRow); });
+}
+
 Result<std::size_t> Key::subKeyCount() const {
-  const std::string what = keyName(hive_, path_) + ": counting subkeys";
-  if (!valid()) return failure(Status::NotFound, what + ": no key");
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  return countRows(db, qSubKeyCount, id_, what);
+  return listKey(hive_, id_, path_, "counting subkeys",
+                 [&](Db& db, const std::string& what) { return countRows(db, qSubKeyCount, id_, what); });
 }
 
 Result<std::size_t> Key::valueCount() const {
-  const std::string what = keyName(hive_, path_) + ": counting values";
-  if (!valid()) return failure(Status::NotFound, what + ": no key");
-  Db& db = Hives::instance().get(hive_);
-  std::lock_guard<std::mutex> lock(db.mutex());
-  return countRows(db, qValueCount, id_, what);
+  return listKey(hive_, id_, path_, "counting values",
+                 [&](Db& db, const std::string& what) { return countRows(db, qValueCount, id_, what); });
 }
 
 Result<void> deleteKey(Hive hive, std::string_view path) {
