@@ -22,11 +22,6 @@ using plat::SUCCEEDED;
 namespace {
 bool Is(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
 
-// A mail setting's answer: a refused text is an invalid argument, a setting not stored an error.
-std::int32_t MailResult(const plat::Result<void>& set) {
-  if (set) return kResultFunctional;
-  return set.code() == EINVAL ? kResultInvalidArgument : kResultError;
-}
 }  // namespace
 
 // ---- root ------------------------------------------------------------------------------------
@@ -94,9 +89,11 @@ plat::Result<void> CSettingsFolder::ResetProtection() {
   return stored;
 }
 
-std::int32_t CSettingsFolder::Stored(const plat::Result<void>& stored, const std::string& what) const {
+std::int32_t CSettingsFolder::Stored(const plat::Result<void>& stored, const std::string& what,
+                                     std::int32_t refused) const {
   if (stored) return kResultFunctional;
-  if (stored.code() != EINVAL) Doc()->Log(what + " not stored: " + stored.message());
+  if (stored.code() == EINVAL) return refused;
+  Doc()->Log(what + " not stored: " + stored.message());
   return kResultError;
 }
 
@@ -105,21 +102,20 @@ std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::strin
   IAgentEvents& ev = Doc()->Events();
   const auto profile = AgentProfile();
   const std::int64_t n = DecimalOr(value, 0);
-  // A mail setting that could not be stored is not reported as set.
-  if (Is(name, "bEmailEnable")) return ev.SetMailEnable(n != 0) ? kResultFunctional : kResultError;
-  if (Is(name, "SMTPServer")) return MailResult(ev.SetSmtpServer(value));
+  // A setting that could not be stored is not reported as set; a refused mail text is an invalid
+  // argument.
+  if (Is(name, "bEmailEnable")) return Stored(ev.SetMailEnable(n != 0), name);
+  if (Is(name, "SMTPServer")) return Stored(ev.SetSmtpServer(value), name, kResultInvalidArgument);
   if (Is(name, "EmailID")) {
     if (!ev.ParseMailAddress(value, nullptr)) return kResultInvalidArgument;
-    return MailResult(ev.SetEmailId(value));
+    return Stored(ev.SetEmailId(value), name, kResultInvalidArgument);
   }
   if (Is(name, "PollFrequency")) {
     // The walk keeps its own interval; only the shown value changes.
     const auto v = DecimalOr(value, -1);
     return v >= 15 && v <= 0xFFFFFFFFll ? kResultFunctional : kResultInvalidArgument;
   }
-  // A setting that could not be stored is not reported as set.
-  if (Is(name, "NTEventLog"))
-    return profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n)) ? kResultFunctional : kResultError;
+  if (Is(name, "NTEventLog")) return Stored(profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n)), name);
   if (Is(name, "GetEmailInterval") || Is(name, "EmailProtection")) {
     const char* entry = Is(name, "GetEmailInterval") ? "Activate Interval" : "Protection Enable";
     auto stored = profile.writeInt("Email Protection", entry, static_cast<int>(n));
@@ -169,8 +165,7 @@ std::int32_t CSettingsFolder::InvokeMethod(CMessage& m, const std::string& name,
   }
   if (Is(name, "SetVerifySchedule")) {
     if (!ev.ParseSchedule(args)) return kResultError;
-    return profile.writeString("GetVerifySchedule", "GetVerifySchedule", ev.FormatSchedule()) ? kResultFunctional
-                                                                                            : kResultError;
+    return Stored(profile.writeString("GetVerifySchedule", "GetVerifySchedule", ev.FormatSchedule()), name);
   }
   if (Is(name, "AllEmailEvent")) return Stored(ev.SetNoticeList(NoticeList::kEmail, kAllEvents), name);
   if (Is(name, "AllPopupEvent")) return Stored(ev.SetNoticeList(NoticeList::kReport, kAllEvents), name);

@@ -24,9 +24,10 @@ class CSettingsFolder final : public CVirtualFolder {
 
  private:
   plat::Result<void> ResetProtection();  // what kept the stored state from being cleared
-  // The answer to a setting: functional when stored; an error otherwise, and a store that failed
-  // (not a text that was refused) is logged with its reason.
-  std::int32_t Stored(const plat::Result<void>& stored, const std::string& what) const;
+  // The answer to a setting: functional when stored, `refused` for a text that was refused
+  // (EINVAL), else an error, and a store that failed is logged with its reason.
+  std::int32_t Stored(const plat::Result<void>& stored, const std::string& what,
+                      std::int32_t refused = kResultError) const;
   std::int64_t lastWalk_ = 0;
   std::int32_t tickCount_ = 0;
   bool walked_ = false;
