@@ -199,7 +199,7 @@ class AccountStore::Session {
     return E_FAIL;
   }
   StoreFile file_;
-  const std::function<void(const std::string&)>& log_;
+  std::function<void(const std::string&)> log_;
 };
 
 std::string AccountStore::FileNameFor(const std::filesystem::path& program) {

@@ -113,15 +113,26 @@ TEST_F(StoreFileTest, AReplacedStoreWhoseDirectoryCannotBeSyncedStandsAndIsSaid)
     std::ofstream{dir_};
     swapped = true;
   });
+  // The directory comes back however the test ends.
+  struct PutBack {
+    const fs::path& dir;
+    const fs::path& moved;
+    ~PutBack() {
+      std::error_code ec;
+      if (!fs::exists(moved, ec)) return;
+      fs::remove(dir, ec);
+      fs::rename(moved, dir, ec);
+    }
+  } putBack{dir_, moved};
   std::vector<std::string> warned;
   auto r = f.commit({4, 5, 6}, [&](const std::string& text) { warned.push_back(text); });
   ASSERT_TRUE(swapped);
   ASSERT_TRUE(r) << r.message();
   ASSERT_EQ(warned.size(), 1u);
-  expectReason(plat::Error{ENOTDIR, warned[0]}, ENOTDIR, dir_, "directory gone after the rename");
+  // The warning names the directory and why it could not be synced.
+  EXPECT_NE(warned[0].find(dir_.string()), std::string::npos) << warned[0];
+  EXPECT_NE(warned[0].find(std::strerror(ENOTDIR)), std::string::npos) << warned[0];
   EXPECT_NE(warned[0].find("was replaced"), std::string::npos) << warned[0];
-  fs::remove(dir_);
-  fs::rename(moved, dir_);
 }
 
 TEST_F(StoreFileTest, TheStoreAnswersItsHresultAndLogsTheFilesReason) {
