@@ -95,14 +95,15 @@ void CSizeControlBarModel::LoadState(const plat::reg::Profile& profile, const st
 
 bool CSizeControlBarModel::SaveState(const plat::reg::Profile& profile, const std::string& profileName, int index) {
   const std::string section = sectionName(profileName, index);
-  bool ok = profile.deleteSection(section).ok();
   if (maxState != kMaxNone) restore();  // the restored size is the one to keep
   const QSize sizes[3] = {floatSize, horzDockSize, vertDockSize};
+  std::vector<plat::reg::Value> entries;
   for (int i = 0; i < 3; ++i) {
-    ok = profile.writeInt(section, kEntries[2 * i], sizes[i].width()) && ok;
-    ok = profile.writeInt(section, kEntries[2 * i + 1], sizes[i].height()) && ok;
+    entries.push_back(plat::reg::Value::dword(kEntries[2 * i], static_cast<std::uint32_t>(sizes[i].width())));
+    entries.push_back(plat::reg::Value::dword(kEntries[2 * i + 1], static_cast<std::uint32_t>(sizes[i].height())));
   }
-  return ok;
+  // One replacement of the section: a failed save keeps the sizes saved before.
+  return profile.replaceSection(section, entries).ok();
 }
 
 void CSizeControlBarModel::setMaxState(int state) {
