@@ -38,9 +38,9 @@ LinkEnv defaultEnv() {
   if (std::getenv("KELM_SERIAL_TRACE")) {
     env.trace = [](std::string_view line) { std::fprintf(stderr, "glimmora: %.*s\n", int(line.size()), line.data()); };
   }
-  env.log = [](std::string_view line) {
-    static plat::service::SyslogSender sender("glimmora");
-    (void)sender.send(plat::service::EventType::Warning, {}, line);  // a log that takes nothing now loses the line
+  // The sender lives as long as the link that logs through it, also a link left running at exit.
+  env.log = [sender = std::make_shared<plat::service::SyslogSender>("glimmora")](std::string_view line) {
+    (void)sender->send(plat::service::EventType::Warning, {}, line);  // a log that takes nothing now loses the line
   };
   return env;
 }
