@@ -72,8 +72,9 @@ plat::Result<void> Daemon::configure(const std::optional<std::filesystem::path>&
     for (auto& s : sims_) s->configureDefault();
     return plat::success();
   }
+  errno = 0;
   std::ifstream in(*scenario, std::ios::binary);
-  if (!in) return plat::Error{ENOENT, "cannot read the scenario " + scenario->string()};
+  if (!in) return plat::errnoError("cannot read the scenario " + scenario->string(), errno ? errno : ENOENT);
   std::string text(kMaxScenarioBytes + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<std::size_t>(in.gcount()));

@@ -53,10 +53,10 @@ plat::Result<void> SerialSimulator::plug() {
     return plat::errnoError("cannot make a pseudo-terminal");
   char name[128];
   if (const int err = ::ptsname_r(m.get(), name, sizeof name); err != 0)
-    return plat::Error{err, "cannot name the pseudo-terminal"};
+    return plat::errnoError("cannot name the pseudo-terminal", err);
   plat::UniqueFd keeper(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   termios t{};
-  if (!keeper || ::tcgetattr(keeper.get(), &t) != 0) return plat::Error{errno, std::string("cannot open ") + name};
+  if (!keeper || ::tcgetattr(keeper.get(), &t) != 0) return plat::errnoError(std::string("cannot open ") + name);
   // Raw from the start: a cooked line would echo the host's bytes back and bend CR and LF.
   ::cfmakeraw(&t);
   ::tcsetattr(keeper.get(), TCSANOW, &t);
