@@ -133,18 +133,25 @@ int CVerifySchedule::Parse(std::string_view text) {
   if (type == kDaily) need = 4;
   if (type == kWeekly || type == kMonthly) need = 5;
   if (type == kEveryMinutes || type == kEveryHours) need = 3;
-  bool ok = need != 0 && f.size() >= need;
-  for (std::size_t i = 1; ok && i < need; ++i) ok = !f[i].empty();
-  if (!ok) {
+  // Another type, or a field missing, reads as "off"; a field present but empty is 0.
+  if (need == 0 || f.size() < need) {
     disable();
-    return 0;
+    return 1;
   }
+  // A value out of range is refused and leaves the schedule as it was.
+  CVerifySchedule next(clock_);
   int accepted = 0;
-  if (type == kDaily) accepted = Set(type, leadingDecimal(f[2]), leadingDecimal(f[3]));
-  if (need == 5) accepted = Set(type, leadingDecimal(f[2]), leadingDecimal(f[3]), leadingDecimal(f[4]));
-  if (need == 3) accepted = Set(type, leadingDecimal(f[2]));
-  SetEnabled(accepted ? enabled : 0);
-  return accepted;
+  if (type == kDaily) accepted = next.Set(type, leadingDecimal(f[2]), leadingDecimal(f[3]));
+  if (need == 5) accepted = next.Set(type, leadingDecimal(f[2]), leadingDecimal(f[3]), leadingDecimal(f[4]));
+  if (need == 3) accepted = next.Set(type, leadingDecimal(f[2]));
+  if (!accepted) return 0;
+  type_ = next.type_;
+  hour_ = next.hour_;
+  minute_ = next.minute_;
+  day_ = next.day_;
+  count_ = next.count_;
+  SetEnabled(type_ == kNone ? 0 : enabled);
+  return 1;
 }
 
 std::string CVerifySchedule::Format() {

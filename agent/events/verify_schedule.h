@@ -32,8 +32,8 @@ class CVerifySchedule {
   int Set(std::int32_t type, std::int64_t first, std::int64_t second = 0, std::int64_t third = 0);
   // Enables or disables; the next run is computed again. Gives the enabled value.
   std::int32_t SetEnabled(std::int32_t flag);
-  // Reads the text form; 1 when it was understood (a disabled schedule included), 0 when it was
-  // malformed (the schedule is then disabled).
+  // Reads the text form; 1 when it was understood (a text that reads as disabled included: another
+  // type, a field missing), 0 when a value is out of range (the schedule is then left as it was).
   int Parse(std::string_view text);
   std::string Format();
   void Tick();

@@ -44,6 +44,9 @@ TEST_F(VerifyScheduleTest, NextRunOfEveryForm) {
       {"1@3@15@12@0", "2027-12-20 10:00:00", "2028-01-15 12:00:00 CET", "1@3@15@12@0"},
       {"1@3@15@12@0", "2027-12-15 12:30:00", "2028-01-15 12:00:00 CET", "1@3@15@12@0"},
       {"1@3@10@12@0", "2027-01-15 12:30:00", "2027-02-10 12:00:00 CET", "1@3@10@12@0"},
+      // A field present but empty is 0.
+      {"1@1@2@", "2027-01-10 10:00:00", "2027-01-11 02:00:00 CET", "1@1@2@0"},
+      {"1@1@@30", "2027-01-10 10:00:00", "2027-01-11 00:30:00 CET", "1@1@0@30"},
       // Every n minutes or hours.
       {"1@4@90", "2027-01-10 10:00:00", "2027-01-10 11:30:00 CET", "1@4@90"},
       {"1@5@3", "2027-01-10 23:00:00", "2027-01-11 02:00:00 CET", "1@5@3"},
@@ -72,6 +75,33 @@ TEST_F(VerifyScheduleTest, NextRunOfEveryForm) {
       EXPECT_EQ(localText(s.next()), c.next);
     } else {
       EXPECT_EQ(s.enabled(), 0);
+    }
+  }
+}
+
+// Only a value out of range is refused, and the live schedule stays; a text that reads as "off"
+// (another type, a field missing) is accepted and turns it off.
+TEST_F(VerifyScheduleTest, ARefusedTextLeavesTheLiveScheduleAsItWas) {
+  struct Case {
+    const char* text;
+    int result;
+    const char* format;
+  };
+  const Case cases[] = {
+      {"1@1@24@0", 0, "1@4@90"}, {"1@2@7@22@0", 0, "1@4@90"}, {"1@3@0@1@0", 0, "1@4@90"},
+      {"1@3@32@1@0", 0, "1@4@90"}, {"1@6@1", 1, "0"},        {"1@1@2", 1, "0"},
+      {"1@5", 1, "0"},           {"1@4@0", 1, "0"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    clock.setWall(localInstant("2027-01-10 10:00:00"));
+    ASSERT_EQ(schedule.Parse("1@4@90"), 1);
+    const auto next = schedule.next();
+    EXPECT_EQ(schedule.Parse(c.text), c.result);
+    EXPECT_EQ(schedule.Format(), c.format);
+    if (c.result == 0) {
+      EXPECT_EQ(schedule.next(), next);
+      EXPECT_NE(schedule.enabled(), 0);
     }
   }
 }
