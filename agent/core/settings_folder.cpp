@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <limits>
 
 #include "agent/core/agent_names.h"
 #include "agent/core/halvorn_doc.h"
@@ -21,6 +22,19 @@ using plat::SUCCEEDED;
 
 namespace {
 bool Is(const std::string& a, const char* b) { return ::strcasecmp(a.c_str(), b) == 0; }
+
+// The longest texts the settings take, so that every entry of the root stays a record any client
+// reads: a host name, a mail address, the recipient list, a number.
+constexpr std::size_t kMaxHostText = 255;
+constexpr std::size_t kMaxAddressText = 320;
+constexpr std::size_t kMaxRecipientList = 4096;
+constexpr std::size_t kMaxNumberText = 16;
+
+bool IsNumberSetting(const std::string& name) {
+  for (const char* n : {"bEmailEnable", "PollFrequency", "NTEventLog", "GetEmailInterval", "EmailProtection", "TestEvent"})
+    if (Is(name, n)) return true;
+  return false;
+}
 
 }  // namespace
 
@@ -39,9 +53,15 @@ void CSettingsFolder::Build(CHalvornDoc& doc, const std::string& hostName) {
   SetTextProperty("PollFrequency", "60");
   const MailSettings mail = doc.Events().GetMailSettings();
   SetIntProperty("bEmailEnable", mail.enabled ? 1 : 0);
-  SetTextProperty("SMTPServer", mail.smtpServer);
-  SetTextProperty("EmailID", mail.emailId);
-  SetTextProperty("ReceiptorList", mail.receiptorList);
+  // A stored text longer than any request may set is not shown (it would break every listing).
+  auto bounded = [&doc](const char* name, const std::string& text, std::size_t most) {
+    if (text.size() <= most) return text;
+    doc.Log(plat::format("The stored %s is longer than %zu bytes and is ignored", name, most));
+    return std::string();
+  };
+  SetTextProperty("SMTPServer", bounded("SMTPServer", mail.smtpServer, kMaxHostText));
+  SetTextProperty("EmailID", bounded("EmailID", mail.emailId, kMaxAddressText));
+  SetTextProperty("ReceiptorList", bounded("ReceiptorList", mail.receiptorList, kMaxRecipientList));
   fw::CVersionInfo version;
   if (version.Open())
     if (auto v = version.String("FileVersion"); v && !v->empty()) SetTextProperty("FileVersion", *v);
@@ -101,6 +121,9 @@ std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::strin
   if (!(rights & kRightSettings)) return kResultAccessDenied;
   IAgentEvents& ev = Doc()->Events();
   const auto profile = AgentProfile();
+  if (IsNumberSetting(name) && value.size() > kMaxNumberText) return kResultInvalidArgument;
+  if (Is(name, "SMTPServer") && value.size() > kMaxHostText) return kResultInvalidArgument;
+  if (Is(name, "EmailID") && value.size() > kMaxAddressText) return kResultInvalidArgument;
   const std::int64_t n = DecimalOr(value, 0);
   // A setting that could not be stored is not reported as set; a refused mail text is an invalid
   // argument.
@@ -112,8 +135,10 @@ std::int32_t CSettingsFolder::SetValue(const std::string& name, const std::strin
   }
   if (Is(name, "PollFrequency")) {
     // The walk keeps its own interval; only the shown value changes.
-    const auto v = DecimalOr(value, -1);
-    return v >= 15 && v <= 0xFFFFFFFFll ? kResultFunctional : kResultInvalidArgument;
+    // A 32-bit number taken as unsigned: "-5" is 4294967291.
+    const auto v = DecimalOr(value, std::numeric_limits<std::int64_t>::min());
+    if (v < std::numeric_limits<std::int32_t>::min() || v > 0xFFFFFFFFll) return kResultInvalidArgument;
+    return static_cast<std::uint32_t>(v) >= 15 ? kResultFunctional : kResultInvalidArgument;
   }
   if (Is(name, "NTEventLog")) return Stored(profile.writeInt("LogEvent", "NTEventLog", static_cast<int>(n)), name);
   if (Is(name, "GetEmailInterval") || Is(name, "EmailProtection")) {
@@ -137,7 +162,9 @@ std::int32_t CSettingsFolder::InvokeMethod(CMessage& m, const std::string& name,
   auto partial = [&](const std::string& text) { c.Send(CMessage(m.code, m.id, kStatusPartial, name + "@0@" + text)); };
   if (Is(name, "AddReceiptor") || Is(name, "DelReceiptor")) {
     std::string normalised;
-    if (!ev.ParseMailAddress(args, &normalised)) return kResultInvalidArgument;
+    if (args.size() > kMaxAddressText || !ev.ParseMailAddress(args, &normalised)) return kResultInvalidArgument;
+    if (Is(name, "AddReceiptor") && ev.GetMailSettings().receiptorList.size() + 1 + normalised.size() > kMaxRecipientList)
+      return kResultInvalidArgument;
     const auto changed = Is(name, "AddReceiptor") ? ev.AddReceiptor(normalised) : ev.DelReceiptor(args);
     if (!changed) return kResultError;  // already listed, not listed, or not stored
     SetTextProperty("ReceiptorList", ev.GetMailSettings().receiptorList);
@@ -307,7 +334,10 @@ std::int32_t CSingleUser::InvokeMethod(CMessage&, const std::string& method, con
     if (FAILED(store.GetAccountRights(c.CurrentHandle(), name(), current))) return kResultError;
     TraceRightChange(newRights, admins);
     // Only taking right 2 from its last holder is refused.
-    if (!(newRights & kRightAdminister) && (current & kRightAdminister) && admins <= 1) return kResultError;
+    if (!(newRights & kRightAdminister) && (current & kRightAdminister) && admins <= 1) {
+      Notify(kNotifyFolderChanged);
+      return kResultFunctional;
+    }
     if (FAILED(store.ChangeRights(c.CurrentHandle(), name(), newRights))) return kResultError;
     Notify(kNotifyFolderChanged);
     return kResultFunctional;

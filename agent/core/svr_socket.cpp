@@ -143,6 +143,8 @@ std::int32_t CSvrSocket::HandleLogon(CMessage& m, bool* wasLogon) {
             return r.word1 == rec.word1 && r.word2 == rec.word2 && r.handle == rec.handle;
           });
           if (same != logons_.end()) {
+            // The store counted this open again; the record already holds the account once.
+            doc_.Accounts().CloseAccount(rec.handle);
             currentKey_ = same->key;
           } else if (logons_.size() >= kMaxLogons) {
             doc_.Accounts().CloseAccount(rec.handle);

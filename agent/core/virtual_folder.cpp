@@ -4,7 +4,9 @@
 
 #include "agent/core/agent_names.h"
 #include "agent/core/halvorn_doc.h"
+#include "agent/core/settings_folder.h"
 #include "agent/core/svr_socket.h"
+#include "message/message_codec.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/enum_string.h"
 #include "platform/com/object.h"
@@ -52,6 +54,19 @@ std::int64_t DecimalOr(std::string_view text, std::int64_t def) {
   auto r = std::from_chars(text.data() + i, text.data() + text.size(), v);
   if (r.ec != std::errc()) return def;
   return v;
+}
+
+// A client's paging number: decimal with an optional sign ('+' too), clamped to +-2147483647, so
+// that no value, however long, overflows what is done with it; 0 where unreadable.
+std::int32_t ClampedDecimal(std::string_view text) {
+  constexpr std::int64_t kMax = 2147483647;
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t v = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) v = std::min(kMax, v * 10 + (text[i] - '0'));
+  return static_cast<std::int32_t>(negative ? -v : v);
 }
 
 CVirtualFolder::CVirtualFolder() = default;
@@ -251,8 +266,9 @@ void CVirtualFolder::OnRequest(CMessage& m, CSvrSocket& c) {
 
 void CVirtualFolder::OnLogon(CMessage& m, CSvrSocket& c) { c.HandleLogon(m); }
 
-void CVirtualFolder::ListChildren(CMessage& m, CSvrSocket& c) {
+bool CVirtualFolder::ListChildren(CMessage& m, CSvrSocket& c) {
   const std::uint32_t rights = GetRights(c);
+  bool all = true;
   CMessage out(m.code, m.id, kStatusPartial, std::string());
   for (CPea::Position pos = GetFirstChildPosition(); pos;) {
     CPea* child = GetNextChild(pos);
@@ -263,19 +279,24 @@ void CVirtualFolder::ListChildren(CMessage& m, CSvrSocket& c) {
     } else {
       child->GetFullName(out.text);
     }
+    // An entry no record can carry would cost the client its link; the rest is still listed.
+    if (!TextFits(out.text)) {
+      all = false;
+      continue;
+    }
     c.Send(out);
   }
+  return all;
 }
 
 void CVirtualFolder::OnList(CMessage& m, CSvrSocket& c) {
-  ListChildren(m, c);
-  Reply(m, c, kResultFunctional);
+  Reply(m, c, ListChildren(m, c) ? kResultFunctional : kResultError);
 }
 
 void CVirtualFolder::OnChangeFolder(CMessage& m, CSvrSocket& c) {
   CVirtualFolder* target = nullptr;
   if (m.text == "\\")
-    target = TopFolder();
+    target = c.Doc().Root();  // from anywhere, a folder that left the tree included
   else if (m.text == "..")
     target = ParentFolder();
   else
@@ -327,6 +348,10 @@ void CVirtualFolder::OnSetProperty(CMessage& m, CSvrSocket& c) {
 void CVirtualFolder::OnInvoke(CMessage& m, CSvrSocket& c) {
   std::string name, args;
   std::int32_t result;
+  // The reply repeats the request behind the result's text; one that could not be sent is refused
+  // before anything runs.
+  constexpr std::size_t kResultTextRoom = 64;
+  if (m.text.size() > kMaxTextBytes - kResultTextRoom) return Reply(m, c, kResultInvalidArgument);
   if (!SplitAt(m.text, name, args) || name.empty()) {
     result = kResultInvalidArgument;
   } else {
@@ -385,12 +410,12 @@ std::int32_t CVirtualFolder::PreInvoke(CMessage& m, const std::string& name, con
     std::string posText, rest, countText, cookieText;
     if (!SplitAt(args, posText, rest)) return kResultNotFound;
     if (!SplitAt(rest, countText, cookieText)) countText = rest, cookieText.clear();
-    auto position = static_cast<std::int32_t>(DecimalOr(posText, 0));
-    auto count = DecimalOr(countText, 0);
-    auto cookie = static_cast<std::int32_t>(DecimalOr(cookieText, 0));
+    std::int32_t position = ClampedDecimal(posText);
+    const std::int32_t count = ClampedDecimal(countText);
+    std::int32_t cookie = ClampedDecimal(cookieText);
     auto cursor = doc_->Events().OpenEventCursor(*this, position, cookie, count < 0);
     if (!cursor) return kResultNotFound;
-    const std::int64_t limit = count < 0 ? -count : count;
+    const std::int64_t limit = count < 0 ? -std::int64_t{count} : count;
     CMessage out(m.code, m.id, kStatusPartial, std::string());
     std::string record;
     for (std::int64_t n = 0; (limit == 0 || n < limit) && cursor->ReadNextEvent(record); ++n) {

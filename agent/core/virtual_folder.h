@@ -76,7 +76,8 @@ class CVirtualFolder : public CPea {
   // Re-reads the children from the component (dir).
   void ReadChildren();
   // Sends one entry per child with the caller's rights (the default listing).
-  void ListChildren(CMessage& m, CSvrSocket& c);
+  // False when an entry did not fit in a record and was left out.
+  bool ListChildren(CMessage& m, CSvrSocket& c);
   void Reply(CMessage& m, CSvrSocket& c, std::int32_t result);
 
  private:

@@ -67,6 +67,19 @@ TEST_F(LogonTest, KeysSelectAndEndLogons) {
   EXPECT_EQ(after[0], CMessage(kNotifyNotLoggedOn, after[0].id, kStatusNotify, "\\@"));
 }
 
+TEST_F(LogonTest, ARepeatedLogonHoldsTheAccountOnce) {
+  accounts::AccountHandle held = 0;
+  ASSERT_EQ(doc_->Accounts().OpenAccount("admin", "secret", held), plat::S_OK);
+  Client& a = NewClient();
+  const std::string text = crypto::LogonText(1, 2, crypto::BuildLogonToken("admin", "secret"));
+  const auto first = Partials(Request(a, kReqLogon, text));
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(Partials(Request(a, kReqLogon, text)), first) << "the same record";
+  EXPECT_EQ(FinalResult(Request(a, kReqLogon, "logoff " + first[0].substr(6))), 800);
+  doc_->Accounts().CloseAccount(held);
+  EXPECT_FALSE(doc_->Accounts().IsOpenHandle(held)) << "logged off, nothing holds the account open";
+}
+
 TEST_F(LogonTest, GateForClientsThatHaveNotLoggedOn) {
   struct Case {
     std::int32_t code;

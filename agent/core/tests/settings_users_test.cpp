@@ -46,6 +46,9 @@ TEST_F(SettingsTest, SetValueTable) {
     std::int32_t result;
   } cases[] = {
       {admin_, "PollFrequency@14", 805},
+      {admin_, "PollFrequency@4294967295", 800},
+      {admin_, "PollFrequency@4294967296", 805},
+      {admin_, "PollFrequency@-5", 800},  // unsigned: 4294967291
       {admin_, "PollFrequency@15", 800},
       {admin_, "PollFrequency@abc", 805},
       {&viewer, "PollFrequency@20", 802},  // no settings right
@@ -202,7 +205,13 @@ TEST_F(UsersTest, ChangeRightRefusesOnlyTakingTheLastAdministratorsRight) {
   EXPECT_EQ(rights & ~1u, 28u);
   ASSERT_EQ(ChangeFolder(*admin_, ".."), 800);
   ASSERT_EQ(ChangeFolder(*admin_, "admin"), 800);
-  EXPECT_EQ(Invoke(*admin_, "changeright@60"), 801);
+  // Taking right 2 from its only holder changes nothing, and says so as any change does.
+  admin_->sink->got.clear();
+  const auto refused = Request(*admin_, kReqInvoke, "changeright@60");
+  EXPECT_EQ(FinalResult(refused), 800);
+  EXPECT_NE(std::find_if(refused.begin(), refused.end(),
+                         [](const CMessage& m) { return m.code == kNotifyFolderChanged && m.text == "\\Users\\admin@"; }),
+            refused.end());
   ASSERT_EQ(doc_->Accounts().GetAccountRights(h, "admin", rights), plat::S_OK);
   EXPECT_EQ(rights, 0xF7FFFFFFu);
   doc_->Accounts().CloseAccount(h);

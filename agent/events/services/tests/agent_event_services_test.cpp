@@ -7,6 +7,7 @@
 #include "agent/core/agent_names.h"
 #include "agent/core/tests/agent_fixture.h"
 #include "agent/events/event_log_file.h"
+#include "message/message_codec.h"
 #include "platform/base/paths.h"
 #include "platform/testing/held_hive.h"
 
@@ -93,6 +94,17 @@ TEST_F(EventServicesTest, AFolderPagesItsEventsAndClearsThem) {
   ASSERT_EQ(page.size(), 3u);
   EXPECT_EQ(page[0], "ReadEvent@0@512@994730139@1@Array@first");
 
+  // Numbers beyond 32 bits are clamped to it and a '+' is read, so no count can break the reader.
+  for (const char* args : {"0@-9223372036854775808", "0@-2147483648", "0@-99999999999999999999"}) {
+    page = Own(Request(c, kReqInvoke, std::string("ReadEvent@") + args), "ReadEvent");
+    ASSERT_EQ(page.size(), 3u) << args;
+    EXPECT_EQ(page[0], "ReadEvent@0@512@994730139@1@Array@first") << args;
+  }
+  page = Own(Request(c, kReqInvoke, "ReadEvent@+0@+1"), "ReadEvent");
+  ASSERT_EQ(page.size(), 2u);
+  EXPECT_EQ(page[0], "ReadEvent@0@513@994730140@2@Array@second");
+  EXPECT_NE(FinalResult(Request(c, kReqInvoke, "ReadEvent@99999999999@9223372036854775807@-99999999999")), -1);
+
   Request(c, kReqInvoke, "ClearEvent@");
   EXPECT_FALSE(std::filesystem::exists(plat::paths::logDir() / "MV_RAID" / "MV_RAID.log"));
   EXPECT_TRUE(Own(Request(c, kReqInvoke, "ReadEvent@0@5"), "ReadEvent").empty());
@@ -113,6 +125,58 @@ TEST_F(EventServicesTest, MailSettingsAreKeptInTheProfileAndRefuseLineBreaks) {
   const auto profile = agent::AgentProfile();
   EXPECT_EQ(profile.getString(kMailSection, "Receiptor-0"), "\"Ann\" <ann@x.test>");
   EXPECT_EQ(profile.getString(kMailSection, "SMTP"), "mail.test:2525");
+}
+
+// Every setting's text is bounded, so no entry of the root can outgrow a record: the root stays
+// listable and every client keeps its link.
+TEST_F(EventServicesTest, SettingsRefuseTextsPastTheirBounds) {
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  struct Case {
+    std::int32_t code;
+    std::string text;
+    std::int32_t result;
+  } cases[] = {
+      {kReqSetProperty, "SMTPServer@" + std::string(255, 'h'), 800},
+      {kReqSetProperty, "SMTPServer@" + std::string(256, 'h'), 805},
+      {kReqSetProperty, "EmailID@Agent <" + std::string(310, 'a') + "@x.test>", 805},
+      {kReqSetProperty, "TestEvent@" + std::string(17, '1'), 805},
+      {kReqSetProperty, "PollFrequency@" + std::string(15, '0') + "20", 805},
+      {kReqSetProperty, "NTEventLog@" + std::string(15, '0') + "1", 800},
+      {kReqInvoke, "AddReceiptor@Ann <" + std::string(310, 'a') + "@x.test>", 805},
+      {kReqInvoke, "DelReceiptor@Ann <" + std::string(310, 'a') + "@x.test>", 805},
+  };
+  for (const Case& k : cases) EXPECT_EQ(FinalResult(Request(c, k.code, k.text)), k.result) << k.text.substr(0, 40);
+  // The recipient list stops short of 4 KiB.
+  int added = 0;
+  for (int i = 0; i < 100; ++i) {
+    const auto r = Invoke(c, "AddReceiptor@U" + std::to_string(i) + " <" + std::string(80, 'u') + std::to_string(i) + "@x.test>");
+    if (r != 800) {
+      EXPECT_EQ(r, 805);
+      break;
+    }
+    ++added;
+  }
+  EXPECT_GT(added, 30);
+  EXPECT_LE(services_->GetMailSettings().receiptorList.size(), 4096u);
+  // A request whose reply could not repeat it is refused before it runs, and the link stays.
+  const auto huge = Request(c, kReqInvoke, "TestEvent@" + std::string(kMaxTextBytes - 20, '1'));
+  EXPECT_EQ(FinalResult(huge), 805);
+  EXPECT_TRUE(Partials(huge).empty());
+  EXPECT_EQ(FinalResult(Request(c, kReqListRights, "")), 800);
+}
+
+// A listing leaves out an entry that does not fit in a record, sends the rest and ends 801.
+TEST_F(EventServicesTest, AListingLeavesOutAnEntryNoRecordCanCarry) {
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  doc_->Root()->SetTextProperty("Huge", std::string(kMaxTextBytes, 'x'));
+  const auto got = Request(c, kReqListRights, "");
+  EXPECT_EQ(FinalResult(got), 801);
+  const auto entries = Partials(got);
+  EXPECT_FALSE(entries.empty());
+  for (const auto& e : entries) EXPECT_NE(e.rfind("Huge@", 0), 0u);
+  EXPECT_NE(std::find(entries.begin(), entries.end(), "Users@o--@12"), entries.end());
 }
 
 // A mail setting the store cannot take is answered 801, and the settings stored before stay, in the
@@ -139,6 +203,24 @@ TEST_F(EventServicesTest, AMailSettingThatCannotBeStoredIsNotReportedAsSet) {
   EXPECT_EQ(agent::AgentProfile().getString(kMailSection, "SMTP"), "old.test");
   EXPECT_EQ(FinalResult(Request(c, kReqSetProperty, "SMTPServer@new.test")), 800);
   EXPECT_EQ(agent::AgentProfile().getString(kMailSection, "SMTP"), "new.test");
+}
+
+// A refused schedule answers 801 and changes nothing, in the agent and in its profile; a text that
+// reads as "off" turns it off and stores "0".
+TEST_F(EventServicesTest, SetVerifyScheduleRefusesOnlyValuesOutOfRange) {
+  auto& c = NewClient();
+  ASSERT_EQ(Logon(c, "admin", "secret"), 800);
+  auto shown = [&] {
+    const auto got = Own(Request(c, kReqInvoke, "GetVerifySchedule@"), "GetVerifySchedule");
+    return got.size() == 1 ? got[0] : std::string("?");
+  };
+  ASSERT_EQ(Invoke(c, "SetVerifySchedule@1@4@90"), 800);
+  EXPECT_EQ(Invoke(c, "SetVerifySchedule@1@1@25@0"), 801);
+  EXPECT_EQ(shown(), "GetVerifySchedule@0@1@4@90");
+  EXPECT_EQ(agent::AgentProfile().getString("GetVerifySchedule", "GetVerifySchedule"), "1@4@90");
+  EXPECT_EQ(Invoke(c, "SetVerifySchedule@1@9@1"), 800);
+  EXPECT_EQ(shown(), "GetVerifySchedule@0@0");
+  EXPECT_EQ(agent::AgentProfile().getString("GetVerifySchedule", "GetVerifySchedule"), "0");
 }
 
 TEST_F(EventServicesTest, ADueScheduleSynchronisesTheArraysOnce) {
