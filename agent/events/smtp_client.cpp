@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cerrno>
 #include <ctime>
+#include <mutex>
 
 #include "platform/base/format.h"
 
@@ -57,24 +58,102 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
 
 bool hasLineBreak(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != text.npos; }
 
-HostIdentity lookUpHostIdentity() {
+namespace {
+
+struct AddrInfoFree {
+  void operator()(addrinfo* a) const {
+    if (a) ::freeaddrinfo(a);
+  }
+};
+using AddrInfoPtr = std::unique_ptr<addrinfo, AddrInfoFree>;
+
+// A look-up the C library is still doing after its caller gave up: it writes into this when done.
+struct PendingLookUp {
+  gaicb cb{};
+  addrinfo hints{};
+  std::string name;
+};
+
+// Look-ups given up on, kept until the C library is done with them and freed by a later call.
+std::mutex& abandonedMutex() {
+  static auto* m = new std::mutex;
+  return *m;
+}
+std::vector<std::unique_ptr<PendingLookUp>>& abandoned() {
+  static auto* v = new std::vector<std::unique_ptr<PendingLookUp>>;
+  return *v;
+}
+
+// getaddrinfo that gives up after `within`: a name server that never answers must hold neither the
+// helper thread nor the agent's stop.
+AddrInfoPtr lookUpWithin(const std::string& name, int flags, std::chrono::milliseconds within) {
+  {
+    std::lock_guard<std::mutex> lock(abandonedMutex());
+    auto& list = abandoned();
+    for (auto it = list.begin(); it != list.end();) {
+      if (::gai_error(&(*it)->cb) == EAI_INPROGRESS) {
+        ++it;
+        continue;
+      }
+      if ((*it)->cb.ar_result) ::freeaddrinfo((*it)->cb.ar_result);
+      it = list.erase(it);
+    }
+    if (list.size() >= 16) return nullptr;  // the resolver is stuck: no more threads for it
+  }
+  auto r = std::make_unique<PendingLookUp>();
+  r->name = name;
+  r->hints.ai_family = AF_INET;
+  r->hints.ai_socktype = SOCK_STREAM;
+  r->hints.ai_flags = flags;
+  r->cb.ar_name = r->name.c_str();
+  r->cb.ar_request = &r->hints;
+  gaicb* list[1] = {&r->cb};
+  if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) return nullptr;
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  while (::gai_error(&r->cb) == EAI_INPROGRESS) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= std::chrono::nanoseconds(0)) break;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    const gaicb* wait[1] = {&r->cb};
+    ::gai_suspend(wait, 1, &ts);
+  }
+  const int err = ::gai_error(&r->cb);
+  if (err == EAI_INPROGRESS && ::gai_cancel(&r->cb) != EAI_CANCELED) {
+    std::lock_guard<std::mutex> lock(abandonedMutex());
+    abandoned().push_back(std::move(r));
+    return nullptr;
+  }
+  AddrInfoPtr out(r->cb.ar_result);
+  return err == 0 ? std::move(out) : nullptr;
+}
+
+std::optional<std::string> lookUpServer(const std::string& host, std::chrono::milliseconds within) {
+  if (host.empty() || host.size() > 253) return std::nullopt;
+  in_addr dotted{};
+  if (::inet_pton(AF_INET, host.c_str(), &dotted) == 1) return host;
+  AddrInfoPtr res = lookUpWithin(host, 0, within);
+  if (!res || !res->ai_addr) return std::nullopt;
+  char text[INET_ADDRSTRLEN] = {};
+  const auto* sin = reinterpret_cast<const sockaddr_in*>(res->ai_addr);
+  if (!::inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) return std::nullopt;
+  return std::string(text);
+}
+
+}  // namespace
+
+HostIdentity lookUpHostIdentity(std::chrono::milliseconds within) {
   HostIdentity me;
   char buf[513] = {};
   if (::gethostname(buf, sizeof buf - 1) == 0) me.hostName = buf;
   utsname u{};
   if (::uname(&u) == 0) me.computerName = u.nodename;
   if (me.hostName.empty()) me.hostName = me.computerName.empty() ? "UnknownHostName" : me.computerName;
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_CANONNAME;
-  addrinfo* res = nullptr;
-  if (::getaddrinfo(me.hostName.c_str(), nullptr, &hints, &res) == 0 && res) {
+  if (AddrInfoPtr res = lookUpWithin(me.hostName, AI_CANONNAME, within)) {
     char dotted[INET_ADDRSTRLEN] = {};
     const auto* sin = reinterpret_cast<const sockaddr_in*>(res->ai_addr);
-    if (::inet_ntop(AF_INET, &sin->sin_addr, dotted, sizeof dotted)) me.address = dotted;
+    if (sin && ::inet_ntop(AF_INET, &sin->sin_addr, dotted, sizeof dotted)) me.address = dotted;
     if (res->ai_canonname && *res->ai_canonname) me.hostName = res->ai_canonname;
-    ::freeaddrinfo(res);
   }
   return me;
 }
@@ -132,6 +211,7 @@ SmtpClient::SmtpClient(plat::EventLoop& loop, const plat::Clock& clock, SmtpOpti
 SmtpClient::~SmtpClient() {
   current_.reset();
   resolver_.reset();
+  abandoned_.clear();  // each ends within the look-up's own time-out
 }
 
 bool SmtpClient::connected() const { return current_ && current_->stream && current_->stream->isConnected(); }
@@ -195,20 +275,42 @@ void SmtpClient::startNext() {
   const bool needIdentity = !identity_;
   const std::string host = target->first;
   const std::uint16_t port = target->second;
+  const std::uint64_t serial = ++lookUps_;
+  // Helpers whose stuck look-up has ended since are let go.
+  std::erase_if(abandoned_, [](const auto& w) { return w->pending() == 0; });
+  // The look-up has its time-out like every other step. A helper stuck in it is set aside, so the
+  // mails after this one get a helper of their own.
+  current_->timer = loop_.singleShot(options_.connectTimeout, [this, serial, server = job.server] {
+    if (serial != lookUps_) return;
+    ++lookUps_;
+    abandoned_.push_back(std::move(resolver_));
+    resolver_ = std::make_unique<plat::BlockingWorker>(loop_);
+    finish(mailError("Cannot Connect to " + server));
+  });
+  auto lookUp = options_.lookUp;
+  const auto within = options_.connectTimeout;
   resolver_->run<Found>(
-      [host, needIdentity] {
+      [host, needIdentity, lookUp, within] {
         Found f;
-        if (auto addr = plat::resolveIpv4(host, 0)) f.address = plat::formatIpv4(*addr);
-        if (needIdentity) f.identity = lookUpHostIdentity();
+        f.address = lookUp ? lookUp(host) : lookUpServer(host, within);
+        if (needIdentity) f.identity = lookUpHostIdentity(within);
         return f;
       },
-      [this, port](Found f) { resolved(std::move(f.address), port, std::move(f.identity)); });
+      [this, port, serial](Found f) {
+        if (serial != lookUps_) {  // timed out meanwhile: only who this host is is kept
+          if (f.identity && !identity_) identity_ = std::move(f.identity);
+          return;
+        }
+        ++lookUps_;
+        resolved(std::move(f.address), port, std::move(f.identity));
+      });
 }
 
 void SmtpClient::resolved(std::optional<std::string> address, std::uint16_t port,
                           std::optional<HostIdentity> identity) {
   if (identity && !identity_) identity_ = std::move(identity);
   if (!current_) return;
+  current_->timer.stop();
   const std::string server = queue_.front().job.server;
   if (!address) {
     finish(mailError("Cannot Connect to " + server));

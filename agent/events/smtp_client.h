@@ -41,6 +41,9 @@ struct SmtpOptions {
   std::chrono::milliseconds connectTimeout{30000};
   std::chrono::milliseconds replyTimeout{60000};
   std::size_t maxQueued = 64;  // mails waiting or in hand
+  // The server's IPv4 address in dotted form, looked up on the helper thread; nothing when it
+  // cannot be found. Empty: the system's resolver, given up on after the connect time-out.
+  std::function<std::optional<std::string>(const std::string& host)> lookUp;
 };
 
 // Who the agent says it is in a mail: computed once (the first mail) and then kept.
@@ -49,7 +52,7 @@ struct HostIdentity {
   std::string computerName;  // the system's node name
   std::string address;       // dotted address of the host name, or empty
 };
-HostIdentity lookUpHostIdentity();
+HostIdentity lookUpHostIdentity(std::chrono::milliseconds within = std::chrono::milliseconds(30000));
 
 // True when the text holds CR, LF or NUL, any of which would end an SMTP line early.
 bool hasLineBreak(std::string_view text);
@@ -104,6 +107,10 @@ class SmtpClient {
   std::deque<Item> queue_;
   std::unique_ptr<Exchange> current_;
   std::unique_ptr<plat::BlockingWorker> resolver_;
+  // Helpers left stuck in a look-up that timed out, until it ends; and the look-up in hand, so
+  // that a late answer is dropped.
+  std::vector<std::unique_ptr<plat::BlockingWorker>> abandoned_;
+  std::uint64_t lookUps_ = 0;
   plat::LifeGuard guard_;
 };
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "agent/events/event_dispatcher.h"
@@ -211,6 +213,51 @@ class SmtpClientTest : public ::testing::Test {
   HostIdentity me = lookUpHostIdentity();
 };
 
+// A name look-up that hangs fails its own mail after the connect time-out, and the mails behind it
+// go out through a helper of their own.
+TEST(SmtpLookUp, AHangingLookUpFailsItsMailInTimeAndHoldsUpNoOther) {
+  plat::ManualClock clock;
+  auto loop = std::move(plat::makeEpollLoop(clock).value());
+  auto listener = std::move(plat::TcpListener::listen(*loop, "127.0.0.1", 0).value());
+  listener->onAccept([](std::unique_ptr<plat::TcpStream>) {});  // closes at once
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false;
+  SmtpOptions o;
+  o.connectTimeout = 5000ms;
+  o.lookUp = [&](const std::string& host) -> std::optional<std::string> {
+    if (host != "hang.test") return "127.0.0.1";
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return release; });
+    return std::nullopt;
+  };
+  {
+    SmtpClient client(*loop, clock, o);
+    const std::string port = ":" + std::to_string(listener->port());
+    std::vector<std::string> outcomes;
+    for (const char* host : {"hang.test", "other.test"}) {
+      MailJob job;
+      job.server = host + port;
+      job.recipients = {"<a@x.test>"};
+      client.send(job, [&outcomes, host](plat::Result<void> r) { outcomes.push_back(std::string(host) + ": " + r.message()); });
+    }
+    for (int i = 0; i < 20; ++i) loop->runOnce(2);
+    EXPECT_TRUE(outcomes.empty());
+    clock.advanceMs(5000);
+    loop->runOnce(0);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0], "hang.test: Cannot Connect to hang.test" + port);
+    for (int i = 0; i < 2000 && outcomes.size() < 2; ++i) loop->runOnce(5);
+    ASSERT_EQ(outcomes.size(), 2u) << "the next mail waited behind the hanging look-up";
+    EXPECT_EQ(outcomes[1].rfind("other.test: ", 0), 0u);
+    {
+      std::lock_guard<std::mutex> lock(m);
+      release = true;
+    }
+    cv.notify_all();
+  }
+}
+
 TEST_F(SmtpClientTest, MultiLineRepliesSplitAcrossReadsAndTheCommandsSent) {
   ScriptedServer server(*loop, {"220-mail.test greets you\r\n220-more| text\r\n|220 ready\r\n",
                                 "250-hello\r\n250 ok\r\n", "250 sender ok\r\n", "250 ok\r\n", "251 forwarded\r\n",
@@ -257,7 +304,9 @@ TEST_F(SmtpClientTest, AnUnexpectedReplyEndsTheExchangeWithItsText) {
 }
 
 TEST_F(SmtpClientTest, MailsKeepTheirOrderAndTheQueueIsBounded) {
-  SmtpClient small(*loop, clock, SmtpOptions{25, 30000ms, 60000ms, 2});
+  SmtpOptions two;
+  two.maxQueued = 2;
+  SmtpClient small(*loop, clock, two);
   std::vector<std::string> outcomes;
   for (int i = 0; i < 3; ++i)
     small.send(MailJob{"127.0.0.1:1", "", {"<a@x.test>"}, "f", "s", "b"},
