@@ -159,6 +159,7 @@ int main() {
   row("agent over the local channel", l);
   std::printf("ratio of medians (local / floor): %.2f; 99th percentile: %.2f x the floor's\n", l.p50 / b.p50,
               l.p99 / b.p99);
+  PlaceSlow("bare ping-pong, 2 processes", b);
   PlaceSlow("agent over TCP", t);
   PlaceSlow("agent over the local channel", l);
   return 0;
