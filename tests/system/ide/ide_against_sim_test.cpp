@@ -238,6 +238,28 @@ TEST_F(IdeAgainstSim, EnclosureAlarmIsReported) {
   EXPECT_TRUE(Has(records, 530) || Has(records, 527)) << Codes(records);
 }
 
+// The driver reports its voltages in millivolts: the sensors show them so, and an alarm's text
+// gives the volts.
+TEST_F(IdeAgainstSim, VoltagesAreMillivoltsAndTheAlarmShowsVolts) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CRiverNode* mvp = Cd("MVP1");
+  Tick();
+  Drain(mvp);
+  EXPECT_EQ(Get(mvp, "Power12VStatus"), "12000");
+  EXPECT_EQ(Get(Cd("MVP1/Enclosure1/brindle1"), "Power5VStatus"), "5000");
+  Fault("enclosure 0 12v 10.5");
+  Tick();
+  const auto records = Drain(mvp);
+  ASSERT_TRUE(Has(records, 529)) << Codes(records);
+  for (const auto& r : records) {
+    if (r.code == 529) {
+      EXPECT_EQ(r.text, "12V Out of Range in Swap Enclosure, Channel 1, Master, 12V=10.5 V");
+    }
+  }
+  for (int i = 0; i < 40 && Get(mvp, "Power12VStatus") != "10500"; ++i) Tick();
+  EXPECT_EQ(Get(mvp, "Power12VStatus"), "10500");
+}
+
 TEST_F(IdeAgainstSim, BothCardsArePolledOnTheirSchedule) {
   ASSERT_NO_FATAL_FAILURE(Start());
   auto* one = static_cast<CIdeController*>(Cd("MVP1"));
