@@ -508,6 +508,23 @@ TEST_F(NodesTest, ARebuildRequestTheDriverFailsIsLoggedWithWhy) {
   EXPECT_EQ(logged, (std::vector<std::string>{"Rebuild Ary1 - driver request failed (control code 9: failed)"}));
 }
 
+// The driver answers a task request with a refusal: the log says so with the driver's code.
+TEST_F(NodesTest, ATaskTheDriverRefusesIsLoggedWithItsAnswer) {
+  auto r = Build();
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  fake.taskReturn = 1;
+  EXPECT_EQ(mirror->invoke("SyncArray", "512"), S_OK);
+  for (int i = 0; i < 2000 && logged.empty(); ++i) loop->runOnce(5);
+  EXPECT_EQ(logged, (std::vector<std::string>{"Synchronise Ary1 - refused by the driver (return code 1)"}));
+  for (int i = 0; i < 2000 && r->Driver()->WorkerBusy(); ++i) loop->runOnce(5);
+  logged.clear();
+  fake.taskReturn = 0xFFFFFFFF;  // left as it was sent
+  EXPECT_EQ(mirror->invoke("SyncArray", "2048"), S_OK);
+  for (int i = 0; i < 2000 && logged.empty(); ++i) loop->runOnce(5);
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "Stop synchronise Ary1 - driver request failed (the driver left the return code at -1)"}));
+}
+
 // What the poll reads every second is logged when it starts failing or its reason changes, not on
 // every tick; a failed disk table look keeps the tree as it was.
 TEST_F(NodesTest, PollFailuresAreLoggedOncePerRunWithWhy) {
