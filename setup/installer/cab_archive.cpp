@@ -74,7 +74,7 @@ plat::Result<std::vector<fs::path>> ExtractPackages(const fs::path& archive, con
   std::array<char, kBlock> header{};
   for (;;) {
     auto got = readFull(in.get(), header.data(), kBlock);
-    if (!got) return got.error();
+    if (!got) return plat::prefixed(archive.string(), got.error());
     if (!*got) return plat::Error{EPROTO, archive.string() + " ends without its end blocks"};
     if (std::all_of(header.begin(), header.end(), [](char c) { return c == 0; })) break;
 
@@ -104,7 +104,7 @@ plat::Result<std::vector<fs::path>> ExtractPackages(const fs::path& archive, con
     while (left > 0) {
       const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, sizeof buf));
       auto read = readFull(in.get(), buf, n);
-      if (!read) return read.error();
+      if (!read) return plat::prefixed(archive.string(), read.error());
       if (!*read) return plat::Error{EPROTO, archive.string() + " ends inside " + name};
       if (file) {
         const std::size_t keep = static_cast<std::size_t>(std::min<std::uint64_t>(dataLeft, n));

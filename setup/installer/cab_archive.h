@@ -1,5 +1,5 @@
 #pragma once
-// data2.cab: an uncompressed ustar archive of the Debian packages. Only plain "NAME.deb" files at
+// data2.cab: an uncompressed POSIX tar archive of the Debian packages (pax headers are skipped). Only plain "NAME.deb" files at
 // its top level are taken; every header is checked and every size bounded.
 #include <filesystem>
 #include <vector>

@@ -23,7 +23,7 @@ foreach(deb ${debs})
 endforeach()
 file(REMOVE_RECURSE ${KELM_OUT}/cpack)
 list(SORT debs)
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${KELM_OUT}/medium/data2.cab --format=ustar ${debs}
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${KELM_OUT}/medium/data2.cab --format=paxr ${debs}
   WORKING_DIRECTORY ${KELM_OUT}/packages RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "data2.cab could not be written")

@@ -76,30 +76,30 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/lib)
 
 set(kelm_same "(= ${KELM_PKG_VERSION})")
 set(kelm_desc_common "Velkari RAID management: common runtime
- The platform library, the registry tool, the component registration tool and
- the version tool that every part of the Velkari RAID management suite uses.")
+The platform library, the registry tool, the component registration tool and
+the version tool that every part of the Velkari RAID management suite uses.")
 set(kelm_desc_remote "Velkari RAID management: remote monitoring utility
- The desktop console that shows every controller, array, disk, channel and
- enclosure of the monitored hosts and sends the administrator's commands.")
+The desktop console that shows every controller, array, disk, channel and
+enclosure of the monitored hosts and sends the administrator's commands.")
 set(kelm_desc_local "Velkari RAID management: local monitoring utility
- Sets up the desktop console to monitor the arrays of this host through its
- own message agent.")
+Installs the desktop console (kelm-remote) to monitor the arrays of this host
+through its own message agent.")
 set(kelm_desc_server "Velkari RAID message server
- Gathers the message agents of a network, gives each console one tree of all
- of them and relays requests, replies and event notifications.")
+Gathers the message agents of a network, gives each console one tree of all
+of them and relays requests, replies and event notifications.")
 set(kelm_desc_agent "Velkari RAID message agent
- The service on every host with controllers: it loads the controller
- components, serves their tree to consoles, keeps the user accounts and turns
- controller events into log entries, system log messages and mail.")
+The service on every host with controllers: it loads the controller
+components, serves their tree to consoles, keeps the user accounts and turns
+controller events into log entries, system log messages and mail.")
 set(kelm_desc_i2o "Velkari RAID management: Palindrex controller component
- The component through which the message agent manages intelligent-I/O
- Palindrex RAID cards.")
+The component through which the message agent manages intelligent-I/O
+Palindrex RAID cards.")
 set(kelm_desc_mv "Velkari RAID management: Marovelt controller component
- The component through which the message agent manages Marovelt IDE RAID
- cards.")
+The component through which the message agent manages Marovelt IDE RAID
+cards.")
 set(kelm_desc_sc "Velkari RAID management: Sorventic controller component
- The component and the serial access library through which the message agent
- manages Sorventic RAID subsystems on a serial port.")
+The component and the serial access library through which the message agent
+manages Sorventic RAID subsystems on a serial port.")
 set(kelm_deps_remote "kelm-common ${kelm_same}")
 set(kelm_deps_local "kelm-common ${kelm_same}, kelm-remote ${kelm_same}")
 set(kelm_deps_server "kelm-common ${kelm_same}")

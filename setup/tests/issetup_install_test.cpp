@@ -85,7 +85,7 @@ TEST_F(IssetupInstall, EveryPartGoesUnderThePrivateRootAndASecondInstallGoesOver
       EXPECT_EQ(e.path().filename().string().rfind("setup-", 0), std::string::npos) << e.path();
   }
   // The installed programs run from the root.
-  auto version = Run({(root / "usr/bin/kelmversion").string(), "show", (root / "usr/bin/halvorn").string()});
+  auto version = setup::Run({(root / "usr/bin/kelmversion").string(), "show", (root / "usr/bin/halvorn").string()});
   ASSERT_TRUE(version);
   EXPECT_EQ(version->exitCode, 0) << version->output;
 }
