@@ -42,8 +42,8 @@ int main(int argc, char** argv) {
   SetupSystem system{&objects, &services, &prompts, &progress, &pacer, &files, &launcher};
   auto finish = std::make_unique<FinishOrchestrator>(system, source, plat::paths::windowsDir() / "temp" / "Velka03");
   COstrelWizard wizard(std::move(finish), prompts, ProbeInstalledDriver(driversDir()));
+  // The progress window stays a window of its own (modal): the wizard does not own it.
   prompts.setParent(&wizard);
-  progress.setParent(&wizard, progress.windowFlags());
 
   if (scripted) {
     // One command per turn of the event loop, so that every page is shown as it would be.
