@@ -293,7 +293,11 @@ void CSetupWizardStep3::paintEvent(QPaintEvent* e) {
 }
 
 bool CSetupWizardStep3::validatePage() {
-  if (wizard_->finish().OnWizardFinish(summary_.install) == FinishOrchestrator::Outcome::kStay) return false;
+  if (wizard_->busy()) return false;
+  wizard_->setBusy(true);
+  const auto outcome = wizard_->finish().OnWizardFinish(summary_.install);
+  wizard_->setBusy(false);
+  if (outcome == FinishOrchestrator::Outcome::kStay) return false;
   wizard_->setFinished();
   return true;
 }
@@ -320,6 +324,16 @@ COstrelWizard::COstrelWizard(std::unique_ptr<FinishOrchestrator> finish, Prompts
   // Room for the widest page and the buttons below it, whatever the platform's window manager does.
   setMinimumSize(step1_->minimumWidth() + 24, kPageHeight + 80);
   resize(minimumSize().expandedTo(sizeHint()));
+}
+
+void COstrelWizard::setBusy(bool busy) {
+  busy_ = busy;
+  for (auto b : {QWizard::BackButton, QWizard::FinishButton, QWizard::CancelButton, QWizard::CustomButton1})
+    if (auto* w = button(b)) w->setEnabled(!busy);
+}
+
+void COstrelWizard::reject() {
+  if (!busy_) QWizard::reject();
 }
 
 void COstrelWizard::ShowAbout() {

@@ -130,6 +130,11 @@ class COstrelWizard : public QWizard {
   // Whether the last Finish ended the wizard.
   bool finished() const { return finished_; }
   void setFinished() { finished_ = true; }
+  // While the finish runs (its waits run the event loop), the wizard's buttons are off and it
+  // cannot be closed: a second Finish or a Cancel would act in the middle of the first.
+  void setBusy(bool busy);
+  bool busy() const { return busy_; }
+  void reject() override;
 
  private:
   void ShowAbout();
@@ -139,6 +144,7 @@ class COstrelWizard : public QWizard {
   CSetupWizardStep2* step2_;
   CSetupWizardStep3* step3_;
   bool finished_ = false;
+  bool busy_ = false;
 };
 
 // Runs one scripted command against the wizard ("type TEXT", "mode TEXT", "hardware TEXT",

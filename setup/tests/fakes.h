@@ -62,8 +62,11 @@ struct FakeWorld : NamedObjects, ServiceManager, Pacer {
     leave(s);
     return plat::success();
   }
+  // Called at each pause, as the event loop would run the window meanwhile.
+  std::function<void()> onPause;
   void Pause(std::uint32_t ms) override {
     pausedMs += ms;
+    if (onPause) onPause();
     for (auto it = leaving.begin(); it != leaving.end();) {
       if (--it->second <= 0) {
         held.erase(it->first);

@@ -111,6 +111,26 @@ TEST_F(Wizard, CustomGoesThroughThePartsPageAndStaysWhenTheFinishIsHalted) {
   EXPECT_EQ(list->item(kServer)->checkState(), Qt::Checked);  // the choice stayed
 }
 
+TEST_F(Wizard, WhileTheFinishWaitsASecondFinishOrACancelDoesNothing) {
+  wizard_->step1()->typeList()->setCurrentIndex(static_cast<int>(InstallType::kAll));
+  Click(QWizard::NextButton);
+  world_.held = {kAgentMutex};
+  int pauses = 0;
+  world_.onPause = [&] {
+    ++pauses;
+    EXPECT_FALSE(wizard_->button(QWizard::FinishButton)->isEnabled());
+    EXPECT_FALSE(wizard_->button(QWizard::CancelButton)->isEnabled());
+    // What the administrator could still reach: the wizard's Finish slot and its closing.
+    EXPECT_FALSE(wizard_->step3()->validatePage());
+    wizard_->reject();
+    EXPECT_TRUE(wizard_->isVisible());
+  };
+  Click(QWizard::FinishButton);
+  EXPECT_EQ(pauses, 2);
+  EXPECT_EQ(launcher_.starts.size(), 1u);
+  EXPECT_TRUE(wizard_->finished());
+}
+
 TEST_F(Wizard, TheCopyProgressWindowShowsItsCaptionAndBar) {
   CCopyProgressDlg dialog(wizard_.get(), false);
   dialog.Show("Copying files for Disk2", "Please wait while copying files to the hard disk...");
