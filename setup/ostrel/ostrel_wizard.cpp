@@ -288,7 +288,7 @@ void CSetupWizardStep3::paintEvent(QPaintEvent* e) {
   QWizardPage::paintEvent(e);
   QPainter p(this);
   p.setFont(arialBold(18));
-  p.drawText(QRect(10, 10, width() - 20, 30), Qt::AlignLeft | Qt::AlignTop,
+  p.drawText(QRect(22, 10, width() - 30, 30), Qt::AlignLeft | Qt::AlignTop,
              q(SummaryHeading(wizard_->step1()->presenter().type())));
 }
 
