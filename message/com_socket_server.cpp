@@ -33,7 +33,9 @@ struct ComSocketServer::Client {
   ComPtr<plat::com::IConnectionPoint> point;
   std::uint32_t cookie = 0;
   ComPtr<Writer> writer;
-  bool closeSent = false;  // the object has heard 4113 from this client
+  // The client's last record was 4113: its session has ended. A later record opens a new one,
+  // which the client's going must end again.
+  bool closeSent = false;
   plat::Timer dropSoon;    // set once the client overflowed its output
 };
 
@@ -102,7 +104,7 @@ void ComSocketServer::received(std::uint64_t id, std::string_view bytes) {
   DecodeStatus st;
   ComPtr<IComSocket> object = c->object;  // the client may be dropped while its object works
   while ((st = c->decoder.Next(m)) == DecodeStatus::kOk) {
-    if (m.code == kReqComClose) c->closeSent = true;
+    c->closeSent = m.code == kReqComClose;
     object->ProcessMessage(m.code, m.id, m.status, m.text);
     if (!alive || clients_.find(id) == clients_.end()) return;
   }
