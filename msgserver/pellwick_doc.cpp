@@ -223,14 +223,22 @@ void CPellwickDoc::AcceptUser(std::unique_ptr<plat::TcpStream> stream) {
     return;
   }
   // Consoles log on at the agents, never here: those without a logon anywhere may hold only half
-  // of the places, so that silent connections cannot keep everyone out.
+  // of the places. When they do, the oldest of them that has sent nothing at all makes room (a
+  // console sends its first request at once); if each has sent something, the newcomer is refused.
   const std::size_t withoutLogon =
       std::count_if(users_.begin(), users_.end(), [](const CUser* u) { return !u->HasLogon(); });
   if (withoutLogon >= (options_.maxConsoles + 1) / 2) {
-    LogLimited(kLogConsoleRefused, "console from " + stream->peerHost() + " refused: " +
-                                       std::to_string(withoutLogon) + " consoles are connected without a logon");
-    stream->close();
-    return;
+    const auto idle = std::find_if(users_.begin(), users_.end(),
+                                   [](const CUser* u) { return !u->HasLogon() && !u->RecordSeen(); });
+    if (idle == users_.end()) {
+      LogLimited(kLogConsoleRefused, "console from " + stream->peerHost() + " refused: " +
+                                         std::to_string(withoutLogon) + " consoles are connected without a logon");
+      stream->close();
+      return;
+    }
+    LogLimited(kLogConsoleRefused, "console from " + (*idle)->PeerHost() +
+                                       " closed to make room: it has sent nothing and holds no logon");
+    RemoveUser(*idle);
   }
   auto* user = new CUser(*this);
   user->AddRef();

@@ -255,15 +255,24 @@ TEST(Consoles, ThoseWithoutALogonHoldAtMostHalfThePlaces) {
   Rig rig(o);
   auto a = rig.Connect();
   auto b = rig.Connect();
+  rig.Ask(*a, kReqListRights, 1, "");
+  // The half is full: the oldest that has sent nothing makes room for the newcomer.
+  auto c = rig.Connect();
+  rig.Pump([&] { return b->closed; });
+  EXPECT_TRUE(b->closed);
+  EXPECT_FALSE(a->closed);
+  rig.Ask(*c, kReqListRights, 1, "");
+  // Each has asked something: the newcomer is refused.
   Console refused(*rig.loop, rig.doc->ConsolePort());
   rig.Pump([&] { return refused.closed; });
   EXPECT_TRUE(refused.closed);
   EXPECT_EQ(rig.doc->Users().size(), 2u);
   // Once one has logged on at an agent, a place without a logon is free again.
-  rig.Ask(*a, kReqChangeFolder, 1, "Host1");
-  EXPECT_EQ(Of(rig.Ask(*a, kReqLogon, 2, "logon secret"), 2).back().text, "800@Functional");
-  auto c = rig.Connect();
+  rig.Ask(*a, kReqChangeFolder, 2, "Host1");
+  EXPECT_EQ(Of(rig.Ask(*a, kReqLogon, 3, "logon secret"), 3).back().text, "800@Functional");
+  auto d = rig.Connect();
   rig.Settle();
+  EXPECT_FALSE(d->closed);
   EXPECT_FALSE(c->closed);
   EXPECT_EQ(rig.doc->Users().size(), 3u);
 }
