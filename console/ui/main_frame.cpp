@@ -20,6 +20,7 @@
 #include <QWindow>
 #include <cstdio>
 
+#include "console/core/menus.h"
 #include "console/core/strings.h"
 #include "console/ui/art.h"
 #include "console/ui/menus.h"
@@ -62,7 +63,7 @@ void ActivityPane::paintEvent(QPaintEvent*) {
   ++paints_;
   if (paints_ % 2 != 0) return;
   QPainter p(this);
-  const QColor blue = FromColorRef(0x00FF0000);
+  const QColor blue = FromColorRef(kColorBlue);
   const int mid = height() / 2;
   p.fillRect(QRect(0, 0, width(), mid - 1), blue);
   p.fillRect(QRect(0, mid, width(), height() - mid), blue);
@@ -245,15 +246,28 @@ CMainFrame::CMainFrame(CDremmoralDoc& doc, QtUiServices& ui) : doc_(doc), ui_(ui
 CMainFrame::~CMainFrame() {
   timer_.stop();
   ui_.setFrame(nullptr);
+  // The panes release their nodes into the cache before it goes.
+  if (cache_) cache_->onChanged = nullptr;
+  delete outlineBar_;
+  outlineBar_ = nullptr;
+  delete splitter_;
+  splitter_ = nullptr;
+  list_ = nullptr;
+  property_ = nullptr;
 }
 
 void CMainFrame::OnCreate() {
   const plat::reg::Profile& profile = doc_.profile();
-  // The client: list pane above, property pane below (views register in this order).
+  // The node cache hears every hint first; then the client: list pane above, property pane
+  // below, and the outline (views register in this order).
+  cache_ = std::make_unique<NodeCache>(doc_);
+  cache_->onChanged = [this](CPea* node) {
+    if (outlineBar_) outline()->RefreshItem(node);
+    if (list_) list_->UpdateItem(node);
+  };
   splitter_ = new CReinSplitterWnd(this);
   list_ = new CContentView(doc_, this, splitter_);
-  list_->splitter = splitter_;
-  property_ = new CPropertyView(doc_, splitter_, splitter_);
+  property_ = new CPropertyView(doc_, splitter_);
   splitter_->addWidget(list_);
   splitter_->addWidget(property_);
   splitter_->setStretchFactor(0, 0);
@@ -402,8 +416,8 @@ QAction* CMainFrame::CommandAction(QMenu* menu, int id) {
   a->setData(id);
   a->setStatusTip(StatusPrompt(id));
   a->setToolTip(ToolTipPrompt(id));
-  if (id == kCmdBeeper || id == kCmdAutoDemo || id == kCmdRunOnStartup || id == kCmdToggleOutlineBar ||
-      id == kCmdToggleToolBar || id == kCmdToggleStatusBar) {
+  if (id == kCmdBeeper || id == kCmdAutoDemo || id == kCmdRunOnStartup || id == kCmdOutlineBar ||
+      id == kCmdToolBar || id == kCmdStatusBar) {
     a->setCheckable(true);
   }
   return a;
@@ -424,9 +438,9 @@ void CMainFrame::AddMenuEntries(QMenu* menu, const std::vector<MenuEntry>& entri
 
 bool CMainFrame::IsCommandEnabled(int id) {
   switch (id) {
-    case kCmdToggleOutlineBar:
-    case kCmdToggleToolBar:
-    case kCmdToggleStatusBar:
+    case kCmdOutlineBar:
+    case kCmdToolBar:
+    case kCmdStatusBar:
     case kCmdNextPane:
     case kCmdKeyboardHelp:
     case kCmdAbout:
@@ -439,9 +453,6 @@ bool CMainFrame::IsCommandEnabled(int id) {
     case kCmdExpandNode:
     case kCmdCollapseNode:
       return outline()->IsCommandEnabled(id);
-    case kCmdDeleteUser:
-      // The only administrator is never offered for deletion.
-      return doc_.IsCommandEnabled(id) && !IsOnlyAdministrator(doc_.GetCurrentNode());
     default:
       return doc_.IsCommandEnabled(id);
   }
@@ -457,9 +468,9 @@ void CMainFrame::UpdateMenuStates(QMenu* menu) {
     const int id = a->data().toInt();
     a->setEnabled(IsCommandEnabled(id));
     if (!a->isCheckable()) continue;
-    if (id == kCmdToggleOutlineBar) a->setChecked(outlineBar_->isVisible());
-    else if (id == kCmdToggleToolBar) a->setChecked(toolbar_->isVisible());
-    else if (id == kCmdToggleStatusBar) a->setChecked(status_->isVisible());
+    if (id == kCmdOutlineBar) a->setChecked(outlineBar_->isVisible());
+    else if (id == kCmdToolBar) a->setChecked(toolbar_->isVisible());
+    else if (id == kCmdStatusBar) a->setChecked(status_->isVisible());
     else if (id == kCmdAutoDemo) a->setChecked(outline()->IsCommandChecked(id));
     else a->setChecked(doc_.IsCommandChecked(id));
   }
@@ -544,14 +555,14 @@ void CMainFrame::RebuildNodePopup(CPea* node) {
 
 void CMainFrame::OnCommand(int id) {
   switch (id) {
-    case kCmdToggleOutlineBar:
+    case kCmdOutlineBar:
     case kCmdHideOutline:
       outlineBar_->setVisible(!outlineBar_->isVisible());
       return;
-    case kCmdToggleToolBar:
+    case kCmdToolBar:
       toolbar_->setVisible(!toolbar_->isVisible());
       return;
-    case kCmdToggleStatusBar:
+    case kCmdStatusBar:
       status_->setVisible(!status_->isVisible());
       return;
     case kCmdNextPane:
@@ -573,10 +584,6 @@ void CMainFrame::OnCommand(int id) {
     case kCmdPreviousItem:
     case kCmdDeleteKey:
       outline()->OnCommand(id);
-      return;
-    case kCmdDeleteUser:
-      if (!IsCommandEnabled(id)) return;
-      doc_.OnCommand(id);
       return;
     case kCmdRunOnStartup: {
       if (!doc_.IsCommandEnabled(id)) return;
@@ -618,8 +625,8 @@ void CMainFrame::Poll() {
   ReentryGuard::Scope scope(pollGuard_);
   if (!scope) return;
   ++polls_;
+  // Auto Demo steps first; the page refreshes from the document's poll.
   outline()->PollStep();
-  property_->RefreshPage();
   doc_.Poll();
   status_->updateLocks();
   toolbar_->bar()->updateCommandUi();

@@ -112,6 +112,7 @@ class CMainFrame : public controls::CSizeDockFrame {
   ConsoleStatusBar* status() const { return status_; }
   controls::CFlatToolbarHost* toolbar() const { return toolbar_; }
   CDremmoralDoc& doc() { return doc_; }
+  NodeCache& cache() { return *cache_; }
   int pollsRun() const { return polls_; }
 
  protected:
@@ -131,6 +132,7 @@ class CMainFrame : public controls::CSizeDockFrame {
 
   CDremmoralDoc& doc_;
   QtUiServices& ui_;
+  std::unique_ptr<NodeCache> cache_;
   CReinSplitterWnd* splitter_ = nullptr;
   ConsoleStatusBar* status_ = nullptr;
   controls::CFlatToolbarHost* toolbar_ = nullptr;

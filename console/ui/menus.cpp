@@ -7,41 +7,12 @@
 namespace kelm::console::ui {
 namespace {
 
-// Prompts the string table does not hold yet, as "status text\ntool-tip".
+// Prompts of the commands the string table gives none, as "status text\ntool-tip".
 const std::map<int, const char*>& Prompts() {
   static const std::map<int, const char*> table = {
-      {32777, "Rebuild array\nRebuild array"},
-      {32778, "Check array integrity\nSynchronize"},
-      {32781, "Delete this array\nDelete Array"},
-      {32784, "Refresh content of this object\nRefresh"},
-      {32791, "Collapse this node"},
-      {32799, "Add a new user\nNew user account"},
-      {32802, "Delete user\nDelete User"},
-      {32807, "New Server"},
-      {32809, "Create a new array under the RAID system\nCreate Array"},
-      {32810, "rebuild this disk under array"},
       {32811, "Delete this server\nDelete Server"},
-      {32813, "Disconnect"},
-      {32814, "Connect"},
-      {32816, "Rename this item"},
-      {32817, "Expand this node"},
-      {32818, "read event records"},
-      {32819, "clear all event records"},
-      {32821, "Change display font\nchange font"},
-      {32822, "Change background color\nbackground color"},
-      {32826, "Hide OutLine pane"},
-      {32828, "Take this disk out of the new array\nRemove from new array"},
-      {32829, "Automatically display all items one by one"},
-      {32832, "Continue\nContinue"},
-      {32833, "Pause\nPause"},
-      {32834, "Stop\nStop"},
-      {32835, "Toggle the Beeper State"},
-      {32842, "Login to Palindrex Agent\nLogin"},
-      {32843, "Logout from Palindrex Agent\nLogout"},
       {32844, "Move the focus to the next pane\nNext Pane"},
-      {32853, "Add to new array\nAdd to Array"},
       {32854, "List the keyboard shortcuts\nKeyboard Help"},
-      {32857, "Start the console when the system starts\nRun on startup"},
       {57664, "Display program information, version number and copyright\nAbout"},
       {57665, "Quit the application\nExit"},
       {150, "Show or hide the outline pane\nToggle OutLine"},
@@ -52,8 +23,12 @@ const std::map<int, const char*>& Prompts() {
 }
 
 QString Prompt(int id) {
-  const std::string_view s = console::LoadString(id);
-  if (id >= 32768 && !s.empty()) return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
+  const std::string_view s = CommandStatusText(id);
+  if (!s.empty()) {
+    const std::string_view tip = CommandToolTip(id);
+    return QString::fromUtf8(s.data(), static_cast<int>(s.size())) +
+           (tip.empty() ? QString() : QStringLiteral("\n") + QString::fromUtf8(tip.data(), static_cast<int>(tip.size())));
+  }
   const auto& t = Prompts();
   auto it = t.find(id);
   return it == t.end() ? QString() : QString::fromUtf8(it->second);
@@ -159,12 +134,12 @@ const std::vector<Accelerator>& Accelerators() {
       {QKeySequence(Qt::CTRL | Qt::Key_Up), kCmdPreviousItem, "outline"},
       {QKeySequence(Qt::Key_F2), 32816, "outline"},
       {QKeySequence(Qt::Key_Delete), kCmdDeleteKey, "list"},
-      {QKeySequence(Qt::ALT | Qt::Key_Left), kCmdScrollLeft, "pages"},
-      {QKeySequence(Qt::ALT | Qt::Key_Right), kCmdScrollRight, "pages"},
-      {QKeySequence(Qt::ALT | Qt::Key_Down), kCmdLineDown, "pages"},
-      {QKeySequence(Qt::ALT | Qt::Key_Up), kCmdLineUp, "pages"},
-      {QKeySequence(Qt::ALT | Qt::Key_PageDown), kCmdPageDown, "pages"},
-      {QKeySequence(Qt::ALT | Qt::Key_PageUp), kCmdPageUp, "pages"},
+      {QKeySequence(Qt::ALT | Qt::Key_Left), kCmdScrollColumnLeft, "pages"},
+      {QKeySequence(Qt::ALT | Qt::Key_Right), kCmdScrollColumnRight, "pages"},
+      {QKeySequence(Qt::ALT | Qt::Key_Down), kCmdScrollLineDown, "pages"},
+      {QKeySequence(Qt::ALT | Qt::Key_Up), kCmdScrollLineUp, "pages"},
+      {QKeySequence(Qt::ALT | Qt::Key_PageDown), kCmdScrollPageDown, "pages"},
+      {QKeySequence(Qt::ALT | Qt::Key_PageUp), kCmdScrollPageUp, "pages"},
   };
   return keys;
 }

@@ -5,31 +5,12 @@
 #include <QString>
 #include <vector>
 
+#include "console/core/document.h"
+
 namespace kelm::console::ui {
 
-// Command ids the frame handles itself.
-enum FrameCommand : int {
-  kCmdToggleOutlineBar = 150,
-  kCmdToggleToolBar = 59392,
-  kCmdToggleStatusBar = 59393,
-  kCmdCollapseNode = 32791,
-  kCmdExpandNode = 32817,
-  kCmdHideOutline = 32826,
-  kCmdDeleteKey = 32827,
-  kCmdAutoDemo = 32829,
-  kCmdNextItem = 32840,
-  kCmdPreviousItem = 32841,
-  kCmdNextPane = 32844,
-  kCmdScrollLeft = 32847,
-  kCmdScrollRight = 32848,
-  kCmdLineDown = 32849,
-  kCmdLineUp = 32850,
-  kCmdPageDown = 32851,
-  kCmdPageUp = 32852,
-  kCmdKeyboardHelp = 32854,
-  kCmdAbout = 57664,
-  kCmdAppExit = 57665,
-};
+// The program's exit, which only the frame handles.
+inline constexpr int kCmdAppExit = 57665;
 
 inline constexpr int kSeparator = 0;
 // A popup inside a menu: its title and its items.

@@ -88,43 +88,30 @@ int CReinSplitterWnd::ShowAllPanes() {
   return previous;
 }
 
-void CReinSplitterWnd::Apply(SplitMode m) {
-  switch (m) {
-    case SplitMode::Both:
-      ShowAllPanes();
-      break;
-    case SplitMode::PropertyOnly:
-      ShowOnlyPane(kPropertyPane);
-      break;
-    case SplitMode::ListOnly:
-      ShowOnlyPane(kListPane);
-      break;
-    case SplitMode::Keep:
-      break;
-  }
-}
-
 // ---- property pane ----
 
 namespace {
 
-std::map<int, PageFactory>& Registry() {
-  static std::map<int, PageFactory> r;
+struct PageEntry {
+  PagePresenterFactory presenter;
+  PageFormFactory form;
+};
+
+std::map<PageId, PageEntry>& Registry() {
+  static std::map<PageId, PageEntry> r;
   return r;
 }
 
 }  // namespace
 
-void RegisterPage(int pageType, PageFactory factory) { Registry()[pageType] = std::move(factory); }
+void RegisterPage(PageId id, PagePresenterFactory presenter, PageFormFactory form) {
+  Registry()[id] = PageEntry{std::move(presenter), std::move(form)};
+}
 
-CPropertyForm::CPropertyForm(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), doc_(doc) {
+CPropertyForm::CPropertyForm(PagePresenter* presenter, QWidget* parent) : QWidget(parent), presenter_(presenter) {
   setAutoFillBackground(true);
   setBackgroundRole(QPalette::Button);
 }
-
-CPropertyForm::~CPropertyForm() = default;
-
-void CPropertyForm::ShowNode(CPea* node) { node_ = PeaRef<CPea>(node); }
 
 bool CPropertyForm::OnScrollCommand(int id) {
   auto* area = qobject_cast<QScrollArea*>(parentWidget());
@@ -132,12 +119,12 @@ bool CPropertyForm::OnScrollCommand(int id) {
   QScrollBar* v = area ? area->verticalScrollBar() : nullptr;
   if (!h || !v) return false;
   switch (id) {
-    case kCmdScrollLeft: h->triggerAction(QAbstractSlider::SliderSingleStepSub); return true;
-    case kCmdScrollRight: h->triggerAction(QAbstractSlider::SliderSingleStepAdd); return true;
-    case kCmdLineDown: v->triggerAction(QAbstractSlider::SliderSingleStepAdd); return true;
-    case kCmdLineUp: v->triggerAction(QAbstractSlider::SliderSingleStepSub); return true;
-    case kCmdPageDown: v->triggerAction(QAbstractSlider::SliderPageStepAdd); return true;
-    case kCmdPageUp: v->triggerAction(QAbstractSlider::SliderPageStepSub); return true;
+    case kCmdScrollColumnLeft: h->triggerAction(QAbstractSlider::SliderSingleStepSub); return true;
+    case kCmdScrollColumnRight: h->triggerAction(QAbstractSlider::SliderSingleStepAdd); return true;
+    case kCmdScrollLineDown: v->triggerAction(QAbstractSlider::SliderSingleStepAdd); return true;
+    case kCmdScrollLineUp: v->triggerAction(QAbstractSlider::SliderSingleStepSub); return true;
+    case kCmdScrollPageDown: v->triggerAction(QAbstractSlider::SliderPageStepAdd); return true;
+    case kCmdScrollPageUp: v->triggerAction(QAbstractSlider::SliderPageStepSub); return true;
     default: return false;
   }
 }
@@ -156,70 +143,43 @@ bool CPropertyForm::event(QEvent* e) {
   return QWidget::event(e);
 }
 
-CPropertyView::CPropertyView(CDremmoralDoc& doc, CReinSplitterWnd* splitter, QWidget* parent)
-    : QWidget(parent), doc_(doc), splitter_(splitter) {
+CPropertyView::CPropertyView(CDremmoralDoc& doc, QWidget* parent)
+    : QWidget(parent), presenter_(std::make_unique<PropertyPanePresenter>(doc)) {
   setAutoFillBackground(true);
   setBackgroundRole(QPalette::Button);
   setFocusPolicy(Qt::StrongFocus);
   setAccessibleName(QStringLiteral("Properties"));
-  doc_.AddView(this);
+  for (const auto& [id, entry] : Registry()) {
+    if (entry.presenter) presenter_->RegisterPage(id, entry.presenter);
+  }
+  presenter_->onPageShown = [this](PageId id, PagePresenter* page) { OnPageShown(id, page); };
 }
 
 CPropertyView::~CPropertyView() {
-  doc_.RemoveView(this);
-  for (auto& [type, page] : pages_) page->ShowNode(nullptr);
+  presenter_->onPageShown = nullptr;
+  presenter_.reset();
 }
 
-void CPropertyView::OnUpdate(int hint, CPea* node) {
-  if (hint == kHintCurrentChanged || (hint == kHintChildrenChanged && node && node == shownNode_.get())) {
-    SelectPropertyForm(node);
-  }
-  if (shown_ && (hint == kHintValuesChanged || hint == kHintChildrenChanged || hint == kHintChildArrived)) {
-    shown_->OnUpdate(hint, node);
-  }
-  if (shown_ && hint >= kHintBackground && hint <= kHintFont) shown_->OnDisplaySettingsChanged();
-}
-
-void CPropertyView::RefreshPage() {
-  if (shown_) shown_->RefreshPage();
-}
-
-void CPropertyView::SelectPropertyForm(CPea* node) {
-  PeaRef<CPea> keep(node);
-  const PagePick pick = PickPage(node);
-  if (!pick.change) return;
-  if (splitter_) splitter_->Apply(pick.split);
-  if (pick.page < 0) {
-    if (shown_) {
-      shown_->ShowNode(nullptr);
-      shown_->hide();
+void CPropertyView::OnPageShown(PageId id, PagePresenter* page) {
+  CPropertyForm* form = nullptr;
+  if (id != PageId::None && page) {
+    CPropertyForm*& slot = forms_[id];
+    if (!slot) {
+      auto it = Registry().find(id);
+      slot = it != Registry().end() && it->second.form ? it->second.form(page, this) : new CPropertyForm(page, this);
+      slot->setParent(this);
+      slot->hide();
+      page->onChanged = [f = slot] { f->ShowPresenter(); };
     }
-    shown_ = nullptr;
-    shownType_ = -1;
-    shownNode_.reset();
-    return;
+    form = slot;
   }
-  CPropertyForm*& page = pages_[pick.page];
-  if (!page) {
-    auto it = Registry().find(pick.page);
-    page = it != Registry().end() ? it->second(doc_, this) : new CPropertyForm(doc_, this);
-    page->setParent(this);
-    page->hide();
+  if (shown_ && shown_ != form) shown_->hide();
+  if (form) {
+    form->setGeometry(rect());
+    form->ShowPresenter();
+    form->show();
   }
-  PeaRef<CPea> shown(pick.shown);
-  if (shown_ && shown_ != page) {
-    shown_->ShowNode(nullptr);
-    shown_->hide();
-  }
-  const bool fresh = shown_ != page;
-  page->ShowNode(pick.shown);
-  if (fresh) {
-    page->setGeometry(rect());
-    page->show();
-  }
-  shown_ = page;
-  shownType_ = pick.page;
-  shownNode_ = std::move(shown);
+  shown_ = form;
 }
 
 void CPropertyView::resizeEvent(QResizeEvent* e) {
@@ -238,6 +198,7 @@ OutlineItem::OutlineItem(COutLineView* owner, CPea* node) : view_(owner), node_(
   if (node) {
     view_->items_.insert(node, this);
     if (auto* f = AsFolder(node)) view_->doc_.WatchArray(f);
+    if (view_->frame_) view_->frame_->cache().Track(node);
   }
 }
 
@@ -248,6 +209,7 @@ OutlineItem::~OutlineItem() {
     auto it = view_->items_.find(n);
     if (it != view_->items_.end() && it.value() == this) view_->items_.erase(it);
     if (auto* f = AsFolder(n)) view_->doc_.UnwatchArray(f);
+    if (view_->frame_) view_->frame_->cache().Untrack(n);
   }
 }
 
@@ -322,9 +284,19 @@ CPea* COutLineView::SelectedNode() const {
 
 void COutLineView::SetItemLabel(QTreeWidgetItem* item, CPea* node) {
   if (!item || !node) return;
-  const NodeLabel label = doc_.BuildNodeLabel(node);
-  item->setText(0, Q(label.text));
-  item->setIcon(0, NodeIcon(doc_.GetNodeImage(node)));
+  const CachedNode* c = frame_ ? frame_->cache().Find(node) : nullptr;
+  if (!c) {
+    item->setText(0, Q(doc_.BuildNodeLabel(node).text));
+    item->setIcon(0, NodeIcon(doc_.GetNodeImage(node)));
+    return;
+  }
+  const QString text = Q(c->label);
+  if (item->text(0) != text) item->setText(0, text);
+  item->setIcon(0, NodeIcon(c->image));
+}
+
+void COutLineView::RefreshItem(CPea* node) {
+  if (OutlineItem* item = ItemOf(node)) SetItemLabel(item, node);
 }
 
 QTreeWidgetItem* COutLineView::AddPlaceholder(QTreeWidgetItem* parent) {
@@ -341,6 +313,9 @@ QTreeWidgetItem* COutLineView::AddPlaceholder(QTreeWidgetItem* parent) {
 }
 
 QTreeWidgetItem* COutLineView::AddItem(QTreeWidgetItem* parent, int index, CPea* node) {
+  // A new item's values are asked for once, as its label is first built; the cache shows them
+  // as they arrive.
+  (void)doc_.BuildNodeLabel(node);
   auto* item = new OutlineItem(this, node);
   SetItemLabel(item, node);
   if (parent) {
@@ -484,7 +459,7 @@ void COutLineView::OnUpdate(int hint, CPea* node) {
       OutlineItem* item = ItemOf(node ? node : doc_.root());
       if (item) {
         Refill(item);
-        if (CPea* n = item->node()) item->setIcon(0, NodeIcon(doc_.GetNodeImage(n)));
+        if (CPea* n = item->node()) SetItemLabel(item, n);
         if (!item->parent()) viewport()->update();
       }
       break;
@@ -590,7 +565,7 @@ void COutLineView::OnCommand(int id) {
       if (context) context->setExpanded(!context->isExpanded());
       break;
     case kCmdHideOutline:
-      if (frame_) frame_->OnCommand(kCmdToggleOutlineBar);
+      if (frame_) frame_->OnCommand(kCmdOutlineBar);
       break;
     case kCmdNextItem:
     case kCmdPreviousItem:
@@ -606,23 +581,10 @@ void COutLineView::OnCommand(int id) {
         demo_.Start(SelectedNode() ? SelectedNode() : doc_.root(), doc_.clock().monotonicMs());
       }
       break;
-    case kCmdDeleteKey: {
-      CPea* node = SelectedNode();
-      auto* f = AsFolder(node);
-      const int t = f ? f->nodeType() : kNodeUnknown;
-      int cmd = 0;
-      if (t == kNodeServer) cmd = kCmdDeleteServer;
-      if (t == kNodeIopArray || t == kNodeIdeArray) cmd = kCmdDeleteArray;
-      if (t == kNodeUser) cmd = kCmdDeleteUser;
-      if (cmd == 0) {
-        doc_.ui().Beep(kBeepHand);
-      } else if (frame_) {
-        frame_->OnCommand(cmd);
-      } else if (doc_.IsCommandEnabled(cmd) && !(cmd == kCmdDeleteUser && IsOnlyAdministrator(node))) {
-        doc_.OnCommand(cmd);
-      }
+    case kCmdDeleteKey:
+      doc_.SetViewSelection(SelectedNode());
+      doc_.OnDeleteKey();
       break;
-    }
     default:
       break;
   }
@@ -718,7 +680,7 @@ void COutLineView::keyPressEvent(QKeyEvent* e) {
 
 void COutLineView::startDrag(Qt::DropActions) {
   CPea* node = SelectedNode();
-  if (!node || !NodeDrag::CanDrag(doc_, {node})) return;
+  if (!node || !doc_.CanDragNodes({node})) return;
   NodeDrag::Start(this, {node}, NodeImage(doc_.GetNodeImage(node), 32));
 }
 
@@ -776,18 +738,32 @@ namespace {
 
 class ListItem : public QListWidgetItem {
  public:
-  ListItem(CDremmoralDoc& doc, CPea* node) : doc_(doc), node_(node) {
+  ListItem(CDremmoralDoc& doc, NodeCache& cache, CPea* node) : doc_(doc), cache_(cache), node_(node) {
     if (auto* f = AsFolder(node)) doc_.WatchArray(f);
+    cache_.Track(node);
   }
   ~ListItem() override {
     if (auto* f = AsFolder(node_.get())) doc_.UnwatchArray(f);
+    cache_.Untrack(node_.get());
   }
   CPea* node() const { return node_.get(); }
 
  private:
   CDremmoralDoc& doc_;
+  NodeCache& cache_;
   PeaRef<CPea> node_;
 };
+
+// The list item's text: an array's own name when it has one, else the cached label.
+QString ListText(NodeCache& cache, CPea* node) {
+  auto* f = AsFolder(node);
+  if (f && node == f && IsArrayType(f->nodeType())) {
+    const std::string name = f->GetProperty("name", "", true);
+    if (!name.empty()) return Q(name);
+  }
+  const CachedNode* c = cache.Find(node);
+  return c ? Q(c->label) : QString();
+}
 
 }  // namespace
 
@@ -844,21 +820,27 @@ void CContentView::Relist() {
   if (!folder) return;
   PeaRef<CPea> keep(f);
   for (CPea* child : folder->SubFolders(false)) {
-    auto* item = new ListItem(doc_, child);
-    item->setText(Q(ListItemText(doc_, child)));
-    item->setIcon(NodeIcon(doc_.GetNodeImage(child)));
+    if (!frame_->cache().Find(child)) (void)doc_.BuildNodeLabel(child);
+    auto* item = new ListItem(doc_, frame_->cache(), child);
+    const CachedNode* c = frame_->cache().Find(child);
+    item->setText(ListText(frame_->cache(), child));
+    item->setIcon(NodeIcon(c ? c->image : 0));
     item->setToolTip(item->text());
     item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
     addItem(item);
   }
-  if (splitter && IsChannelType(folder->nodeType())) splitter->ShowOnlyPane(CReinSplitterWnd::kListPane);
+  if (IsChannelType(folder->nodeType())) doc_.ui().ShowOnlyPane(SplitterPane::List);
 }
 
 void CContentView::UpdateItem(CPea* node) {
   if (QListWidgetItem* item = ItemOf(node)) {
-    item->setText(Q(ListItemText(doc_, node)));
-    item->setIcon(NodeIcon(doc_.GetNodeImage(node)));
-    item->setToolTip(item->text());
+    const CachedNode* c = frame_->cache().Find(node);
+    const QString text = ListText(frame_->cache(), node);
+    if (item->text() != text) {
+      item->setText(text);
+      item->setToolTip(text);
+    }
+    item->setIcon(NodeIcon(c ? c->image : 0));
   }
 }
 
@@ -876,7 +858,6 @@ void CContentView::OnUpdate(int hint, CPea* node) {
       if (node != folder_.get()) {
         clear();
         folder_ = PeaRef<CPea>(node);
-        progress_.Forget();
       }
       [[fallthrough]];
     case kHintChildrenChanged:
@@ -961,7 +942,7 @@ void CContentView::paintEvent(QPaintEvent* e) {
       items.push_back(item(i));
     }
   }
-  lastBars_ = progress_.Paint(nodes, doc_.clock().monotonicMs());
+  lastBars_ = ProgressBars(nodes);
   QPainter p(viewport());
   for (const ProgressBar& bar : lastBars_) {
     if (!bar.draw) continue;
@@ -1027,7 +1008,7 @@ void CContentView::startDrag(Qt::DropActions) {
   for (QListWidgetItem* i : selectedItems()) {
     if (CPea* n = NodeOf(i)) nodes.push_back(n);
   }
-  if (nodes.empty() || !NodeDrag::CanDrag(doc_, nodes)) return;
+  if (nodes.empty() || !doc_.CanDragNodes(nodes)) return;
   QPixmap image = nodes.size() == 1 ? NodeImage(doc_.GetNodeImage(nodes.front()), 32) : MultiDragIcon();
   NodeDrag::Start(this, nodes, image);
 }
@@ -1117,39 +1098,5 @@ std::vector<CPea*> NodeDrag::raw() {
 }
 
 void NodeDrag::Clear() { Dragged().clear(); }
-
-bool NodeDrag::CanDrag(CDremmoralDoc& doc, const std::vector<CPea*>& nodes) {
-  if (nodes.empty()) return false;
-  for (CPea* n : nodes) {
-    auto* disk = dynamic_cast<CVirtualFolder*>(n);
-    if (!disk || !InTree(doc, disk)) return false;
-    const int t = disk->nodeType();
-    if (t != kNodeIopDisk && t != kNodeSerialDisk) return false;
-    const int high = (disk->GetIntProperty("Status", 0, true) >> 8) & 0xFF;
-    if ((high != 1 && high != 3) || disk->inNewArray()) return false;
-  }
-  return true;
-}
-
-bool NodeDrag::Accepts(CDremmoralDoc& doc, CPea* target) {
-  auto* array = dynamic_cast<CVirtualFolder*>(target);
-  if (!array || !IsArrayType(array->nodeType()) || Dragged().empty()) return false;
-  auto* controller = dynamic_cast<CVirtualFolder*>(array->GetParent());
-  if (!controller || !controller->HasMethod("DeleteArray")) return false;
-  const bool isNew = (array->flags() & CVirtualFolder::kFlagNew) != 0;
-  if (!isNew && array->GetIntProperty("Status", -1, true) != 0) return false;
-  // Accepted only where the drop takes the disks: into the controller's new array.
-  for (const auto& r : Dragged()) {
-    auto* disk = dynamic_cast<CVirtualFolder*>(r.get());
-    if (!disk || !disk->IsDescendantOf(controller) || !InTree(doc, disk)) return false;
-    if (!doc.CanAddToNewArray(disk)) return false;
-  }
-  return true;
-}
-
-void NodeDrag::Drop(CDremmoralDoc& doc, CPea* target) {
-  if (!Accepts(doc, target)) return;
-  doc.AddDisksToNewArray(raw());
-}
 
 }  // namespace kelm::console::ui

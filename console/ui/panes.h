@@ -13,6 +13,8 @@
 
 #include "console/controls/size_dock.h"
 #include "console/core/document.h"
+#include "console/core/node_cache.h"
+#include "console/core/panes/property_pane.h"
 #include "console/core/windows/pane_rules.h"
 
 namespace kelm::console::ui {
@@ -37,7 +39,6 @@ class CReinSplitterWnd : public QSplitter {
   // The list pane's height while both panes last showed.
   int lastTwoPaneHeight() const { return lastHeight_; }
   void setListHeight(int h);
-  void Apply(SplitMode m);
 
  private:
   void remember();
@@ -47,61 +48,49 @@ class CReinSplitterWnd : public QSplitter {
 
 // ---- property pane ----
 
-// The Qt base of every property page.
+// The Qt base of every property page: it shows what its presenter holds.
 class CPropertyForm : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CPropertyForm(CDremmoralDoc& doc, QWidget* parent = nullptr);
-  ~CPropertyForm() override;
-  virtual void RefreshPage() {}
-  CPea* GetNode() const { return node_.get(); }
-  // Counts the new node and releases the previous one.
-  virtual void ShowNode(CPea* node);
-  virtual void OnDisplaySettingsChanged() {}
-  virtual void OnUpdate(int hint, CPea* node) {
-    (void)hint;
-    (void)node;
-  }
+  explicit CPropertyForm(PagePresenter* presenter, QWidget* parent = nullptr);
+  PagePresenter* presenter() const { return presenter_; }
+  CPea* GetNode() const { return presenter_ ? presenter_->GetNode() : nullptr; }
+  // The presenter changed (a new node, a refresh): show it again.
+  virtual void ShowPresenter() { update(); }
   // Scroll commands 32847 to 32852.
   bool OnScrollCommand(int id);
 
  protected:
   bool event(QEvent* e) override;
-  CDremmoralDoc& doc_;
 
  private:
-  PeaRef<CPea> node_;
+  PagePresenter* presenter_;
 };
 
-// Pages plug in by the node type whose page they are; a type without one shows an empty page.
-using PageFactory = std::function<CPropertyForm*(CDremmoralDoc&, QWidget*)>;
-void RegisterPage(int pageType, PageFactory factory);
+// A page plugs in with its presenter and its form; a page without a form shows an empty one.
+using PagePresenterFactory = PropertyPanePresenter::Factory;
+using PageFormFactory = std::function<CPropertyForm*(PagePresenter*, QWidget*)>;
+void RegisterPage(PageId id, PagePresenterFactory presenter, PageFormFactory form = {});
 
-class CPropertyView : public QWidget, public DocumentView {
+class CPropertyView : public QWidget {
   Q_OBJECT
 
  public:
-  CPropertyView(CDremmoralDoc& doc, CReinSplitterWnd* splitter, QWidget* parent = nullptr);
+  explicit CPropertyView(CDremmoralDoc& doc, QWidget* parent = nullptr);
   ~CPropertyView() override;
-  void OnUpdate(int hint, CPea* node) override;
-  void RefreshPage();
-  void SelectPropertyForm(CPea* node);
-  CPropertyForm* shownPage() const { return shown_; }
-  CPea* shownNode() const { return shownNode_.get(); }
-  int shownPageType() const { return shownType_; }
+  PropertyPanePresenter& presenter() { return *presenter_; }
+  CPropertyForm* shownForm() const { return shown_; }
 
  protected:
   void resizeEvent(QResizeEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
 
  private:
-  CDremmoralDoc& doc_;
-  CReinSplitterWnd* splitter_;
-  std::map<int, CPropertyForm*> pages_;
+  void OnPageShown(PageId id, PagePresenter* page);
+  std::unique_ptr<PropertyPanePresenter> presenter_;
+  std::map<PageId, CPropertyForm*> forms_;
   CPropertyForm* shown_ = nullptr;
-  int shownType_ = -1;
-  PeaRef<CPea> shownNode_;
 };
 
 // ---- outline ----
@@ -164,6 +153,11 @@ class COutLineView : public QTreeWidget, public DocumentView {
  private:
   friend class OutlineItem;
   void SetItemLabel(QTreeWidgetItem* item, CPea* node);
+ public:
+  // The node's item shows its cached label and image again.
+  void RefreshItem(CPea* node);
+
+ private:
   QTreeWidgetItem* AddItem(QTreeWidgetItem* parent, int index, CPea* node);
   QTreeWidgetItem* AddPlaceholder(QTreeWidgetItem* parent);
   void FollowPending(QTreeWidgetItem* from);
@@ -215,7 +209,7 @@ class CContentView : public QListWidget, public DocumentView {
   const std::vector<ProgressBar>& lastBars() const { return lastBars_; }
   // The bar rectangle of an item (under its label).
   QRect BarRect(QListWidgetItem* item) const;
-  CReinSplitterWnd* splitter = nullptr;
+  void UpdateItem(CPea* node);
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -231,7 +225,6 @@ class CContentView : public QListWidget, public DocumentView {
 
  private:
   void Relist();
-  void UpdateItem(CPea* node);
   void DrawBar(QPainter& p, QListWidgetItem* item, const ProgressBar& bar);
   CPea* DropTarget(QPoint pos);
   void ClearDropHighlight();
@@ -239,7 +232,6 @@ class CContentView : public QListWidget, public DocumentView {
   CDremmoralDoc& doc_;
   CMainFrame* frame_;
   PeaRef<CPea> folder_;
-  ListProgress progress_;
   std::vector<ProgressBar> lastBars_;
   QListWidgetItem* dropItem_ = nullptr;
 };
@@ -252,9 +244,8 @@ class NodeDrag {
   static const std::vector<PeaRef<CPea>>& nodes();
   static std::vector<CPea*> raw();
   static void Clear();
-  static bool Accepts(CDremmoralDoc& doc, CPea* target);
-  static void Drop(CDremmoralDoc& doc, CPea* target);
-  static bool CanDrag(CDremmoralDoc& doc, const std::vector<CPea*>& nodes);
+  static bool Accepts(CDremmoralDoc& doc, CPea* target) { return doc.CanDropOn(raw(), target); }
+  static void Drop(CDremmoralDoc& doc, CPea* target) { doc.DropOn(raw(), target); }
 };
 
 }  // namespace kelm::console::ui

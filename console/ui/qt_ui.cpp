@@ -4,7 +4,10 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontDialog>
+#include <QProcess>
+#include <QTimer>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,11 +42,11 @@ void Put32(std::vector<std::uint8_t>& d, std::size_t at, std::int32_t v) {
 
 }  // namespace
 
-QColor FromColorRef(std::uint32_t c) { return QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
+QColor FromColorRef(ColorRef c) { return QColor(RedOf(c), GreenOf(c), BlueOf(c)); }
 
-std::uint32_t ToColorRef(const QColor& c) {
-  return static_cast<std::uint32_t>(c.red()) | static_cast<std::uint32_t>(c.green()) << 8 |
-         static_cast<std::uint32_t>(c.blue()) << 16;
+ColorRef ToColorRef(const QColor& c) {
+  return Rgb(static_cast<std::uint8_t>(c.red()), static_cast<std::uint8_t>(c.green()),
+             static_cast<std::uint8_t>(c.blue()));
 }
 
 std::optional<QFont> FontFromDescription(const std::vector<std::uint8_t>& d) {
@@ -222,7 +225,73 @@ std::optional<FontChoice> QtUiServices::PickFont(const FontChoice& start) {
   return FontChoice{DescriptionFromFont(dlg.font()), ToColorRef(dlg.colour())};
 }
 
-std::optional<std::uint32_t> QtUiServices::PickColour(std::uint32_t start) {
+std::optional<std::string> QtUiServices::PickSaveFile(const std::string& defaultName, const std::string& defaultExt,
+                                                      const std::string& filter) {
+  // "Text (*.x)|*.x|All Files (*.*)|*.*||" becomes Qt's "Text (*.x);;All Files (*.*)".
+  QStringList parts = Q(filter).split(QLatin1Char('|'));
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    if (!parts[i].isEmpty()) filters << parts[i];
+  }
+  QFileDialog dlg(parentWidget(), QString(), Q(defaultName), filters.join(QStringLiteral(";;")));
+  dlg.setAcceptMode(QFileDialog::AcceptSave);
+  dlg.setDefaultSuffix(Q(defaultExt));
+  dlg.setOption(QFileDialog::DontUseNativeDialog);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return std::nullopt;
+  return dlg.selectedFiles().front().toStdString();
+}
+
+namespace {
+
+SplitterMode ModeOf(int m) {
+  if (m == CReinSplitterWnd::kListPane) return SplitterMode::ListOnly;
+  if (m == CReinSplitterWnd::kPropertyPane) return SplitterMode::PropertyOnly;
+  return SplitterMode::BothPanes;
+}
+
+}  // namespace
+
+SplitterMode QtUiServices::ShowOnlyPane(SplitterPane pane) {
+  if (!frame_ || !frame_->splitter()) return SplitterMode::BothPanes;
+  return ModeOf(frame_->splitter()->ShowOnlyPane(pane == SplitterPane::List ? CReinSplitterWnd::kListPane
+                                                                            : CReinSplitterWnd::kPropertyPane));
+}
+
+SplitterMode QtUiServices::ShowAllPanes() {
+  if (!frame_ || !frame_->splitter()) return SplitterMode::BothPanes;
+  return ModeOf(frame_->splitter()->ShowAllPanes());
+}
+
+std::optional<CreateArrayOptions> QtUiServices::RunCreateArrayOptions() {
+  QDialog dlg(parentWidget());
+  dlg.setWindowTitle(QStringLiteral("Option for Create Array"));
+  auto* layout = new QVBoxLayout(&dlg);
+  auto* init = new QCheckBox(QStringLiteral("Enable Initialization"), &dlg);
+  init->setChecked(true);
+  auto* gb = new QCheckBox(QStringLiteral("1 GB = 1000 MB"), &dlg);
+  gb->setChecked(true);
+  layout->addWidget(init);
+  layout->addWidget(gb);
+  auto* buttons = new QDialogButtonBox(&dlg);
+  buttons->addButton(QStringLiteral("Commit"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QDialogButtonBox::Cancel);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+  layout->addWidget(buttons);
+  if (dlg.exec() != QDialog::Accepted) return std::nullopt;
+  return CreateArrayOptions{init->isChecked(), gb->isChecked()};
+}
+
+void QtUiServices::CloseMainWindow() {
+  if (CMainFrame* f = frame_) QTimer::singleShot(0, f, [f] { f->close(); });
+}
+
+bool QtUiServices::RebootMachine() {
+  if (rebootOverride) return rebootOverride();
+  return QProcess::execute(QStringLiteral("systemctl"), {QStringLiteral("reboot")}) == 0;
+}
+
+std::optional<ColorRef> QtUiServices::PickColour(ColorRef start) {
   const QColor c = QColorDialog::getColor(FromColorRef(start), parentWidget());
   if (!c.isValid()) return std::nullopt;
   return ToColorRef(c);

@@ -24,8 +24,8 @@ namespace kelm::console::ui {
 class CMainFrame;
 
 // Colours are COLORREF (0x00BBGGRR) in the core.
-QColor FromColorRef(std::uint32_t c);
-std::uint32_t ToColorRef(const QColor& c);
+QColor FromColorRef(ColorRef c);
+ColorRef ToColorRef(const QColor& c);
 
 // The 60-byte font description (height, width, escapement, orientation and weight as 32-bit
 // little-endian fields, eight byte fields, a 32-byte face name) to and from a QFont. Bounded: the
@@ -76,6 +76,7 @@ class QtUiServices : public UiServices {
   // Tests replace the dialogs that would wait for a person.
   std::function<std::optional<LoginInput>(const std::string&, const std::string&)> loginOverride;
   std::function<int(const MessageBoxRequest&)> messageOverride;
+  std::function<bool()> rebootOverride;
 
   int MessageBox(const MessageBoxRequest& request) override;
   void Beep(std::uint32_t kind) override;
@@ -83,7 +84,14 @@ class QtUiServices : public UiServices {
   void SetUserText(const std::string& text) override;
   void SetActivity(int value) override;
   std::optional<FontChoice> PickFont(const FontChoice& start) override;
-  std::optional<std::uint32_t> PickColour(std::uint32_t start) override;
+  std::optional<ColorRef> PickColour(ColorRef start) override;
+  std::optional<std::string> PickSaveFile(const std::string& defaultName, const std::string& defaultExt,
+                                          const std::string& filter) override;
+  SplitterMode ShowOnlyPane(SplitterPane pane) override;
+  SplitterMode ShowAllPanes() override;
+  std::optional<CreateArrayOptions> RunCreateArrayOptions() override;
+  void CloseMainWindow() override;
+  bool RebootMachine() override;
   std::optional<LoginInput> RunLoginDialog(const std::string& userName, const std::string& agentName) override;
   void FocusOutline() override;
   void SelectInOutline(CPea* node) override;

@@ -1,7 +1,6 @@
 #pragma once
-// What the outline, list and property panes decide without a window: the context menus and the
-// node popup's title, the page for a node, the refill of a tree item's children, the remembered
-// path, Auto Demo, label edits, the Delete key's user test and the list pane's progress bars.
+// What the outline and list panes decide without a window: the refill of a tree item's children,
+// the remembered path, Auto Demo, label edits and the list pane's progress bars.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -17,25 +16,7 @@ namespace kelm::console {
 
 class CDremmoralDoc;
 
-// ---- menus ----
-
-// The menus appended to a node's context menu, in order.
-std::vector<int> ContextMenuIds(CPea* node);
-// The string id that titles the main menu's node popup, or 0 for menu 128's own title.
-int NodePopupTitleId(CPea* node);
-// A user that is the only one among its siblings holding rights bit 2, from the listed values.
-bool IsOnlyAdministrator(CPea* user);
-
-// ---- property pane ----
-
-enum class SplitMode { Keep, Both, PropertyOnly, ListOnly };
-struct PagePick {
-  int page = -1;          // the node type whose page shows; -1 for none
-  CPea* shown = nullptr;  // the node the page shows
-  SplitMode split = SplitMode::Keep;
-  bool change = true;     // false: a sensor under something other than an enclosure changes nothing
-};
-PagePick PickPage(CPea* node);
+// Channels and the user accounts: the list pane alone decides their layout.
 bool IsChannelType(int type);
 
 // ---- outline ----
@@ -136,34 +117,18 @@ bool CommitLabelEdit(CPea* node, const std::string& text);
 
 // The task word under a busy array's label, or empty.
 std::string_view TaskWord(int status);
-inline constexpr std::int64_t kPercentReadGapMs = 5000;
 
 struct ProgressBar {
   CPea* node = nullptr;
   std::string word;
-  int percent = 0;  // 0..99 when drawn
+  int percent = 0;  // 0..99 when drawn; -1 above 100
   bool draw = false;
 };
 
-// The progress state of the list pane: a percentage and the time of its last read per array, and
-// one "percent" read per five seconds for the whole pane, given to the busy array read longest ago.
-class ListProgress {
- public:
-  // One paint's bars for the listed items (short cuts resolved; non-arrays skipped).
-  std::vector<ProgressBar> Paint(const std::vector<CPea*>& items, std::int64_t nowMs);
-  void Forget() { state_.clear(); }
-  void Forget(const CPea* node) { state_.erase(node); }
-  int paints() const { return paints_; }
-
- private:
-  struct State {
-    int percent = -1;
-    std::int64_t lastRead = -1;
-  };
-  std::map<const CPea*, State> state_;
-  std::int64_t lastAnyRead_ = -1;
-  int paints_ = 0;
-};
+// One paint's bars for the listed items (short cuts resolved; non-arrays and idle arrays skipped).
+// Reads only values at hand: "percent" is refreshed once per five seconds for the whole pane by
+// the node cache, never by a paint.
+std::vector<ProgressBar> ProgressBars(const std::vector<CPea*>& items);
 
 // The list item's text: an array's "name" when it is not empty, else the document's label.
 std::string ListItemText(CDremmoralDoc& doc, CPea* node);

@@ -166,109 +166,6 @@ class Nodes : public ConsoleTest {
   }
 };
 
-TEST_F(Nodes, ContextMenusRowByRow) {
-  CVirtualFolder* ctl = Make("C", kNodeIopController, {{"!CreateArray", "60"}, {"HasEvent", "1"}});
-  CVirtualFolder* array = Make("A", kNodeIopArray, {}, ctl);
-  CVirtualFolder* channel = Make("Ch", kNodeChannel, {}, ctl);
-  CVirtualFolder* users = Make("U", kNodeUserAccounts);
-  CVirtualFolder* admin1 = Make("admin", kNodeUser, {{"right", "6"}}, users);
-  CVirtualFolder* other = Make("bob", kNodeUser, {{"right", "4"}}, users);
-  CVirtualFolder* users2 = Make("U2", kNodeUserAccounts);
-  CVirtualFolder* a1 = Make("a1", kNodeUser, {{"right", "2"}}, users2);
-  Make("a2", kNodeUser, {{"right", "3"}}, users2);
-  struct Case {
-    const char* what;
-    CPea* node;
-    std::vector<int> menus;
-  } cases[] = {
-      {"controller with CreateArray and events", ctl, {147, 167}},
-      {"server", Make("S", kNodeServer, {}, dynamic_cast<CVirtualFolder*>(doc->root())), {144}},
-      {"agent", Agent(), {187}},
-      {"array 3", array, {137}},
-      {"array 18", Make("A18", kNodeIdeArray), {137}},
-      {"array 22", Make("A22", kNodeSerialArray), {137}},
-      {"disk under an array", Make("D", kNodeIopDisk, {}, array), {157}},
-      {"disk under a channel", Make("D", kNodeIopDisk, {}, channel), {202}},
-      {"serial disk under a serial array", Make("D", kNodeSerialDisk, {}, Make("A22b", kNodeSerialArray)), {157}},
-      {"enclosure with events", Make("E", kNodeEnclosure, {{"HasEvent", "1"}}), {167, 186}},
-      {"user accounts", users, {145}},
-      {"the only administrator", admin1, {}},
-      {"a plain user", other, {146}},
-      {"one of two administrators", a1, {146}},
-      {"a channel", channel, {}},
-      {"nothing", nullptr, {}},
-  };
-  for (const Case& c : cases) EXPECT_EQ(ContextMenuIds(c.node), c.menus) << c.what;
-  EXPECT_TRUE(IsOnlyAdministrator(admin1));
-  EXPECT_FALSE(IsOnlyAdministrator(other));
-  EXPECT_FALSE(IsOnlyAdministrator(a1));
-}
-
-TEST_F(Nodes, NodePopupTitlesForEveryType) {
-  const std::map<int, std::string> titles = {
-      {0, "&My Console"}, {1, "&Server"},       {2, "&RAIDMachine"}, {3, "&Array"},         {4, "&Controller"},
-      {5, "&Channel"},    {6, "&Disk"},         {7, "&Enclosure"},   {8, "&Power"},         {9, "&Fan"},
-      {10, "&Temperature"}, {11, "&Voltage"},   {12, "&UserAccount"}, {13, "&User"},        {14, "&RAIDsystem"},
-      {17, "&Enclosure"}, {18, "&Array"},       {19, "&Controller"}, {20, "&Channel"},      {21, "&Disk"},
-      {22, "&Array"},     {24, "&Disk"},
-  };
-  for (int t = -1; t <= 26; ++t) {
-    CVirtualFolder* n = Make("N" + std::to_string(t + 1), t);
-    const int id = NodePopupTitleId(n);
-    auto it = titles.find(t);
-    if (it == titles.end()) {
-      EXPECT_EQ(id, 0) << t;  // menu 128's own title
-    } else {
-      EXPECT_EQ(std::string(LoadString(id)), it->second) << t;
-    }
-  }
-}
-
-TEST_F(Nodes, PagePickerForEveryType) {
-  CVirtualFolder* enclosure = Make("E", kNodeEnclosure);
-  for (int t = -1; t <= 26; ++t) {
-    CVirtualFolder* n = Make("P" + std::to_string(t + 1), t);
-    const PagePick pick = PickPage(n);
-    const bool sensor = t == 8 || t == 9 || t == 10 || t == 11 || t == 17;
-    if (sensor) {
-      EXPECT_FALSE(pick.change) << t;  // not under an enclosure: nothing changes
-      const PagePick under = PickPage(Make("S" + std::to_string(t), t, {}, enclosure));
-      EXPECT_TRUE(under.change);
-      EXPECT_EQ(under.page, kNodeEnclosure) << t;
-      EXPECT_EQ(under.shown, enclosure) << t;
-      continue;
-    }
-    int page = -1;
-    switch (t) {
-      case 0: case 1: case 2: case 3: case 4: case 6: case 7: case 13: case 14:
-      case 18: case 19: case 21: case 22: case 23: case 25:
-        page = t;
-        break;
-      case 5: case 12: case 20:
-        page = kNodeChannel;
-        break;
-      case 24:
-        page = kNodeIdeDisk;
-        break;
-      default:
-        break;
-    }
-    EXPECT_EQ(pick.page, page) << t;
-    EXPECT_EQ(pick.shown, page < 0 ? nullptr : n) << t;
-    // Channels leave the layout to the list pane.
-    const SplitMode split = n->HasSubFolders() ? SplitMode::Both : SplitMode::PropertyOnly;
-    EXPECT_EQ(pick.split, IsChannelType(t) ? SplitMode::Keep : split) << t;
-  }
-  CVirtualFolder* leaf = Make("Leaf", kNodeIopDisk);
-  leaf->setOpen(true);
-  EXPECT_EQ(PickPage(leaf).split, SplitMode::PropertyOnly);
-  CVirtualFolder* parent = Make("Parent", kNodeIopController);
-  parent->setOpen(true);
-  Make("Child", kNodeIopArray, {}, parent);
-  EXPECT_EQ(PickPage(parent).split, SplitMode::Both);
-  EXPECT_EQ(PickPage(nullptr).page, -1);
-}
-
 TEST_F(Nodes, RefillKeepsMatchedItemsAndMarksNewFolders) {
   CVirtualFolder* p = Make("P", kNodeIopController);
   CVirtualFolder* a = Make("A", kNodeIopArray, {}, p);
@@ -432,57 +329,40 @@ TEST_F(Nodes, LabelEditsAreCheckedBeforeAnythingIsSent) {
   EXPECT_FALSE(CommitLabelEdit(doc->root(), "My\\Console"));
 }
 
-TEST_F(Nodes, ListProgressReadsOnePercentPerFiveSecondsRoundRobin) {
-  FakeNode* ctl = agent.root.Folder("K", kNodeIdeController);
-  const std::pair<const char*, int> arrays[] = {{"R", 0x200}, {"S", 0x100}, {"E", 0x300}, {"I", 0}, {"C", 0x400}};
-  const int percents[] = {30, 60, 150, 0, 10};
-  int i = 0;
-  for (auto [name, status] : arrays) {
-    FakeNode* a = ctl->Folder(name, kNodeIdeArray);
-    a->Add("Status", "pr-", std::to_string(status));
-    a->Add("percent", "prv", std::to_string(percents[i++]));
-  }
-  Agent()->Reload();
-  Pump();
-  CVirtualFolder* k = Node("\\HOST7\\K");
-  ASSERT_NE(k, nullptr);
-  k->Refresh();
-  Pump();
-  std::vector<CPea*> items = k->SubFolders(false);
-  ASSERT_EQ(items.size(), 5u);
-  for (CPea* n : items) {
-    AsFolder(n)->GetIntProperty("Status", 0);  // listed values
-    Pump();
-  }
-  ListProgress progress;
-  auto percentReads = [&](std::size_t mark) {
-    int n = 0;
-    for (const CMessage& m : agent.Since(mark)) n += m.code == kReqQuery && m.text == "percent";
-    return n;
+TEST_F(Nodes, ProgressBarsFromTheValuesAtHandWithoutARequest) {
+  struct Case {
+    int status;
+    const char* percent;
+    const char* word;
+    int shown;
+    bool draw;
+  } cases[] = {
+      {0x200, "30", "Reb.", 30, true},
+      {0x100, "60", "Sync.", 60, true},
+      {0x300, "150", "Exp.", -1, false},  // above 100: remembered as -1, not drawn
+      {0x200, "100", "Reb.", 100, false}, // a full bar is erased, not drawn full
+      {0x400, "10", "", 10, false},       // converting and initialising draw no bar
+      {0x500, "10", "", 10, false},
   };
-  const std::size_t mark = agent.received.size();
-  std::map<CPea*, ProgressBar> last;
-  for (int s = 0; s <= 20; ++s) {
-    for (int paint = 0; paint < 10; ++paint) {
-      for (const ProgressBar& b : progress.Paint(items, clock.monotonicMs())) last[b.node] = b;
-      Pump();
-    }
-    clock.advanceMs(1000);
+  std::vector<CPea*> items;
+  int i = 0;
+  for (const Case& c : cases) {
+    items.push_back(Make("A" + std::to_string(i++), kNodeIdeArray,
+                         {{"Status", std::to_string(c.status)}, {"percent", c.percent}}));
   }
-  // 21 seconds: reads at 0, 6, 12 and 18 s, however many paints.
-  EXPECT_EQ(percentReads(mark), 4);
-  EXPECT_EQ(last.size(), 4u);  // the idle array has no bar state
-  const ProgressBar& reb = last[items[0]];
-  EXPECT_EQ(reb.word, "Reb.");
-  EXPECT_TRUE(reb.draw);
-  EXPECT_EQ(reb.percent, 30);
-  EXPECT_EQ(last[items[1]].word, "Sync.");
-  EXPECT_EQ(last[items[1]].percent, 60);  // each bar its own array's percentage
-  EXPECT_EQ(last[items[2]].word, "Exp.");
-  EXPECT_EQ(last[items[2]].percent, -1);  // above 100: remembered as -1, not drawn
-  EXPECT_FALSE(last[items[2]].draw);
-  EXPECT_EQ(last[items[4]].word, "");  // converting draws no bar
-  EXPECT_FALSE(last[items[4]].draw);
+  items.push_back(Make("Idle", kNodeIdeArray, {{"Status", "0"}, {"percent", "0"}}));
+  items.push_back(Make("Disk", kNodeIdeDisk, {{"Status", "512"}}));
+  const std::size_t mark = agent.received.size();
+  const std::vector<ProgressBar> bars = ProgressBars(items);
+  ASSERT_EQ(bars.size(), std::size(cases));  // no task, no bar; only arrays
+  for (std::size_t k = 0; k < bars.size(); ++k) {
+    EXPECT_EQ(bars[k].node, items[k]);
+    EXPECT_EQ(bars[k].word, cases[k].word) << k;
+    EXPECT_EQ(bars[k].percent, cases[k].shown) << k;
+    EXPECT_EQ(bars[k].draw, cases[k].draw) << k;
+  }
+  Pump();
+  EXPECT_TRUE(agent.Since(mark).empty());  // a paint never asks the agent
 }
 
 TEST(TaskWord, ByTaskByte) {
