@@ -303,6 +303,8 @@ void CMainFrame::OnCreate() {
 
   outlineBar_ = new COutLineBar(doc_, this);
   outlineBar_->Create(this, QRect(0, 0, 900, 200));
+  // Docked at the side it is wide enough for a disk's label; a saved state replaces this.
+  outlineBar_->model().vertDockSize.setWidth(std::max(outlineBar_->model().vertDockSize.width(), 300));
   outlineBar_->EnableDocking(Qt::AllDockWidgetAreas);
   addSizeBar(Qt::LeftDockWidgetArea, outlineBar_);
   EnableDocking(Qt::AllDockWidgetAreas);

@@ -778,7 +778,6 @@ CContentView::CContentView(CDremmoralDoc& doc, CMainFrame* frame, QWidget* paren
   setGridSize(QSize(128, 92));
   setWordWrap(false);
   setTextElideMode(Qt::ElideRight);
-  setUniformItemSizes(true);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   setDragEnabled(true);
   setAcceptDrops(true);
@@ -827,6 +826,7 @@ void CContentView::Relist() {
     item->setIcon(NodeIcon(c ? c->image : 0));
     item->setToolTip(item->text());
     item->setTextAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    item->setSizeHint(gridSize() - QSize(8, 4));
     addItem(item);
   }
   if (IsChannelType(folder->nodeType())) doc_.ui().ShowOnlyPane(SplitterPane::List);
@@ -944,13 +944,22 @@ void CContentView::paintEvent(QPaintEvent* e) {
   }
   lastBars_ = ProgressBars(nodes);
   QPainter p(viewport());
+  std::vector<QString> progress(items.size());
   for (const ProgressBar& bar : lastBars_) {
     if (!bar.draw) continue;
     for (std::size_t i = 0; i < nodes.size(); ++i) {
       if (ResolveShortCut(nodes[i]) == bar.node || nodes[i] == bar.node) {
         DrawBar(p, items[i], bar);
+        progress[i] = Q(bar.word) + QStringLiteral(" %1%").arg(bar.percent);
         break;
       }
+    }
+  }
+  p.end();
+  // The painted bar is read out with its item; set only when it changed, so no paint follows.
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i]->data(Qt::AccessibleDescriptionRole).toString() != progress[i]) {
+      items[i]->setData(Qt::AccessibleDescriptionRole, progress[i]);
     }
   }
 }

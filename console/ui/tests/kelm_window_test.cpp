@@ -200,7 +200,13 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
         expandAll();
         const QStringList l = labels();
         ideArray = FindType(host, kNodeIdeArray);
-        ideDisk = ideArray ? FindType(ideArray, kNodeIdeDisk) : nullptr;
+        ideDisk = nullptr;
+        // The array's last member is the one rebuilt.
+        if (ideArray) {
+          for (CPea* c : ideArray->SubFolders(false)) {
+            if (auto* d = AsFolder(c); d && d == c && d->nodeType() == kNodeIdeDisk) ideDisk = d;
+          }
+        }
         return l.contains(QStringLiteral("MAROVELT")) && l.contains(QStringLiteral("PALINDREX")) &&
                l.contains(QStringLiteral("SORVENTIC")) && FindType(host, kNodeIopArray) &&
                FindType(host, kNodeSerialArray) && ideDisk && FindType(host, kNodeIopDisk) &&
@@ -208,9 +214,11 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
       },
       90000);
   EXPECT_TRUE(opened) << labels().join(QStringLiteral(" | ")).toStdString();
-  EXPECT_EQ(frame->status()->user()->text(), QStringLiteral("admin"));
   Until([] { return false; }, 1500);  // the labels of the last listings settle
+  tree->setFocus();
+  tree->setCurrentItem(tree->ItemOf(host));
   tree->scrollToTop();
+  Until([] { return false; }, 500);
   Shot(frame, "kelm-tree.png");
   ASSERT_TRUE(ideArray && ideDisk);
   PeaRef<CVirtualFolder> keepArray(ideArray);
@@ -230,27 +238,32 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
   ASSERT_TRUE(refreshChosen);
   EXPECT_TRUE(Until([&] { return spy.children[ideArray] > 0; }, 20000));
   EXPECT_EQ(tree->SelectedNode(), controller);
+  // The status bar names the user of the agent the current node is under.
+  EXPECT_EQ(frame->status()->user()->text(), QStringLiteral("admin"));
 
   // A rebuild started on the agent shows its bar in the list pane.
+  ASSERT_FALSE(ideDisk->GetProperty("handle", "", true).empty());
+  // The confirmation is answered as an administrator would.
+  app->ui().messageOverride = [](const MessageBoxRequest& r) {
+    return r.buttons == MsgButtons::YesNo ? kIdYes : kIdOk;
+  };
   CArrayAction(doc, ideArray).RebuildArray(kActStart, ideDisk);
-  const bool busy = Until(
-      [&] {
-        (void)AgentRoot::Run({AgentRoot::bin("kelmsim").string(), "fault", "step", "2000"});
-        return (ideArray->GetIntProperty("Status", 0, true) & 0xFF00) == 0x200;
-      },
-      60000);
+  app->ui().messageOverride = nullptr;
+  const bool busy =
+      Until([&] { return (ideArray->GetIntProperty("Status", 0, true) & 0xFF00) == 0x200; }, 30000);
   EXPECT_TRUE(busy) << ideArray->GetProperty("Status", "", true);
   tree->setCurrentItem(tree->ItemOf(controller));
   const bool bar = Until(
       [&] {
-        (void)AgentRoot::Run({AgentRoot::bin("kelmsim").string(), "fault", "step", "3000"});
+        (void)AgentRoot::Run({AgentRoot::bin("kelmsim").string(), "fault", "step", "20000"});
+        Until([] { return false; }, 1000);
         frame->list()->viewport()->repaint();
         for (const ProgressBar& b : frame->list()->lastBars()) {
           if (b.node == ideArray && b.draw && b.percent > 0) return true;
         }
         return false;
       },
-      60000);
+      40000);
   EXPECT_TRUE(bar);
   Shot(frame, "kelm-rebuild-progress.png");
 
