@@ -93,6 +93,27 @@ std::vector<std::string> AgentClient::List() {
   return out;
 }
 
+std::optional<std::string> AgentClient::Value(const std::string& name) {
+  auto got = Request(kReqQuery, name);
+  if (got.size() != 2 || got[1].status != kStatusFinal || ParseResultCode(got[1].text) != 800) return std::nullopt;
+  // "name@type@value"
+  const std::string& entry = got[0].text;
+  const auto a = entry.find('@');
+  const auto b = a == std::string::npos ? a : entry.find('@', a + 1);
+  if (b == std::string::npos) return std::nullopt;
+  return entry.substr(b + 1);
+}
+
+bool AgentClient::Cd(const std::string& path) {
+  for (std::size_t start = 0; start <= path.size();) {
+    const auto slash = path.find('/', start);
+    if (Result(kReqChangeFolder, path.substr(start, slash - start)) != 800) return false;
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return true;
+}
+
 std::optional<CMessage> AgentClient::WaitNotification(std::int32_t code, int timeoutMs) {
   for (;;) {
     for (auto it = notifications_.begin(); it != notifications_.end(); ++it) {

@@ -32,6 +32,10 @@ class AgentClient {
                      std::uint32_t w2 = 0);
   // The texts of the partial replies to a listing (4098).
   std::vector<std::string> List();
+  // The value of an entry of the current folder, by a query (4100); nothing when it is refused.
+  std::optional<std::string> Value(const std::string& name);
+  // Changes folder along "a/b/c", one step a request; false at the first step refused.
+  bool Cd(const std::string& path);
   // Waits for a notification with this code (or takes one already kept).
   std::optional<CMessage> WaitNotification(std::int32_t code, int timeoutMs = 10000);
 
