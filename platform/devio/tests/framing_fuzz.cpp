@@ -109,20 +109,23 @@ void ServerEnd(const std::uint8_t* data, std::size_t size) {
   Bytes answers;
   std::size_t sent = 0;
   bool open = true;
-  for (int round = 0; round < 256 && open; ++round) {
+  // Until everything is sent and a few rounds pass without a new answer byte.
+  for (int round = 0, quiet = 0; round < 512 && open && quiet < 3; ++round) {
     const long w = SendSome(client.get(), data + sent, std::min<std::size_t>(size - sent, 4096));
     if (w < 0) break;
     sent += static_cast<std::size_t>(w);
     server->pollOnce(0);
+    const std::size_t before = answers.size();
     open = ReceiveSome(client.get(), answers);
-    if (sent == size && w == 0 && round > 2) break;
+    quiet = sent == size && answers.size() == before ? quiet + 1 : 0;
   }
   client.reset();
-  server->pollOnce(0);
+  for (int round = 0; round < 16 && server->connections() > 0; ++round) server->pollOnce(10);
   server->onRequest({});
   check(server->connections() == 0);
 
-  // Whole answers, each within its request's capacity, and no error carrying output.
+  // Whole answers, each within its request's capacity, and no error carrying output; an answer
+  // cut off by the end of the exchange is not judged.
   std::size_t at = 0, n = 0;
   while (answers.size() - at >= wire::kAnswerHeader) {
     check(wire::get32(answers.data() + at) == wire::kAnswerMagic);
@@ -131,10 +134,10 @@ void ServerEnd(const std::uint8_t* data, std::size_t size) {
     check(n < capacities.size());
     check(length <= capacities[n]);
     check(status == 0 || length == 0);
+    if (answers.size() - at - wire::kAnswerHeader < length) break;
     at += wire::kAnswerHeader + length;
     ++n;
   }
-  check(at <= answers.size());
 }
 
 // The client's end: a device that answers with the input.
