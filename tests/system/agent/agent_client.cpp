@@ -7,6 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "agent/crypto/logon_token.h"
 #include "platform/base/unix_address.h"
 #include "platform/registry/registry.h"
@@ -84,6 +87,18 @@ std::int32_t AgentClient::Result(std::int32_t code, const std::string& text) {
 std::int32_t AgentClient::Logon(const std::string& name, const std::string& password, std::uint32_t w1,
                                 std::uint32_t w2) {
   return Result(kReqLogon, crypto::LogonText(w1, w2, crypto::BuildLogonToken(name, password)));
+}
+
+std::int32_t AgentClient::LogonWithin(int timeoutMs, const std::string& name, const std::string& password,
+                                     std::uint32_t w1, std::uint32_t w2) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::int32_t r = -1;
+  for (;;) {
+    r = Logon(name, password, w1, w2);
+    if (r != -1 || std::chrono::steady_clock::now() >= end) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a link that is gone fails at once
+  }
+  return r;
 }
 
 std::vector<std::string> AgentClient::List() {

@@ -70,7 +70,7 @@ class BraskThroughAgent : public ::testing::Test {
   ~BraskThroughAgent() override { Kelmsim("stop"); }
   std::unique_ptr<AgentClient> LoggedOn(const AgentProcess& agent) {
     auto c = agent.Tcp();
-    if (!c || c->Logon("admin", "secret") != 800) return nullptr;
+    if (!c || c->LogonWithin(60000, "admin", "secret") != 800) return nullptr;
     return c;
   }
   // A client of the local channel, as the console on this host: the array tasks are local-only.
@@ -78,7 +78,7 @@ class BraskThroughAgent : public ::testing::Test {
     auto c = agent.Local();
     if (!c || !c->Send(CMessage(kReqComOpen, 0, 0, "")) || !c->WaitNotification(kNotifyNotLoggedOn)) return nullptr;
     auto token = ReadLocalToken();
-    if (!token || c->Logon("admin", "secret", token->first, token->second) != 800) return nullptr;
+    if (!token || c->LogonWithin(60000, "admin", "secret", token->first, token->second) != 800) return nullptr;
     return c;
   }
   AgentRoot root_;

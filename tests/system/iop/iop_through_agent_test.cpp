@@ -25,7 +25,7 @@ class IopThroughAgent : public ::testing::Test {
   }
   std::unique_ptr<AgentClient> LoggedOn(const AgentProcess& agent) {
     auto c = agent.Tcp();
-    if (!c || c->Logon("admin", "secret") != 800) return nullptr;
+    if (!c || c->LogonWithin(60000, "admin", "secret") != 800) return nullptr;
     return c;
   }
   AgentRoot root_;
