@@ -21,6 +21,8 @@ constexpr std::uint32_t kPrecheckAction = 512;
 constexpr int kMemberChannels = 6;
 constexpr std::uint32_t kMaxObjects = 256;  // bound on a count the card reports
 constexpr std::size_t kTextCapacity = 511;
+// As many handles as a member-list reply can carry; the node keeps the first kMaxMembers.
+constexpr std::size_t kMemberReplyCapacity = kReplyCapacity / 4;
 
 std::string Name1(const char* prefix, int a) { return prefix + std::to_string(a); }
 std::string Name2(const char* prefix, int a, int b) { return Name1(prefix, a) + std::to_string(b); }
@@ -95,13 +97,18 @@ bool CIopArray::Start(fw::CRiverNode* parent, const std::string& name, std::uint
   if (!ReadMembers()) return false;
   Init(parent, name, static_cast<int>(handle), number, 0);
   ScanMembers(false);
+  // The agent reads the node as soon as it is added, before any poll: the state shows from the start.
+  std::uint32_t throttle = 0;
+  (void)ReadState(throttle);
   return true;
 }
 
 bool CIopArray::ReadMembers() {
   std::uint32_t count = 0;
   std::vector<std::uint32_t> members;
-  if (!Api()->Ok(0x3302, {handle_}, {ApiOut::Scalar(count), ApiOut::Array(members, kMaxMembers)})) return false;
+  if (!Api()->Ok(0x3302, {handle_}, {ApiOut::Scalar(count), ApiOut::Array(members, kMemberReplyCapacity)}))
+    return false;
+  if (members.size() > kMaxMembers) members.resize(kMaxMembers);
   members_ = std::move(members);
   return true;
 }
@@ -225,27 +232,34 @@ int CIopArray::Sync(const std::string& arg) {
   return 0;
 }
 
-void CIopArray::Poll() {
-  if (ticks_++ % 3 == 0) return;  // two ticks of three
+std::optional<std::uint32_t> CIopArray::ReadState(std::uint32_t& throttle) {
   ApiChannel& api = *Api();
   auto state = api.Read(0x3301, {handle_});
-  if (!state) return;
+  if (!state) return std::nullopt;
   std::uint32_t s = *state;
   if (s & 0xFF00) {
-    std::uint32_t throttle = 0, percent = 0;
-    if (api.Ok(0x3401, {handle_}, {ApiOut::Scalar(throttle), ApiOut::Scalar(percent)})) {
-      throttle_ = throttle;
-      if (throttle == 2) {
+    std::uint32_t t = 0, percent = 0;
+    if (api.Ok(0x3401, {handle_}, {ApiOut::Scalar(t), ApiOut::Scalar(percent)})) {
+      throttle = t;
+      if (t == 2) {
         s &= ~0xFF00u;  // the task has ended
       } else {
         percent_ = percent;
         SetAttrInt("percent", fw::kDropReadOnlyVolatile, percent);
-        SetAttrInt("ThrottleStatus", fw::kDropReadOnlyVolatile, throttle);
       }
     }
   }
-  SetAttrInt("Status", fw::kDropReadOnlyVolatile, s);
-  SetAttrInt("ThrottleStatus", fw::kDropReadOnlyVolatile, throttle_);
+  // Signed, as every status value is written.
+  SetAttrInt("Status", fw::kDropReadOnlyVolatile, static_cast<std::int32_t>(s));
+  SetAttrInt("ThrottleStatus", fw::kDropReadOnlyVolatile, throttle);
+  return s;
+}
+
+void CIopArray::Poll() {
+  if (ticks_++ % 3 == 0) return;  // two ticks of three
+  auto state = ReadState(throttle_);
+  if (!state) return;
+  const std::uint32_t s = *state;
   plat::com::ComPtr<CIopArray> keep(this);
   if (s != state_) {
     ReadMembers();

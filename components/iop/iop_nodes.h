@@ -2,6 +2,7 @@
 // The nodes below a controller: arrays with their member disks, channels with their disks,
 // enclosures with their sensors.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ class CIopArray final : public fw::CRiverNode, public ApiUser {
   bool ReadMembers();
   // Makes or refreshes the member disks found on channels 0 to 5; with `sweep` the others go.
   void ScanMembers(bool sweep);
+  // Reads the state, and the progress while a task runs, into "Status", "percent" and
+  // "ThrottleStatus"; `throttle` takes the progress word when it was read. The state (a finished
+  // task's bits cleared), or nothing when it cannot be read.
+  std::optional<std::uint32_t> ReadState(std::uint32_t& throttle);
   int Rebuild(const std::string& arg);
   int Sync(const std::string& arg);
 

@@ -55,7 +55,7 @@ disk 8 SV-DISK-8 76319
 disk 9 SV-DISK-9 76319
 array 0 raid5 Data 1 2 3
 array 12 raid1 Mirror 8 9
-sensors 5020 12040 38 40 36 3200 3150
+sensors 502 1204 38 40 36 3200 3150
 memory 0xE0077FE0 1 8
 work 5000
 %%
@@ -119,7 +119,7 @@ card 1 0x0115
 channel 0 0 1
 channel 0 1 1
 channel 0 2 2
-disk 0 0 0 36000 5 PX DISK
+disk 0 0 0 36000 udma5 PX DISK
 disk 0 0 1 36000
 disk 0 1 0 36000
 disk 0 2 0 36000

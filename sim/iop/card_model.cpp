@@ -71,6 +71,14 @@ std::string diskStateName(std::uint32_t s) {
 
 }  // namespace
 
+std::optional<std::uint32_t> timingCode(const std::string& word) {
+  if (word.size() == 5 && word.compare(0, 4, "udma") == 0 && word[4] >= '0' && word[4] <= '6')
+    return kTimingUdma | static_cast<std::uint32_t>(word[4] - '0');
+  if (word.size() == 4 && word.compare(0, 3, "dma") == 0 && word[3] >= '0' && word[3] <= '2')
+    return static_cast<std::uint32_t>(word[3] - '0');
+  return std::nullopt;
+}
+
 std::optional<std::uint32_t> levelCode(const std::string& word) {
   if (word == "raid0") return 0;
   if (word == "raid1" || word == "raid10") return 1;
@@ -112,7 +120,7 @@ void CardModel::loadDefault() {
     d.position = pos;
     d.blocks = gb * 1024 * kBlocksPerMb;
     d.model = model;
-    d.timing = 5;
+    d.timing = kTimingUdma | 5;
     c.disks.push_back(d);
     return d.handle;
   };
@@ -665,16 +673,16 @@ plat::Result<void> CardModel::parseLine(const std::vector<std::string>& w) {
     auto ch = num(2, 0, kMaxChannels - 1);
     auto pos = num(3, 0, kMaxPositions - 1);
     auto mb = num(4, 1, kMaxSizeMb);
-    auto timing = w.size() > 5 ? num(5, 0, 15) : std::optional<std::int64_t>(5);
+    auto timing = w.size() > 5 ? timingCode(w[5]) : std::optional<std::uint32_t>(kTimingUdma | 5);
     if (!c || !ch || !pos || !mb || !timing || !channel(*c, static_cast<std::uint32_t>(*ch)) ||
         diskAt(*c, static_cast<int>(*ch), static_cast<int>(*pos)))
-      return fail("disk CARD CHANNEL 0|1 SIZE_MB [TIMING [MODEL...]] (on a declared channel, a place once)");
+      return fail("disk CARD CHANNEL 0|1 SIZE_MB [udma0-6|dma0-2 [MODEL...]] (on a declared channel, a place once)");
     Disk d;
     d.handle = c->nextDisk++;
     d.channel = static_cast<int>(*ch);
     d.position = static_cast<int>(*pos);
     d.blocks = static_cast<std::uint32_t>(*mb) * kBlocksPerMb;
-    d.timing = static_cast<std::uint32_t>(*timing);
+    d.timing = *timing;
     d.model = "PX DISK";
     if (w.size() > 6) {
       d.model.clear();
@@ -745,8 +753,9 @@ std::string CardModel::status() const {
       s += "\n";
     }
     for (const auto& d : c.disks)
-      s += plat::format("  disk 0x%X ch %d pos %d %s, %u blocks, %s\n", d.handle, d.channel, d.position, d.model.c_str(),
-                        d.blocks, diskStateName(d.state).c_str());
+      s += plat::format("  disk 0x%X ch %d pos %d %s, %u blocks, %s%u, %s\n", d.handle, d.channel, d.position,
+                        d.model.c_str(), d.blocks, d.timing & kTimingUdma ? "udma" : "dma", d.timing & 0xFF,
+                        diskStateName(d.state).c_str());
     for (const auto& a : c.arrays) {
       s += plat::format("  array 0x%X \"%s\" %s %s", a.handle, a.name.c_str(), levelName(a.level, a.members.size()).c_str(),
                         stateName(a.state | a.task.kind).c_str());

@@ -37,11 +37,14 @@ constexpr std::uint32_t kArrayOffline = 0x80000002;
 constexpr std::uint32_t kTaskSync = 0x100;
 constexpr std::uint32_t kTaskRebuild = 0x200;
 // Disk states.
-constexpr std::uint32_t kDiskOnline = 0;
+// Bits 8-15 say how a disk is used: 0x100 free, 0x200 assigned to an array.
+constexpr std::uint32_t kDiskOnline = 0x200;
 constexpr std::uint32_t kDiskFree = 0x100;
 constexpr std::uint32_t kDiskRebuilding = 0x80000201;
 constexpr std::uint32_t kDiskWaiting = 0x80000001;  // a member whose rebuild has not finished
 constexpr std::uint32_t kDiskFailed = 0x80000002;
+// Timing mode word of 0x3200: the mode number in the low byte, bit 31 for an Ultra DMA mode.
+constexpr std::uint32_t kTimingUdma = 0x80000000;
 // Task progress word of 0x3401.
 constexpr std::uint32_t kThrottleRunning = 1;
 constexpr std::uint32_t kThrottleNone = 2;
@@ -65,7 +68,7 @@ struct Disk {
   std::uint32_t state = kDiskFree;
   std::string model;
   std::uint32_t blocks = 0;  // 512-byte blocks
-  std::uint32_t timing = 5;
+  std::uint32_t timing = kTimingUdma | 5;
   std::uint32_t array = kNone;
 };
 
@@ -181,6 +184,9 @@ class CardModel {
   std::int64_t taskMs_ = 100000;
   std::int64_t lastMs_ = 0;
 };
+
+// Timing mode word of a scenario mode name (udma0-6, dma0-2); nothing for another.
+std::optional<std::uint32_t> timingCode(const std::string& word);
 
 // Level word of a scenario level name; nothing for an unknown one.
 std::optional<std::uint32_t> levelCode(const std::string& word);

@@ -1,7 +1,9 @@
 #include "sim/iop/driver.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 namespace sim::iop {
 namespace {
@@ -21,6 +23,13 @@ void putText(std::vector<std::uint8_t>& b, const char* text, std::size_t width) 
   std::size_t n = std::min(std::strlen(text), width);
   b.insert(b.end(), text, text + n);
   b.insert(b.end(), width - n, 0);
+}
+
+// Fixed-width text fields of the module tables are padded with blanks, not terminated.
+void putPadded(std::vector<std::uint8_t>& b, const char* text, std::size_t width) {
+  std::size_t n = std::min(std::strlen(text), width);
+  b.insert(b.end(), text, text + n);
+  b.insert(b.end(), width - n, ' ');
 }
 
 }  // namespace
@@ -43,37 +52,36 @@ std::vector<std::uint8_t> parameterGroup(const Card& card, std::uint16_t operati
     return b;
   }
   if (operation == kTableGet && group == 5) {
-    // Module list: two rows of module type, version, size, date, flags and a 12-byte name.
+    // Module list: a row count, then rows of 40 bytes: the name (24 bytes, blank-padded), the
+    // version (4 characters), the release date (8 characters, day, month and year) and the size.
     const struct {
-      std::uint32_t type, version, size, date;
       const char* name;
-    } rows[] = {{1, 0x0102, 512 * 1024, 0x07D2060F, "FIRMWARE"}, {2, 0x0011, 64 * 1024, 0x07D20301, "BIOS"}};
+      const char* version;
+      const char* date;
+      std::uint32_t size;
+    } rows[] = {{"Palindrex I2O Firmware", "0102", "15062002", 512 * 1024},
+                {"Palindrex BIOS", "0011", "01032002", 64 * 1024}};
     std::vector<std::uint8_t> data;
-    put16(data, 2);
+    put16(data, static_cast<std::uint16_t>(std::size(rows)));
     put16(data, 0);
     for (const auto& r : rows) {
-      put32(data, r.type);
-      put32(data, r.version);
+      putPadded(data, r.name, 24);
+      putPadded(data, r.version, 4);
+      putPadded(data, r.date, 8);
       put32(data, r.size);
-      put32(data, r.date);
-      put32(data, 0);
-      putText(data, r.name, 12);
     }
     put32(b, static_cast<std::uint32_t>(data.size() / 4));
     b.insert(b.end(), data.begin(), data.end());
     return b;
   }
   if (operation == kTableGet && group == 3) {
-    // Identity table: one row of 32 bytes (serial number text, firmware build, options).
+    // The RAID engine's row: its name (24 bytes), version (4 characters) and size.
     std::vector<std::uint8_t> data;
     put16(data, 1);
     put16(data, 0);
-    char serial[24];
-    std::snprintf(serial, sizeof serial, "PX%04X-%05u", card.hardware & 0xFFFF, 10000u + card.targetId);
-    putText(data, serial, 20);
-    put32(data, 0x0102);
-    put32(data, card.hardware);
-    put32(data, 0);
+    putPadded(data, "Quorlin RAID Engine", 24);
+    putPadded(data, "0300", 4);
+    put32(data, 128 * 1024);
     put32(b, static_cast<std::uint32_t>(data.size() / 4));
     b.insert(b.end(), data.begin(), data.end());
     return b;

@@ -1,7 +1,9 @@
 #include "sim/iop/iop_simulator.h"
 
 #include "platform/base/format.h"
+#include "platform/base/paths.h"
 #include "sim/core/device_ports.h"
+#include "sim/core/driver_file.h"
 #include "sim/core/text_args.h"
 
 namespace sim::iop {
@@ -15,7 +17,11 @@ std::string deviceName(int server) {
   return server == kOwnDevice ? std::string("i2oexec") : "Scsi" + std::to_string(server) + ":";
 }
 
+constexpr const char* kDriverVersion = "2.10.0.0";
+
 }  // namespace
+
+std::filesystem::path driverFilePath() { return plat::paths::windowsDir() / "system32/drivers/quorvan.sys"; }
 
 IopSimulator::~IopSimulator() { stop(); }
 
@@ -85,6 +91,19 @@ void IopSimulator::stop() {
   started_ = false;
   for (auto& s : servers_) s.reset();
   driver_.forgetAll();
+  std::error_code ec;
+  std::filesystem::remove(driverFilePath(), ec);
+}
+
+plat::Result<void> IopSimulator::installDriverFile() {
+  const auto file = driverFilePath();
+  std::error_code ec;
+  if (!serving_.direct && serving_.tunnelPort < 0) {
+    std::filesystem::remove(file, ec);
+    return plat::success();
+  }
+  if (std::filesystem::exists(file, ec)) return plat::success();
+  return writeDriverFile(file, {"Palindrex", "Palindrex I2O RAID driver", kDriverVersion});
 }
 
 bool IopSimulator::wanted(int s) const {
@@ -96,6 +115,7 @@ bool IopSimulator::wanted(int s) const {
 
 plat::Result<void> IopSimulator::publish() {
   if (!started_) return plat::success();
+  if (auto installed = installDriverFile(); !installed) return installed;
   for (int s = 0; s <= kOwnDevice; ++s) {
     auto& server = servers_[static_cast<std::size_t>(s)];
     if (!wanted(s)) {

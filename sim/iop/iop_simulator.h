@@ -3,6 +3,7 @@
 // or SCSI ports "Scsi<k>:" whose miniport takes the wrapped requests (the tunnel path), and, as a
 // fault, a port of another adapter that answers the probe with its own signature.
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -41,6 +42,8 @@ class IopSimulator final : public Simulator {
 
  private:
   plat::Result<void> publish();
+  // Writes the driver file while a path is served, removes it otherwise.
+  plat::Result<void> installDriverFile();
   bool wanted(int server) const;
   void onRequest(int server, plat::devio::DeviceServer::Request r);
   static std::uint64_t key(int server, std::uint64_t connection) {
@@ -57,5 +60,9 @@ class IopSimulator final : public Simulator {
 };
 
 std::unique_ptr<Simulator> makeIopSimulator();
+
+// The driver file the simulator installs while its driver serves, beside the IDE driver's, so that
+// whatever probes the drivers folder finds it.
+std::filesystem::path driverFilePath();
 
 }  // namespace sim::iop

@@ -63,6 +63,7 @@ constexpr std::uint32_t kDiskPlugged = 257;
 constexpr std::uint32_t kRebuildStarted = 513;
 constexpr std::uint32_t kRebuildStopped = 515;
 constexpr std::uint32_t kSyncStarted = 516;
+constexpr std::uint32_t kSyncStopped = 517;
 constexpr std::uint32_t kArrayMade = 519;
 constexpr std::uint32_t kArrayRemoved = 520;
 constexpr std::uint32_t kArrayDown = 521;

@@ -220,8 +220,9 @@ plat::Result<void> Subsystem::configure(const std::vector<std::string>& w) {
     return plat::success();
   }
   if (what == "sensors") {
-    // sensors V5 V12 T1 T2 T3 [FAN...]
-    if (w.size() < 6 || w.size() > 14) return fail("sensors V5 V12 T1 T2 T3 [FAN...] (at most 8 fans)");
+    // sensors V5 V12 T1 T2 T3 [FAN...]: the supplies in hundredths of a volt
+    if (w.size() < 6 || w.size() > 14)
+      return fail("sensors V5 V12 T1 T2 T3 [FAN...] (supplies in hundredths of a volt, at most 8 fans)");
     std::vector<std::uint32_t> v;
     for (std::size_t i = 1; i < w.size(); ++i) {
       auto n = parseInt(w[i], 0, 1000000);
@@ -609,10 +610,17 @@ std::optional<Bytes> Subsystem::handle(std::uint16_t code, const Bytes& payload,
        }},
       {cmd::kStopRebuild,
        [](Subsystem& s, Call& c) -> std::optional<Bytes> {
+         // Stops the rebuild or the synchronisation of that array; a reshape has its own stop.
          Array* a = s.arrayAt(c.r.u8(0));
-         if (!a || a->task != Task::Rebuild) return c.status(1);
-         s.pushEvent(event::kRebuildStopped, 2, static_cast<std::uint32_t>(a->id),
-                     static_cast<std::uint32_t>(a->rebuildDisk));
+         if (!a) return c.status(1);
+         const auto id = static_cast<std::uint32_t>(a->id);
+         if (a->task == Task::Synchronise) {
+           s.pushEvent(event::kSyncStopped, 2, id, static_cast<std::uint32_t>(a->percent(c.nowMs)));
+           a->task = Task::None;
+           return c.status(0);
+         }
+         if (a->task != Task::Rebuild) return c.status(1);
+         s.pushEvent(event::kRebuildStopped, 2, id, static_cast<std::uint32_t>(a->rebuildDisk));
          if (s.disks_.count(a->rebuildDisk)) s.disks_[a->rebuildDisk].state = kDiskFree;
          a->rebuildDisk = -1;
          a->task = Task::None;
@@ -839,7 +847,10 @@ std::string Subsystem::status(std::int64_t nowMs) const {
     if (a.rebuildDisk >= 0) o << " onto disk " << a.rebuildDisk;
     o << "\n";
   }
-  o << "sensors 5V " << sensors_.volts5 << " 12V " << sensors_.volts12 << " temperatures " << sensors_.temperatures[0]
+  char volts[64];
+  std::snprintf(volts, sizeof volts, "5V %u.%02u 12V %u.%02u", sensors_.volts5 / 100, sensors_.volts5 % 100,
+                sensors_.volts12 / 100, sensors_.volts12 % 100);
+  o << "sensors " << volts << " temperatures " << sensors_.temperatures[0]
     << " " << sensors_.temperatures[1] << " " << sensors_.temperatures[2] << " fans";
   for (auto f : sensors_.fans) o << " " << f;
   o << "\nevents waiting " << events_.size() << "\n";

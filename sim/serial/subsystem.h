@@ -82,8 +82,9 @@ struct Array {
   std::uint32_t stateWord() const;
 };
 
+// Supply readings in hundredths of a volt (5.02 V reads 502).
 struct Sensors {
-  std::uint32_t volts5 = 5020, volts12 = 12040;
+  std::uint32_t volts5 = 502, volts12 = 1204;
   std::array<std::uint32_t, 3> temperatures{38, 40, 36};
   std::vector<std::uint32_t> fans{3200, 3150};
 };

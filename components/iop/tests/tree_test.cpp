@@ -1,4 +1,5 @@
 // The tree the root builds, and the texts its nodes show.
+#include "components/iop/tests/module_rows.h"
 #include "components/iop/tests/vantrel_fixture.h"
 
 namespace kelm::iop::testing {
@@ -108,9 +109,50 @@ TEST_F(VantrelTest, AnArrayThatLosesItsRedundancyLosesItsTaskMethods) {
   EXPECT_EQ(array->FindDrop("SyncArray"), nullptr);
 }
 
-TEST_F(VantrelTest, AMemberListOverSixteenKeepsTheArrayOut) {
-  members.assign(17, 200);
-  EXPECT_EQ(ChildNames(Controller()), (std::vector<std::string>{"ch1", "Enclosure1"}));
+TEST_F(VantrelTest, AMemberListOverSixteenKeepsTheFirstSixteen) {
+  members.clear();
+  for (std::uint32_t h = 0; h < 20; ++h) members.push_back(500 + h);
+  CIopController* c = Controller();
+  auto* array = dynamic_cast<CIopArray*>(Child(c, "Array1"));
+  ASSERT_NE(array, nullptr) << "the array stays in the tree";
+  ASSERT_EQ(array->Members().size(), 16u);
+  EXPECT_EQ(array->Members().front(), 500u);
+  EXPECT_EQ(array->Members().back(), 515u);
+  // A change of state re-reads the list, however long it is.
+  members.assign(18, 600);
+  arrayState = 3;
+  for (int i = 0; i < 3; ++i) PollList::Get().Tick();
+  EXPECT_EQ(array->Members(), std::vector<std::uint32_t>(16, 600));
+  c->refresh();
+  EXPECT_EQ(Child(c, "Array1"), array) << "a refresh keeps it too";
+}
+
+TEST_F(VantrelTest, AnArrayShowsItsSignedStatusFromItsStart) {
+  struct Case {
+    std::uint32_t state, throttle;
+    const char* status;
+    const char* throttleStatus;
+    const char* percent;
+  } cases[] = {
+      {0, 1, "0", "0", "<none>"},
+      {0x80000001, 1, "-2147483647", "0", "<none>"},
+      {0x80000002, 1, "-2147483646", "0", "<none>"},
+      {0x80000201, 1, "-2147483135", "1", "40"},  // a rebuild runs
+      {0x80000201, 2, "-2147483647", "2", "<none>"},  // its task has just ended
+  };
+  for (const Case& k : cases) {
+    arrayState = k.state;
+    throttle = k.throttle;
+    fw::CRiverNode* array = Child(Controller(), "Array1");
+    ASSERT_NE(array, nullptr);
+    // Before any poll: what the agent reads when it adds the node.
+    EXPECT_EQ(Value(array, "Status"), k.status) << std::hex << k.state;
+    EXPECT_EQ(Value(array, "ThrottleStatus"), k.throttleStatus) << std::hex << k.state;
+    EXPECT_EQ(Value(array, "percent"), k.percent) << std::hex << k.state;
+    for (int i = 0; i < 3; ++i) PollList::Get().Tick();
+    EXPECT_EQ(Value(array, "Status"), k.status) << "the poll writes it the same way";
+    roots.clear();
+  }
 }
 
 TEST_F(VantrelTest, KindTwoChannelsNameTheirDisksByPosition) {
@@ -150,23 +192,28 @@ TEST_F(VantrelTest, AnArrayNameThatNowStandsForAnotherHandleIsReplaced) {
   EXPECT_EQ(Value(after, "ArrayHandle"), "101");
 }
 
-TEST_F(VantrelTest, ParameterReads) {
+TEST_F(VantrelTest, ParameterReadsGiveTheModuleRowsThePageShows) {
   Bytes processor(40, 0);
   processor[24] = 0x61;
   card.params[0] = processor;
-  Bytes modules = Le32({0, 2, 0x11223344, 0xAB});
-  modules.resize(64, 0);
-  card.params[5] = modules;
-  Bytes quorlin(48, 0);
-  quorlin[8] = 1;
-  quorlin[12] = 0x12;
-  quorlin[13] = 0xAB;
-  card.params[3] = quorlin;
+  card.params[5] = ModuleTableReply({{"Palindrex Firmware", "0102", "15062002", 524288},
+                                     {"(Parameter Block)", "0001", "01012002", 4096},
+                                     {"Palindrex BIOS", "0011", "01032002", 65536}});
+  card.params[3] = ModuleTableReply({{"Quorlin RAID Engine", "0300", "", 131072}}, true);
   CIopController* c = Controller();
   EXPECT_EQ(Value(c, "ProcessorType"), "97");
-  EXPECT_EQ(Value(c, "ModuleList"), "AAAAAAAACAAAAAAAEEDDCCBBLKAAAAAA");
-  EXPECT_EQ(Value(c, "Quorlin").substr(0, 4), "CBLK");
-  EXPECT_EQ(Value(c, "Quorlin").size(), 64u);
+  const std::string modules = Value(c, "ModuleList");
+  EXPECT_EQ(modules.size(), 2u * (12 + 3 * 40)) << "the header and three records, nothing behind them";
+  EXPECT_EQ(Value(c, "Quorlin").size(), 2u * 32);
+  auto rows = PageRows(modules, Value(c, "Quorlin"));
+  ASSERT_TRUE(rows);
+  EXPECT_EQ(*rows, (std::vector<ModuleRow>{{"Palindrex Firmware", "0102", "06/15/2002", "524288"},
+                                           {"Palindrex BIOS", "0011", "03/01/2002", "65536"},
+                                           {"Quorlin RAID Engine", "0300", "", "131072"}}));
+
+  // Without an engine row the Quorlin table sets nothing.
+  card.params[3] = ModuleTableReply({}, true);
+  EXPECT_EQ(Value(Controller(), "Quorlin"), "<none>");
 }
 
 TEST_F(VantrelTest, AModuleCountBeyondTheReplySetsNothing) {

@@ -272,8 +272,8 @@ TEST_F(ArrayTest, EnclosureSensors) {
   EXPECT_EQ(Value(e, "fanrpm3"), "2800");
   for (int i = 4; i <= 8; ++i) EXPECT_EQ(Value(e, "fanrpm" + std::to_string(i)), "-1") << i;
   EXPECT_EQ(Value(e, "Temp2"), "31");
-  EXPECT_EQ(Value(e, "Volt5"), "50000");
-  EXPECT_EQ(Value(e, "Volt12"), "120000");
+  EXPECT_EQ(Value(e, "Volt5"), "5020") << "the page shows 5.02";
+  EXPECT_EQ(Value(e, "Volt12"), "12040");
   EXPECT_EQ(Value(e, "NumEnclosures"), "0");
   EXPECT_EQ(Rights(e, "SilentBuzzer"), 80u);
   EXPECT_EQ(Rights(e, "TurnOnBuzzer"), 80u);

@@ -40,7 +40,7 @@ class FakeRaidApi final : public RaidApi {
   int hardwareType = 4;
   std::vector<int> fans{3000, 2900};
   int temperatures[3] = {30, 31, 32};
-  int volts5 = 5000, volts12 = 12000;
+  int volts5 = 502, volts12 = 1204;  // hundredths of a volt, as the subsystem reports them
   int memSize = 64 * 1048576;
   int flush = 5, rebuildPriority = 1, smart = 1, hdCache = 0, writeBack = 1;
   std::map<int, FakeDisk> disks;

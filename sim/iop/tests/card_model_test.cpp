@@ -62,10 +62,10 @@ TEST_F(CardModelTest, TheDefaultCardOffersChannelsContainerEnclosureArraysAndDis
   EXPECT_EQ(run(0x3004, {6, 0})[0], kNoSuchObject) << "channels 0 to 5 are walked; 5 and 6 do not exist";
 
   std::uint32_t d = diskAt(0, 0);
-  EXPECT_EQ(run(0x3202, {d}), (std::vector<std::uint32_t>{0, kDiskOnline, mirror}));
+  EXPECT_EQ(run(0x3202, {d}), (std::vector<std::uint32_t>{0, 0x200, mirror})) << "assigned to an array";
   EXPECT_EQ(run(0x3202, {diskAt(3, 0)}), (std::vector<std::uint32_t>{0, kDiskFree, kNone}));
   EXPECT_EQ(run(0x3201, {d})[1], 36u * 1024 * 2048);
-  EXPECT_EQ(run(0x3200, {d}), (std::vector<std::uint32_t>{0, 5}));
+  EXPECT_EQ(run(0x3200, {d}), (std::vector<std::uint32_t>{0, 0x80000005})) << "Ultra DMA mode 5";
   EXPECT_EQ(run(0x3102, {diskAt(1, 0)}), (std::vector<std::uint32_t>{0, 1}));
   EXPECT_EQ(model.execute(0, 0x3100, {Value{d}}, 2048)[1].text, "PX36 ULTRA");
   EXPECT_EQ(model.execute(0, 0x3100, {Value{mirror}}, 2048)[1].text, "Ary1");
@@ -246,7 +246,7 @@ TEST_F(CardModelTest, FaultsChangeTheAnswers) {
 
 TEST_F(CardModelTest, ScenarioLines) {
   auto configured =
-      model.configure({"card 0 0x0013 0x100", "channel 0 0 1", "channel 0 1 2", "disk 0 0 0 1000 3 BIG DISK",
+      model.configure({"card 0 0x0013 0x100", "channel 0 0 1", "channel 0 1 2", "disk 0 0 0 1000 dma2 BIG DISK",
                        "disk 0 0 1 1000", "disk 0 1 0 2000", "array 0 raid1 Pair 0:0 0:1", "enclosure 0 0 0x20",
                        "enclosure-mode 0 0", "task 5000"});
   ASSERT_TRUE(configured) << configured.message();
@@ -254,6 +254,8 @@ TEST_F(CardModelTest, ScenarioLines) {
   EXPECT_EQ(model.card(0)->targetId, 0x100);
   EXPECT_EQ(model.card(0)->arrays.size(), 1u);
   EXPECT_EQ(model.card(0)->disks[0].model, "BIG DISK");
+  EXPECT_EQ(model.card(0)->disks[0].timing, 2u) << "DMA mode 2";
+  EXPECT_EQ(model.card(0)->disks[1].timing, 0x80000005u) << "Ultra DMA mode 5 unless told";
   EXPECT_EQ(model.card(0)->enclosureMode, 0u);
   EXPECT_EQ(model.taskMs(), 5000);
 
@@ -269,6 +271,8 @@ TEST_F(CardModelTest, ScenarioLines) {
       {"disk 0 5 0 100"},              // no such channel
       {"disk 0 0 2 100"},              // position 2
       {"disk 0 0 0 0"},                // size 0
+      {"disk 0 0 1 100 udma7"},        // no such mode
+      {"disk 0 0 1 100 5"},            // a mode by name only
       {"array 0 raid9 X 0:0"},
       {"array 0 raid1 X 0:0"},         // one disk for a mirror
       {"array 0 raid1 X 0:0 9:9"},

@@ -154,15 +154,29 @@ TEST_F(DriverTest, ParameterGroupsInTheResultLayout) {
   ASSERT_GT(a.out.size(), 24u);
   EXPECT_EQ(a.out[24], 0x02) << "processor type";
 
+  // The module table: the block's length in words at 4, the row count at 8, rows of 40 bytes from
+  // 12 (name 24, version 4, date 8 as day, month and year, size).
   a = direct(kIoctlParams, testing::paramsRequest(5, 5, {5, 6, 7, 8, 9, 10}), 1024);
   ASSERT_EQ(a.status, 0);
   EXPECT_EQ(a.out.size(), 8 + 4 * get32(a.out.data() + 4)) << "the module list's length";
+  ASSERT_EQ(get16(a.out.data() + 8), 2u);
+  ASSERT_EQ(a.out.size(), 12u + 2 * 40);
+  auto text = [&](std::size_t at, std::size_t n) { return std::string(a.out.begin() + at, a.out.begin() + at + n); };
+  EXPECT_EQ(text(12, 24), "Palindrex I2O Firmware  ");
+  EXPECT_EQ(text(36, 4), "0102");
+  EXPECT_EQ(text(40, 8), "15062002");
+  EXPECT_EQ(get32(a.out.data() + 48), 512u * 1024);
+  EXPECT_EQ(text(52, 24), "Palindrex BIOS          ");
+  EXPECT_EQ(get32(a.out.data() + 88), 64u * 1024);
 
+  // The engine's table: one row at 12 of name 24, version 4 and size.
   a = direct(kIoctlParams, testing::paramsRequest(5, 3, {5, 6, 8}), 1024);
   ASSERT_EQ(a.status, 0);
-  EXPECT_GE(get16(a.out.data() + 8), 1u);
-  ASSERT_GE(a.out.size(), 44u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(a.out.data() + 12), 2), "PX");
+  EXPECT_EQ(get16(a.out.data() + 8), 1u);
+  ASSERT_EQ(a.out.size(), 44u);
+  EXPECT_EQ(text(12, 24), "Quorlin RAID Engine     ");
+  EXPECT_EQ(text(36, 4), "0300");
+  EXPECT_EQ(get32(a.out.data() + 40), 128u * 1024);
 
   // Through the tunnel the reply follows the request behind the block.
   Bytes req = testing::paramsRequest(5, 5, {5, 6, 7, 8, 9, 10});

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include "platform/base/clock.h"
 #include "platform/base/format.h"
+#include "platform/base/paths.h"
 #include "platform/testing/temp_root.h"
 #include "platform/devio/device.h"
 #include "sim/core/daemon.h"
@@ -69,6 +70,20 @@ TEST_F(Served, EachHandleSpeaksToTheCardItIdentified) {
   ASSERT_TRUE(third);
   EXPECT_FALSE(request(*third, kIoctlIdentify, testing::identifyRequest(1), 80, &status));
   EXPECT_EQ(status, ENODEV);
+}
+
+TEST_F(Served, TheDriverFileLiesBesideTheOtherDriversWhileAPathIsServed) {
+  const auto file = driverFilePath();
+  EXPECT_EQ(file.parent_path(), plat::paths::windowsDir() / "system32/drivers");
+  EXPECT_EQ(file.filename(), "quorvan.sys");
+  EXPECT_TRUE(std::filesystem::exists(file));
+  EXPECT_EQ(fault("path", {"none"}), "ok: path set\n");
+  EXPECT_FALSE(std::filesystem::exists(file)) << "no driver, no driver file";
+  EXPECT_EQ(fault("path", {"tunnel", "0"}), "ok: path set\n");
+  EXPECT_TRUE(std::filesystem::exists(file));
+  server.reset();
+  sim.stop();
+  EXPECT_FALSE(std::filesystem::exists(file)) << "removed when the simulator stops";
 }
 
 TEST_F(Served, TheTunnelPathAndAForeignAdapter) {

@@ -51,6 +51,51 @@ TEST(Subsystem, RebuildRunsWithTimeAndProducesItsEvents) {
   EXPECT_EQ(*s.handle(115, {0, 5, 2}, 12000), Bytes{1}) << "a functional array needs no rebuild";
 }
 
+Bytes reshapeRequest(std::uint32_t mode, std::vector<std::uint8_t> disks);
+
+TEST(Subsystem, StopEndsARunningRebuildOrSynchronisationOfThatArray) {
+  struct Case {
+    const char* name;
+    std::uint16_t start;
+    Bytes request;
+    std::uint32_t stoppedEvent;
+    std::uint32_t second;  // the stop event's second value: the rebuild's disk, or the percent done
+    std::uint32_t stateAfter;
+  };
+  const std::vector<Case> cases = {
+      {"synchronisation", 114, {0, 2}, 517, 40, kArrayFunctional},
+      {"rebuild", 115, {0, 0xFF, 2}, 515, 4, kArrayCritical},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Subsystem s;
+    s.loadDefault();
+    std::string reply;
+    if (c.start == 115) {
+      ASSERT_TRUE(s.fault("fail-disk", {"2"}, 0, &reply));
+    }
+    EXPECT_EQ(*s.handle(149, {0}, 0), Bytes{1}) << "nothing runs yet";
+    ASSERT_EQ(*s.handle(c.start, c.request, 0), Bytes{0});
+    EXPECT_EQ(*s.handle(149, {7}, 4000), Bytes{1}) << "another array";
+    EXPECT_EQ(*s.handle(149, {0}, 4000), Bytes{0});
+    EXPECT_EQ(u32(*s.handle(110, {0}, 4000), 0), c.stateAfter);
+    ASSERT_FALSE(s.events().empty());
+    const Bytes& last = s.events().back();
+    EXPECT_EQ(u32(last, 0), c.stoppedEvent);
+    EXPECT_EQ(u32(last, 16), 0u) << "the array";
+    EXPECT_EQ(u32(last, 20), c.second);
+    s.advance(20000);
+    EXPECT_EQ(s.events().back(), last) << "a stopped task never completes";
+    EXPECT_EQ(*s.handle(149, {0}, 20000), Bytes{1}) << "stopped once";
+  }
+  // An expansion has its own stop.
+  Subsystem s;
+  s.loadDefault();
+  ASSERT_EQ(*s.handle(147, reshapeRequest(kRaid5, {1, 2, 3, 4}), 0), Bytes{0});
+  EXPECT_EQ(*s.handle(149, {0}, 1000), Bytes{1});
+  EXPECT_EQ(u32(*s.handle(110, {0}, 1000), 0), kArrayReshaping);
+}
+
 Bytes reshapeRequest(std::uint32_t mode, std::vector<std::uint8_t> disks) {
   Bytes p;
   for (std::uint32_t v : {0u, mode, static_cast<std::uint32_t>(disks.size()), 0u})
@@ -91,6 +136,19 @@ TEST(Subsystem, SynchroniseExpandAndConvertRunToTheirEnd) {
     EXPECT_EQ(s.arrays().at(0).mode, c.modeAfter);
     EXPECT_EQ(s.arrays().at(0).members.size(), c.membersAfter);
   }
+}
+
+TEST(Subsystem, SupplyReadingsAreInHundredthsOfAVolt) {
+  Subsystem s;
+  s.loadDefault();
+  Bytes r = *s.handle(123, {}, 0);
+  EXPECT_EQ(u32(r, 0), 502u) << "5.02 V";
+  EXPECT_EQ(u32(r, 4), 1204u) << "12.04 V";
+  ASSERT_TRUE(s.configure({"sensors", "480", "1190", "40", "41", "42"}));
+  r = *s.handle(123, {}, 0);
+  EXPECT_EQ(u32(r, 0), 480u);
+  EXPECT_EQ(u32(r, 4), 1190u);
+  EXPECT_NE(s.status(0).find("5V 4.80 12V 11.90"), std::string::npos) << s.status(0);
 }
 
 TEST(Subsystem, CreateAndDeleteChangeTheArraysAndTheQueue) {
@@ -200,7 +258,7 @@ TEST(Subsystem, ScenarioLinesAreChecked) {
       {{"array", "0", "raid7", "X", "1"}, false},
       {{"array", "0", "raid1", "X", "1"}, false},
       {{"array", "0", "raid0", "X", "9"}, false},
-      {{"sensors", "5000", "12000", "40", "41", "42", "1", "2", "3", "4", "5", "6", "7", "8", "9"}, false},
+      {{"sensors", "500", "1200", "40", "41", "42", "1", "2", "3", "4", "5", "6", "7", "8", "9"}, false},
       {{"memory", "0xE0077FE0", "1", "12"}, false},
       {{"work", "50"}, false},
       {{"bogus"}, false},

@@ -7,6 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "agent/crypto/logon_token.h"
 #include "platform/base/unix_address.h"
 #include "platform/registry/registry.h"
@@ -86,11 +89,44 @@ std::int32_t AgentClient::Logon(const std::string& name, const std::string& pass
   return Result(kReqLogon, crypto::LogonText(w1, w2, crypto::BuildLogonToken(name, password)));
 }
 
+std::int32_t AgentClient::LogonWithin(int timeoutMs, const std::string& name, const std::string& password,
+                                     std::uint32_t w1, std::uint32_t w2) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::int32_t r = -1;
+  for (;;) {
+    r = Logon(name, password, w1, w2);
+    if (r != -1 || std::chrono::steady_clock::now() >= end) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a link that is gone fails at once
+  }
+  return r;
+}
+
 std::vector<std::string> AgentClient::List() {
   std::vector<std::string> out;
   for (const auto& m : Request(kReqListRights, ""))
     if (m.status == kStatusPartial) out.push_back(m.text);
   return out;
+}
+
+std::optional<std::string> AgentClient::Value(const std::string& name) {
+  auto got = Request(kReqQuery, name);
+  if (got.size() != 2 || got[1].status != kStatusFinal || ParseResultCode(got[1].text) != 800) return std::nullopt;
+  // "name@type@value"
+  const std::string& entry = got[0].text;
+  const auto a = entry.find('@');
+  const auto b = a == std::string::npos ? a : entry.find('@', a + 1);
+  if (b == std::string::npos) return std::nullopt;
+  return entry.substr(b + 1);
+}
+
+bool AgentClient::Cd(const std::string& path) {
+  for (std::size_t start = 0; start <= path.size();) {
+    const auto slash = path.find('/', start);
+    if (Result(kReqChangeFolder, path.substr(start, slash - start)) != 800) return false;
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return true;
 }
 
 std::optional<CMessage> AgentClient::WaitNotification(std::int32_t code, int timeoutMs) {

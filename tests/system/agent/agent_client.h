@@ -30,8 +30,16 @@ class AgentClient {
   // "logon w1 w2@token" for the name and password.
   std::int32_t Logon(const std::string& name, const std::string& password, std::uint32_t w1 = 0,
                      std::uint32_t w2 = 0);
+  // Logon, asked again while no answer comes (an agent still loading its components answers late);
+  // the last result.
+  std::int32_t LogonWithin(int timeoutMs, const std::string& name, const std::string& password, std::uint32_t w1 = 0,
+                           std::uint32_t w2 = 0);
   // The texts of the partial replies to a listing (4098).
   std::vector<std::string> List();
+  // The value of an entry of the current folder, by a query (4100); nothing when it is refused.
+  std::optional<std::string> Value(const std::string& name);
+  // Changes folder along "a/b/c", one step a request; false at the first step refused.
+  bool Cd(const std::string& path);
   // Waits for a notification with this code (or takes one already kept).
   std::optional<CMessage> WaitNotification(std::int32_t code, int timeoutMs = 10000);
 

@@ -101,6 +101,8 @@ TEST_F(IopAgainstSim, TreeOfTheDefaultScenario) {
   EXPECT_EQ(Get(mirror, "name"), "Array1");
   EXPECT_EQ(Get(mirror, "ArrayHandle"), std::to_string(0x200));
   EXPECT_EQ(Get(mirror, "RAID_Mode"), "RAID1(MIRROR)");
+  EXPECT_EQ(Get(mirror, "Status"), "0") << "read at the array's start, before any poll";
+  EXPECT_EQ(Get(mirror, "ThrottleStatus"), "0");
   Tick(2);  // the poll reads the arrays' states on two ticks of three
   EXPECT_EQ(Get(mirror, "Status"), "0");
   EXPECT_EQ(Get(mirror, "ThrottleStatus"), "0");
@@ -129,7 +131,7 @@ TEST_F(IopAgainstSim, DriveFailureNotifiesAndYieldsTheEventRecords) {
   Kelmsim("fault iop:disk-fail 0 0 0");  // disk 0x100, a member of the mirror
   Tick(3);
   EXPECT_NE(std::find(arraySink->codes.begin(), arraySink->codes.end(), fw::kNotifyChanged), arraySink->codes.end());
-  EXPECT_EQ(Get(mirror, "Status"), std::to_string(0x80000001u)) << "critical";
+  EXPECT_EQ(Get(mirror, "Status"), std::to_string(static_cast<std::int32_t>(0x80000001u))) << "critical, signed";
   auto controllerSink = fw::testing::Watch(one);
   auto records = Drain(one);
   EXPECT_EQ(Codes(records), (std::vector<int>{256, 522})) << Texts(records);
@@ -190,6 +192,25 @@ TEST_F(IopAgainstSim, RebuildPausedContinuedAndStopped) {
   EXPECT_EQ(Get(mirror, "Status"), "0") << Kelmsim("status");
   records = Drain(one);
   EXPECT_EQ(Codes(records), (std::vector<int>{513, 523})) << Texts(records);
+}
+
+TEST_F(IopAgainstSim, AnArrayOfMoreThanSixteenMembersStaysInTheTree) {
+  Kelmsim("fault iop:long-members 20");
+  // A restart reads the long member lists afresh.
+  root = nullptr;
+  ResetPath();
+  root = plat::com::makeObject<CVantrelRoot>();
+  root->Build();
+  auto* mirror = dynamic_cast<CIopArray*>(Cd("IOP1/Array1"));
+  ASSERT_NE(mirror, nullptr) << Kelmsim("status");
+  EXPECT_EQ(mirror->Members().size(), 16u);
+  ASSERT_NE(Cd("IOP1/Array2"), nullptr);
+  // A change of state makes the poll read the list again; the array stays.
+  Kelmsim("fault iop:disk-fail 0 0 0");
+  Tick(3);
+  EXPECT_EQ(Cd("IOP1/Array1"), mirror);
+  EXPECT_EQ(Get(mirror, "Status"), std::to_string(static_cast<std::int32_t>(0x80000001u))) << "critical, signed";
+  EXPECT_EQ(mirror->Members().size(), 16u);
 }
 
 TEST_F(IopAgainstSim, CreateArrayReachesTheCardWithItsDisksInOrder) {
