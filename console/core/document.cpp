@@ -137,6 +137,13 @@ void CDremmoralDoc::SetCommandNode(CPea* node) {
 
 void CDremmoralDoc::SetViewSelection(CPea* node) { viewSelection_ = PeaRef<CPea>(node); }
 
+bool CDremmoralDoc::IsInTree(const CPea* node) const {
+  for (const CPea* n = node; n; n = n->GetParent()) {
+    if (n == root_) return true;
+  }
+  return false;
+}
+
 void CDremmoralDoc::OnSelectionChanged(CPea* node) {
   PeaRef<CPea> keep(node);
   UpdateAllViews(kHintCurrentChanged, node);
@@ -883,7 +890,7 @@ CVirtualFolder* CDremmoralDoc::NewArrayUnder(CVirtualFolder* controller) {
   return nullptr;
 }
 
-static CVirtualFolder* ControllerOfDisk(CVirtualFolder* disk) {
+CVirtualFolder* CDremmoralDoc::ControllerOfDisk(CVirtualFolder* disk) {
   CPea* channel = disk ? disk->GetParent() : nullptr;
   return channel ? dynamic_cast<CVirtualFolder*>(channel->GetParent()) : nullptr;
 }
@@ -973,8 +980,9 @@ bool CDremmoralDoc::CommandRemoveEnabled(CPea* current) {
   return CArrayAction(this, parent).EnableIfNew();
 }
 
-bool CDremmoralDoc::IsCommandEnabled(int id) {
-  CPea* current = GetCurrentNode();
+bool CDremmoralDoc::IsCommandEnabled(int id) { return IsCommandEnabledFor(id, GetCurrentNode()); }
+
+bool CDremmoralDoc::IsCommandEnabledFor(int id, CPea* current) {
   CVirtualFolder* node = AsFolder(current);
   auto hasTask = [&](CVirtualFolder* n) { return (n->GetIntProperty("Status", 0) & 0xFF00) != 0; };
   switch (id) {

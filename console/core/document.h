@@ -22,13 +22,17 @@
 
 namespace kelm::console {
 
-// Command ids.
+// Command ids. The frame's own commands (bars, panes, scrolling, help) are listed too, so that menus,
+// accelerators and prompts name them from one place.
 enum CommandId : int {
+  kCmdOk = 1,
+  kCmdOutlineBar = 150,  // show or hide the outline bar
   kCmdClearCommandNode = 8192,
   kCmdRebuildArray = 32777,
   kCmdSyncArray = 32778,
   kCmdDeleteArray = 32781,
   kCmdRefresh = 32784,
+  kCmdCollapseNode = 32791,
   kCmdAddUser = 32799,
   kCmdDeleteUser = 32802,
   kCmdNewServer = 32807,
@@ -38,19 +42,36 @@ enum CommandId : int {
   kCmdDisconnect = 32813,
   kCmdConnect = 32814,
   kCmdRename = 32816,
+  kCmdExpandNode = 32817,
   kCmdReadEvents = 32818,
   kCmdClearEvents = 32819,
   kCmdFont = 32821,
   kCmdBackground = 32822,
+  kCmdHideOutline = 32826,
+  kCmdDeleteKey = 32827,
   kCmdRemoveFromNewArray = 32828,
+  kCmdAutoDemo = 32829,
   kCmdContinue = 32832,
   kCmdPause = 32833,
   kCmdStop = 32834,
   kCmdBeeper = 32835,
+  kCmdNextItem = 32840,
+  kCmdPreviousItem = 32841,
   kCmdLogin = 32842,
   kCmdLogout = 32843,
+  kCmdNextPane = 32844,
+  kCmdScrollColumnRight = 32847,
+  kCmdScrollColumnLeft = 32848,
+  kCmdScrollLineDown = 32849,
+  kCmdScrollLineUp = 32850,
+  kCmdScrollPageDown = 32851,
+  kCmdScrollPageUp = 32852,
   kCmdAddToNewArray = 32853,
+  kCmdKeyboardHelp = 32854,
   kCmdRunOnStartup = 32857,
+  kCmdAbout = 57664,
+  kCmdToolBar = 59392,
+  kCmdStatusBar = 59393,
 };
 
 // A view of the document: told of every hint.
@@ -110,11 +131,15 @@ class CDremmoralDoc {
   void SetCommandNode(CPea* node);
   CPea* commandNode() const { return commandNode_.get(); }
   void SetViewSelection(CPea* node);
+  // Whether the node is still in the tree below the console root (false for null or a pruned node).
+  bool IsInTree(const CPea* node) const;
   void OnSelectionChanged(CPea* node);
 
   // Commands.
   void OnCommand(int id);
   bool IsCommandEnabled(int id);
+  // The same rule for a given node instead of the current one (the node caches use it).
+  bool IsCommandEnabledFor(int id, CPea* node);
   bool IsCommandChecked(int id) const;
   // The Delete key in the outline pane: the delete command that applies, only when enabled.
   void OnDeleteKey();
@@ -170,6 +195,13 @@ class CDremmoralDoc {
     CDremmoralDoc* doc_;
   };
 
+  // Dragging disks onto an array (outline and list pane): whether the nodes may be dragged, whether
+  // a drop on the target would take them all, and the drop itself (false when refused; nothing
+  // changes then).
+  bool CanDragNodes(const std::vector<CPea*>& nodes);
+  bool CanDropOn(const std::vector<CPea*>& nodes, CPea* target);
+  bool DropOn(const std::vector<CPea*>& nodes, CPea* target);
+
   // New-array disks.
   void AddDisksToNewArray(const std::vector<CPea*>& disks);
   bool CanAddToNewArray(CPea* disk);
@@ -199,9 +231,9 @@ class CDremmoralDoc {
     bool sysFont = true;
     std::vector<std::uint8_t> paneFont;
     bool sysBkColor = true;
-    std::uint32_t backgroundColor = 0xFFFFFF;
+    ColorRef backgroundColor = kColorWhite;
     bool sysTxtColor = true;
-    std::uint32_t foregroundColor = 0;
+    ColorRef foregroundColor = kColorBlack;
   };
   const Display& display() const { return display_; }
 
@@ -242,6 +274,8 @@ class CDremmoralDoc {
   bool CommandDeleteArrayEnabled(CVirtualFolder* node);
   bool CommandRemoveEnabled(CPea* node);
   CVirtualFolder* NewArrayUnder(CVirtualFolder* controller);
+  // A disk's controller: two levels up (disk, channel, controller).
+  static CVirtualFolder* ControllerOfDisk(CVirtualFolder* disk);
 
   UiServices& ui_;
   plat::EventLoop& loop_;

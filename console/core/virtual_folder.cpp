@@ -69,6 +69,12 @@ CPea* ResolveShortCut(CPea* node) {
   return node;
 }
 
+int NodeTypeOf(const CPea* node) {
+  if (auto* f = dynamic_cast<const CVirtualFolder*>(node)) return f->nodeType();
+  if (dynamic_cast<const CShortCut*>(node)) return kNodeShortCut;
+  return kNodeUnknown;
+}
+
 CVirtualFolder* AsFolder(CPea* node) { return dynamic_cast<CVirtualFolder*>(ResolveShortCut(node)); }
 
 // ---- CVirtualFolder ----

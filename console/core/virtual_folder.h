@@ -213,6 +213,8 @@ class CShortCut : public CPea {
 CPea* ResolveShortCut(CPea* node);
 // The node as a folder (after resolving a short cut), or null.
 CVirtualFolder* AsFolder(CPea* node);
+// The node's own type: a folder's node type, kNodeShortCut for a short cut, else kNodeUnknown.
+int NodeTypeOf(const CPea* node);
 
 // The computer's name, read once.
 const std::string& ComputerName();

@@ -5,15 +5,14 @@
 #include <string>
 #include <string_view>
 
+#include "console/core/colorref.h"
+
 namespace kelm::console::pages {
 
-// Colours as COLORREF (0x00BBGGRR); the Qt layer converts them once.
-constexpr std::uint32_t Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-  return static_cast<std::uint32_t>(r) | (static_cast<std::uint32_t>(g) << 8) | (static_cast<std::uint32_t>(b) << 16);
-}
-inline constexpr std::uint32_t kColourGreen = Rgb(0, 180, 0);
-inline constexpr std::uint32_t kColourRed = Rgb(255, 0, 0);
-inline constexpr std::uint32_t kColourValue = Rgb(47, 74, 139);
+// The painted pages' value colours.
+inline constexpr ColorRef kColourGreen = Rgb(0, 180, 0);
+inline constexpr ColorRef kColourRed = Rgb(255, 0, 0);
+inline constexpr ColorRef kColourValue = Rgb(47, 74, 139);
 
 // "Synchronizing 37%", "Functional", ...; withSerialTasks adds the serial family's conversion and
 // initialisation words. A percent outside 0..100 shows as 0.

@@ -10,29 +10,6 @@
 namespace kelm::console::testing {
 namespace {
 
-// A detached node of a given type with local values, for the rules that read only the node.
-class NodeFixture : public ConsoleTest {
- protected:
-  void SetUp() override {
-    ValidProfile();
-    Start();
-  }
-  // A console-made folder under parent (the agent when null) with the given values.
-  CVirtualFolder* Make(const std::string& name, int type, std::vector<std::pair<std::string, std::string>> values,
-                       CVirtualFolder* parent = nullptr) {
-    if (!parent) parent = Agent();
-    auto* f = dynamic_cast<CVirtualFolder*>(parent->AddFolderFromEntry(name + "@o--@" + std::to_string(type)));
-    for (auto& [k, v] : values) {
-      if (k[0] == '!') {
-        f->AddMethod(k.substr(1), std::stoi(v));
-      } else {
-        f->AddChildEntry(k, "pr-", v);
-      }
-    }
-    return f;
-  }
-};
-
 TEST_F(NodeFixture, ArrayLabels) {
   struct Case {
     int type;
