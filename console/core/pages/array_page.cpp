@@ -263,89 +263,22 @@ void ArrayPage::CommitExisting(CVirtualFolder* array) {
 }
 
 void ArrayPage::CommitNew(CVirtualFolder* array) {
-  CDremmoralDoc& doc = document();
-  PeaRef<CVirtualFolder> controller(Controller());
-  const auto stillThere = [&] {
-    return controller && controller->nodeType() == kNodeIopController && NodeInTree() &&
-           array->GetParent() == controller.get();
-  };
-  if (!stillThere()) {
-    MessageText(doc, kArrayLeftText, MsgIcon::Exclamation);
-    return;
-  }
-  if (!ArrayNameValid(c_.name)) {
-    MessageText(doc, kBadArrayNameText, MsgIcon::Exclamation);
-    return;
-  }
   if (!BlockSizeValid(c_.blockSize)) {
-    Message(doc, kStrBadBlockSize, MsgIcon::Exclamation);
+    Message(document(), kStrBadBlockSize, MsgIcon::Exclamation);
     return;
   }
-  // The members and their handles as read; the count is checked before the options are asked.
-  const auto members = [&]() -> std::optional<std::vector<int>> {
-    const std::vector<CVirtualFolder*> disks = MemberDisks(array, kNodeIopDisk);
-    if (const int id = ArrayCountCheck(c_.level, disks.size(), false)) {
-      Message(doc, id, MsgIcon::Exclamation);
-      return std::nullopt;
-    }
-    auto ids = MemberIds(disks, "handle");
-    if (!ids) {
-      RereadDisks(disks);
-      MessageText(doc, kMembersUnreadText, MsgIcon::Exclamation);
-    }
-    return ids;
-  };
-  auto ids = members();
-  if (!ids) return;
-
-  std::string options;
-  bool initialize = false;
-  if (isQx6_ != 0 && LevelTakesOptions(c_.level)) {
-    const auto chosen = doc.ui().RunCreateArrayOptions();
-    if (!chosen) return;
-    if (!stillThere()) {
-      MessageText(doc, kArrayLeftText, MsgIcon::Exclamation);
-      return;
-    }
-    const auto again = members();  // the members may have changed while the dialog was open
-    if (!again) return;
-    if (*again != *ids) {
-      MessageText(doc, kMembersUnreadText, MsgIcon::Exclamation);
-      return;
-    }
-    doc.setLastInitialization(chosen->initialize);
-    initialize = chosen->initialize;
-    options = "@" + std::to_string(chosen->initialize ? 1 : 0) + "@" + std::to_string(chosen->gbBoundary ? 1 : 0);
+  NewArrayRequest r;
+  r.controllerType = kNodeIopController;
+  r.diskType = kNodeIopDisk;
+  r.idProperty = "handle";
+  r.askOptions = isQx6_ != 0 && LevelTakesOptions(c_.level);
+  r.name = c_.name;
+  r.level = c_.level;
+  r.blockSent = BlockSizeToSend(c_.level, c_.blockSize);
+  if (CommitConsoleArray(document(), array, r)) {
+    modified_ = 0;
+    touched_ = 0;
   }
-
-  std::string text;
-  CArgList list(text);
-  list.Add(c_.name);
-  list.Add(c_.level);
-  list.Add(static_cast<int>(ids->size()));
-  for (int id : *ids) list.Add(id);
-  list.Add(BlockSizeToSend(c_.level, c_.blockSize));
-  text += options;
-  if (controller->Invoke("CreateArray", text) != 0) {
-    ConnectionError(doc);
-    return;
-  }
-
-  // Created: the console-made node and its members go, the disks are read again.
-  std::vector<PeaRef<CVirtualFolder>> disks;
-  for (CVirtualFolder* d : MemberDisks(array, kNodeIopDisk)) disks.emplace_back(d);
-  controller->setKeepChildren(false);
-  CArrayAction(&doc, array).RemoveAllMembers();
-  controller->RemoveChildNode(array);
-  doc.ClearNewArrayMarks();
-  for (auto& d : disks) {
-    d->SetFlags(0, CVirtualFolder::kFlagNew | CVirtualFolder::kFlagPassive);
-    d->Reload();
-  }
-  controller->NotifyViews(kHintChildrenChanged, controller.get());
-  modified_ = 0;
-  touched_ = 0;
-  Message(doc, initialize ? kStrRebootAfterInit : kStrRebootForSetting, MsgIcon::Information);
 }
 
 }  // namespace kelm::console::pages

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "console/core/array_action.h"
 #include "console/core/document.h"
+#include "console/core/pages/page_texts.h"
 #include "console/core/strings.h"
 
 namespace kelm::console::pages {
@@ -71,6 +73,88 @@ std::optional<std::vector<int>> MemberIds(const std::vector<CVirtualFolder*>& di
 void RereadDisks(const std::vector<CVirtualFolder*>& disks) {
   // A listing, not a query: the answers to queries of a new array's disks are the console's own.
   for (CVirtualFolder* disk : disks) disk->Reload();
+}
+
+bool CommitConsoleArray(CDremmoralDoc& doc, CVirtualFolder* array, const NewArrayRequest& r) {
+  PeaRef<CVirtualFolder> hold(array);
+  PeaRef<CVirtualFolder> controller(dynamic_cast<CVirtualFolder*>(array ? array->GetParent() : nullptr));
+  // A refresh or an 8194 may prune the node, here or while a box or the dialog is open.
+  const auto stillThere = [&] {
+    return controller && controller->nodeType() == r.controllerType && array->GetParent() == controller.get() &&
+           doc.IsInTree(array);
+  };
+  if (!stillThere()) {
+    MessageText(doc, kArrayLeftText, MsgIcon::Exclamation);
+    return false;
+  }
+  if (!ArrayNameValid(r.name)) {
+    MessageText(doc, kBadArrayNameText, MsgIcon::Exclamation);
+    return false;
+  }
+  // The members and their ids as read; the count is checked before the options are asked.
+  const auto members = [&]() -> std::optional<std::vector<int>> {
+    const std::vector<CVirtualFolder*> disks = MemberDisks(array, r.diskType);
+    if (const int id = ArrayCountCheck(r.level, disks.size(), r.serial)) {
+      Message(doc, id, MsgIcon::Exclamation);
+      return std::nullopt;
+    }
+    auto ids = MemberIds(disks, r.idProperty);
+    if (!ids) {
+      RereadDisks(disks);
+      MessageText(doc, kMembersUnreadText, MsgIcon::Exclamation);
+    }
+    return ids;
+  };
+  auto ids = members();
+  if (!ids) return false;
+
+  std::string options;
+  bool initialize = false;
+  if (r.askOptions) {
+    const auto chosen = doc.ui().RunCreateArrayOptions();
+    if (!chosen) return false;
+    if (!stillThere()) {
+      MessageText(doc, kArrayLeftText, MsgIcon::Exclamation);
+      return false;
+    }
+    const auto again = members();  // the members may have changed while the dialog was open
+    if (!again) return false;
+    if (*again != *ids) {
+      MessageText(doc, kMembersUnreadText, MsgIcon::Exclamation);
+      return false;
+    }
+    doc.setLastInitialization(chosen->initialize);
+    initialize = chosen->initialize;
+    options = "@" + std::to_string(chosen->initialize ? 1 : 0) + "@" + std::to_string(chosen->gbBoundary ? 1 : 0);
+  }
+
+  std::string text;
+  CArgList list(text);
+  list.Add(r.name);
+  list.Add(r.level);
+  list.Add(static_cast<int>(ids->size()));
+  for (int id : *ids) list.Add(id);
+  list.Add(r.blockSent);
+  text += options;
+  if (controller->Invoke("CreateArray", text) != 0) {
+    ConnectionError(doc);
+    return false;
+  }
+
+  // Sent: the console-made node and its members go, and the disks are read again.
+  std::vector<PeaRef<CVirtualFolder>> disks;
+  for (CVirtualFolder* d : MemberDisks(array, r.diskType)) disks.emplace_back(d);
+  controller->setKeepChildren(false);
+  CArrayAction(&doc, array).RemoveAllMembers();
+  controller->RemoveChildNode(array);
+  doc.ClearNewArrayMarks();
+  for (auto& d : disks) {
+    d->SetFlags(0, CVirtualFolder::kFlagNew | CVirtualFolder::kFlagPassive);
+    d->Reload();
+  }
+  controller->NotifyViews(kHintChildrenChanged, controller.get());
+  Message(doc, initialize ? kStrRebootAfterInit : kStrRebootForSetting, MsgIcon::Information);
+  return true;
 }
 
 }  // namespace kelm::console::pages

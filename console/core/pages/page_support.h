@@ -51,6 +51,23 @@ std::optional<std::vector<int>> MemberIds(const std::vector<CVirtualFolder*>& di
 // Lists the members again, so that what was not read arrives.
 void RereadDisks(const std::vector<CVirtualFolder*>& disks);
 
+// The create of a console-made array, as both families' array pages send it.
+struct NewArrayRequest {
+  int controllerType = 0;
+  int diskType = 0;
+  const char* idProperty = "";  // the member property sent for each disk
+  bool serial = false;
+  bool askOptions = false;  // the options dialog runs for this model and level
+  std::string name;
+  std::string level;
+  int blockSent = 64;
+};
+// Checks the node is still its controller's child, the name, the member count and the member ids
+// (in that order, before anything is sent), asks the options, sends CreateArray on the controller and,
+// once that went out, removes the console-made array and its marks and lists the disks again. True
+// when the create was sent.
+bool CommitConsoleArray(CDremmoralDoc& doc, CVirtualFolder* array, const NewArrayRequest& request);
+
 // A property's text as read, without asking the agent.
 std::optional<std::string> ReadNoQuery(const CVirtualFolder* node, std::string_view name);
 
