@@ -576,7 +576,11 @@ void CDremmoralDoc::DeleteServer() {
                                     false}) != kIdOk) {
     return;
   }
+  if (!IsInTree(node)) return;
+  PeaRef<CPea> previous = commandNode_;
+  commandNode_ = PeaRef<CPea>(node);
   DisconnectServer();
+  commandNode_ = previous;
   root_->RemoveChildNode(node);
   root_->NotifyViews(kHintChildrenChanged, root_);
 }
@@ -663,35 +667,46 @@ int CDremmoralDoc::BuildCredentials(CVirtualFolder* node, std::string& out) {
   CVirtualFolder* agent = node ? node->FindAgent() : nullptr;
   if (!agent) return plat::E_FAIL;
   PeaRef<CVirtualFolder> keep(agent);
+  std::uint32_t w1 = 0, w2 = 0;
+  ReadLocalToken(w1, w2);
+  const std::string prefix = plat::format("%x %x@", w1, w2);
+  auto refuse = [&] {
+    ShowMessage(MessageBoxRequest{kStrLoginError, "", "Login to " + agent->name(), MsgButtons::Ok,
+                                  MsgIcon::Exclamation, false});
+    return plat::E_FAIL;
+  };
+  std::string token = agent->GetProperty("UserProfile", "", true);
+  bool fromDialog = false;
+  bool save = false;
   if (agent->GetIntProperty("bValidProfile", 0, true) == 0 && (!autoLogon_ || explicitLogin_)) {
-    const std::string stored = agent->GetProperty("UserProfile", "", true);
     std::optional<LoginInput> input =
-        ui_.RunLoginDialog(stored.empty() ? std::string() : crypto::TokenUserName(stored), agent->name());
+        ui_.RunLoginDialog(token.empty() ? std::string() : crypto::TokenUserName(token), agent->name());
+    // The dialog ran a nested loop: an agent that left the tree meanwhile is not logged on.
+    if (!IsInTree(agent)) return plat::E_FAIL;
     if (!input) {
       ui_.FocusOutline();
       return plat::E_FAIL;
     }
     if (input->userName.find('@') != std::string::npos || input->password.find('@') != std::string::npos) {
-      ShowMessage(MessageBoxRequest{kStrLoginError, "", "Login to " + agent->name(), MsgButtons::Ok,
-                                    MsgIcon::Exclamation, false});
-      return plat::E_FAIL;
+      return refuse();
     }
-    const std::string token = crypto::BuildLogonToken(input->userName, input->password);
+    token = crypto::BuildLogonToken(input->userName, input->password);
     if (token.empty()) return plat::E_FAIL;
+    fromDialog = true;
+    save = input->save;
+  }
+  std::string text = prefix + token;
+  if (text.size() > kMaxLogonText) {
+    // A cut token would never decode: refuse it rather than send it. Nothing is kept of it, so
+    // Login stays available for another try.
+    if (!fromDialog) agent->SetLocalProperty("bValidProfile", "0");
+    return refuse();
+  }
+  if (fromDialog) {
     agent->SetLocalProperty("UserProfile", token);
-    agent->SetLocalProperty("bAutoSave", input->save ? "1" : "0");
+    agent->SetLocalProperty("bAutoSave", save ? "1" : "0");
     agent->SetLocalProperty("bValidProfile", "1");
     agent->SetLocalProperty("bHaveLogin", "0");
-  }
-  std::uint32_t w1 = 0, w2 = 0;
-  ReadLocalToken(w1, w2);
-  const std::string token = agent->GetProperty("UserProfile", "", true);
-  std::string text = plat::format("%x %x@", w1, w2) + token;
-  if (text.size() > kMaxLogonText) {
-    // A cut token would never decode: refuse it rather than send it.
-    ShowMessage(MessageBoxRequest{kStrLoginError, "", "Login to " + agent->name(), MsgButtons::Ok,
-                                  MsgIcon::Exclamation, false});
-    return plat::E_FAIL;
   }
   if (agent->GetIntProperty("bAutoSave", 0, true) != 1) {
     // Without "Save password" only the user name stays behind.
@@ -1069,16 +1084,24 @@ bool CDremmoralDoc::IsCommandEnabledFor(int id, CPea* current) {
 
 void CDremmoralDoc::OnDeleteKey() {
   CVirtualFolder* node = CurrentFolder();
-  if (!node) return;
   int cmd = 0;
-  if (node->nodeType() == kNodeServer) {
-    cmd = kCmdDeleteServer;
-  } else if (IsArrayType(node->nodeType())) {
-    cmd = kCmdDeleteArray;
-  } else if (node->nodeType() == kNodeUser) {
-    cmd = kCmdDeleteUser;
+  switch (node ? node->nodeType() : kNodeUnknown) {
+    case kNodeServer:
+      cmd = kCmdDeleteServer;
+      break;
+    case kNodeIopArray:
+    case kNodeIdeArray:
+      cmd = kCmdDeleteArray;
+      break;
+    case kNodeUser:
+      cmd = kCmdDeleteUser;
+      break;
+    default:
+      // A serial array too: its delete is on the menu and the tool bar, not on the key.
+      ui_.Beep(kBeepHand);
+      return;
   }
-  if (cmd != 0 && IsCommandEnabled(cmd)) OnCommand(cmd);
+  if (IsCommandEnabled(cmd)) OnCommand(cmd);
 }
 
 void CDremmoralDoc::CommandCreateArray(CVirtualFolder* node) {
@@ -1123,6 +1146,7 @@ void CDremmoralDoc::CommandDeleteUser(CVirtualFolder* node) {
   auto* parent = dynamic_cast<CVirtualFolder*>(node->GetParent());
   if (!parent || !parent->HasMethod("DeleteUser")) return;
   PeaRef<CVirtualFolder> keep(node);
+  PeaRef<CVirtualFolder> keepParent(parent);
   const std::string name = node->GetProperty("name", node->name(), true);
   if (CVirtualFolder* agent = node->FindAgent()) {
     const std::string token = agent->GetProperty("UserProfile", "", true);
@@ -1135,6 +1159,8 @@ void CDremmoralDoc::CommandDeleteUser(CVirtualFolder* node) {
                                     false}) != kIdOk) {
     return;
   }
+  // The box ran a nested loop: a user (or users folder) pruned meanwhile is not deleted blindly.
+  if (!IsInTree(node) || node->GetParent() != parent) return;
   parent->Invoke("DeleteUser", name);
 }
 
@@ -1171,6 +1197,7 @@ void CDremmoralDoc::OnCommand(int id) {
   CPea* current = GetCurrentNode();
   PeaRef<CPea> keep(current);
   CVirtualFolder* node = AsFolder(current);
+  PeaRef<CVirtualFolder> keepNode(node);
   switch (id) {
     case kCmdClearCommandNode:
       SetCommandNode(nullptr);
@@ -1217,7 +1244,7 @@ void CDremmoralDoc::OnCommand(int id) {
     case kCmdClearEvents:
       if (node && ShowMessage(MessageBoxRequest{kStrConfirmClearEvents, "", "", MsgButtons::OkCancel,
                                                 MsgIcon::Question, false}) == kIdOk) {
-        node->Invoke("ClearEvent", "");
+        if (IsInTree(node)) node->Invoke("ClearEvent", "");
       } else {
         ui_.Beep(kBeepHand);
       }
@@ -1250,7 +1277,8 @@ void CDremmoralDoc::OnCommand(int id) {
     case kCmdPause:
       if (node && (node->nodeType() == kNodeIopArray || node->nodeType() == kNodeIdeArray) &&
           ShowMessage(MessageBoxRequest{kStrConfirmPause, "", "", MsgButtons::OkCancel, MsgIcon::Exclamation,
-                                        false}) == kIdOk) {
+                                        false}) == kIdOk &&
+          IsInTree(node)) {
         CArrayAction(this, node).ThrottleArrayTask(kActPause);
       }
       return;
@@ -1262,6 +1290,7 @@ void CDremmoralDoc::OnCommand(int id) {
                                         false}) != kIdOk) {
         return;
       }
+      if (!IsInTree(node)) return;
       CArrayAction(this, node).ThrottleArrayTask(kActStop);
       return;
     }

@@ -181,7 +181,20 @@ plat::HRESULT CPellwick::LogonNode(CVirtualFolder* node, const std::string& cred
 }
 
 plat::HRESULT CPellwick::LogoffNode(CVirtualFolder* node, const std::string& handle) {
-  return FolderRequest(node, kReqLogon, "logoff " + handle, kReqToOwner);
+  PeaRef<CPellwick> self(this);
+  PeaRef<CVirtualFolder> keep(node);
+  const plat::HRESULT r = ChangeFolderTo(node);
+  if (!Accepted(r)) return r;
+  // The engine's logoff takes the change-folder's identifier and purges what this logon still has
+  // queued: nothing asked before the logoff is answered after it. The connection is one logon, so
+  // every queued path is of it.
+  if (node) node->AddRef();
+  Logoff(handle, kReqToOwner, node, "\\");
+  if (node) {
+    held_[nextId()].push_back(node);
+    ScheduleRelease();
+  }
+  return plat::S_OK;
 }
 
 std::int32_t CPellwick::OnCallback(std::int32_t code, const RequestView* view) {

@@ -586,11 +586,20 @@ int CVirtualFolder::Logon() {
   CPellwick* conn = GetConnection();
   CDremmoralDoc* doc = GetDocument();
   if (!agent || !conn || !doc) return plat::E_FAIL;
+  // The Login dialog runs a nested loop in which this node can be pruned and its connection closed:
+  // both are held, and the logon goes out only on the connection the node still has.
+  PeaRef<CVirtualFolder> keep(this);
+  PeaRef<CPellwick> keepConn(conn);
   std::string credentials;
   const int r = doc->BuildCredentials(this, credentials);
   if (r != 0) {
     listingPending_ = false;
     return r;
+  }
+  const auto& open = doc->connections();
+  if (!doc->IsInTree(this) || GetConnection() != conn || std::find(open.begin(), open.end(), conn) == open.end()) {
+    listingPending_ = false;
+    return plat::E_FAIL;
   }
   conn->LogonNode(this, credentials);
   return 0;
