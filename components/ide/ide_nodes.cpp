@@ -1,7 +1,9 @@
 #include "components/ide/ide_nodes.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <optional>
 
 #include "components/framework/component_module.h"
 #include "components/framework/version_info.h"
@@ -47,11 +49,28 @@ T ValueOrLog(plat::Result<T> result, T fallback, const std::string& what) {
   return fallback;
 }
 
-void LogIfFailed(const plat::Result<void>& result, const std::string& what) {
-  if (!result) LogError(WithReason(what + " - driver request failed", result.error()));
+// A request the driver refused, or that failed; true when it was carried out.
+bool LogIfFailed(const plat::Result<void>& result, const std::string& what) {
+  if (result) return true;
+  LogError(WithReason(what + (result.code() == kTaskRefused ? " - refused by the driver" : " - driver request failed"),
+                      result.error()));
+  return false;
 }
 
-// A rebuild or synchronise: a refusal is logged at once, a request the driver fails once it ends.
+// A setting's decimal argument within [low, high]; nothing (logged) for any other text.
+std::optional<int> SettingArg(const std::string& what, const std::string& text, int low, int high) {
+  int v = 0;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  auto [end, ec] = std::from_chars(first, last, v);
+  if (ec == std::errc() && end == last && v >= low && v <= high) return v;
+  LogError(what + " - refused (\"" + text.substr(0, 40) + "\" is not a value from " + std::to_string(low) + " to " +
+           std::to_string(high) + ")");
+  return std::nullopt;
+}
+
+// A rebuild or synchronise: a refusal is logged at once, the driver's refusal or failure of the
+// request once it has answered.
 void StartLogged(const std::string& what, const std::function<plat::Result<void>(CMaroveltDriver::TaskDone)>& start) {
   auto started = start([what](const plat::Result<void>& outcome) { LogIfFailed(outcome, what); });
   if (!started) LogError(WithReason(what + " - refused", started.error()));
@@ -331,22 +350,29 @@ int CIdeController::InvokeHandler(const std::string& name, const std::string& ar
   if (name == "SetCachePolicy") {
     if ((stored = StoreSetting("WRITEBACKCACHE", v, "Registry Error"))) cachePolicy_ = v;
   } else if (name == "SetSmart") {
-    LogIfFailed(driver_->SetSmartEnable(v), "Set S.M.A.R.T.");
-    smart_ = ValueOrLog(driver_->GetSmartEnable(), 255, "Read S.M.A.R.T. enable");
-    stored = StoreSetting("SMARTENABLE", v, "Registry Error");
+    // A value the driver does not take changes neither the node nor the registry.
+    const auto on = SettingArg("Set S.M.A.R.T.", arg, 0, 1);
+    if (on && LogIfFailed(driver_->SetSmartEnable(*on), "Set S.M.A.R.T.")) {
+      smart_ = ValueOrLog(driver_->GetSmartEnable(), 255, "Read S.M.A.R.T. enable");
+      stored = StoreSetting("SMARTENABLE", *on, "Registry Error");
+    }
   } else if (name == "SetPCIBus") {
     const int maximum = std::max(pciMaximum_, 0);
-    const int count = PciCount(v, maximum);
-    LogIfFailed(driver_->SetPciThreshold(count), "Set PCI bus");
-    if ((stored = StoreSetting("COUNTTHRESHOLD", count, "Registry Error"))) {
+    const auto percent = SettingArg("Set PCI bus", arg, 0, 100);
+    const int count = percent ? PciCount(*percent, maximum) : 0;
+    if (percent && LogIfFailed(driver_->SetPciThreshold(count), "Set PCI bus") &&
+        (stored = StoreSetting("COUNTTHRESHOLD", count, "Registry Error"))) {
       pciThreshold_ = count;
       pciPercent_ = PciPercent(count, maximum);
     }
   } else if (name == "SetDisableHotSpare") {
     if ((stored = StoreSetting("DISABLEHOTSPARE", v, "Registry Error"))) disableHotSpare_ = v;
   } else if (name == "SetMaintenanceRate") {
-    LogIfFailed(driver_->SetMaintenanceRate(v), "Set maintenance rate");
-    if ((stored = StoreSetting("MAINTENANCELENGTH", v, "Set maintenance rate - registry error"))) maintenanceRate_ = v;
+    const auto rate = SettingArg("Set maintenance rate", arg, 0, 255);
+    if (rate && LogIfFailed(driver_->SetMaintenanceRate(*rate), "Set maintenance rate") &&
+        (stored = StoreSetting("MAINTENANCELENGTH", *rate, "Set maintenance rate - registry error"))) {
+      maintenanceRate_ = *rate;
+    }
   } else {
     return 0;  // ReadEvent, ClearEvent and unknown names: the agent answers them
   }
@@ -537,11 +563,13 @@ void CIdeArray::Rebuild(const std::vector<std::string>& args) {
   const auto a = driver_->Array(Slot());
   if (!a) return;
   if (code == 512) {
-    if (args.size() < 2) return;
-    CRiverNode* target = FindByHandle(args[1]);
+    CRiverNode* target = args.size() < 2 ? nullptr : FindByHandle(args[1]);
     auto* disk = target && target->Parent() == this && target->NodeType() == kTypeDisk ? static_cast<CIdeDisk*>(target)
                                                                                       : nullptr;
-    if (!disk) return;
+    if (!disk) {
+      return LogError("Rebuild " + Name() + " - refused (\"" + (args.size() < 2 ? "" : args[1].substr(0, 40)) +
+                      "\" names no disk of the array)");
+    }
     for (std::size_t m = 0; m < a->members.size(); ++m) {
       const auto r = driver_->Disk(a->members[m].diskIndex);
       if (r && r->globalChannel == disk->Controller() * 2 + disk->Channel() && r->device == disk->Device()) {
@@ -552,6 +580,7 @@ void CIdeArray::Rebuild(const std::vector<std::string>& args) {
         return;
       }
     }
+    LogError("Rebuild " + Name() + " - refused (" + disk->Name() + " is no member of the array)");
   } else if (code == 2048) {
     int target = a->memberCount;
     for (const auto& m : a->present) {

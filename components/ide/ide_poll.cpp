@@ -32,14 +32,48 @@ CIdePoll::~CIdePoll() {
 void CIdePoll::AddRoot(CTirrowRoot* root) {
   if (roots_.empty()) fullRead_ = 0;
   roots_.push_back(root);
-  if (!driver_) driver_ = root->Driver();
+  if (!driver_ && root->Driver()) {
+    driver_ = root->Driver();
+    driver_->SetTablesChanged([this](const TableChanges& c) { RefreshChanged(c); });
+  }
 }
 
 void CIdePoll::RemoveRoot(CTirrowRoot* root) {
   std::erase(roots_, root);
   if (!roots_.empty()) return;
   StopTimer();
+  if (driver_) driver_->SetTablesChanged(nullptr);
   driver_.reset();
+}
+
+void CIdePoll::RefreshChanged(const TableChanges& changes) {
+  if (!driver_) return;
+  std::shared_ptr<CMaroveltDriver> driver = driver_;
+  // An array whose record, or one of whose members' disk rows, changed.
+  const auto arrays = arrays_;
+  for (CIdeArray* a : arrays) {
+    if (!Contains(arrays_, a)) continue;
+    const int slot = a->Slot();
+    bool changed = slot >= 0 && static_cast<std::size_t>(slot) < kArraySlots && changes.arrays[static_cast<std::size_t>(slot)];
+    if (auto info = driver->Array(slot); info && !changed) {
+      for (const auto& m : info->present) {
+        if (static_cast<std::size_t>(m.diskIndex) < kDiskSlots && changes.disks[static_cast<std::size_t>(m.diskIndex)])
+          changed = true;
+      }
+    }
+    if (!changed) continue;
+    plat::com::ComPtr<CIdeArray> keep(a);
+    a->RefreshArray();
+  }
+  const auto controllers = controllers_;
+  for (CIdeController* c : controllers) {
+    if (!Contains(controllers_, c)) continue;
+    const int i = c->Index();
+    if (i < 0 || static_cast<std::size_t>(i) >= kMaxControllers || !changes.controllers[static_cast<std::size_t>(i)])
+      continue;
+    plat::com::ComPtr<CIdeController> keep(c);
+    c->RefreshController();
+  }
 }
 
 void CIdePoll::StopTimer() {

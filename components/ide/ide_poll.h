@@ -10,6 +10,7 @@
 namespace tirrow {
 
 class CMaroveltDriver;
+struct TableChanges;
 class CIdeArray;
 class CIdeController;
 class CTirrowRoot;
@@ -32,6 +33,8 @@ class CIdePoll {
 
   // One tick of the poll.
   void Tick();
+  // After a full read, wherever it came from: the array and controller nodes whose rows changed.
+  void RefreshChanged(const TableChanges& changes);
 
   bool TimerRunning() const { return timer_ != nullptr; }
   int FullReadCounter() const { return fullRead_; }

@@ -30,11 +30,13 @@ std::string SizeText(std::uint64_t n) {
 std::optional<std::string> TimingModeText(std::uint16_t word49, std::uint16_t word53, std::uint16_t word63,
                                           std::uint16_t word88) {
   if (!(word49 & 0x100)) return std::nullopt;
-  int mode = 0;
+  // No mode below 1 is told apart: the highest of bits 6 to 2, else bit 1's mode; bit 10's DMA mode,
+  // else bit 9's.
+  int mode = 1;
   char buf[32];
   if (word53 & 0x4) {
     const unsigned selected = word88 >> 8;
-    for (int bit = 6; bit >= 1; --bit) {
+    for (int bit = 6; bit >= 2; --bit) {
       if (selected & (1u << bit)) {
         mode = bit;
         break;
@@ -42,7 +44,7 @@ std::optional<std::string> TimingModeText(std::uint16_t word49, std::uint16_t wo
     }
     std::snprintf(buf, sizeof buf, "UDMA mode %d", mode);
   } else {
-    mode = (word63 & 0x400) ? 2 : (word63 & 0x200) ? 1 : 0;
+    mode = (word63 & 0x400) ? 2 : 1;
     std::snprintf(buf, sizeof buf, "DMA mode %d", mode);
   }
   return std::string(buf);

@@ -352,7 +352,43 @@ plat::Result<void> CMaroveltDriver::ReadControllers(plat::devio::Handle& h) {
   return plat::success();
 }
 
+bool TableChanges::Any() const {
+  auto any = [](const auto& rows) { return std::find(rows.begin(), rows.end(), true) != rows.end(); };
+  return any(arrays) || any(disks) || any(controllers);
+}
+
 plat::Result<void> CMaroveltDriver::ReadDriverState() {
+  const auto oldArrays = arrays_;
+  const auto oldDisks = disks_;
+  const auto oldControllers = controllers_;
+  auto result = ReadTables();
+  if (!tablesChanged_) return result;
+  TableChanges c;
+  for (std::size_t s = 0; s < kArraySlots; ++s) {
+    c.arrays[s] = !std::equal(oldArrays.begin() + s * kArrayRecordSize, oldArrays.begin() + (s + 1) * kArrayRecordSize,
+                              arrays_.begin() + s * kArrayRecordSize);
+  }
+  for (std::size_t d = 0; d < kDiskSlots; ++d) {
+    const auto* before = &oldDisks[d * kDiskRecordSize];
+    const auto* after = &disks_[d * kDiskRecordSize];
+    c.disks[d] = !std::equal(before, before + kDiskRecordSize, after);
+    if (!c.disks[d]) continue;
+    for (const auto* r : {before, after}) {
+      if ((r[0] & 1) && r[2] / 2u < kMaxControllers) c.controllers[r[2] / 2u] = true;
+    }
+  }
+  for (std::size_t i = 0; i < kMaxControllers; ++i) {
+    const bool was = i < oldControllers.size(), is = i < controllers_.size();
+    if (was != is || (was && oldControllers[i] != controllers_[i])) c.controllers[i] = true;
+  }
+  if (c.Any()) {
+    auto changed = tablesChanged_;  // the listener may replace itself
+    changed(c);
+  }
+  return result;
+}
+
+plat::Result<void> CMaroveltDriver::ReadTables() {
   arrays_.fill(0);
   disks_.fill(0);
   controllers_.clear();
@@ -451,13 +487,28 @@ plat::Result<int> CMaroveltDriver::ReadReturnByte(std::uint32_t code) {
   return static_cast<int>(req.ReturnCode() & 0xFF);
 }
 
+namespace {
+
+// A setting request's answer: the driver takes the value with return code 0.
+plat::Result<void> SettingAnswer(const CSrbBuffer& req) {
+  const std::uint32_t rc = req.ReturnCode();
+  if (rc == 0) return plat::success();
+  if (rc == 0xFFFFFFFFu) {
+    return plat::Error{EPROTO, "control code " + std::to_string(req.ControlCode()) + ": the driver left the return code at -1"};
+  }
+  return plat::Error{kTaskRefused, "return code " + std::to_string(rc)};
+}
+
+}  // namespace
+
 plat::Result<void> CMaroveltDriver::SendByte(std::uint32_t code, int value) {
+  if (value < 0 || value > 255) return plat::Error{EINVAL, std::to_string(value) + " does not fit the request's byte"};
   auto h = OpenDriver();
   if (!h) return h.error();
-  CSrbBuffer req(code, 4);
+  CSrbBuffer req(code, 4, true);
   req.Data()[0] = static_cast<std::uint8_t>(value);
   if (auto sent = Send(*h, req); !sent) return sent.error();
-  return plat::success();
+  return SettingAnswer(req);
 }
 
 plat::Result<int> CMaroveltDriver::GetPciThreshold() { return ReadReturnByte(kMpGetPciThreshold); }
@@ -478,10 +529,10 @@ plat::Result<int> CMaroveltDriver::GetSmartEnable() {
 plat::Result<void> CMaroveltDriver::SetSmartEnable(int on) {
   auto h = OpenDriver();
   if (!h) return h.error();
-  CSrbBuffer req(kMpSetSmartEnable, 4);
+  CSrbBuffer req(kMpSetSmartEnable, 4, true);
   Put32(req.Data(), static_cast<std::uint32_t>(on));
   if (auto sent = Send(*h, req); !sent) return sent.error();
-  return plat::success();
+  return SettingAnswer(req);
 }
 
 plat::Result<int> CMaroveltDriver::GetDiskSmart(int controller, int channel, int device) {
@@ -614,6 +665,7 @@ plat::Result<int> CMaroveltDriver::PollActivity() {
     } else if (runningSlot_ == static_cast<int>(s)) {
       runningSlot_ = -1;
       runningType_ = 0;
+      currentPercent_ = 0;  // no task runs: its last percent must not hold the every-tick refresh
       result = 2;
     }
     stored = now;
@@ -687,6 +739,18 @@ plat::Result<void> CMaroveltDriver::StartTask(std::uint32_t code, int slot, int 
   return plat::success();
 }
 
+plat::Result<void> TaskAnswer(std::uint32_t returnCode) {
+  switch (returnCode) {
+    case kTaskDone:
+    case kTaskStopped:  // the driver's own event tells of the stop
+      return plat::success();
+    case 0xFFFFFFFFu:
+      return plat::Error{EPROTO, "the driver left the return code at -1"};
+    default:
+      return plat::Error{kTaskRefused, "return code " + std::to_string(returnCode)};
+  }
+}
+
 plat::Result<void> CMaroveltDriver::RunTask(std::uint32_t code, int slot, int member, std::uint32_t argument,
                                             bool abort) {
   std::uint32_t status = 0;
@@ -701,7 +765,7 @@ plat::Result<void> CMaroveltDriver::RunTask(std::uint32_t code, int slot, int me
       go = !stopping_;
       if (go) inFlight_[ticket] = h->interrupter();
     }
-    CSrbBuffer req(code, kTaskRequestSize);
+    CSrbBuffer req(code, kTaskRequestSize, true);
     Put32(req.Data(), static_cast<std::uint32_t>(slot));
     Put32(req.Data() + 8, argument);
     if (code == kMpRebuild) Put16(req.Data() + 60, static_cast<std::uint16_t>(member));
@@ -709,6 +773,8 @@ plat::Result<void> CMaroveltDriver::RunTask(std::uint32_t code, int slot, int me
       outcome = plat::Error{ECANCELED, "the driver is being released"};
     } else if (auto sent = Send(*h, req); !sent) {  // blocks until the driver finishes the task
       outcome = sent.error();
+    } else {
+      outcome = TaskAnswer(req.ReturnCode());
     }
     h->close();
     std::lock_guard lock(activityMutex_);
@@ -758,20 +824,31 @@ plat::Result<void> CMaroveltDriver::WriteAdapterSetting(const std::string& name,
   // alone, which would lose every other setting.
   auto stored = key->getString(kSettingsValue);
   if (!stored && !plat::reg::isNotFound(stored)) return stored.error();
-  auto entries = ParseSettings(stored.valueOr(""));
-  auto it = std::find_if(entries.begin(), entries.end(), [&](const SettingEntry& e) { return e.name == name; });
-  if (it != entries.end()) {
-    it->value = std::to_string(value);
+  // Every other entry stays as it is written, whatever its form: the driver and other tools own them.
+  std::vector<std::string> items;
+  const std::string text = stored.valueOr("");
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t end = text.find(';', start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) items.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  const std::string entry = name + "=" + std::to_string(value);
+  auto it = std::find_if(items.begin(), items.end(), [&](const std::string& item) {
+    return item.size() > name.size() && item.compare(0, name.size(), name) == 0 && item[name.size()] == '=';
+  });
+  if (it != items.end()) {
+    *it = entry;
   } else {
-    if (entries.size() >= kMaxSettingEntries) {
+    if (items.size() >= kMaxSettingEntries) {
       return plat::Error{ENOSPC, std::string(kSettingsValue) + " holds " + std::to_string(kMaxSettingEntries) +
                                      " entries already; " + name + " is not among them"};
     }
-    entries.push_back({name, std::to_string(value)});
+    items.push_back(entry);
   }
-  std::string text;
-  for (const auto& e : entries) text += e.name + "=" + e.value + ";";
-  return key->setString(kSettingsValue, text);
+  std::string out;
+  for (const auto& item : items) out += item + ";";
+  return key->setString(kSettingsValue, out);
 }
 
 // --- driver file -------------------------------------------------------------------------------------

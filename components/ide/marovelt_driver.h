@@ -7,6 +7,7 @@
 // the current percent and the worker flag bits, which are locked.
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -107,6 +108,23 @@ struct HardwareId {
 
 using EventRecordBytes = std::array<std::uint8_t, kEventRecordSize>;
 
+// Which rows of the driver's tables a full read found changed.
+struct TableChanges {
+  std::array<bool, kArraySlots> arrays{};
+  std::array<bool, kDiskSlots> disks{};
+  // Controllers whose record changed, or that a changed disk row names (before or after).
+  std::array<bool, kMaxControllers> controllers{};
+  bool Any() const;
+};
+
+// The return code of a rebuild or synchronise request: carried out, stopped before its end (by the
+// abort form, or a member's failure), or any other value: refused.
+inline constexpr std::uint32_t kTaskDone = 0;
+inline constexpr std::uint32_t kTaskStopped = 2;
+// The error code of a request that the driver answered with a refusal (its message: the return code).
+inline constexpr int kTaskRefused = EPERM;
+plat::Result<void> TaskAnswer(std::uint32_t returnCode);
+
 class CMaroveltDriver {
  public:
   // loop: where worker completions run (null: rebuild and synchronise are refused).
@@ -126,6 +144,9 @@ class CMaroveltDriver {
   // The full read: every table from the driver. A table whose read fails keeps no entries (its
   // count is -1); the failure names each such table and why.
   plat::Result<void> ReadDriverState();
+  // Told, after a full read, of the rows that it changed: whoever re-reads the tables (an event's
+  // decoding, the poll's periodic read) thus also has the nodes of those rows refreshed.
+  void SetTablesChanged(std::function<void(const TableChanges&)> changed) { tablesChanged_ = std::move(changed); }
 
   // Tables. Counts are 0 while the driver is not found or a read failed.
   int ArrayCount() const;
@@ -146,6 +167,8 @@ class CMaroveltDriver {
 
   // Settings requests. A reader fails when the request does, or when the driver left the return
   // code at -1; the callers show the failure values (-1 for codes 12, 14, 17; 255 for 22 and 20).
+  // A setter fails also when the driver refuses the value (kTaskRefused), and sends no value that
+  // its byte cannot carry.
   plat::Result<int> GetPciThreshold();
   plat::Result<void> SetPciThreshold(int count);
   plat::Result<int> GetPciMaximum();
@@ -201,6 +224,7 @@ class CMaroveltDriver {
   plat::Result<plat::devio::Handle> OpenChecked(std::uint32_t* status, bool forWorker) const;
   // The version word the driver answers on a handle.
   static plat::Result<std::uint32_t> ReadVersion(plat::devio::Handle& handle);
+  plat::Result<void> ReadTables();
   plat::Result<void> ReadArrayTable(plat::devio::Handle& h);
   plat::Result<void> ReadDiskTable(plat::devio::Handle& h);
   plat::Result<void> ReadControllers(plat::devio::Handle& h);
@@ -233,6 +257,8 @@ class CMaroveltDriver {
 
   int runningSlot_ = -1;
   int runningType_ = 0;
+
+  std::function<void(const TableChanges&)> tablesChanged_;
 
   std::unique_ptr<plat::BlockingWorker> taskWorker_;
   std::unique_ptr<plat::BlockingWorker> abortWorker_;

@@ -279,8 +279,8 @@ plat::Result<void> DriverModel::configureLine(const std::vector<std::string>& w)
         return bad("fan 0 to 20000 RPM, temperature 0 to 150 C, volts like 5.0 (up to 20.0 and 30.0)");
       e.fanRpm = static_cast<int>(*rpm);
       e.temperatureHalfC = static_cast<int>(*temp) * 2;
-      e.volts5Tenths = *v5;
-      e.volts12Tenths = *v12;
+      e.millivolts5 = *v5 * 100;
+      e.millivolts12 = *v12 * 100;
     }
     return plat::success();
   }
@@ -365,7 +365,12 @@ std::optional<std::pair<int, int>> DriverModel::membership(int disk) const {
 
 ArrayState DriverModel::arrayState(int slot) const {
   const Array& a = arrays_.at(static_cast<std::size_t>(slot));
-  auto online = [&](std::size_t m) { return (a.members[m].flags & kMemberOnline) != 0; };
+  // A member serves the array's data while its disk answers and holds that data: one waiting for,
+  // or under, its rebuild does not.
+  auto online = [&](std::size_t m) {
+    const Drive* d = drive(a.members[m].disk);
+    return (a.members[m].flags & kMemberOnline) != 0 && d && !d->rebuilding;
+  };
   std::size_t down = 0;
   for (std::size_t m = 0; m < a.members.size(); ++m) down += !online(m);
   if (down == 0) return ArrayState::Functional;
@@ -423,13 +428,14 @@ plat::Result<void> DriverModel::startRebuild(int slot, int member, std::int64_t 
   Member& m = a.members[static_cast<std::size_t>(member)];
   const Drive* d = drive(m.disk);
   if (!d || d->failed) return refused("the member's disk is not usable");
-  std::uint8_t flags = m.flags;
-  m.flags = kMemberPresent;
+  auto& target = cards_[static_cast<std::size_t>(m.disk / 4)].slots[static_cast<std::size_t>(m.disk % 4)];
+  // The member stays present and online; its data is marked as being rebuilt.
+  const bool pending = target->rebuilding;
+  target->rebuilding = true;
   if (arrayState(slot) == ArrayState::Offline) {
-    m.flags = flags;
+    target->rebuilding = pending;
     return refused("no other member holds the data");
   }
-  cards_[static_cast<std::size_t>(m.disk / 4)].slots[static_cast<std::size_t>(m.disk % 4)]->rebuilding = true;
   task_ = {TaskKind::Rebuild, slot, member, nowMs, 0};
   pushEvent({kEvRebuildStarted, kCatInfo, 0, 0, {static_cast<std::uint32_t>(slot), static_cast<std::uint32_t>(m.disk)}},
             nowMs);
@@ -464,9 +470,9 @@ void DriverModel::endTask(TaskEnd how, std::int64_t nowMs) {
     Member& m = a.members[static_cast<std::size_t>(t.member)];
     auto diskWord = static_cast<std::uint32_t>(m.disk);
     auto& slot = cards_[static_cast<std::size_t>(m.disk / 4)].slots[static_cast<std::size_t>(m.disk % 4)];
-    if (slot) slot->rebuilding = false;
     if (how == TaskEnd::Completed) {
       ArrayState before = arrayState(t.slot);
+      if (slot) slot->rebuilding = false;
       m.flags = kMemberPresent | kMemberOnline;
       pushEvent({kEvRebuildComplete, kCatInfo, 0, 0, {slotWord, diskWord}}, nowMs);
       noteArrayChange(t.slot, before, nowMs);
@@ -563,10 +569,12 @@ plat::Result<std::string> DriverModel::insertDisk(int disk, std::uint64_t sizeMb
   d.model = defaultModel(disk);
   d.sectors = sizeMb ? sizeMb * 2048 : (slot ? slot->sectors : 40960ull * 2048);
   slot = d;
-  // A replaced member stays in its array, out of service until it is rebuilt.
-  if (auto where = membership(disk))
+  // A replaced member stays in its array: present and online, its data waiting for the rebuild.
+  if (auto where = membership(disk)) {
     arrays_[static_cast<std::size_t>(where->first)].members[static_cast<std::size_t>(where->second)].flags =
-        kMemberPresent;
+        kMemberPresent | kMemberOnline;
+    slot->rebuilding = true;
+  }
   pushEvent({kEvDiskPlugged, kCatInfo, static_cast<std::uint32_t>(disk / 4), 0, {static_cast<std::uint32_t>(disk)}},
             nowMs);
   return format("ok: disk %d inserted\n", disk);
@@ -616,16 +624,17 @@ plat::Result<std::string> DriverModel::enclosureTemperature(int channel, int cel
   return format("ok: channel %d at %d C\n", channel, celsius);
 }
 
-plat::Result<std::string> DriverModel::enclosureVoltage(int channel, int rail, int tenths, std::int64_t nowMs) {
+plat::Result<std::string> DriverModel::enclosureVoltage(int channel, int rail, int millivolts, std::int64_t nowMs) {
   if (auto ok = enclosureOk(*this, channel); !ok) return ok.error();
   auto& e = enclosures_[static_cast<std::size_t>(channel)];
-  (rail == 5 ? e.volts5Tenths : e.volts12Tenths) = tenths;
-  int nominal = rail * 10;
+  (rail == 5 ? e.millivolts5 : e.millivolts12) = millivolts;
+  int nominal = rail * 1000;
   auto ch = static_cast<std::uint32_t>(channel);
   // Out of range beyond 10 % of the nominal voltage.
-  if (tenths * 10 < nominal * 9 || tenths * 10 > nominal * 11)
-    pushEvent({rail == 5 ? kEv5V : kEv12V, kCatError, ch / 2, 0, {ch, 0, static_cast<std::uint32_t>(tenths)}}, nowMs);
-  return format("ok: %d V rail on channel %d at %d.%d V\n", rail, channel, tenths / 10, tenths % 10);
+  if (millivolts * 10 < nominal * 9 || millivolts * 10 > nominal * 11)
+    pushEvent({rail == 5 ? kEv5V : kEv12V, kCatError, ch / 2, 0, {ch, 0, static_cast<std::uint32_t>(millivolts)}},
+              nowMs);
+  return format("ok: %d V rail on channel %d at %d.%03d V\n", rail, channel, millivolts / 1000, millivolts % 1000);
 }
 
 // ---- Status ----
@@ -650,11 +659,10 @@ std::string DriverModel::status(std::int64_t nowMs) const {
       if (d->failed) {
         state = "failed";
       } else if (where) {
-        bool online = arrays_[static_cast<std::size_t>(where->first)].members[static_cast<std::size_t>(where->second)]
-                          .flags &
-                      kMemberOnline;
+        const bool underRebuild =
+            task_.kind == TaskKind::Rebuild && task_.slot == where->first && task_.member == where->second;
         state = format("member of array %d%s", where->first,
-                       d->rebuilding ? ", being rebuilt" : online ? "" : ", waiting for its rebuild");
+                       underRebuild ? ", being rebuilt" : d->rebuilding ? ", waiting for its rebuild" : "");
       }
       s += format("  disk %d channel %d %s %llu MB %s \"%s\" %s\n", disk, channelOf(disk), position(disk),
                static_cast<unsigned long long>(d->sectors / 2048), timingText(*d).c_str(), d->model.c_str(),
@@ -680,8 +688,8 @@ std::string DriverModel::status(std::int64_t nowMs) const {
     const Enclosure& e = enclosures_[static_cast<std::size_t>(ch)];
     if (e.type == 0) continue;
     s += format("enclosure channel %d type %d fan %d RPM, %d.%d C, 5V %d.%d V, 12V %d.%d V\n", ch, e.type, e.fanRpm,
-             e.temperatureHalfC / 2, e.temperatureHalfC % 2 * 5, e.volts5Tenths / 10, e.volts5Tenths % 10,
-             e.volts12Tenths / 10, e.volts12Tenths % 10);
+             e.temperatureHalfC / 2, e.temperatureHalfC % 2 * 5, e.millivolts5 / 1000, e.millivolts5 % 1000 / 100,
+             e.millivolts12 / 1000, e.millivolts12 % 1000 / 100);
   }
   s += format("events queued: %zu (dropped %zu)\n", events_.size(), dropped_);
   return s;

@@ -61,6 +61,8 @@ struct Drive {
   int udma = 5;  // Ultra DMA mode, -1 when the drive has none
   int dma = 2;   // multiword DMA mode when it has no Ultra DMA, -1 for PIO only
   bool failed = false;
+  // Its data is to be rebuilt: a replaced member, or one whose rebuild runs or was stopped. The
+  // driver's disk table shows it as bit 5, from the replacement until the rebuild completes.
   bool rebuilding = false;
   int smart = 1;  // 1 functional, 2 error, 3 not supported
 };
@@ -73,7 +75,10 @@ struct Card {
 
 struct Member {
   int disk = -1;
-  std::uint8_t flags = 0;  // bit 0 present, bit 1 online, bit 3 error
+  // Bit 0 present: the member's place holds a disk of this array. Bit 1 online: that disk answers
+  // (a replaced disk waiting for its rebuild is online, its data marked in the disk table). Bit 3:
+  // the disk failed.
+  std::uint8_t flags = 0;
 };
 enum : std::uint8_t { kMemberPresent = 0x01, kMemberOnline = 0x02, kMemberError = 0x08 };
 
@@ -91,8 +96,8 @@ struct Enclosure {
   int caps = 12;
   int fanRpm = 4200;
   int temperatureHalfC = 70;  // half degrees Celsius
-  int volts5Tenths = 50;
-  int volts12Tenths = 120;
+  int millivolts5 = 5000;
+  int millivolts12 = 12000;
 };
 
 struct DriverEvent {
@@ -184,7 +189,7 @@ class DriverModel {
   plat::Result<std::string> mediaError(int disk, std::uint32_t lba, std::int64_t nowMs);
   plat::Result<std::string> enclosureFan(int channel, int rpm, std::int64_t nowMs);
   plat::Result<std::string> enclosureTemperature(int channel, int celsius, std::int64_t nowMs);
-  plat::Result<std::string> enclosureVoltage(int channel, int rail, int tenths, std::int64_t nowMs);
+  plat::Result<std::string> enclosureVoltage(int channel, int rail, int millivolts, std::int64_t nowMs);
 
   std::string status(std::int64_t nowMs) const;
 

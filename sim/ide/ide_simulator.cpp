@@ -206,14 +206,14 @@ bool IdeSimulator::fault(const std::string& name, const std::vector<std::string>
       if (!c) return usage(text);
       *reply = faultReply(model_.enclosureTemperature(ch, static_cast<int>(*c), now));
     } else if (what == "5v" || what == "12v") {
-      // Volts with at most one decimal, kept in tenths.
+      // Volts with at most one decimal; the driver reports millivolts.
       const std::string& v = args[2];
       auto dot = v.find('.');
       auto whole = parseInt(v.substr(0, dot), 0, 30);
       std::optional<std::int64_t> tenth = dot == std::string::npos ? 0 : parseInt(v.substr(dot + 1), 0, 9);
       if (!whole || !tenth || (dot != std::string::npos && v.size() != dot + 2)) return usage(text);
-      *reply =
-          faultReply(model_.enclosureVoltage(ch, what == "5v" ? 5 : 12, static_cast<int>(*whole * 10 + *tenth), now));
+      *reply = faultReply(
+          model_.enclosureVoltage(ch, what == "5v" ? 5 : 12, static_cast<int>(*whole * 1000 + *tenth * 100), now));
     } else {
       return usage(text);
     }

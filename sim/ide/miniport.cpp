@@ -124,9 +124,9 @@ std::uint32_t enclosureValue(const DriverModel& m, std::uint8_t sub, std::uint8_
     case 2:
       return static_cast<std::uint32_t>(e.temperatureHalfC);
     case 3:
-      return static_cast<std::uint32_t>(e.volts5Tenths);
+      return static_cast<std::uint32_t>(e.millivolts5);  // millivolts
     case 4:
-      return static_cast<std::uint32_t>(e.volts12Tenths);
+      return static_cast<std::uint32_t>(e.millivolts12);
     case 5:
       return static_cast<std::uint32_t>(e.caps);
   }

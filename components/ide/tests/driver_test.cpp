@@ -84,21 +84,21 @@ TEST_F(DriverTest, GoldenRequestBuffers) {
       {kMpController, [&] { (void)driver.ReadDriverState(); }, Header(5, false, 780), z4},
       {kMpDiskTable, [&] { (void)driver.ReadDriverState(); }, Header(6, false, 408), ""},
       {kMpSynchronise, [&] { RunTask([](CMaroveltDriver& d) { return d.StartSynchronise(0, 0); }, kMpSynchronise); },
-       Header(8, false, 64),
+       Header(8, true, 64),
        "00000000"
        "00000000"
        "00000000"},
       {kMpRebuild, [&] { RunTask([](CMaroveltDriver& d) { return d.StartRebuild(0, 1, kTaskAbort); }, kMpRebuild); },
-       Header(9, false, 64),
+       Header(9, true, 64),
        "00000000"
        "00000000"
        "00000003" +
            std::string(96, '0') + "01000000"},
       {kMpActivity, [&] { (void)driver.PollActivity(); }, Header(10, false, 16), ""},
       {kMpGetPciThreshold, [&] { (void)driver.GetPciThreshold(); }, Header(12, true, 0), ""},
-      {kMpSetPciThreshold, [&] { (void)driver.SetPciThreshold(6); }, Header(13, false, 4), "06000000"},
+      {kMpSetPciThreshold, [&] { (void)driver.SetPciThreshold(6); }, Header(13, true, 4), "06000000"},
       {kMpGetPciMaximum, [&] { (void)driver.GetPciMaximum(); }, Header(14, true, 0), ""},
-      {kMpSetMaintenanceRate, [&] { (void)driver.SetMaintenanceRate(9); }, Header(16, false, 4), "09000000"},
+      {kMpSetMaintenanceRate, [&] { (void)driver.SetMaintenanceRate(9); }, Header(16, true, 4), "09000000"},
       {kMpGetMaintenanceRate, [&] { (void)driver.GetMaintenanceRate(); }, Header(17, true, 0), ""},
       {kMpEventCount,
        [&] {
@@ -115,7 +115,7 @@ TEST_F(DriverTest, GoldenRequestBuffers) {
       {kMpDiskSmart, [&] { (void)driver.GetDiskSmart(1, 1, 0); }, Header(20, false, 4), "010100ff"},
       {kMpHardwareId, [&] { (void)driver.GetHardwareId(); }, Header(21, false, 20), ""},
       {kMpGetSmartEnable, [&] { (void)driver.GetSmartEnable(); }, Header(22, false, 4), "ff000000"},
-      {kMpSetSmartEnable, [&] { (void)driver.SetSmartEnable(1); }, Header(23, false, 4), "01000000"},
+      {kMpSetSmartEnable, [&] { (void)driver.SetSmartEnable(1); }, Header(23, true, 4), "01000000"},
       {kMpEnclosure, [&] { (void)driver.EnclosureRequest(5, 3, 1); }, Header(24, false, 8), "0503010000000000"},
   };
   for (const auto& c : cases) {
@@ -356,6 +356,13 @@ TEST_F(DriverTest, ActivityPoll) {
   fake.activity[0] = 0, fake.activity[1] = 0;
   EXPECT_EQ(poll(), 2);  // ended
   EXPECT_EQ(driver.RunningSlot(), -1);
+  // A task that ends at a low percent leaves no percent behind (it drives the every-tick refresh).
+  fake.activity[0] = 3, fake.activity[1] = 2;
+  EXPECT_EQ(poll(), 2);
+  EXPECT_EQ(driver.CurrentPercent(), 2);
+  fake.activity[0] = 0, fake.activity[1] = 0;
+  EXPECT_EQ(poll(), 2);
+  EXPECT_EQ(driver.CurrentPercent(), 0);
   fake.failNext[kMpActivity] = 1;
   EXPECT_EQ(driver.PollActivity().message(), "control code 10: failed");
 }
@@ -451,6 +458,60 @@ TEST_F(DriverTest, ATaskTheDriverFailsReportsWhy) {
   EXPECT_TRUE(outcomes[1].ok());
 }
 
+// A full read tells its listener which rows changed: an array's record, a disk's row and the
+// controller that disk is on; a read that changes nothing tells nothing.
+TEST_F(DriverTest, AFullReadNamesTheRowsItChanged) {
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  std::vector<TableChanges> told;
+  driver.SetTablesChanged([&](const TableChanges& c) { told.push_back(c); });
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  EXPECT_TRUE(told.empty());
+  fake.disks[2 * kDiskRecordSize] = 0x01;
+  fake.SetArray(0, 1, {0, 2}, 0x1F);
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0].arrays, (std::array<bool, kArraySlots>{true, false, false, false}));
+  std::array<bool, kDiskSlots> disks{};
+  disks[2] = true;
+  EXPECT_EQ(told[0].disks, disks);
+  EXPECT_EQ(told[0].controllers, (std::array<bool, kMaxControllers>{true, false, false, false}));
+}
+
+// The driver's answer to a setting or a task request is read: a refusal is a failure that says
+// the driver's return code, and a value beyond the request's byte is not sent at all.
+TEST_F(DriverTest, RefusedSettingsAndTasksFailWithTheDriversAnswer) {
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  fake.settingReturn = 1;
+  using Set = std::function<plat::Result<void>()>;
+  for (const Set& set : {Set([&] { return driver.SetMaintenanceRate(7); }), Set([&] { return driver.SetPciThreshold(3); }),
+                         Set([&] { return driver.SetSmartEnable(0); })}) {
+    auto r = set();
+    EXPECT_EQ(r.code(), kTaskRefused);
+    EXPECT_EQ(r.message(), "return code 1");
+  }
+  EXPECT_EQ(fake.maintenanceRate, 6);
+  fake.settingReturn = 0;
+  fake.ClearRequests();
+  EXPECT_EQ(driver.SetMaintenanceRate(300).code(), EINVAL);
+  EXPECT_EQ(driver.SetPciThreshold(-1).code(), EINVAL);
+  EXPECT_EQ(fake.Requests().size(), 0u) << "nothing is sent that the byte cannot carry";
+
+  std::vector<plat::Result<void>> outcomes;
+  auto record = [&](const plat::Result<void>& r) { outcomes.push_back(r); };
+  fake.taskReturn = 1;
+  ASSERT_TRUE(driver.StartRebuild(0, 1, 0, record).ok());
+  for (int i = 0; i < 2000 && outcomes.empty(); ++i) loop->runOnce(5);
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].code(), kTaskRefused);
+  EXPECT_EQ(outcomes[0].message(), "return code 1");
+  // A task stopped before its end is no failure: the driver's own event tells of it.
+  fake.taskReturn = kTaskStopped;
+  ASSERT_TRUE(driver.StartSynchronise(0, 0, record).ok());
+  for (int i = 0; i < 2000 && outcomes.size() < 2; ++i) loop->runOnce(5);
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_TRUE(outcomes[1].ok()) << outcomes[1].message();
+}
+
 TEST_F(DriverTest, RegistrySettings) {
   auto none = driver.ReadAdapterSetting("WRITEBACKCACHE");
   ASSERT_TRUE(none.ok()) << none.message();
@@ -475,6 +536,15 @@ TEST_F(DriverTest, RegistrySettings) {
   EXPECT_EQ(full.message(), "DriverParameter holds 32 entries already; ONEMORE is not among them");
   EXPECT_TRUE(driver.WriteAdapterSetting("A", 5).ok());
   EXPECT_EQ(driver.WriteAdapterSetting("BAD=NAME", 1).code(), EINVAL);
+
+  // Entries the component does not own stay as they are written, whatever their form.
+  const std::string longValue(80, 'v');
+  const std::string others = "NOEQUALS;" + std::string("LONG=") + longValue + ";X=1;MAINTENANCELENGTH=4;";
+  ASSERT_EQ(plat::reg::statusOf(key->setString("DriverParameter", others)), plat::reg::Status::Ok);
+  ASSERT_TRUE(driver.WriteAdapterSetting("MAINTENANCELENGTH", 9).ok());
+  ASSERT_TRUE(driver.WriteAdapterSetting("SMARTENABLE", 1).ok());
+  EXPECT_EQ(key->getString("DriverParameter").valueOr(""),
+            "NOEQUALS;LONG=" + longValue + ";X=1;MAINTENANCELENGTH=9;SMARTENABLE=1;");
 
   // Parameters that cannot be read as text are refused, not replaced by the one new entry.
   const std::vector<std::uint8_t> foreign = {'A', '=', '1', ';', 0xFF};

@@ -141,6 +141,8 @@ class FakeMarovelt {
   std::vector<std::array<std::uint8_t, kEventRecordSize>> events;
   std::uint32_t hardwareModel = 3, pciDevice = 0x4d38;
   int pciMaximum = 8, pciThreshold = 4, maintenanceRate = 6, smartEnable = 1, diskSmart = 1;
+  // The return codes of setting requests and of rebuild and synchronise requests (0: carried out).
+  std::uint32_t settingReturn = 0, taskReturn = 0;
   std::map<int, int> enclosureType;                       // by channel
   std::map<std::pair<int, int>, int> enclosureValue;      // (channel, sub-function) -> value
   // Faults: a reply Length to report for a code, or a returned byte count to cut to.
@@ -183,9 +185,15 @@ class FakeMarovelt {
       case kMpDiskTable: copyTable(disks.data(), disks.size()); break;
       case kMpActivity: copyTable(activity.data(), activity.size()); break;
       case kMpGetPciThreshold: setReturn(static_cast<std::uint32_t>(pciThreshold)); break;
-      case kMpSetPciThreshold: pciThreshold = req[0]; break;
+      case kMpSetPciThreshold:
+        setReturn(settingReturn);
+        if (settingReturn == 0) pciThreshold = req[0];
+        break;
       case kMpGetPciMaximum: setReturn(static_cast<std::uint32_t>(pciMaximum)); break;
-      case kMpSetMaintenanceRate: maintenanceRate = req[0]; break;
+      case kMpSetMaintenanceRate:
+        setReturn(settingReturn);
+        if (settingReturn == 0) maintenanceRate = req[0];
+        break;
       case kMpGetMaintenanceRate: setReturn(static_cast<std::uint32_t>(maintenanceRate)); break;
       case kMpEventCount: Put32(data, static_cast<std::uint32_t>(events.size())); break;
       case kMpReadEvents: {
@@ -197,7 +205,10 @@ class FakeMarovelt {
       case kMpDiskSmart: data[3] = static_cast<std::uint8_t>(diskSmart); break;
       case kMpHardwareId: Put32(data, hardwareModel), Put32(data + 8, pciDevice); break;
       case kMpGetSmartEnable: Put32(data, static_cast<std::uint32_t>(smartEnable)); break;
-      case kMpSetSmartEnable: smartEnable = static_cast<int>(Get32(req)); break;
+      case kMpSetSmartEnable:
+        setReturn(settingReturn);
+        if (settingReturn == 0) smartEnable = static_cast<int>(Get32(req));
+        break;
       case kMpEnclosure: {
         const int sub = req[0], channel = req[1];
         int v = 0;
@@ -214,6 +225,7 @@ class FakeMarovelt {
         ++held;
         released.wait(lock, [this] { return !hold; });
         --held;
+        setReturn(taskReturn);
         break;
       default: break;
     }

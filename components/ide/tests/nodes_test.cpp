@@ -186,6 +186,58 @@ TEST_F(NodesTest, SettingMethods) {
   EXPECT_EQ(logged[0], "Set S.M.A.R.T. - driver request failed (control code 23: failed)");
 }
 
+// A value the request cannot carry is not sent, and one the driver refuses is not stored: the
+// node, the registry and the driver keep what they had, the method answers S_OK, and the log says
+// why. Nothing is told as changed.
+TEST_F(NodesTest, SettingsTheDriverCannotTakeChangeNothing) {
+  auto r = Build();
+  auto* mvp = static_cast<CIdeController*>(Cd(r.get(), "MVP1"));
+  auto sink = Advise(mvp);
+  auto registry = [&](const char* name) { return r->Driver()->ReadAdapterSetting(name).valueOr({}).value_or(-1); };
+  struct Case {
+    const char* method;
+    const char* arg;
+    std::uint32_t driverAnswer;
+    const char* shown;  // the Get attribute
+    const char* stored;  // its registry entry
+    std::string log;
+  };
+  const Case cases[] = {
+      {"SetMaintenanceRate", "300", 0, "GetMaintenanceRate", "MAINTENANCELENGTH",
+       "Set maintenance rate - refused (\"300\" is not a value from 0 to 255)"},
+      {"SetMaintenanceRate", "-1", 0, "GetMaintenanceRate", "MAINTENANCELENGTH",
+       "Set maintenance rate - refused (\"-1\" is not a value from 0 to 255)"},
+      {"SetMaintenanceRate", "9", 1, "GetMaintenanceRate", "MAINTENANCELENGTH",
+       "Set maintenance rate - refused by the driver (return code 1)"},
+      {"SetSmart", "7", 0, "GetSmart", "SMARTENABLE", "Set S.M.A.R.T. - refused (\"7\" is not a value from 0 to 1)"},
+      {"SetSmart", "0", 1, "GetSmart", "SMARTENABLE", "Set S.M.A.R.T. - refused by the driver (return code 1)"},
+      {"SetPCIBus", "101", 0, "GetPCIBus", "COUNTTHRESHOLD",
+       "Set PCI bus - refused (\"101\" is not a value from 0 to 100)"},
+      {"SetPCIBus", "x", 0, "GetPCIBus", "COUNTTHRESHOLD", "Set PCI bus - refused (\"x\" is not a value from 0 to 100)"},
+      {"SetPCIBus", "25", 1, "GetPCIBus", "COUNTTHRESHOLD", "Set PCI bus - refused by the driver (return code 1)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.method) + " " + c.arg);
+    logged.clear();
+    fake.ClearRequests();
+    fake.settingReturn = c.driverAnswer;
+    const std::string shown = Get(mvp, c.shown);
+    const int stored = registry(c.stored);
+    const int rate = fake.maintenanceRate, smart = fake.smartEnable, threshold = fake.pciThreshold;
+    EXPECT_EQ(mvp->invoke(c.method, c.arg), S_OK);
+    EXPECT_EQ(Get(mvp, c.shown), shown);
+    EXPECT_EQ(registry(c.stored), stored);
+    EXPECT_EQ(logged, std::vector<std::string>{c.log});
+    EXPECT_EQ(fake.maintenanceRate, rate);
+    EXPECT_EQ(fake.smartEnable, smart);
+    EXPECT_EQ(fake.pciThreshold, threshold);
+    if (c.driverAnswer == 0) {
+      EXPECT_EQ(fake.Requests().size(), 0u) << "nothing is sent";
+    }
+  }
+  EXPECT_EQ(sink->fired, 0);
+}
+
 TEST_F(NodesTest, PciMaximumOfZeroShowsFifty) {
   fake.pciMaximum = 0;
   auto r = Build();
@@ -311,13 +363,106 @@ TEST_F(NodesTest, RebuildAndStopThroughTheArray) {
   EXPECT_EQ(tasks[1].first, kTaskAbort);
   EXPECT_EQ(tasks[1].second, 2);  // no member being rebuilt: the member count
 
-  // A handle that is not a disk of this array starts nothing.
+  // A handle that is not a disk of this array starts nothing, and the log says so.
   fake.ClearRequests();
+  logged.clear();
   EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + Cd(r.get(), "MVP1/ch1/master")->HandleText()), S_OK);
   EXPECT_EQ(mirror->invoke("RebuildArray", "512@garbage"), S_OK);
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512"), S_OK);
   EXPECT_EQ(mirror->invoke("RebuildArray", "999@"), S_OK);
   r->Driver()->Shutdown();
   EXPECT_EQ(fake.CountOf(kMpRebuild), 0);
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "Rebuild Ary1 - refused (\"" + Cd(r.get(), "MVP1/ch1/master")->HandleText() +
+                            "\" names no disk of the array)",
+                        "Rebuild Ary1 - refused (\"garbage\" names no disk of the array)",
+                        "Rebuild Ary1 - refused (\"\" names no disk of the array)"}));
+}
+
+// A replaced member, and one whose rebuild was stopped, as the driver shows them: the member entry
+// present and online, the disk row marked (bit 5) for its rebuild, the array's bits 1-3 set and
+// bit 4 (critical). The disk is a child of its array with "Rebuild" 2, the rebuild names it, and
+// while it runs the disk shows "Rebuild" 1.
+TEST_F(NodesTest, AReplacedMemberIsADiskOfItsArrayAndIsRebuilt) {
+  fake.SetArray(0, 1, {0, 3}, 0x1F);
+  fake.disks[3 * kDiskRecordSize] = 0x27;
+  auto r = Build();
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  CRiverNode* waiting = Cd(r.get(), "Ary1/disk2");
+  ASSERT_TRUE(mirror && waiting);
+  EXPECT_EQ(Get(mirror, "Status"), "-2147483647");
+  EXPECT_EQ(Get(waiting, "Rebuild"), "2");
+  EXPECT_EQ(Get(waiting, "Status"), "-2147483647");
+  EXPECT_EQ(Get(Cd(r.get(), "Ary1/disk1"), "Rebuild"), "0");
+  EXPECT_EQ(mirror->invoke("RebuildArray", "512@" + waiting->HandleText()), S_OK);
+  for (int i = 0; i < 2000 && fake.CountOf(kMpRebuild) == 0; ++i) loop->runOnce(5);
+  std::vector<int> members;
+  for (const auto& q : fake.Requests())
+    if (q.code == kMpRebuild) members.push_back(Get16(&q.bytes[kSrbHeaderLength + 60]));
+  EXPECT_EQ(members, std::vector<int>{1});
+  fake.activity[0] = 2, fake.activity[1] = 10;
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "512");
+  EXPECT_EQ(Get(Cd(r.get(), "Ary1/disk2"), "Rebuild"), "1");
+  // Rebuilt: the row and the array clear, and the mirror is functional.
+  fake.activity[0] = 0, fake.activity[1] = 0;
+  fake.SetArray(0, 1, {0, 3});
+  fake.disks[3 * kDiskRecordSize] = 0x07;
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "0");
+  EXPECT_EQ(Get(Cd(r.get(), "Ary1/disk2"), "Rebuild"), "0");
+  r->Driver()->Shutdown();
+}
+
+// A failure that the poll reads as an event, and whose record the agent decodes before the next
+// tick, re-reads the tables in the decoding: the nodes of the changed rows are refreshed then, so
+// the array does not keep its old status once the next tick finds nothing new.
+TEST_F(NodesTest, AFailureDecodedInTheSameSecondIsShown) {
+  auto r = Build();
+  auto* mvp = static_cast<CIdeController*>(Cd(r.get(), "MVP1"));
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  auto arraySink = Advise(mirror);
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "0");
+  fake.disks[3 * kDiskRecordSize] = 0x01;
+  fake.SetArray(0, 1, {0}, 0x1F);
+  fake.AddEvent(0x80000100, 2, {3});
+  CIdePoll::Get().Tick();  // the event is read; the tables are not
+  std::uint32_t n = 0;
+  mvp->GetNewCount(&n);
+  ASSERT_EQ(n, 1u);
+  const int fired = arraySink->fired;
+  const int refreshes = mvp->Refreshes();
+  std::string record;
+  mvp->ReadEventLog(&record, nullptr);  // the decoding re-reads the tables
+  EXPECT_NE(record.find("Disk Set Down"), std::string::npos) << record;
+  EXPECT_EQ(Get(mirror, "Status"), "-2147483647");
+  EXPECT_GT(arraySink->fired, fired);
+  EXPECT_EQ(mvp->Refreshes(), refreshes + 1);
+  EXPECT_EQ(Get(Cd(r.get(), "MVP1/ch2/slave"), "Status"), "-2147483647");
+  EXPECT_FALSE(Cd(r.get(), "Ary1/disk2"));
+  CIdePoll::Get().Tick();
+  EXPECT_EQ(Get(mirror, "Status"), "-2147483647");
+}
+
+// The every-tick controller refresh lasts only while a task runs at 1 or 2 %: once it ends there,
+// the controllers go back to their own schedule.
+TEST_F(NodesTest, ATaskThatEndsAtALowPercentLeavesNoEveryTickRefresh) {
+  auto r = Build();
+  auto* mvp = static_cast<CIdeController*>(Cd(r.get(), "MVP1"));
+  CIdePoll::Get().Tick();
+  fake.activity[0] = 3, fake.activity[1] = 1;
+  CIdePoll::Get().Tick();
+  fake.activity[1] = 2;
+  CIdePoll::Get().Tick();
+  int before = mvp->Refreshes();
+  CIdePoll::Get().Tick();  // still at 2 %
+  EXPECT_EQ(mvp->Refreshes(), before + 1);
+  fake.activity[0] = 0, fake.activity[1] = 0;
+  CIdePoll::Get().Tick();
+  before = mvp->Refreshes();
+  for (int i = 0; i < 5; ++i) CIdePoll::Get().Tick();
+  EXPECT_EQ(mvp->Refreshes(), before);
 }
 
 // The driver refuses a rebuild (a synchronise runs): the method answers as ever, and the log
@@ -361,6 +506,23 @@ TEST_F(NodesTest, ARebuildRequestTheDriverFailsIsLoggedWithWhy) {
   for (int i = 0; i < 2000 && logged.empty(); ++i) loop->runOnce(5);
   EXPECT_EQ(fake.CountOf(kMpSynchronise), 1);
   EXPECT_EQ(logged, (std::vector<std::string>{"Rebuild Ary1 - driver request failed (control code 9: failed)"}));
+}
+
+// The driver answers a task request with a refusal: the log says so with the driver's code.
+TEST_F(NodesTest, ATaskTheDriverRefusesIsLoggedWithItsAnswer) {
+  auto r = Build();
+  CRiverNode* mirror = Cd(r.get(), "Ary1");
+  fake.taskReturn = 1;
+  EXPECT_EQ(mirror->invoke("SyncArray", "512"), S_OK);
+  for (int i = 0; i < 2000 && logged.empty(); ++i) loop->runOnce(5);
+  EXPECT_EQ(logged, (std::vector<std::string>{"Synchronise Ary1 - refused by the driver (return code 1)"}));
+  for (int i = 0; i < 2000 && r->Driver()->WorkerBusy(); ++i) loop->runOnce(5);
+  logged.clear();
+  fake.taskReturn = 0xFFFFFFFF;  // left as it was sent
+  EXPECT_EQ(mirror->invoke("SyncArray", "2048"), S_OK);
+  for (int i = 0; i < 2000 && logged.empty(); ++i) loop->runOnce(5);
+  EXPECT_EQ(logged, (std::vector<std::string>{
+                        "Stop synchronise Ary1 - driver request failed (the driver left the return code at -1)"}));
 }
 
 // What the poll reads every second is logged when it starts failing or its reason changes, not on

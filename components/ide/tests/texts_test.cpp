@@ -34,11 +34,15 @@ TEST(TextsTest, TimingMode) {
       {0x100, 0x4, 0, 0x2000, "UDMA mode 5"},
       {0x100, 0x4, 0, 0x4000, "UDMA mode 6"},
       {0x100, 0x4, 0, 0x0400, "UDMA mode 2"},
+      {0x100, 0x4, 0, 0x0700, "UDMA mode 2"},
       {0x100, 0x4, 0, 0x0200, "UDMA mode 1"},
-      {0x100, 0x4, 0, 0x0100, "UDMA mode 0"},
+      // Below bit 2 the mode is bit 1's, and below bit 10 bit 9's: never mode 0.
+      {0x100, 0x4, 0, 0x0100, "UDMA mode 1"},
+      {0x100, 0x4, 0, 0x0000, "UDMA mode 1"},
       {0x100, 0x0, 0x400, 0x2000, "DMA mode 2"},
       {0x100, 0x0, 0x200, 0, "DMA mode 1"},
-      {0x100, 0x0, 0x000, 0, "DMA mode 0"},
+      {0x100, 0x0, 0x100, 0, "DMA mode 1"},
+      {0x100, 0x0, 0x000, 0, "DMA mode 1"},
   };
   for (const auto& c : cases) {
     auto t = TimingModeText(c.w49, c.w53, c.w63, c.w88);

@@ -45,7 +45,7 @@ TEST(DriverModelScenario, BuildsWhatItDescribes) {
   EXPECT_TRUE(m.arrays()[2].used);
   EXPECT_EQ(m.arraySectors(2), 2u * 1024 * 2048);
   EXPECT_EQ(m.enclosure(1).type, 17);
-  EXPECT_EQ(m.enclosure(1).volts12Tenths, 119);
+  EXPECT_EQ(m.enclosure(1).millivolts12, 11900);
   EXPECT_EQ(m.enclosure(1).temperatureHalfC, 80);
   EXPECT_EQ(m.versionMinor(), 11);
   EXPECT_EQ(m.port(), 3);
@@ -113,6 +113,15 @@ TEST(DriverModelTasks, RebuildProgressesWithModelTimeAndEndsWithItsEvents) {
   auto inserted = m.insertDisk(2, 0, 1000);
   ASSERT_TRUE(inserted) << inserted.message();
   EXPECT_EQ(m.arrayState(0), ArrayState::Critical) << "a replaced member waits for its rebuild";
+  EXPECT_EQ(m.arrays()[0].members[1].flags, kMemberPresent | kMemberOnline);
+  EXPECT_TRUE(m.drive(2)->rebuilding) << "its data is to be rebuilt";
+  EXPECT_NE(m.status(1000).find("member of array 0, waiting for its rebuild"), std::string::npos) << m.status(1000);
+  // A stopped rebuild leaves it waiting, and it starts again.
+  ASSERT_TRUE(m.startRebuild(0, 1, 1500));
+  EXPECT_NE(m.status(1500).find("member of array 0, being rebuilt"), std::string::npos) << m.status(1500);
+  ASSERT_TRUE(m.abortTask(TaskKind::Rebuild, 0, 1800));
+  EXPECT_TRUE(m.drive(2)->rebuilding);
+  EXPECT_EQ(m.arrayState(0), ArrayState::Critical);
   ASSERT_TRUE(m.startRebuild(0, 1, 2000));
   EXPECT_TRUE(m.drive(2)->rebuilding);
   EXPECT_EQ(m.activity(0)[0], 2);
@@ -122,9 +131,10 @@ TEST(DriverModelTasks, RebuildProgressesWithModelTimeAndEndsWithItsEvents) {
   EXPECT_EQ(m.activity(0)[0], 0);
   EXPECT_FALSE(m.drive(2)->rebuilding);
   EXPECT_EQ(m.arrayState(0), ArrayState::Functional);
-  EXPECT_EQ(eventCodes(m), (std::vector<std::uint32_t>{kEvDiskSetDown, kEvArrayCritical, kEvDiskPlugged,
-                                                        kEvRebuildStarted, kEvRebuildComplete}));
-  ASSERT_EQ(m.takeFinished().size(), 1u);
+  EXPECT_EQ(eventCodes(m),
+            (std::vector<std::uint32_t>{kEvDiskSetDown, kEvArrayCritical, kEvDiskPlugged, kEvRebuildStarted,
+                                        kEvRebuildStopped, kEvRebuildStarted, kEvRebuildComplete}));
+  ASSERT_EQ(m.takeFinished().size(), 2u);
 }
 
 TEST(DriverModelTasks, RefusalsAndAborts) {
@@ -193,12 +203,16 @@ TEST(DriverModelFaults, MediaErrorsAndEnclosureAlarms) {
     EXPECT_EQ(m.events().back().args[0], 2u) << "the channel";
     EXPECT_EQ(m.events().back().args[2], c.word28);
   }
-  ASSERT_TRUE(m.enclosureVoltage(0, 12, 105, 0));
+  // Millivolts, in the alarm's word as in the model.
+  ASSERT_TRUE(m.enclosureVoltage(0, 12, 10500, 0));
   EXPECT_EQ(m.events().back().code, kEv12V);
-  EXPECT_EQ(m.events().back().args[2], 105u);
-  ASSERT_TRUE(m.enclosureVoltage(0, 5, 44, 0));
+  EXPECT_EQ(m.events().back().args[2], 10500u);
+  ASSERT_TRUE(m.enclosureVoltage(0, 5, 4400, 0));
   EXPECT_EQ(m.events().back().code, kEv5V);
-  EXPECT_EQ(m.enclosure(0).volts5Tenths, 44);
+  EXPECT_EQ(m.enclosure(0).millivolts5, 4400);
+  std::size_t before = m.events().size();
+  ASSERT_TRUE(m.enclosureVoltage(0, 5, 5100, 0));
+  EXPECT_EQ(m.events().size(), before) << "within 10 %";
   EXPECT_FALSE(m.enclosureFan(1, 0, 0)) << "channel 1 has no enclosure";
 }
 

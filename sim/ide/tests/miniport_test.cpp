@@ -163,8 +163,8 @@ TEST_F(MiniportTest, EnclosureRequestsAnswerThirtySixBytes) {
   };
   const Case cases[] = {
       {0, 0, 0, 1},          {0, 2, 0, 17},        {0, 1, 0, 0},  {0, 0, 1, 0},
-      {5, 0, 0, 12},         {1, 0, 0, 4200},      {2, 0, 0, 70}, {3, 0, 0, 50},
-      {4, 0, 0, 120},        {1, 1, 0, 0xFFFFFFFF}, {9, 0, 0, 0xFFFFFFFF},
+      {5, 0, 0, 12},         {1, 0, 0, 4200},      {2, 0, 0, 70}, {3, 0, 0, 5000},  // millivolts
+      {4, 0, 0, 12000},      {1, 1, 0, 0xFFFFFFFF}, {9, 0, 0, 0xFFFFFFFF},
       {0, 4, 0, 0xFFFFFFFF},  // no third card
   };
   for (const auto& c : cases) {
@@ -203,6 +203,46 @@ TEST_F(MiniportTest, ActivityShowsARunningRebuild) {
   EXPECT_FALSE(port.request(7, kIoctlScsiMiniport, in, in.size(), 0)) << "a rebuild blocks";
   model.advance(42000);
   EXPECT_EQ(dataOf(send(10, 16, {}, 1, 42000)), hex("02 2A 01 00 00000000 00000000 00000000"));
+}
+
+// What the tables say of a replaced member, through its rebuild, a stop and the rebuild to its
+// end: the member entry stays present and online, the disk table's bit 5 marks the data to be
+// rebuilt, and the array's bits 1-3 stay set (its data is served) with bit 4 while it is critical.
+TEST_F(MiniportTest, AReplacedMemberStaysPresentAndOnlineWithItsDataMarkedUntilItsRebuildEnds) {
+  struct Look {
+    std::uint8_t arrayFlags, memberFlags, diskStatus;
+  };
+  auto look = [&](std::int64_t now) {
+    const Bytes arrays = dataOf(send(4, 256, {}, 1, now));
+    const Bytes disks = dataOf(send(6, 408, {}, 1, now));
+    return Look{arrays[2], arrays[32 + 4], disks[2 * 24]};  // array 0, its member 1, disk 2
+  };
+  auto expect = [&](const char* when, std::int64_t now, std::uint8_t arrayFlags, std::uint8_t memberFlags,
+                    std::uint8_t diskStatus) {
+    const Look l = look(now);
+    EXPECT_EQ(l.arrayFlags, arrayFlags) << when;
+    EXPECT_EQ(l.memberFlags, memberFlags) << when;
+    EXPECT_EQ(l.diskStatus, diskStatus) << when;
+  };
+  expect("functional", 0, 0x0F, 0x03, 0x07);
+  ASSERT_TRUE(model.failDisk(2, 0));
+  expect("failed", 0, 0x1F, 0x09, 0x01);
+  ASSERT_TRUE(model.insertDisk(2, 0, 1000));
+  expect("replaced", 1000, 0x1F, 0x03, 0x27);
+  Bytes start(64, 0);
+  start[60] = 1;
+  auto in = request(9, 64, start);
+  ASSERT_FALSE(port.request(7, kIoctlScsiMiniport, in, in.size(), 2000));
+  expect("being rebuilt", 3000, 0x1F, 0x03, 0x27);
+  Bytes abort(64, 0);
+  set32(abort, 8, kAbortWord);
+  EXPECT_EQ(u32(send(9, 64, abort, 2, 4000).out, 20), kReturnOk);
+  expect("stopped", 5000, 0x1F, 0x03, 0x27);
+  ASSERT_EQ(port.takeAnswers().size(), 1u);
+  ASSERT_FALSE(port.request(7, kIoctlScsiMiniport, in, in.size(), 6000)) << "a stopped rebuild starts again";
+  model.advance(6000 + model.taskMs);
+  ASSERT_EQ(port.takeAnswers().size(), 1u);
+  expect("rebuilt", 6000 + model.taskMs, 0x0F, 0x03, 0x07);
 }
 
 TEST_F(MiniportTest, RebuildBlocksUntilItEndsAndAnotherCallerCanAbortIt) {

@@ -29,6 +29,74 @@ bool Listed(const std::vector<std::string>& list, const std::string& prefix) {
   return false;
 }
 
+// A query repeated until it answers `want` (the component polls once a second); the last answer.
+std::string Await(AgentClient& c, const std::string& name, const std::string& want) {
+  std::string got;
+  for (int i = 0; i < 300; ++i) {
+    got = Query(c, name);
+    if (got == want) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return got;
+}
+
+int Kelmsim(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{AgentRoot::bin("kelmsim").string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return AgentRoot::Run(argv);
+}
+
+// A member replaced after its disk failed, and then a rebuild of it that was stopped: each time the
+// mirror is critical, the waiting disk is a disk of the array with "Rebuild" 2, and the rebuild
+// that names it runs ("Rebuild" 1) and leaves the mirror functional.
+TEST(AgentWithIde, AReplacedMemberIsRebuiltToAFunctionalMirror) {
+  const fs::path tirrow = AgentRoot::lib("libtirrow.so");
+  if (!fs::exists(tirrow)) GTEST_SKIP() << "the IDE-family component is not built";
+  AgentRoot root({tirrow});
+  SteppedSimulators sims;
+  ASSERT_TRUE(sims.started());
+  ASSERT_EQ(AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-i", "admin", "secret", "-s"}), 0);
+  AgentProcess agent(root, {"-win98"});
+  ASSERT_TRUE(agent.ready());
+  auto local = agent.Local();
+  ASSERT_TRUE(local);
+  ASSERT_TRUE(local->Send(CMessage(kReqComOpen, 0, 0, "")));
+  ASSERT_TRUE(local->WaitNotification(kNotifyNotLoggedOn));
+  auto token = ReadLocalToken();
+  ASSERT_TRUE(token);
+  ASSERT_EQ(local->Logon("admin", "secret", token->first, token->second), 800);
+  for (const char* step : {"MV_RAID", "Ary1"}) ASSERT_EQ(local->Result(kReqChangeFolder, step), 800) << step;
+  ASSERT_EQ(Query(*local, "Status"), "0");
+
+  ASSERT_EQ(Kelmsim({"fault", "disk-fail", "2"}), 0);
+  ASSERT_EQ(Kelmsim({"fault", "disk-insert", "2"}), 0);
+  // Rebuilds the replaced member, stopping the first try halfway.
+  for (bool stop : {true, false}) {
+    SCOPED_TRACE(stop ? "replaced" : "after a stopped rebuild");
+    EXPECT_EQ(Await(*local, "Status", "-2147483647"), "-2147483647");  // critical
+    int entered = 0;
+    for (int i = 0; i < 300 && (entered = local->Result(kReqChangeFolder, "disk2")) != 800; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(entered, 800) << "the waiting disk is a disk of its array";
+    EXPECT_EQ(Await(*local, "Rebuild", "2"), "2");
+    const std::string handle = Query(*local, "handle");
+    ASSERT_EQ(local->Result(kReqChangeFolder, ".."), 800);
+    EXPECT_EQ(local->Result(kReqInvoke, "RebuildArray@512@" + handle), 800);
+    EXPECT_EQ(Await(*local, "Status", "512"), "512");
+    ASSERT_EQ(local->Result(kReqChangeFolder, "disk2"), 800);
+    EXPECT_EQ(Await(*local, "Rebuild", "1"), "1");
+    ASSERT_EQ(local->Result(kReqChangeFolder, ".."), 800);
+    if (stop) {
+      ASSERT_EQ(Kelmsim({"fault", "step", "30000"}), 0);
+      EXPECT_EQ(local->Result(kReqInvoke, "RebuildArray@2048@"), 800);
+    }
+  }
+  ASSERT_EQ(Kelmsim({"fault", "step", "200000"}), 0);
+  EXPECT_EQ(Await(*local, "Status", "0"), "0");  // the mirror is whole
+  ASSERT_EQ(local->Result(kReqChangeFolder, "disk2"), 800);
+  EXPECT_EQ(Await(*local, "Rebuild", "0"), "0");
+}
+
 TEST(AgentWithIde, RebuildFromTheLocalConsoleChangesTheArrayAndNotifiesEveryClient) {
   const fs::path tirrow = AgentRoot::lib("libtirrow.so");
   if (!fs::exists(tirrow)) GTEST_SKIP() << "the IDE-family component is not built";

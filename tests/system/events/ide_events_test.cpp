@@ -165,6 +165,31 @@ TEST_F(IdeEventsTest, AFailedDiskIsLoggedReportedMailedAndForwarded) {
   }
 }
 
+// A disk fails just before the agent's walk: in that one second the component's poll reads the
+// driver's events (and no tables), and the walk decodes them, which re-reads the tables. The array
+// must show its new status all the same, and keep it.
+TEST_F(IdeEventsTest, AFailureDecodedInTheSameSecondAsThePollIsShown) {
+  StartAgent();
+  ASSERT_NE(port_, 0);
+  auto client = AgentClient::Tcp(port_);
+  ASSERT_TRUE(client);
+  ASSERT_EQ(client->Logon("admin", "secret"), 800);
+  for (const char* step : {"MV_RAID", "Ary1"}) ASSERT_EQ(client->Result(kReqChangeFolder, step), 800) << step;
+  auto status = [&] {
+    auto got = client->Request(kReqQuery, "Status");
+    if (got.size() != 2) return std::string("<none>");
+    const std::string& entry = got[0].text;  // name@type@value
+    return entry.substr(entry.find('@', entry.find('@') + 1) + 1);
+  };
+  Step(61);  // the first walk ran on the first second; the next one runs on second 62
+  EXPECT_EQ(status(), "0");
+  std::string out;
+  ASSERT_EQ(sim_->kelmsim("fault disk-fail 2", &out), 0) << out;
+  Step(1);  // the poll reads the events, then the walk decodes them
+  Step(3);
+  EXPECT_EQ(status(), "-2147483647") << Status();  // critical
+}
+
 TEST_F(IdeEventsTest, TheScheduledVerifySynchronisesTheSimulatedArrays) {
   ASSERT_TRUE(agent::AgentProfile().writeString("GetVerifySchedule", "GetVerifySchedule", "1@4@1"));
   StartAgent();

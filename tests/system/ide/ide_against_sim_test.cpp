@@ -10,6 +10,7 @@
 #include "components/framework/component_types.h"
 #include "components/framework/interfaces.h"
 #include "components/framework/tests/tree_probe.h"
+#include "components/ide/ide_log.h"
 #include "components/ide/ide_nodes.h"
 #include "components/ide/ide_poll.h"
 #include "components/ide/tests/tree_helpers.h"
@@ -236,6 +237,45 @@ TEST_F(IdeAgainstSim, EnclosureAlarmIsReported) {
   EXPECT_EQ(Get(mvp, "FanRPM"), "500") << "was " << before;
   auto records = Drain(mvp);
   EXPECT_TRUE(Has(records, 530) || Has(records, 527)) << Codes(records);
+}
+
+// The simulated driver refuses to synchronise a critical mirror: the component reads its answer
+// and logs the refusal.
+TEST_F(IdeAgainstSim, ARefusedSynchroniseIsLoggedWithTheDriversAnswer) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  std::vector<std::string> logged;
+  SetErrorLog([&](const std::string& t) { logged.push_back(t); });
+  Fault("disk-fail 2");
+  Tick(2);
+  EXPECT_EQ(Cd("Ary1")->invoke("SyncArray", "512"), plat::S_OK);
+  EXPECT_TRUE(eventually([&] {
+    loop->runOnce(5);
+    return !logged.empty();
+  }));
+  SetErrorLog(nullptr);
+  EXPECT_EQ(logged, std::vector<std::string>{"Synchronise Ary1 - refused by the driver (return code 1)"});
+}
+
+// The driver reports its voltages in millivolts: the sensors show them so, and an alarm's text
+// gives the volts.
+TEST_F(IdeAgainstSim, VoltagesAreMillivoltsAndTheAlarmShowsVolts) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  CRiverNode* mvp = Cd("MVP1");
+  Tick();
+  Drain(mvp);
+  EXPECT_EQ(Get(mvp, "Power12VStatus"), "12000");
+  EXPECT_EQ(Get(Cd("MVP1/Enclosure1/brindle1"), "Power5VStatus"), "5000");
+  Fault("enclosure 0 12v 10.5");
+  Tick();
+  const auto records = Drain(mvp);
+  ASSERT_TRUE(Has(records, 529)) << Codes(records);
+  for (const auto& r : records) {
+    if (r.code == 529) {
+      EXPECT_EQ(r.text, "12V Out of Range in Swap Enclosure, Channel 1, Master, 12V=10.5 V");
+    }
+  }
+  for (int i = 0; i < 40 && Get(mvp, "Power12VStatus") != "10500"; ++i) Tick();
+  EXPECT_EQ(Get(mvp, "Power12VStatus"), "10500");
 }
 
 TEST_F(IdeAgainstSim, BothCardsArePolledOnTheirSchedule) {
