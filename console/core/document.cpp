@@ -60,7 +60,11 @@ CDremmoralDoc::CDremmoralDoc(UiServices& ui, plat::EventLoop& loop, const plat::
 
 CDremmoralDoc::~CDremmoralDoc() {
   Close();
+  // What still holds nodes goes while the document can still be told of them leaving.
   deferred_.clear();
+  reloadTimers_.clear();
+  flushTimer_ = plat::Timer();
+  pendingCommands_.clear();
   commandNode_.reset();
   viewSelection_.reset();
   currentIopController_.reset();
@@ -186,26 +190,50 @@ void CDremmoralDoc::UpdateUserText() {
 
 int CDremmoralDoc::ShowMessage(MessageBoxRequest request) {
   if (request.stringId != 0 && request.text.empty()) request.text = std::string(LoadString(request.stringId));
-  if (callbackDepth_ > 0) {
-    // Never nested inside the engine: shown once the callback has returned.
+  if (callbackDepth_ > 0 || boxOpen_ > 0) {
+    // Never inside the engine and never nested: shown once nothing is open.
+    if (request.buttons != MsgButtons::Ok) return request.buttons == MsgButtons::YesNo ? kIdNo : kIdCancel;
     pendingMessages_.push_back(std::move(request));
-    if (!flushTimer_.started()) {
-      flushTimer_ = loop_.singleShot(std::chrono::milliseconds(0), [this] {
-        flushTimer_ = plat::Timer();
-        FlushMessages();
-      });
-    }
-    return request.buttons == MsgButtons::YesNo ? kIdNo : kIdCancel;
+    ScheduleFlush();
+    return kIdOk;
   }
-  return ui_.MessageBox(request);
+  ++boxOpen_;
+  const int answer = ui_.MessageBox(request);
+  --boxOpen_;
+  if (!pendingMessages_.empty() || !pendingCommands_.empty()) ScheduleFlush();
+  return answer;
+}
+
+void CDremmoralDoc::ScheduleFlush() {
+  if (flushTimer_.started()) return;
+  flushTimer_ = loop_.singleShot(std::chrono::milliseconds(0), [this] {
+    flushTimer_ = plat::Timer();
+    FlushMessages();
+  });
 }
 
 void CDremmoralDoc::FlushMessages() {
-  while (!pendingMessages_.empty() && callbackDepth_ == 0) {
+  while (!pendingMessages_.empty() && callbackDepth_ == 0 && boxOpen_ == 0) {
     MessageBoxRequest r = std::move(pendingMessages_.front());
     pendingMessages_.pop_front();
+    ++boxOpen_;
     ui_.MessageBox(r);
+    --boxOpen_;
   }
+  while (pendingCommands_.empty() == false && pendingMessages_.empty() && callbackDepth_ == 0 && boxOpen_ == 0) {
+    PendingCommand c = std::move(pendingCommands_.front());
+    pendingCommands_.pop_front();
+    // A command queued for a node that left the tree meanwhile is dropped.
+    if (c.node && !IsInTree(c.node.get())) continue;
+    PeaRef<CPea> previous = commandNode_;
+    commandNode_ = c.node;
+    OnCommand(c.id);
+    if (commandNode_.get() == c.node.get()) commandNode_ = previous;
+  }
+}
+
+bool CDremmoralDoc::AnyInTree(const std::set<const CPea*>& nodes) const {
+  return std::any_of(nodes.begin(), nodes.end(), [this](const CPea* n) { return IsInTree(n); });
 }
 
 CDremmoralDoc::CallbackScope::CallbackScope(CDremmoralDoc* doc) : doc_(doc) { ++doc_->callbackDepth_; }
@@ -253,6 +281,11 @@ NodeLabel CDremmoralDoc::BuildNodeLabel(CPea* node) {
     }
     default:
       break;
+  }
+  if (!IsArrayType(type)) {
+    // A node relabelled as something else is no longer an alarmed or busy array.
+    alarmed_.erase(folder);
+    tasked_.erase(folder);
   }
   if (IsArrayType(type)) {
     std::string name = folder->GetProperty("name", "");
@@ -438,6 +471,14 @@ void CDremmoralDoc::ForgetNode(const CPea* node) {
 // ---- poll ----
 
 void CDremmoralDoc::Poll() {
+  // The frame's timer also fires inside the nested loops of boxes and dialogs; the poll that is
+  // running then finishes the work.
+  if (polling_) return;
+  polling_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{polling_};
   const std::vector<DocumentView*> views = views_;
   for (DocumentView* v : views) v->OnPoll();
   const std::vector<CPellwick*> conns = connections_;
@@ -622,6 +663,16 @@ void CDremmoralDoc::OnServerConnected(CPellwick* connection) {
   }
   node->SetLocalIntProperty("ServerStatus", 1);
   root_->NotifyViews(kHintChildrenChanged, root_);
+}
+
+void CDremmoralDoc::OnFirstQueryTimedOut(CPellwick* connection) {
+  for (CPea* child : root_->SubFolders(false)) {
+    auto* f = dynamic_cast<CVirtualFolder*>(child);
+    if (f && f->GetConnection() == connection) {
+      DisconnectNode(f);
+      return;
+    }
+  }
 }
 
 void CDremmoralDoc::OnConnectionClosed(CPellwick* connection) {
@@ -1194,6 +1245,13 @@ void CDremmoralDoc::CommandBackground() {
 }
 
 void CDremmoralDoc::OnCommand(int id) {
+  if (id != kCmdClearCommandNode && (callbackDepth_ > 0 || boxOpen_ > 0)) {
+    // A command may ask a question, which can be answered only outside the engine's callbacks
+    // and when no other box is open: it runs then, on the node that is current now.
+    pendingCommands_.push_back(PendingCommand{id, PeaRef<CPea>(GetCurrentNode())});
+    ScheduleFlush();
+    return;
+  }
   CPea* current = GetCurrentNode();
   PeaRef<CPea> keep(current);
   CVirtualFolder* node = AsFolder(current);

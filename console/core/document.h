@@ -174,8 +174,14 @@ class CDremmoralDoc {
   // The local agent's token words, from the machine's registry.
   static void ReadLocalToken(std::uint32_t& word1, std::uint32_t& word2);
 
-  // Message boxes: shown at once, or, inside a reply callback, queued and shown after it returns.
+  // Message boxes, one at a time. A box asked for inside a reply callback or while another box is
+  // open waits in a queue and shows, in order, once nothing is open (its answer is OK). A question
+  // (OK/Cancel, Yes/No) cannot wait for its answer there: it is not shown and answers Cancel or No.
+  // Commands that ask therefore never run from a callback or under an open box: OnCommand queues
+  // them until then.
   int ShowMessage(MessageBoxRequest request);
+  // The first query of a connection timed out: the agent it was opening is disconnected.
+  void OnFirstQueryTimedOut(CPellwick* connection);
   // A node leaves the tree: the document forgets every mark it kept for it.
   void ForgetNode(const CPea* node);
   // Runs fn on the loop once the current call has returned; dropped with the document.
@@ -215,8 +221,10 @@ class CDremmoralDoc {
   bool freeDiskAvailable() const { return freeDiskAvailable_; }
   void setFreeDiskAvailable(bool v) { freeDiskAvailable_ = v; }
   void ClearFreeDiskAvailable() { freeDiskAvailable_ = false; }
-  bool alarm() const { return !alarmed_.empty(); }
-  bool arrayTaskRunning() const { return !tasked_.empty(); }
+  // An array still in the tree is "Critical" or "Offline" (alarm), or runs a task that blocks array
+  // creation; arrays cut off with a pruned branch count no more.
+  bool alarm() const { return AnyInTree(alarmed_); }
+  bool arrayTaskRunning() const { return AnyInTree(tasked_); }
   bool beeper() const { return beeper_; }
   bool connectAllowed() const { return connectAllowed_; }
   bool notIntelligentIo() const { return notIop_; }
@@ -265,6 +273,8 @@ class CDremmoralDoc {
   void SaveAgentProfile(CVirtualFolder* agent);
   void RestrictProfileFile() const;
   void FlushMessages();
+  void ScheduleFlush();
+  bool AnyInTree(const std::set<const CPea*>& nodes) const;
   void UpdateUserText();
   void ProgressCheck(Watched& w);
   CVirtualFolder* CurrentFolder();
@@ -314,6 +324,13 @@ class CDremmoralDoc {
   int serverCounter_ = 0;
   int callbackDepth_ = 0;
   std::deque<MessageBoxRequest> pendingMessages_;
+  int boxOpen_ = 0;
+  bool polling_ = false;
+  struct PendingCommand {
+    int id;
+    PeaRef<CPea> node;
+  };
+  std::deque<PendingCommand> pendingCommands_;
   plat::Timer flushTimer_;
   std::vector<plat::Timer> reloadTimers_;
   std::vector<plat::Timer> deferred_;

@@ -263,7 +263,11 @@ std::int32_t CPellwick::OnFirstQueryReply(std::int32_t code, const RequestView& 
   }
   if (view.state == kStatusFinal) {
     firstQueryPending_ = false;
-    if (document_) document_->OnServerConnected(this);
+    if (document_) {
+      document_->OnServerConnected(this);
+      // The agent never answered its first query: it is the agent that is gone.
+      if (ParseResultCode(view.text) == kResultTimeOut) document_->OnFirstQueryTimedOut(this);
+    }
   }
   return 0;
 }

@@ -178,9 +178,15 @@ bool CVirtualFolder::IsSeen(const CPea* child) const {
   return std::find(seen_.begin(), seen_.end(), child) != seen_.end();
 }
 
+bool CVirtualFolder::IsSeenInListing(const CPea* child) const {
+  return std::find(seen_.begin() + static_cast<std::ptrdiff_t>(std::min(pinned_, seen_.size())), seen_.end(), child) !=
+         seen_.end();
+}
+
 int CVirtualFolder::GetChildValue(std::string_view name, std::string* type, std::string* value, bool noQuery) {
   if (CPea* child = FindChild(name)) {
-    if (child->IsVolatileProperty() && !IsSeen(child)) Query(std::string(name));
+    // A console mark pinned on a property the agent owns does not stop it from being read again.
+    if (child->IsVolatileProperty() && !IsSeenInListing(child)) Query(std::string(name));
     if (type) *type = child->type();
     if (value) *value = child->value();
     return 0;
@@ -453,11 +459,12 @@ void CVirtualFolder::OnRequestError(int code) {
   CDremmoralDoc* doc = GetDocument();
   PeaRef<CVirtualFolder> keep(this);
   if (CPea* parent = GetParent()) {
-    // An agent that does not answer is disconnected; its entry stays (marked disconnected), so
-    // that no second connection is ever opened for it.
-    CVirtualFolder* agent = nodeType_ == kNodeServer ? this : FindAgent();
-    if (doc && agent && agent->GetParent()) doc->DisconnectNode(agent);
-    if (nodeType_ != kNodeServer && nodeType_ != kNodeAgent) {
+    // A server entry's or an agent's own request that times out means the agent is gone: it is
+    // disconnected, and its entry stays (marked disconnected) so that no second connection is
+    // opened for it. Any other node that times out is removed and the connection kept.
+    if (nodeType_ == kNodeServer || nodeType_ == kNodeAgent) {
+      if (doc) doc->DisconnectNode(this);
+    } else {
       if (auto* folder = dynamic_cast<CVirtualFolder*>(parent)) {
         PeaRef<CVirtualFolder> keepParent(folder);
         folder->RemoveChildNode(this);

@@ -155,6 +155,8 @@ class CVirtualFolder : public CPea {
   void setInNewArray(bool v) { inNewArray_ = v; }
   bool passive() const { return (flags_ & kFlagPassive) != 0; }
   bool IsSeen(const CPea* child) const;
+  // Seen in the listing in progress (not merely pinned).
+  bool IsSeenInListing(const CPea* child) const;
   std::size_t pinnedCount() const { return pinned_; }
 
  protected:

@@ -3,6 +3,7 @@
 // scripted screen and a fake agent on the local channel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -24,7 +25,10 @@ class FakeUi : public UiServices {
  public:
   int MessageBox(const MessageBoxRequest& r) override {
     boxes.push_back(r);
+    ++boxDepth;
+    maxBoxDepth = std::max(maxBoxDepth, boxDepth);
     Modal();
+    --boxDepth;
     if (!answers.empty()) {
       const int a = answers.front();
       answers.erase(answers.begin());
@@ -102,6 +106,8 @@ class FakeUi : public UiServices {
   SplitterMode splitter = SplitterMode::BothPanes;
   std::optional<CreateArrayOptions> createOptions = CreateArrayOptions{};
   int optionDialogs = 0;
+  int boxDepth = 0;
+  int maxBoxDepth = 0;
   int closeRequests = 0;
   int reboots = 0;
   bool rebootSucceeds = true;
