@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "console/core/document.h"
+#include "console/core/null_ui_services.h"
 #include "console/core/tests/fake_agent.h"
 #include "platform/base/clock.h"
 #include "platform/testing/temp_root.h"
@@ -19,21 +20,9 @@ using namespace kelm::console;
 
 namespace {
 
-class QuietUi : public UiServices {
+class QuietUi : public NullUiServices {
  public:
   int MessageBox(const MessageBoxRequest&) override { return kIdOk; }
-  void Beep(std::uint32_t) override {}
-  void SetWaitCursor(bool) override {}
-  void SetUserText(const std::string&) override {}
-  void SetActivity(int) override {}
-  std::optional<FontChoice> PickFont(const FontChoice&) override { return std::nullopt; }
-  std::optional<std::uint32_t> PickColour(std::uint32_t) override { return std::nullopt; }
-  std::optional<LoginInput> RunLoginDialog(const std::string&, const std::string&) override { return std::nullopt; }
-  void FocusOutline() override {}
-  void SelectInOutline(CPea*) override {}
-  void EditLabel(CPea*) override {}
-  void OpenRebuildWizard(CPea*, CPea*) override {}
-  void OpenEventViewer(CPea*) override {}
 };
 
 void Collect(CVirtualFolder* f, std::vector<CVirtualFolder*>& out) {
