@@ -68,10 +68,11 @@ void IdeArrayPage::Update() {
   const bool same = percent == percent_ && t.status == t_.status && t.mode == t_.mode && t.size == t_.size &&
                     t.blockSize == t_.blockSize && t.cyls == t_.cyls && t.heads == t_.heads &&
                     t.sectors == t_.sectors;
-  statusOnly_ = onlyPercent;
   percent_ = percent;
   t_ = std::move(t);
-  if (!same) Changed();
+  if (same) return;
+  statusOnly_ = onlyPercent;
+  Changed();
 }
 
 bool IdeArrayPage::showsBlockSize() const { return t_.mode == "STRIPING" || t_.mode == "STRIPING + MIRRORING"; }
