@@ -124,17 +124,10 @@ void NodeCache::OnUpdate(int hint, CPea* node) {
       if (node) RebuildNode(node->GetParent());
       RebuildNode(node);
       return;
-    case kHintChildrenChanged: {
+    case kHintChildrenChanged:
+      // The node's sub-folders changed; each child's own values come with its own hints.
       RebuildNode(node);
-      if (!node) return;
-      std::vector<const CPea*> children;
-      CPea::Position pos = node->GetFirstChildPosition();
-      while (CPea* child = node->GetNextChild(pos)) {
-        if (entries_.count(child)) children.push_back(child);
-      }
-      for (const CPea* c : children) RebuildNode(c);
       return;
-    }
     default:
       return;
   }

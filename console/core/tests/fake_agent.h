@@ -78,6 +78,7 @@ class FakeAgent {
     while (!pending_.empty() && ++guard < 100000) {
       Pending p = std::move(pending_.front());
       pending_.pop_front();
+      if (recordDelivered) delivered.push_back(p.message);
       if (p.owner) p.owner->OnMessage(p.message);
     }
   }
@@ -88,6 +89,8 @@ class FakeAgent {
   }
 
   std::vector<CMessage> received;  // every record, in order
+  bool recordDelivered = false;
+  std::vector<CMessage> delivered;  // every answer and notification handed out, while recording
   FakeNode root;
   bool requireLogon = false;
   bool refuseConnect = false;
