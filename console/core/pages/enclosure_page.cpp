@@ -10,7 +10,9 @@ namespace kelm::console::pages {
 namespace {
 
 constexpr int kSlotSize = 32;
-constexpr int kSlotStep = 130;
+constexpr int kSlotStep = 180;
+constexpr int kBoxWidth = 260;
+constexpr int kBoxHeight = 220;
 
 std::string Str(int id) { return std::string(LoadString(id)); }
 
@@ -25,25 +27,27 @@ void PaintSlotText(DrawList& out, const DrawRect& window, const std::string& tex
 }  // namespace
 
 DrawRect EnclosurePage::FanRect(int i) {
-  const int x = 150 + i * kSlotStep;
+  const int x = 200 + i * kSlotStep;
   return {x, 10, x + kSlotSize, 10 + kSlotSize};
 }
 DrawRect EnclosurePage::TempRect(int i) {
-  const int x = 150 + i * kSlotStep;
+  const int x = 200 + i * kSlotStep;
   return {x, 90, x + kSlotSize, 90 + kSlotSize};
 }
 DrawRect EnclosurePage::BoxRect(int i) {
-  const int x = 10 + (i % 4) * 200;
-  const int y = 170 + (i / 4) * 200;
-  return {x, y, x + 190, y + 190};
+  const int x = 10 + (i % 4) * (kBoxWidth + 5);
+  const int y = 180 + (i / 4) * (kBoxHeight + 10);
+  return {x, y, x + kBoxWidth, y + kBoxHeight};
 }
 DrawRect EnclosurePage::BoxFanRect(int i) {
   const DrawRect b = BoxRect(i);
-  return {b.left + 20, b.top + 50, b.left + 20 + kSlotSize, b.top + 50 + kSlotSize};
+  const int x = b.left + (kBoxWidth - kSlotSize) / 2;
+  return {x, b.top + 46, x + kSlotSize, b.top + 46 + kSlotSize};
 }
 DrawRect EnclosurePage::BoxTempRect(int i) {
   const DrawRect b = BoxRect(i);
-  return {b.left + 120, b.top + 50, b.left + 120 + kSlotSize, b.top + 50 + kSlotSize};
+  const int x = b.left + (kBoxWidth - kSlotSize) / 2;
+  return {x, b.top + 112, x + kSlotSize, b.top + 112 + kSlotSize};
 }
 
 EnclosurePage::~EnclosurePage() { Listen(nullptr); }

@@ -27,7 +27,8 @@ class EnclosurePage : public PagePresenter, public ReplyListener {
   static constexpr int kFanSlots = 6;
   static constexpr int kTempSlots = 4;
   static constexpr int kBoxSlots = 8;
-  static constexpr int kTextBoxWidth = 120;
+  // Wide enough for "Temp:  122.0°F/ 50.0°C" in the pane font.
+  static constexpr int kTextBoxWidth = 170;
   static constexpr int kTextBoxHeight = 30;
 
   struct Slot {

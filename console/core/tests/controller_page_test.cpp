@@ -9,28 +9,6 @@ namespace {
 
 using pages::ControllerPage;
 
-std::string Letters(const std::vector<std::uint8_t>& bytes) {
-  std::string out;
-  for (std::uint8_t b : bytes) {
-    out += static_cast<char>('A' + (b & 0xF));
-    out += static_cast<char>('A' + (b >> 4));
-  }
-  return out;
-}
-
-std::vector<std::uint8_t> ModuleBytes() {
-  std::vector<std::uint8_t> m(12, 0);
-  m[8] = 1;
-  std::vector<std::uint8_t> r(40, 0);
-  const std::string name = "FIRMWARE", version = "0102", date = "12312001";
-  std::copy(name.begin(), name.end(), r.begin());
-  std::copy(version.begin(), version.end(), r.begin() + 24);
-  std::copy(date.begin(), date.end(), r.begin() + 28);
-  r[38] = 0x08;  // 524288
-  m.insert(m.end(), r.begin(), r.end());
-  return m;
-}
-
 class ControllerPageTest : public PageTest {
  protected:
   void SetUp() override {

@@ -155,7 +155,7 @@ TEST_F(DiskEnclosureTest, EnclosureSlotsAndBoxes) {
       found = true;
       const DrawRect w = EnclosurePage::TempRect(0);
       EXPECT_EQ(op.rect.top, w.bottom);
-      EXPECT_EQ(op.rect.width(), 120);
+      EXPECT_EQ(op.rect.width(), EnclosurePage::kTextBoxWidth);
       EXPECT_EQ(op.rect.height(), 30);
       EXPECT_EQ((op.rect.left + op.rect.right) / 2, (w.left + w.right) / 2);
     }

@@ -1,12 +1,38 @@
 #pragma once
 // The page tests' fixture: the scripted agent serves one controller of a family with its channels,
 // disks and arrays; the test lists what it needs and hands nodes to a page presenter.
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "console/core/tests/console_test_support.h"
 
 namespace kelm::console::testing {
+
+// Bytes in the node framework's letter form (two letters a byte, low half first).
+inline std::string Letters(const std::vector<std::uint8_t>& bytes) {
+  std::string out;
+  for (std::uint8_t b : bytes) {
+    out += static_cast<char>('A' + (b & 0xF));
+    out += static_cast<char>('A' + (b >> 4));
+  }
+  return out;
+}
+
+// A controller's module records holding one "FIRMWARE" row: version 0102, 31/12/2001, 524288 bytes.
+inline std::vector<std::uint8_t> ModuleBytes() {
+  std::vector<std::uint8_t> m(12, 0);
+  m[8] = 1;
+  std::vector<std::uint8_t> r(40, 0);
+  const std::string name = "FIRMWARE", version = "0102", date = "12312001";
+  std::copy(name.begin(), name.end(), r.begin());
+  std::copy(version.begin(), version.end(), r.begin() + 24);
+  std::copy(date.begin(), date.end(), r.begin() + 28);
+  r[38] = 0x08;
+  m.insert(m.end(), r.begin(), r.end());
+  return m;
+}
 
 class PageTest : public ConsoleTest {
  protected:
