@@ -20,14 +20,14 @@ bool Touches(const CPea* node, const CVirtualFolder* shown) {
   return node && shown && (node == shown || node->GetParent() == shown);
 }
 
-void Label(DrawList& out, const CDremmoralDoc::Display& display, int y, const char* label) {
-  out.Text({kIdeLabelX, y, kIdeColonX, y + kIdeTextHeight}, label, display.foregroundColor, kBoldWeight);
-  out.Text({kIdeColonX, y, kIdeValueX, y + kIdeTextHeight}, ":", display.foregroundColor, kBoldWeight);
+void Label(DrawList& out, const CDremmoralDoc::Display& display, int y, const char* label, int weight = kBoldWeight) {
+  out.Text({kIdeLabelX, y, kIdeColonX, y + kIdeTextHeight}, label, display.foregroundColor, weight);
+  out.Text({kIdeColonX, y, kIdeValueX, y + kIdeTextHeight}, ":", display.foregroundColor, weight);
 }
 
 void Row(DrawList& out, const CDremmoralDoc::Display& display, int y, int width, const char* label, const std::string& value,
-         ColorRef colour) {
-  Label(out, display, y, label);
+         ColorRef colour, int weight = kBoldWeight) {
+  Label(out, display, y, label, weight);
   out.Text({kIdeValueX, y, width, y + kIdeTextHeight}, value, colour);
 }
 
@@ -164,13 +164,16 @@ void IdeDiskPage::Paint(DrawList& out, int width, int height) {
   const CDremmoralDoc::Display& display = document().display();
   out.FillRect({0, 0, width, height}, display.backgroundColor);
   if (!GetFolder()) return;
-  Row(out, display, 10, width, "Disk Model", t_.model, kColourValue);
-  Row(out, display, 40, width, "Disk Status", t_.status, StateColour(t_.status));
+  constexpr int kPlain = 400;  // the disk page's labels are not bold
+  Row(out, display, 10, width, "Disk Model", t_.model, kColourValue, kPlain);
+  Label(out, display, 40, "Disk Status", kPlain);
+  out.Text({kIdeValueX, 40, t_.note.empty() ? width : kIdeNoteX, 40 + kIdeTextHeight}, t_.status,
+           StateColour(t_.status));
   if (!t_.note.empty()) out.Text({kIdeNoteX, 40, width, 40 + kIdeTextHeight}, t_.note, kColourRed);
-  Row(out, display, 70, width, "Disk Size", t_.size, kColourValue);
-  Row(out, display, 100, width, "Mode Setting", t_.mode, kColourValue);
-  Row(out, display, 130, width, "Configuration", t_.usage, kColourValue);
-  Row(out, display, 160, width, "S.M.A.R.T Status", t_.smart, kColourValue);
+  Row(out, display, 70, width, "Disk Size", t_.size, kColourValue, kPlain);
+  Row(out, display, 100, width, "Mode Setting", t_.mode, kColourValue, kPlain);
+  Row(out, display, 130, width, "Configuration", t_.usage, kColourValue, kPlain);
+  Row(out, display, 160, width, "S.M.A.R.T Status", t_.smart, kColourValue, kPlain);
 }
 
 // --- controller ---

@@ -16,7 +16,8 @@ namespace kelm::console::pages {
 inline constexpr int kIdeLabelX = 15;
 inline constexpr int kIdeColonX = 150;
 inline constexpr int kIdeValueX = 175;
-inline constexpr int kIdeNoteX = 225;
+// The note follows the status word ("Warning") with room for it in the page's font.
+inline constexpr int kIdeNoteX = 240;
 inline constexpr int kIdeMappingLabelX = 220;
 inline constexpr int kIdeTextHeight = 20;
 
