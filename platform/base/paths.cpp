@@ -36,6 +36,7 @@ path logDir() { return underRoot("var/log/kelm", "/var/log/kelm"); }
 path configDir() { return underRoot("etc/kelm", "/etc/kelm"); }
 path serviceUnitDir() { return underRoot("etc/systemd/system", "/etc/systemd/system"); }
 path windowsDir() { return underRoot("windows", "/var/lib/kelm/windows"); }
+path removableMediaDir() { return underRoot("media/floppy", "/media/floppy"); }
 
 path userConfigDir() {
   path r = root();

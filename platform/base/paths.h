@@ -23,6 +23,7 @@ path configDir();       // /etc/kelm
 path userConfigDir();   // the per-user hive: $XDG_CONFIG_HOME/kelm or ~/.config/kelm
 path serviceUnitDir();  // systemd units: /etc/systemd/system
 path windowsDir();      // what stands for the Windows directory (driver files): /var/lib/kelm/windows
+path removableMediaDir();  // the floppy drive an installation set is read from: /media/floppy
 
 // "Com1" .. "Com256" (case-insensitive) -> dev/ttyS<N-1>; EINVAL, naming it, for another name.
 Result<path> serialPortDevice(std::string_view comName);

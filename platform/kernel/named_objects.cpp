@@ -63,19 +63,23 @@ plat::Result<NamedMutex> NamedMutex::create(std::string_view name) {
   return NamedMutex(std::move(fd));
 }
 
-bool NamedMutex::exists(std::string_view name) {
+bool NamedMutex::exists(std::string_view name) { return held(name).valueOr(false); }
+
+plat::Result<bool> NamedMutex::held(std::string_view name) {
   auto file = objectFile(name, "lock");
-  if (!file) return false;
+  if (!file) return file.error();
   // Closing also drops the shared lock taken for the test.
   UniqueFd fd(::open(file->c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-  if (!fd) return false;
-  bool held = false;
-  while (::flock(fd.get(), LOCK_SH | LOCK_NB) != 0) {
-    if (errno == EINTR) continue;
-    held = errno == EWOULDBLOCK;
-    break;
+  if (!fd) {
+    if (errno == ENOENT) return false;
+    return errnoError("open " + file->string());
   }
-  return held;
+  for (;;) {
+    if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0) return false;
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return true;
+    return errnoError("lock " + file->string());
+  }
 }
 
 // ---- NamedEvent ----

@@ -23,6 +23,8 @@ class NamedMutex {
   static plat::Result<NamedMutex> create(std::string_view name);
   // Whether anyone holds the named mutex now.
   static bool exists(std::string_view name);
+  // The same, telling a mutex nobody made from one whose file may not be read (an error).
+  static plat::Result<bool> held(std::string_view name);
 
   NamedMutex(NamedMutex&&) noexcept = default;
   NamedMutex& operator=(NamedMutex&&) noexcept = default;

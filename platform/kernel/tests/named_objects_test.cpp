@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "platform/base/paths.h"
 #include "platform/testing/temp_root.h"
 
@@ -85,6 +87,25 @@ TEST_F(NamedObjects, MutexIsHeldAcrossProcessesAndFreedWhenItsHolderDies) {
   EXPECT_EQ(runInChild([] { return NamedMutex::exists("ZODUzAve-Mutex") ? 0 : 1; }), 0);
   mine.reset();
   EXPECT_FALSE(NamedMutex::exists("ZODUzAve-Mutex"));
+}
+
+TEST_F(NamedObjects, HeldTellsAMutexThatCannotBeLookedAtFromAFreeOne) {
+  EXPECT_EQ(NamedMutex::held("ZODUzAve-Mutex").valueOr(true), false);  // never made
+  {
+    auto mine = NamedMutex::create("ZODUzAve-Mutex");
+    ASSERT_TRUE(mine);
+    EXPECT_EQ(runInChild([] { return NamedMutex::held("ZODUzAve-Mutex").valueOr(false) ? 0 : 1; }), 0);
+  }
+  EXPECT_EQ(NamedMutex::held("ZODUzAve-Mutex").valueOr(true), false);  // made, now free
+  // A lock file that cannot be opened is no answer; exists() still says "not held".
+  const auto file = objectFile("Blocked-Mutex", "lock");
+  ASSERT_TRUE(file);
+  std::filesystem::create_directories(file->parent_path());
+  std::filesystem::create_symlink("elsewhere", *file);
+  auto blocked = NamedMutex::held("Blocked-Mutex");
+  EXPECT_FALSE(blocked);
+  EXPECT_FALSE(NamedMutex::exists("Blocked-Mutex"));
+  EXPECT_FALSE(NamedMutex::held(std::string(300, 'x')));
 }
 
 TEST_F(NamedObjects, EventSetFromAnotherProcessWakesTheWaiter) {

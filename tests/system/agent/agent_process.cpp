@@ -81,8 +81,10 @@ AgentRoot::~AgentRoot() {
   ::unsetenv("KELM_BROADCAST");
 }
 
-AgentProcess::AgentProcess(const AgentRoot& root, std::vector<std::string> args, bool waitReady) : root_(root) {
-  args.insert(args.begin(), AgentRoot::bin("halvorn").string());
+AgentProcess::AgentProcess(const AgentRoot& root, std::vector<std::string> args, bool waitReady,
+                           const fs::path& program)
+    : root_(root) {
+  args.insert(args.begin(), (program.empty() ? AgentRoot::bin("halvorn") : program).string());
   pid_ = Spawn(args);
   if (!waitReady) return;
   // Ready once it accepts on its TCP port (bounded: a broken start fails the test, not hangs it).

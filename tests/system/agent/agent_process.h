@@ -49,8 +49,10 @@ class SteppedSimulators {
 
 class AgentProcess {
  public:
-  // Starts halvorn with the arguments and, unless told otherwise, waits until it serves TCP.
-  AgentProcess(const AgentRoot& root, std::vector<std::string> args, bool waitReady = true);
+  // Starts halvorn (the built one unless `program` names another) with the arguments and, unless
+  // told otherwise, waits until it serves TCP.
+  AgentProcess(const AgentRoot& root, std::vector<std::string> args, bool waitReady = true,
+               const std::filesystem::path& program = {});
   // Kills a halvorn that is still running.
   ~AgentProcess();
 

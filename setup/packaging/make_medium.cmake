@@ -1,0 +1,36 @@
+# Makes the Debian packages and the installation medium from a built tree.
+#   cmake -DKELM_BUILD_DIR=... -DKELM_CPACK=... -DKELM_OSTREL=... -DKELM_ISSETUP=... -DKELM_OUT=DIR -P make_medium.cmake
+# DIR/packages: the .deb files; DIR/medium: Ostrel.exe, isSetup.exe, data2.cab; DIR/DISK1..3: one each.
+foreach(v KELM_BUILD_DIR KELM_CPACK KELM_OSTREL KELM_ISSETUP KELM_OUT)
+  if(NOT DEFINED ${v})
+    message(FATAL_ERROR "make_medium.cmake needs -D${v}=...")
+  endif()
+endforeach()
+
+file(REMOVE_RECURSE ${KELM_OUT})
+file(MAKE_DIRECTORY ${KELM_OUT}/packages ${KELM_OUT}/medium ${KELM_OUT}/DISK1 ${KELM_OUT}/DISK2 ${KELM_OUT}/DISK3)
+execute_process(COMMAND ${KELM_CPACK} --config ${KELM_BUILD_DIR}/CPackConfig.cmake -B ${KELM_OUT}/cpack
+  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cpack failed:\n${output}")
+endif()
+file(GLOB debs RELATIVE ${KELM_OUT}/cpack ${KELM_OUT}/cpack/*.deb)
+if(NOT debs)
+  message(FATAL_ERROR "cpack made no packages:\n${output}")
+endif()
+foreach(deb ${debs})
+  file(RENAME ${KELM_OUT}/cpack/${deb} ${KELM_OUT}/packages/${deb})
+endforeach()
+file(REMOVE_RECURSE ${KELM_OUT}/cpack)
+list(SORT debs)
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${KELM_OUT}/medium/data2.cab --format=paxr ${debs}
+  WORKING_DIRECTORY ${KELM_OUT}/packages RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "data2.cab could not be written")
+endif()
+file(COPY_FILE ${KELM_OSTREL} ${KELM_OUT}/medium/Ostrel.exe)
+file(COPY_FILE ${KELM_ISSETUP} ${KELM_OUT}/medium/isSetup.exe)
+file(COPY_FILE ${KELM_OUT}/medium/Ostrel.exe ${KELM_OUT}/DISK1/Ostrel.exe)
+file(COPY_FILE ${KELM_OUT}/medium/isSetup.exe ${KELM_OUT}/DISK2/isSetup.exe)
+file(COPY_FILE ${KELM_OUT}/medium/data2.cab ${KELM_OUT}/DISK3/data2.cab)
+message(STATUS "medium: ${KELM_OUT}/medium, volumes ${KELM_OUT}/DISK1..3, packages ${KELM_OUT}/packages")
