@@ -117,6 +117,13 @@ class FakeAgent {
   }
   std::map<std::string, std::string> passwords;  // by account name, as set through the methods
 
+  // Scripted answers by method name: partial replies sent before the echo, and the result.
+  struct MethodAnswer {
+    std::vector<std::string> partials;
+    std::int32_t result = kResultFunctional;
+  };
+  std::map<std::string, MethodAnswer> answers;
+
   // The records received since the mark, without the channel's own open record.
   std::vector<CMessage> Since(std::size_t mark) const {
     std::vector<CMessage> out;
@@ -261,6 +268,10 @@ class FakeAgent {
   // The methods the agent answers itself; others answer 800. Extra replies go out before the echo.
   std::int32_t Method(CMessageApi* owner, const CMessage& m, FakeNode* folder, const std::string& name,
                       const std::string& args) {
+    if (auto it = answers.find(name); it != answers.end()) {
+      for (const std::string& p : it->second.partials) Reply(owner, m, kStatusPartial, p);
+      return it->second.result;
+    }
     if (name == "ReadEvent") {
       auto log = eventLogs.find(folder->FullPath());
       unsigned long long pos = 0, count = 0, cookie = 0;

@@ -1,0 +1,394 @@
+#include "console/pages/family_views.h"
+
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+#include "console/core/strings.h"
+
+namespace kelm::console::pages {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+template <class W>
+W* Named(W* w, const QString& name) {
+  w->setAccessibleName(QString(name).remove('&'));
+  return w;
+}
+QCheckBox* Check(const char* caption, QWidget* parent) {
+  return Named(new QCheckBox(QString::fromUtf8(caption), parent), QString::fromUtf8(caption));
+}
+QPushButton* Button(const char* caption, QWidget* parent) {
+  return Named(new QPushButton(QString::fromUtf8(caption), parent), QString::fromUtf8(caption));
+}
+QSpinBox* Spin(const char* name, int lo, int hi, QWidget* parent) {
+  auto* s = Named(new QSpinBox(parent), QString::fromUtf8(name));
+  s->setRange(lo, hi);
+  return s;
+}
+void Set(QCheckBox* c, bool on) {
+  QSignalBlocker b(c);
+  c->setChecked(on);
+}
+void Set(QSpinBox* s, int v) {
+  QSignalBlocker b(s);
+  s->setValue(v);
+}
+void Set(QLineEdit* e, const std::string& text) {
+  if (e->text() == Q(text)) return;
+  QSignalBlocker b(e);
+  e->setText(Q(text));
+}
+void Set(QSlider* s, int v) {
+  QSignalBlocker b(s);
+  s->setValue(v);
+}
+
+}  // namespace
+
+// --- agent settings ---
+
+CRAIDMachineView::CRAIDMachineView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+  setAccessibleName(QStringLiteral("Agent settings"));
+  auto* top = new QGridLayout(this);
+  auto* id = new QGroupBox(QStringLiteral("Agent"), this);
+  auto* idl = new QFormLayout(id);
+  name_ = new QLabel(id);
+  version_ = new QLabel(id);
+  ip_ = new QLabel(id);
+  idl->addRow(QStringLiteral("Name"), name_);
+  idl->addRow(QStringLiteral("Version"), version_);
+  idl->addRow(QStringLiteral("IP Address"), ip_);
+  autoSave_ = Check("Auto save", id);
+  // The agent's system-log switch, in place of the Windows event log.
+  ntLog_ = Check("Write events to the system log", id);
+  idl->addRow(autoSave_);
+  idl->addRow(ntLog_);
+  top->addWidget(id, 0, 0);
+
+  auto* mail = new QGroupBox(QStringLiteral("E-mail"), this);
+  auto* ml = new QFormLayout(mail);
+  email_ = Check("Enable e-mail notification", mail);
+  ml->addRow(email_);
+  sender_ = Named(new QLineEdit(mail), QStringLiteral("Sender"));
+  ml->addRow(QStringLiteral("Sender"), sender_);
+  server_ = Named(new QLineEdit(mail), QStringLiteral("SMTP Server"));
+  ml->addRow(QStringLiteral("SMTP Server"), server_);
+  protection_ = Check("E-mail protection", mail);
+  interval_ = Spin("Interval (hours)", 1, 24, mail);
+  ml->addRow(protection_);
+  ml->addRow(QStringLiteral("Interval (hours)"), interval_);
+  serverApply_ = Button("Apply", mail);
+  ml->addRow(serverApply_);
+  recipients_ = Named(new QListWidget(mail), QStringLiteral("Recipients"));
+  recipients_->setMaximumHeight(70);
+  ml->addRow(QStringLiteral("Recipients"), recipients_);
+  newRecipient_ = Named(new QLineEdit(mail), QStringLiteral("New recipient"));
+  add_ = Button("Add", mail);
+  del_ = Button("Delete", mail);
+  auto* rl = new QHBoxLayout();
+  rl->addWidget(newRecipient_);
+  rl->addWidget(add_);
+  rl->addWidget(del_);
+  ml->addRow(QStringLiteral("New recipient"), rl);
+  top->addWidget(mail, 1, 0);
+
+  auto* notice = new QGroupBox(QStringLiteral("Event Notice"), this);
+  auto* nl = new QVBoxLayout(notice);
+  notices_ = Named(new QTableWidget(static_cast<int>(kNoticeEvents.size()), 3, notice), QStringLiteral("Events"));
+  notices_->setHorizontalHeaderLabels({QStringLiteral("Event"), QStringLiteral("Email"), QStringLiteral("Popup")});
+  notices_->verticalHeader()->hide();
+  notices_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int r = 0; r < notices_->rowCount(); ++r) {
+    auto* ev = new QTableWidgetItem(Q(std::string(LoadString(kNoticeEvents[static_cast<std::size_t>(r)].stringId))));
+    ev->setFlags(Qt::ItemIsEnabled);
+    notices_->setItem(r, 0, ev);
+    for (int col = 1; col < 3; ++col) {
+      auto* it = new QTableWidgetItem();
+      it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+      it->setCheckState(Qt::Unchecked);
+      notices_->setItem(r, col, it);
+    }
+  }
+  nl->addWidget(notices_);
+  allEmail_ = Check("All events by e-mail", notice);
+  allPopup_ = Check("All events as pop-ups", notice);
+  noticeApply_ = Button("Apply", notice);
+  auto* al = new QHBoxLayout();
+  al->addWidget(allEmail_);
+  al->addWidget(allPopup_);
+  al->addWidget(noticeApply_);
+  nl->addLayout(al);
+  top->addWidget(notice, 0, 1, 2, 1);
+
+  auto* sched = new QGroupBox(QStringLiteral("Verify Schedule"), this);
+  auto* sl = new QFormLayout(sched);
+  schedEnabled_ = Check("Enable verify schedule", sched);
+  sl->addRow(schedEnabled_);
+  schedType_ = Spin("Schedule type", 0, 5, sched);
+  schedType_->setSpecialValueText(QStringLiteral("None"));
+  sl->addRow(QStringLiteral("Type (1 daily, 2 weekly, 3 monthly, 4 minutes, 5 hours)"), schedType_);
+  hour_ = Spin("Hour", 0, 23, sched);
+  minute_ = Spin("Minute", 0, 59, sched);
+  weekday_ = Spin("Weekday", 0, 6, sched);
+  monthDay_ = Spin("Day of the month", 1, 31, sched);
+  count_ = Spin("Every", 0, 65535, sched);
+  sl->addRow(QStringLiteral("Hour"), hour_);
+  sl->addRow(QStringLiteral("Minute"), minute_);
+  sl->addRow(QStringLiteral("Weekday (0 SUNDAY)"), weekday_);
+  sl->addRow(QStringLiteral("Day of the month"), monthDay_);
+  sl->addRow(QStringLiteral("Every"), count_);
+  schedApply_ = Button("Apply", sched);
+  sl->addRow(schedApply_);
+  top->addWidget(sched, 2, 0);
+
+  auto* test = new QGroupBox(QStringLiteral("Test Event"), this);
+  auto* tl = new QHBoxLayout(test);
+  test_ = Named(new QLineEdit(test), QStringLiteral("Event code"));
+  test_->setMaxLength(5);
+  testButton_ = Button("Test", test);
+  tl->addWidget(test_);
+  tl->addWidget(testButton_);
+  top->addWidget(test, 2, 1, Qt::AlignTop);
+
+  connect(autoSave_, &QCheckBox::clicked, this, [this](bool on) { page_.SetAutoSave(on); });
+  connect(email_, &QCheckBox::clicked, this, [this](bool on) { page_.SetEmailEnable(on); });
+  connect(ntLog_, &QCheckBox::clicked, this, [this](bool on) { page_.SetNtEventLog(on); });
+  connect(protection_, &QCheckBox::clicked, this, [this](bool on) { page_.SetProtection(on); });
+  connect(sender_, &QLineEdit::textEdited, this, [this](const QString& t) { page_.TypeEmailId(t.toStdString()); });
+  connect(sender_, &QLineEdit::editingFinished, this, [this] { page_.LeaveEmailId(); });
+  connect(server_, &QLineEdit::textEdited, this, [this](const QString& t) { page_.TypeSmtpServer(t.toStdString()); });
+  connect(interval_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetInterval(v); });
+  connect(serverApply_, &QPushButton::clicked, this, [this] { page_.ApplyServer(); });
+  connect(newRecipient_, &QLineEdit::textEdited, this,
+          [this](const QString& t) { page_.TypeNewRecipient(t.toStdString()); });
+  connect(add_, &QPushButton::clicked, this, [this] { page_.AddRecipient(); });
+  connect(del_, &QPushButton::clicked, this, [this] { page_.DeleteRecipient(); });
+  connect(recipients_, &QListWidget::currentTextChanged, this, [this](const QString& t) {
+    if (!syncing_) page_.SelectRecipient(t.toStdString());
+  });
+  connect(notices_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* it) {
+    if (syncing_ || it->column() == 0) return;
+    const bool on = it->checkState() == Qt::Checked;
+    if (it->column() == 1) {
+      page_.SetEmailMark(static_cast<std::size_t>(it->row()), on);
+    } else {
+      page_.SetPopupMark(static_cast<std::size_t>(it->row()), on);
+    }
+  });
+  connect(allEmail_, &QCheckBox::clicked, this, [this](bool on) { page_.SetAllEmail(on); });
+  connect(allPopup_, &QCheckBox::clicked, this, [this](bool on) { page_.SetAllPopup(on); });
+  connect(noticeApply_, &QPushButton::clicked, this, [this] { page_.ApplyNoticeLists(); });
+  connect(schedEnabled_, &QCheckBox::clicked, this, [this](bool on) { page_.SetScheduleEnabled(on); });
+  connect(schedType_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleType(v); });
+  const auto time = [this] { page_.SetScheduleTime(hour_->value(), minute_->value()); };
+  connect(hour_, &QSpinBox::valueChanged, this, time);
+  connect(minute_, &QSpinBox::valueChanged, this, time);
+  connect(weekday_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleWeekday(v); });
+  connect(monthDay_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleMonthDay(v); });
+  connect(count_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleCount(v); });
+  connect(schedApply_, &QPushButton::clicked, this, [this] { page_.ApplySchedule(); });
+  connect(test_, &QLineEdit::textEdited, this, [this](const QString& t) { page_.TypeTestEvent(t.toStdString()); });
+  connect(testButton_, &QPushButton::clicked, this, [this] { page_.SendTestEvent(); });
+  page_.onChanged = [this] { Sync(); };
+  Sync();
+}
+
+void CRAIDMachineView::Sync() {
+  syncing_ = true;
+  const auto& c = page_.controls();
+  const auto e = page_.enables();
+  name_->setText(Q(c.name));
+  version_->setText(Q(c.version));
+  ip_->setText(Q(c.ipAddress));
+  Set(autoSave_, c.autoSave);
+  Set(email_, c.emailEnable);
+  Set(ntLog_, c.ntEventLog);
+  Set(protection_, c.protection);
+  Set(sender_, c.emailId);
+  Set(server_, c.smtpServer);
+  Set(interval_, c.interval);
+  Set(newRecipient_, c.newRecipient);
+  Set(test_, c.testEvent);
+  QStringList items;
+  for (const auto& r : c.recipients) items << Q(r);
+  QStringList shown;
+  for (int i = 0; i < recipients_->count(); ++i) shown << recipients_->item(i)->text();
+  if (shown != items) {
+    recipients_->clear();
+    recipients_->addItems(items);
+  }
+  for (int r = 0; r < notices_->rowCount(); ++r) {
+    const auto row = static_cast<std::size_t>(r);
+    notices_->item(r, 1)->setCheckState(c.email[row] ? Qt::Checked : Qt::Unchecked);
+    notices_->item(r, 2)->setCheckState(c.popup[row] ? Qt::Checked : Qt::Unchecked);
+  }
+  Set(allEmail_, c.allEmail);
+  Set(allPopup_, c.allPopup);
+  Set(schedEnabled_, c.scheduleEnabled);
+  Set(schedType_, c.scheduleType);
+  Set(hour_, c.hour);
+  Set(minute_, c.minute);
+  Set(weekday_, c.weekday);
+  Set(monthDay_, c.monthDay);
+  Set(count_, c.scheduleType == 5 ? c.hours : c.minutes);
+  ntLog_->setEnabled(e.ntEventLog);
+  email_->setEnabled(e.emailEnable);
+  autoSave_->setEnabled(true);
+  for (QWidget* w : std::initializer_list<QWidget*>{sender_, server_, serverApply_}) w->setEnabled(e.emailFields);
+  newRecipient_->setEnabled(e.addRecipient);
+  add_->setEnabled(e.addRecipient);
+  del_->setEnabled(e.delRecipient);
+  protection_->setEnabled(e.protection);
+  interval_->setEnabled(e.interval);
+  notices_->setEnabled(e.noticeList);
+  allEmail_->setEnabled(e.noticeList);
+  allPopup_->setEnabled(e.noticeList);
+  noticeApply_->setEnabled(e.noticeApply);
+  schedEnabled_->setEnabled(e.scheduleEnabled);
+  for (QWidget* w : std::initializer_list<QWidget*>{schedType_, hour_, minute_, weekday_, monthDay_, count_}) {
+    w->setEnabled(e.scheduleEnabled);
+  }
+  schedApply_->setEnabled(e.scheduleApply);
+  test_->setEnabled(e.testEvent);
+  testButton_->setEnabled(e.testEvent);
+  syncing_ = false;
+}
+
+// --- RAID system ---
+
+CRAIDSystemView::CRAIDSystemView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+  setAccessibleName(QStringLiteral("RAID system"));
+  auto* l = new QFormLayout(this);
+  type_ = new QLabel(this);
+  port_ = new QLabel(this);
+  version_ = new QLabel(this);
+  l->addRow(QStringLiteral("Type"), type_);
+  l->addRow(QStringLiteral("Port Status"), port_);
+  l->addRow(QStringLiteral("Firmware Version"), version_);
+  connect_ = Button("Connect", this);
+  disconnect_ = Button("Disconnect", this);
+  auto* b = new QHBoxLayout();
+  b->addWidget(connect_);
+  b->addWidget(disconnect_);
+  b->addStretch();
+  l->addRow(b);
+  connect(connect_, &QPushButton::clicked, this, [this] { page_.Connect(); });
+  connect(disconnect_, &QPushButton::clicked, this, [this] { page_.Disconnect(); });
+  page_.onChanged = [this] { Sync(); };
+  Sync();
+}
+
+void CRAIDSystemView::Sync() {
+  const auto& c = page_.controls();
+  type_->setText(Q(c.type));
+  port_->setText(Q(c.portStatus));
+  version_->setText(Q(c.version));
+  connect_->setVisible(c.portControls);
+  disconnect_->setVisible(c.portControls);
+  connect_->setEnabled(c.connect);
+  disconnect_->setEnabled(c.disconnect);
+}
+
+// --- IDE family ---
+
+CMaroveltArrayView::CMaroveltArrayView(CDremmoralDoc& doc, QWidget* parent) : CPaintedPage(parent), page_(doc) {
+  Bind(page_);
+  setAccessibleName(QStringLiteral("Array"));
+}
+
+CMaroveltDiskView::CMaroveltDiskView(CDremmoralDoc& doc, QWidget* parent) : CPaintedPage(parent), page_(doc) {
+  Bind(page_);
+  setAccessibleName(QStringLiteral("Disk"));
+}
+
+CMaroveltCtrlrView::CMaroveltCtrlrView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+  setAccessibleName(QStringLiteral("Controller"));
+  auto* top = new QGridLayout(this);
+  auto* sys = new QGroupBox(QStringLiteral("System Information"), this);
+  auto* sl = new QFormLayout(sys);
+  const char* captions[] = {"IRQ", "Bus Master Base", "ROM Base Address", "Driver Version", "Hardware Type"};
+  for (std::size_t i = 0; i < info_.size(); ++i) {
+    info_[i] = Named(new QLabel(sys), QString::fromUtf8(captions[i]));
+    sl->addRow(QString::fromUtf8(captions[i]), info_[i]);
+  }
+  top->addWidget(sys, 0, 0);
+  auto* disk = new QGroupBox(QStringLiteral("Disk Parameters"), this);
+  auto* dl = new QVBoxLayout(disk);
+  smart_ = Check("Enable S.M.A.R.T Check", disk);
+  cache_ = Check("Enable Hard Disks' Write Cache", disk);
+  dl->addWidget(smart_);
+  dl->addWidget(cache_);
+  dl->addStretch();
+  top->addWidget(disk, 0, 1);
+  const auto slider = [](const char* name, int max, int tick, QWidget* p) {
+    auto* s = Named(new QSlider(Qt::Horizontal, p), QString::fromUtf8(name));
+    s->setRange(0, max);
+    s->setTickInterval(tick);
+    s->setTickPosition(QSlider::TicksBelow);
+    return s;
+  };
+  const auto lowHigh = [](QSlider* s, QWidget* p) {
+    auto* row = new QHBoxLayout();
+    row->addWidget(new QLabel(QStringLiteral("Low"), p));
+    row->addWidget(s, 1);
+    row->addWidget(new QLabel(QStringLiteral("High"), p));
+    return row;
+  };
+  auto* rebuild = new QGroupBox(QStringLiteral("Rebuild Setting"), this);
+  auto* rl = new QVBoxLayout(rebuild);
+  hotSpare_ = Check("Disable Hot Spare/Auto Rebuild", rebuild);
+  rate_ = slider("Rebuild Rate", 31, 4, rebuild);
+  rl->addWidget(hotSpare_);
+  rl->addLayout(lowHigh(rate_, rebuild));
+  top->addWidget(rebuild, 1, 0);
+  auto* pciBox = new QGroupBox(QStringLiteral("PCI Bus Utilization"), this);
+  auto* pl = new QVBoxLayout(pciBox);
+  pci_ = slider("PCI Bus Utilization", 100, 10, pciBox);
+  pl->addLayout(lowHigh(pci_, pciBox));
+  top->addWidget(pciBox, 1, 1);
+  reset_ = Button("Reset", this);
+  commit_ = Button("Commit", this);
+  auto* bl = new QHBoxLayout();
+  bl->addStretch();
+  bl->addWidget(reset_);
+  bl->addWidget(commit_);
+  top->addLayout(bl, 2, 0, 1, 2);
+  top->setRowStretch(3, 1);
+  connect(smart_, &QCheckBox::clicked, this, [this](bool on) { page_.SetSmart(on); });
+  connect(cache_, &QCheckBox::clicked, this, [this](bool on) { page_.SetWriteCache(on); });
+  connect(hotSpare_, &QCheckBox::clicked, this, [this](bool on) { page_.SetDisableHotSpare(on); });
+  connect(rate_, &QSlider::valueChanged, this, [this](int v) { page_.SetMaintenanceRate(v); });
+  connect(pci_, &QSlider::valueChanged, this, [this](int v) { page_.SetPciBus(v); });
+  connect(reset_, &QPushButton::clicked, this, [this] { page_.Reset(); });
+  connect(commit_, &QPushButton::clicked, this, [this] { page_.Commit(); });
+  page_.onChanged = [this] { Sync(); };
+  Sync();
+}
+
+void CMaroveltCtrlrView::Sync() {
+  const auto& c = page_.controls();
+  const auto e = page_.enables();
+  const std::string* t[] = {&c.irq, &c.busMasterBase, &c.romBase, &c.driverVersion, &c.hardware};
+  for (std::size_t i = 0; i < info_.size(); ++i) info_[i]->setText(Q(*t[i]));
+  Set(smart_, c.smart);
+  Set(cache_, c.writeCache);
+  Set(hotSpare_, c.disableHotSpare);
+  Set(rate_, c.maintenanceRate);
+  Set(pci_, c.pciBus);
+  smart_->setEnabled(e.smart);
+  cache_->setEnabled(e.writeCache);
+  hotSpare_->setEnabled(e.disableHotSpare);
+  rate_->setEnabled(e.maintenanceRate);
+  pci_->setEnabled(e.pciBus);
+  reset_->setEnabled(e.commit);
+  commit_->setEnabled(e.commit);
+}
+
+}  // namespace kelm::console::pages

@@ -1,0 +1,120 @@
+// The Qt forms of the agent's settings page, the RAID system page and the IDE family's pages: what
+// they show and read aloud, and a screenshot of each kept as a test artefact.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QTest>
+
+#include "console/core/tests/page_test_support.h"
+#include "console/pages/family_views.h"
+
+namespace kelm::console::testing {
+namespace {
+
+using namespace pages;
+
+class FamilyViewsTest : public PageTest {
+ protected:
+  void SetUp() override {
+    PageTest::SetUp();
+    FakeNode& r = agent.root;
+    const char* values[][2] = {{"FileVersion", "2.10"},
+                               {"bEmailEnable", "1"},
+                               {"ReceiptorList", "\"Doe, John\" <j@x.y>,\"Ann\" <a@b.c>"},
+                               {"SMTPServer", "mail.example"},
+                               {"EmailID", "\"Kelm\" <kelm@x.y>"},
+                               {"IPAddress", "127.0.0.1"},
+                               {"NTEventLog", "1"},
+                               {"GetEmailInterval", "3"},
+                               {"EmailProtection", "1"},
+                               {"TestEvent", "523"}};
+    for (auto& v : values) r.Add(v[0], "prw", v[1]);
+    for (const char* m : {"SetProperty", "AddReceiptor", "DelReceiptor", "SetEmailNoticeList", "SetReportNoticeList",
+                          "SetVerifySchedule", "GetEmailNoticeList", "GetReportNoticeList", "GetVerifySchedule"}) {
+      r.Add(m, "m--", "64");
+    }
+    agent.answers["GetEmailNoticeList"].partials = {"GetEmailNoticeList@0@3@256@257@530"};
+    agent.answers["GetReportNoticeList"].partials = {"GetReportNoticeList@0@1@523"};
+    agent.answers["GetVerifySchedule"].partials = {"GetVerifySchedule@0@1@2@0@22@0"};
+    FakeNode* sys = r.Folder("RAID", kNodeRaidSystem);
+    sys->Add("Type", "pr-", "VELKARI SorventicRAID");
+    sys->Add("ComportStatus", "prv", "Connected");
+    sys->Add("FileVersion", "pr-", "1.07");
+    sys->Add("connectComPort", "m--", "64");
+    sys->Add("disconnectComPort", "m--", "64");
+    FakeNode* c = r.Folder("MV0", kNodeIdeController);
+    const char* cv[][2] = {{"IRQ", "11"},       {"HardWare", "MV-133"}, {"BMB", "0xD000"},     {"RBA", "0xC8000"},
+                           {"DV", "1.20"},      {"GetSmart", "1"},      {"GetPCIBus", "25"},   {"GetCachePolicy", "1"},
+                           {"GetDisableHotSpare", "0"}, {"GetMaintenanceRate", "16"}};
+    for (auto& v : cv) c->Add(v[0], "prv", v[1]);
+    for (const char* m : {"SetSmart", "SetPCIBus", "SetCachePolicy", "SetDisableHotSpare", "SetMaintenanceRate"}) {
+      c->Add(m, "m--", "64");
+    }
+    FakeNode* a = c->Folder("Array1", kNodeIdeArray);
+    const char* av[][2] = {{"RAID_Mode", "STRIPING"}, {"Size", "19.1 GB"}, {"percent", "37"}, {"Status", "256"},
+                           {"Block Size", "64 (kb)"}, {"Cyls", "2491"},    {"Heads", "255"},  {"Sectors", "63"}};
+    for (auto& v : av) a->Add(v[0], "prv", v[1]);
+    FakeNode* d = c->Folder("Channel0", kNodeIdeChannel)->Folder("Disk0", kNodeIdeDisk);
+    const char* dv[][2] = {{"model", "QM-2000"},  {"Size", "9.5 GB"}, {"Status", "512"}, {"Rebuild", "1"},
+                           {"Timing_Mode", "UDMA Mode 5"}, {"smart", "Functional"}};
+    for (auto& v : dv) d->Add(v[0], "prv", v[1]);
+    Start();
+  }
+
+  void Shot(QWidget& w, const char* name, QSize size = QSize(820, 600)) {
+    w.resize(size);
+    w.show();
+    QApplication::processEvents();
+    const QString dir = QStringLiteral(KELM_ARTEFACT_DIR);
+    QDir().mkpath(dir);
+    const QString file = dir + QStringLiteral("/page-%1.png").arg(QString::fromUtf8(name));
+    EXPECT_TRUE(w.grab().save(file)) << file.toStdString();
+  }
+};
+
+TEST_F(FamilyViewsTest, ScreenshotsOfTheAgentSystemAndIdePages) {
+  {
+    CRAIDMachineView form(*doc);
+    form.presenter().ShowNode(Agent());
+    Pump();
+    QApplication::processEvents();
+    auto* sender = form.findChild<QLineEdit*>();
+    ASSERT_NE(sender, nullptr);
+    EXPECT_EQ(form.presenter().controls().recipients.size(), 2u);
+    bool logSwitch = false;
+    for (auto* b : form.findChildren<QAbstractButton*>()) {
+      logSwitch |= b->accessibleName() == QStringLiteral("Write events to the system log") && b->isChecked();
+    }
+    EXPECT_TRUE(logSwitch);
+    Shot(form, "agent", QSize(1000, 720));
+  }
+  {
+    CRAIDSystemView form(*doc);
+    form.presenter().ShowNode(Open("RAID"));
+    Shot(form, "raid-system", QSize(500, 200));
+  }
+  {
+    CMaroveltCtrlrView form(*doc);
+    form.presenter().ShowNode(Open("MV0"));
+    Shot(form, "ide-controller", QSize(760, 360));
+  }
+  {
+    CMaroveltArrayView form(*doc);
+    form.presenter().ShowNode(Open("MV0\\Array1"));
+    form.resize(500, 260);
+    EXPECT_TRUE(form.paintedTexts().contains(QStringLiteral("Synchronizing 37%")));
+    Shot(form, "ide-array", QSize(500, 260));
+  }
+  {
+    CMaroveltDiskView form(*doc);
+    Open("MV0\\Channel0");
+    form.presenter().ShowNode(Open("MV0\\Channel0\\Disk0"));
+    form.resize(500, 260);
+    EXPECT_TRUE(form.accessibleDescription().contains(QStringLiteral("(Rebuilding)")));
+    Shot(form, "ide-disk", QSize(500, 260));
+  }
+}
+
+}  // namespace
+}  // namespace kelm::console::testing
