@@ -20,12 +20,14 @@ CArrayAction::CArrayAction(CDremmoralDoc* document, CPea* node) : document_(docu
 
 bool CArrayAction::Confirm(int stringId, bool yesNo, bool exclamation) {
   if (!document_) return false;
+  // The box runs a nested loop: the array is held (node_) and must still be in the tree after it.
   MessageBoxRequest req;
   req.stringId = stringId;
   req.text = std::string(LoadString(stringId));
   req.buttons = yesNo ? MsgButtons::YesNo : MsgButtons::OkCancel;
   req.icon = exclamation ? MsgIcon::Exclamation : MsgIcon::Question;
   const int answer = document_->ShowMessage(req);
+  if (!document_->IsInTree(node_.get())) return false;
   return yesNo ? answer == kIdYes : answer == kIdOk;
 }
 
@@ -44,8 +46,11 @@ int CArrayAction::DeleteArray() {
     return 0;
   }
   const bool serial = node->nodeType() == kNodeSerialArray;
+  PeaRef<CVirtualFolder> keepParent(parent);
   if (!Confirm(serial ? kStrConfirmDeleteSerialArray : kStrConfirmDeleteArray, !serial, false)) return 0;
-  node->Invoke("DeleteArray", node->GetProperty("ArrayHandle", ""));
+  if (node->GetParent() != parent) return 0;
+  // The controller deletes its arrays; the array node itself answers a delete with a failure.
+  parent->Invoke("DeleteArray", node->GetProperty("ArrayHandle", ""));
   return 0;
 }
 
@@ -53,7 +58,9 @@ int CArrayAction::RebuildArray(int code, CPea* disk) {
   CVirtualFolder* node = node_.get();
   if (!node || code == 0) return 0;
   auto* target = AsFolder(disk);
+  PeaRef<CVirtualFolder> keepDisk(target);
   if (code == kActStart && !Confirm(kStrConfirmRebuild, true, false)) return 0;
+  if (target && document_ && !document_->IsInTree(target)) return 0;
   std::string args;
   CArgList list(args);
   switch (node->nodeType()) {

@@ -137,6 +137,13 @@ void CDremmoralDoc::SetCommandNode(CPea* node) {
 
 void CDremmoralDoc::SetViewSelection(CPea* node) { viewSelection_ = PeaRef<CPea>(node); }
 
+bool CDremmoralDoc::IsInTree(const CPea* node) const {
+  for (const CPea* n = node; n; n = n->GetParent()) {
+    if (n == root_) return true;
+  }
+  return false;
+}
+
 void CDremmoralDoc::OnSelectionChanged(CPea* node) {
   PeaRef<CPea> keep(node);
   UpdateAllViews(kHintCurrentChanged, node);
@@ -179,26 +186,50 @@ void CDremmoralDoc::UpdateUserText() {
 
 int CDremmoralDoc::ShowMessage(MessageBoxRequest request) {
   if (request.stringId != 0 && request.text.empty()) request.text = std::string(LoadString(request.stringId));
-  if (callbackDepth_ > 0) {
-    // Never nested inside the engine: shown once the callback has returned.
+  if (callbackDepth_ > 0 || boxOpen_ > 0) {
+    // Never inside the engine and never nested: shown once nothing is open.
+    if (request.buttons != MsgButtons::Ok) return request.buttons == MsgButtons::YesNo ? kIdNo : kIdCancel;
     pendingMessages_.push_back(std::move(request));
-    if (!flushTimer_.started()) {
-      flushTimer_ = loop_.singleShot(std::chrono::milliseconds(0), [this] {
-        flushTimer_ = plat::Timer();
-        FlushMessages();
-      });
-    }
-    return request.buttons == MsgButtons::YesNo ? kIdNo : kIdCancel;
+    ScheduleFlush();
+    return kIdOk;
   }
-  return ui_.MessageBox(request);
+  ++boxOpen_;
+  const int answer = ui_.MessageBox(request);
+  --boxOpen_;
+  if (!pendingMessages_.empty() || !pendingCommands_.empty()) ScheduleFlush();
+  return answer;
+}
+
+void CDremmoralDoc::ScheduleFlush() {
+  if (flushTimer_.started()) return;
+  flushTimer_ = loop_.singleShot(std::chrono::milliseconds(0), [this] {
+    flushTimer_ = plat::Timer();
+    FlushMessages();
+  });
 }
 
 void CDremmoralDoc::FlushMessages() {
-  while (!pendingMessages_.empty() && callbackDepth_ == 0) {
+  while (!pendingMessages_.empty() && callbackDepth_ == 0 && boxOpen_ == 0) {
     MessageBoxRequest r = std::move(pendingMessages_.front());
     pendingMessages_.pop_front();
+    ++boxOpen_;
     ui_.MessageBox(r);
+    --boxOpen_;
   }
+  while (pendingCommands_.empty() == false && pendingMessages_.empty() && callbackDepth_ == 0 && boxOpen_ == 0) {
+    PendingCommand c = std::move(pendingCommands_.front());
+    pendingCommands_.pop_front();
+    // A command queued for a node that left the tree meanwhile is dropped.
+    if (c.node && !IsInTree(c.node.get())) continue;
+    PeaRef<CPea> previous = commandNode_;
+    commandNode_ = c.node;
+    OnCommand(c.id);
+    if (commandNode_.get() == c.node.get()) commandNode_ = previous;
+  }
+}
+
+bool CDremmoralDoc::AnyInTree(const std::set<const CPea*>& nodes) const {
+  return std::any_of(nodes.begin(), nodes.end(), [this](const CPea* n) { return IsInTree(n); });
 }
 
 CDremmoralDoc::CallbackScope::CallbackScope(CDremmoralDoc* doc) : doc_(doc) { ++doc_->callbackDepth_; }
@@ -246,6 +277,11 @@ NodeLabel CDremmoralDoc::BuildNodeLabel(CPea* node) {
     }
     default:
       break;
+  }
+  if (!IsArrayType(type)) {
+    // A node relabelled as something else is no longer an alarmed or busy array.
+    alarmed_.erase(folder);
+    tasked_.erase(folder);
   }
   if (IsArrayType(type)) {
     std::string name = folder->GetProperty("name", "");
@@ -431,6 +467,14 @@ void CDremmoralDoc::ForgetNode(const CPea* node) {
 // ---- poll ----
 
 void CDremmoralDoc::Poll() {
+  // The frame's timer also fires inside the nested loops of boxes and dialogs; the poll that is
+  // running then finishes the work.
+  if (polling_) return;
+  polling_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{polling_};
   const std::vector<DocumentView*> views = views_;
   for (DocumentView* v : views) v->OnPoll();
   const std::vector<CPellwick*> conns = connections_;
@@ -569,7 +613,11 @@ void CDremmoralDoc::DeleteServer() {
                                     false}) != kIdOk) {
     return;
   }
+  if (!IsInTree(node)) return;
+  PeaRef<CPea> previous = commandNode_;
+  commandNode_ = PeaRef<CPea>(node);
   DisconnectServer();
+  commandNode_ = previous;
   root_->RemoveChildNode(node);
   root_->NotifyViews(kHintChildrenChanged, root_);
 }
@@ -611,6 +659,16 @@ void CDremmoralDoc::OnServerConnected(CPellwick* connection) {
   }
   node->SetLocalIntProperty("ServerStatus", 1);
   root_->NotifyViews(kHintChildrenChanged, root_);
+}
+
+void CDremmoralDoc::OnFirstQueryTimedOut(CPellwick* connection) {
+  for (CPea* child : root_->SubFolders(false)) {
+    auto* f = dynamic_cast<CVirtualFolder*>(child);
+    if (f && f->GetConnection() == connection) {
+      DisconnectNode(f);
+      return;
+    }
+  }
 }
 
 void CDremmoralDoc::OnConnectionClosed(CPellwick* connection) {
@@ -656,35 +714,46 @@ int CDremmoralDoc::BuildCredentials(CVirtualFolder* node, std::string& out) {
   CVirtualFolder* agent = node ? node->FindAgent() : nullptr;
   if (!agent) return plat::E_FAIL;
   PeaRef<CVirtualFolder> keep(agent);
+  std::uint32_t w1 = 0, w2 = 0;
+  ReadLocalToken(w1, w2);
+  const std::string prefix = plat::format("%x %x@", w1, w2);
+  auto refuse = [&] {
+    ShowMessage(MessageBoxRequest{kStrLoginError, "", "Login to " + agent->name(), MsgButtons::Ok,
+                                  MsgIcon::Exclamation, false});
+    return plat::E_FAIL;
+  };
+  std::string token = agent->GetProperty("UserProfile", "", true);
+  bool fromDialog = false;
+  bool save = false;
   if (agent->GetIntProperty("bValidProfile", 0, true) == 0 && (!autoLogon_ || explicitLogin_)) {
-    const std::string stored = agent->GetProperty("UserProfile", "", true);
     std::optional<LoginInput> input =
-        ui_.RunLoginDialog(stored.empty() ? std::string() : crypto::TokenUserName(stored), agent->name());
+        ui_.RunLoginDialog(token.empty() ? std::string() : crypto::TokenUserName(token), agent->name());
+    // The dialog ran a nested loop: an agent that left the tree meanwhile is not logged on.
+    if (!IsInTree(agent)) return plat::E_FAIL;
     if (!input) {
       ui_.FocusOutline();
       return plat::E_FAIL;
     }
     if (input->userName.find('@') != std::string::npos || input->password.find('@') != std::string::npos) {
-      ShowMessage(MessageBoxRequest{kStrLoginError, "", "Login to " + agent->name(), MsgButtons::Ok,
-                                    MsgIcon::Exclamation, false});
-      return plat::E_FAIL;
+      return refuse();
     }
-    const std::string token = crypto::BuildLogonToken(input->userName, input->password);
+    token = crypto::BuildLogonToken(input->userName, input->password);
     if (token.empty()) return plat::E_FAIL;
+    fromDialog = true;
+    save = input->save;
+  }
+  std::string text = prefix + token;
+  if (text.size() > kMaxLogonText) {
+    // A cut token would never decode: refuse it rather than send it. Nothing is kept of it, so
+    // Login stays available for another try.
+    if (!fromDialog) agent->SetLocalProperty("bValidProfile", "0");
+    return refuse();
+  }
+  if (fromDialog) {
     agent->SetLocalProperty("UserProfile", token);
-    agent->SetLocalProperty("bAutoSave", input->save ? "1" : "0");
+    agent->SetLocalProperty("bAutoSave", save ? "1" : "0");
     agent->SetLocalProperty("bValidProfile", "1");
     agent->SetLocalProperty("bHaveLogin", "0");
-  }
-  std::uint32_t w1 = 0, w2 = 0;
-  ReadLocalToken(w1, w2);
-  const std::string token = agent->GetProperty("UserProfile", "", true);
-  std::string text = plat::format("%x %x@", w1, w2) + token;
-  if (text.size() > kMaxLogonText) {
-    // A cut token would never decode: refuse it rather than send it.
-    ShowMessage(MessageBoxRequest{kStrLoginError, "", "Login to " + agent->name(), MsgButtons::Ok,
-                                  MsgIcon::Exclamation, false});
-    return plat::E_FAIL;
   }
   if (agent->GetIntProperty("bAutoSave", 0, true) != 1) {
     // Without "Save password" only the user name stays behind.
@@ -883,7 +952,7 @@ CVirtualFolder* CDremmoralDoc::NewArrayUnder(CVirtualFolder* controller) {
   return nullptr;
 }
 
-static CVirtualFolder* ControllerOfDisk(CVirtualFolder* disk) {
+CVirtualFolder* CDremmoralDoc::ControllerOfDisk(CVirtualFolder* disk) {
   CPea* channel = disk ? disk->GetParent() : nullptr;
   return channel ? dynamic_cast<CVirtualFolder*>(channel->GetParent()) : nullptr;
 }
@@ -973,8 +1042,9 @@ bool CDremmoralDoc::CommandRemoveEnabled(CPea* current) {
   return CArrayAction(this, parent).EnableIfNew();
 }
 
-bool CDremmoralDoc::IsCommandEnabled(int id) {
-  CPea* current = GetCurrentNode();
+bool CDremmoralDoc::IsCommandEnabled(int id) { return IsCommandEnabledFor(id, GetCurrentNode()); }
+
+bool CDremmoralDoc::IsCommandEnabledFor(int id, CPea* current) {
   CVirtualFolder* node = AsFolder(current);
   auto hasTask = [&](CVirtualFolder* n) { return (n->GetIntProperty("Status", 0) & 0xFF00) != 0; };
   switch (id) {
@@ -1061,16 +1131,24 @@ bool CDremmoralDoc::IsCommandEnabled(int id) {
 
 void CDremmoralDoc::OnDeleteKey() {
   CVirtualFolder* node = CurrentFolder();
-  if (!node) return;
   int cmd = 0;
-  if (node->nodeType() == kNodeServer) {
-    cmd = kCmdDeleteServer;
-  } else if (IsArrayType(node->nodeType())) {
-    cmd = kCmdDeleteArray;
-  } else if (node->nodeType() == kNodeUser) {
-    cmd = kCmdDeleteUser;
+  switch (node ? node->nodeType() : kNodeUnknown) {
+    case kNodeServer:
+      cmd = kCmdDeleteServer;
+      break;
+    case kNodeIopArray:
+    case kNodeIdeArray:
+      cmd = kCmdDeleteArray;
+      break;
+    case kNodeUser:
+      cmd = kCmdDeleteUser;
+      break;
+    default:
+      // A serial array too: its delete is on the menu and the tool bar, not on the key.
+      ui_.Beep(kBeepHand);
+      return;
   }
-  if (cmd != 0 && IsCommandEnabled(cmd)) OnCommand(cmd);
+  if (IsCommandEnabled(cmd)) OnCommand(cmd);
 }
 
 void CDremmoralDoc::CommandCreateArray(CVirtualFolder* node) {
@@ -1115,6 +1193,7 @@ void CDremmoralDoc::CommandDeleteUser(CVirtualFolder* node) {
   auto* parent = dynamic_cast<CVirtualFolder*>(node->GetParent());
   if (!parent || !parent->HasMethod("DeleteUser")) return;
   PeaRef<CVirtualFolder> keep(node);
+  PeaRef<CVirtualFolder> keepParent(parent);
   const std::string name = node->GetProperty("name", node->name(), true);
   if (CVirtualFolder* agent = node->FindAgent()) {
     const std::string token = agent->GetProperty("UserProfile", "", true);
@@ -1127,6 +1206,8 @@ void CDremmoralDoc::CommandDeleteUser(CVirtualFolder* node) {
                                     false}) != kIdOk) {
     return;
   }
+  // The box ran a nested loop: a user (or users folder) pruned meanwhile is not deleted blindly.
+  if (!IsInTree(node) || node->GetParent() != parent) return;
   parent->Invoke("DeleteUser", name);
 }
 
@@ -1160,9 +1241,17 @@ void CDremmoralDoc::CommandBackground() {
 }
 
 void CDremmoralDoc::OnCommand(int id) {
+  if (id != kCmdClearCommandNode && (callbackDepth_ > 0 || boxOpen_ > 0)) {
+    // A command may ask a question, which can be answered only outside the engine's callbacks
+    // and when no other box is open: it runs then, on the node that is current now.
+    pendingCommands_.push_back(PendingCommand{id, PeaRef<CPea>(GetCurrentNode())});
+    ScheduleFlush();
+    return;
+  }
   CPea* current = GetCurrentNode();
   PeaRef<CPea> keep(current);
   CVirtualFolder* node = AsFolder(current);
+  PeaRef<CVirtualFolder> keepNode(node);
   switch (id) {
     case kCmdClearCommandNode:
       SetCommandNode(nullptr);
@@ -1209,7 +1298,7 @@ void CDremmoralDoc::OnCommand(int id) {
     case kCmdClearEvents:
       if (node && ShowMessage(MessageBoxRequest{kStrConfirmClearEvents, "", "", MsgButtons::OkCancel,
                                                 MsgIcon::Question, false}) == kIdOk) {
-        node->Invoke("ClearEvent", "");
+        if (IsInTree(node)) node->Invoke("ClearEvent", "");
       } else {
         ui_.Beep(kBeepHand);
       }
@@ -1242,7 +1331,8 @@ void CDremmoralDoc::OnCommand(int id) {
     case kCmdPause:
       if (node && (node->nodeType() == kNodeIopArray || node->nodeType() == kNodeIdeArray) &&
           ShowMessage(MessageBoxRequest{kStrConfirmPause, "", "", MsgButtons::OkCancel, MsgIcon::Exclamation,
-                                        false}) == kIdOk) {
+                                        false}) == kIdOk &&
+          IsInTree(node)) {
         CArrayAction(this, node).ThrottleArrayTask(kActPause);
       }
       return;
@@ -1254,6 +1344,7 @@ void CDremmoralDoc::OnCommand(int id) {
                                         false}) != kIdOk) {
         return;
       }
+      if (!IsInTree(node)) return;
       CArrayAction(this, node).ThrottleArrayTask(kActStop);
       return;
     }

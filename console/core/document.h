@@ -22,13 +22,17 @@
 
 namespace kelm::console {
 
-// Command ids.
+// Command ids. The frame's own commands (bars, panes, scrolling, help) are listed too, so that menus,
+// accelerators and prompts name them from one place.
 enum CommandId : int {
+  kCmdOk = 1,
+  kCmdOutlineBar = 150,  // show or hide the outline bar
   kCmdClearCommandNode = 8192,
   kCmdRebuildArray = 32777,
   kCmdSyncArray = 32778,
   kCmdDeleteArray = 32781,
   kCmdRefresh = 32784,
+  kCmdCollapseNode = 32791,
   kCmdAddUser = 32799,
   kCmdDeleteUser = 32802,
   kCmdNewServer = 32807,
@@ -38,19 +42,36 @@ enum CommandId : int {
   kCmdDisconnect = 32813,
   kCmdConnect = 32814,
   kCmdRename = 32816,
+  kCmdExpandNode = 32817,
   kCmdReadEvents = 32818,
   kCmdClearEvents = 32819,
   kCmdFont = 32821,
   kCmdBackground = 32822,
+  kCmdHideOutline = 32826,
+  kCmdDeleteKey = 32827,
   kCmdRemoveFromNewArray = 32828,
+  kCmdAutoDemo = 32829,
   kCmdContinue = 32832,
   kCmdPause = 32833,
   kCmdStop = 32834,
   kCmdBeeper = 32835,
+  kCmdNextItem = 32840,
+  kCmdPreviousItem = 32841,
   kCmdLogin = 32842,
   kCmdLogout = 32843,
+  kCmdNextPane = 32844,
+  kCmdScrollColumnRight = 32847,
+  kCmdScrollColumnLeft = 32848,
+  kCmdScrollLineDown = 32849,
+  kCmdScrollLineUp = 32850,
+  kCmdScrollPageDown = 32851,
+  kCmdScrollPageUp = 32852,
   kCmdAddToNewArray = 32853,
+  kCmdKeyboardHelp = 32854,
   kCmdRunOnStartup = 32857,
+  kCmdAbout = 57664,
+  kCmdToolBar = 59392,
+  kCmdStatusBar = 59393,
 };
 
 // A view of the document: told of every hint.
@@ -110,11 +131,15 @@ class CDremmoralDoc {
   void SetCommandNode(CPea* node);
   CPea* commandNode() const { return commandNode_.get(); }
   void SetViewSelection(CPea* node);
+  // Whether the node is still in the tree below the console root (false for null or a pruned node).
+  bool IsInTree(const CPea* node) const;
   void OnSelectionChanged(CPea* node);
 
   // Commands.
   void OnCommand(int id);
   bool IsCommandEnabled(int id);
+  // The same rule for a given node instead of the current one (the node caches use it).
+  bool IsCommandEnabledFor(int id, CPea* node);
   bool IsCommandChecked(int id) const;
   // The Delete key in the outline pane: the delete command that applies, only when enabled.
   void OnDeleteKey();
@@ -149,8 +174,14 @@ class CDremmoralDoc {
   // The local agent's token words, from the machine's registry.
   static void ReadLocalToken(std::uint32_t& word1, std::uint32_t& word2);
 
-  // Message boxes: shown at once, or, inside a reply callback, queued and shown after it returns.
+  // Message boxes, one at a time. A box asked for inside a reply callback or while another box is
+  // open waits in a queue and shows, in order, once nothing is open (its answer is OK). A question
+  // (OK/Cancel, Yes/No) cannot wait for its answer there: it is not shown and answers Cancel or No.
+  // Commands that ask therefore never run from a callback or under an open box: OnCommand queues
+  // them until then.
   int ShowMessage(MessageBoxRequest request);
+  // The first query of a connection timed out: the agent it was opening is disconnected.
+  void OnFirstQueryTimedOut(CPellwick* connection);
   // A node leaves the tree: the document forgets every mark it kept for it.
   void ForgetNode(const CPea* node);
   // Runs fn on the loop once the current call has returned; dropped with the document.
@@ -170,6 +201,13 @@ class CDremmoralDoc {
     CDremmoralDoc* doc_;
   };
 
+  // Dragging disks onto an array (outline and list pane): whether the nodes may be dragged, whether
+  // a drop on the target would take them all, and the drop itself (false when refused; nothing
+  // changes then).
+  bool CanDragNodes(const std::vector<CPea*>& nodes);
+  bool CanDropOn(const std::vector<CPea*>& nodes, CPea* target);
+  bool DropOn(const std::vector<CPea*>& nodes, CPea* target);
+
   // New-array disks.
   void AddDisksToNewArray(const std::vector<CPea*>& disks);
   bool CanAddToNewArray(CPea* disk);
@@ -180,8 +218,10 @@ class CDremmoralDoc {
   bool freeDiskAvailable() const { return freeDiskAvailable_; }
   void setFreeDiskAvailable(bool v) { freeDiskAvailable_ = v; }
   void ClearFreeDiskAvailable() { freeDiskAvailable_ = false; }
-  bool alarm() const { return !alarmed_.empty(); }
-  bool arrayTaskRunning() const { return !tasked_.empty(); }
+  // An array still in the tree is "Critical" or "Offline" (alarm), or runs a task that blocks array
+  // creation; arrays cut off with a pruned branch count no more.
+  bool alarm() const { return AnyInTree(alarmed_); }
+  bool arrayTaskRunning() const { return AnyInTree(tasked_); }
   bool beeper() const { return beeper_; }
   bool connectAllowed() const { return connectAllowed_; }
   bool notIntelligentIo() const { return notIop_; }
@@ -199,9 +239,9 @@ class CDremmoralDoc {
     bool sysFont = true;
     std::vector<std::uint8_t> paneFont;
     bool sysBkColor = true;
-    std::uint32_t backgroundColor = 0xFFFFFF;
+    ColorRef backgroundColor = kColorWhite;
     bool sysTxtColor = true;
-    std::uint32_t foregroundColor = 0;
+    ColorRef foregroundColor = kColorBlack;
   };
   const Display& display() const { return display_; }
 
@@ -230,6 +270,8 @@ class CDremmoralDoc {
   void SaveAgentProfile(CVirtualFolder* agent);
   void RestrictProfileFile() const;
   void FlushMessages();
+  void ScheduleFlush();
+  bool AnyInTree(const std::set<const CPea*>& nodes) const;
   void UpdateUserText();
   void ProgressCheck(Watched& w);
   CVirtualFolder* CurrentFolder();
@@ -242,6 +284,8 @@ class CDremmoralDoc {
   bool CommandDeleteArrayEnabled(CVirtualFolder* node);
   bool CommandRemoveEnabled(CPea* node);
   CVirtualFolder* NewArrayUnder(CVirtualFolder* controller);
+  // A disk's controller: two levels up (disk, channel, controller).
+  static CVirtualFolder* ControllerOfDisk(CVirtualFolder* disk);
 
   UiServices& ui_;
   plat::EventLoop& loop_;
@@ -277,6 +321,13 @@ class CDremmoralDoc {
   int serverCounter_ = 0;
   int callbackDepth_ = 0;
   std::deque<MessageBoxRequest> pendingMessages_;
+  int boxOpen_ = 0;
+  bool polling_ = false;
+  struct PendingCommand {
+    int id;
+    PeaRef<CPea> node;
+  };
+  std::deque<PendingCommand> pendingCommands_;
   plat::Timer flushTimer_;
   std::vector<plat::Timer> reloadTimers_;
   std::vector<plat::Timer> deferred_;

@@ -181,7 +181,20 @@ plat::HRESULT CPellwick::LogonNode(CVirtualFolder* node, const std::string& cred
 }
 
 plat::HRESULT CPellwick::LogoffNode(CVirtualFolder* node, const std::string& handle) {
-  return FolderRequest(node, kReqLogon, "logoff " + handle, kReqToOwner);
+  PeaRef<CPellwick> self(this);
+  PeaRef<CVirtualFolder> keep(node);
+  const plat::HRESULT r = ChangeFolderTo(node);
+  if (!Accepted(r)) return r;
+  // The engine's logoff takes the change-folder's identifier and purges what this logon still has
+  // queued: nothing asked before the logoff is answered after it. The connection is one logon, so
+  // every queued path is of it.
+  if (node) node->AddRef();
+  Logoff(handle, kReqToOwner, node, "\\");
+  if (node) {
+    held_[nextId()].push_back(node);
+    ScheduleRelease();
+  }
+  return plat::S_OK;
 }
 
 std::int32_t CPellwick::OnCallback(std::int32_t code, const RequestView* view) {
@@ -250,7 +263,11 @@ std::int32_t CPellwick::OnFirstQueryReply(std::int32_t code, const RequestView& 
   }
   if (view.state == kStatusFinal) {
     firstQueryPending_ = false;
-    if (document_) document_->OnServerConnected(this);
+    if (document_) {
+      document_->OnServerConnected(this);
+      // The agent never answered its first query: it is the agent that is gone.
+      if (ParseResultCode(view.text) == kResultTimeOut) document_->OnFirstQueryTimedOut(this);
+    }
   }
   return 0;
 }

@@ -7,6 +7,11 @@ namespace kelm::console {
 // The text of a string resource; empty for an id the table does not hold.
 std::string_view LoadString(int id);
 
+// A command's prompt is the string of the command's own id, "status text\ntool-tip": the status
+// bar shows the first line, a tool-bar button's tip the second (empty when the prompt has none).
+std::string_view CommandStatusText(int commandId);
+std::string_view CommandToolTip(int commandId);
+
 // String ids the core refers to by name.
 enum StringId : int {
   kStrSocketsFailed = 129,
@@ -24,11 +29,22 @@ enum StringId : int {
   kStrExpanding = 174,
   kStrArray = 175,
   kStrNewUser = 176,
+  kStrPasswordMismatch = 177,
+  kStrNoNewPassword = 178,
+  kStrLevelError = 181,  // 181..184: "Error", "Warning", "Information", "Unknown"
+  kStrLevelWarning = 182,
+  kStrLevelInformation = 183,
+  kStrLevelUnknown = 184,
+  kStrNoValue = 185,
+  kStrFree = 186,
+  kStrAssigned = 187,
   kStrConfirmDeleteUser = 189,
   kStrConfirmDeleteServer = 190,
   kStrConfirmDeleteArray = 191,
   kStrReady = 194,
   kStrConfirmClearEvents = 195,
+  kStrNoDiskSelected = 196,
+  kStrTooManyDisks = 197,
   kStrConfirmRebuild = 198,
   kStrConfirmSync = 199,
   kStrDeleteLoggedOnUser = 201,
@@ -39,6 +55,8 @@ enum StringId : int {
   kStrMenuChannel = 207,
   kStrMenuDisk = 208,
   kStrMenuEnclosure = 209,
+  kStrRebootForSetting = 61206,
+  kStrRebootAfterInit = 61207,
   kStrConverting = 61210,
   kStrInitializing = 61211,
   kStrConfirmDeleteSerialArray = 61214,

@@ -69,6 +69,12 @@ CPea* ResolveShortCut(CPea* node) {
   return node;
 }
 
+int NodeTypeOf(const CPea* node) {
+  if (auto* f = dynamic_cast<const CVirtualFolder*>(node)) return f->nodeType();
+  if (dynamic_cast<const CShortCut*>(node)) return kNodeShortCut;
+  return kNodeUnknown;
+}
+
 CVirtualFolder* AsFolder(CPea* node) { return dynamic_cast<CVirtualFolder*>(ResolveShortCut(node)); }
 
 // ---- CVirtualFolder ----
@@ -172,9 +178,15 @@ bool CVirtualFolder::IsSeen(const CPea* child) const {
   return std::find(seen_.begin(), seen_.end(), child) != seen_.end();
 }
 
+bool CVirtualFolder::IsSeenInListing(const CPea* child) const {
+  return std::find(seen_.begin() + static_cast<std::ptrdiff_t>(std::min(pinned_, seen_.size())), seen_.end(), child) !=
+         seen_.end();
+}
+
 int CVirtualFolder::GetChildValue(std::string_view name, std::string* type, std::string* value, bool noQuery) {
   if (CPea* child = FindChild(name)) {
-    if (child->IsVolatileProperty() && !IsSeen(child)) Query(std::string(name));
+    // A console mark pinned on a property the agent owns does not stop it from being read again.
+    if (child->IsVolatileProperty() && !IsSeenInListing(child)) Query(std::string(name));
     if (type) *type = child->type();
     if (value) *value = child->value();
     return 0;
@@ -447,11 +459,12 @@ void CVirtualFolder::OnRequestError(int code) {
   CDremmoralDoc* doc = GetDocument();
   PeaRef<CVirtualFolder> keep(this);
   if (CPea* parent = GetParent()) {
-    // An agent that does not answer is disconnected; its entry stays (marked disconnected), so
-    // that no second connection is ever opened for it.
-    CVirtualFolder* agent = nodeType_ == kNodeServer ? this : FindAgent();
-    if (doc && agent && agent->GetParent()) doc->DisconnectNode(agent);
-    if (nodeType_ != kNodeServer && nodeType_ != kNodeAgent) {
+    // A server entry's or an agent's own request that times out means the agent is gone: it is
+    // disconnected, and its entry stays (marked disconnected) so that no second connection is
+    // opened for it. Any other node that times out is removed and the connection kept.
+    if (nodeType_ == kNodeServer || nodeType_ == kNodeAgent) {
+      if (doc) doc->DisconnectNode(this);
+    } else {
       if (auto* folder = dynamic_cast<CVirtualFolder*>(parent)) {
         PeaRef<CVirtualFolder> keepParent(folder);
         folder->RemoveChildNode(this);
@@ -580,11 +593,20 @@ int CVirtualFolder::Logon() {
   CPellwick* conn = GetConnection();
   CDremmoralDoc* doc = GetDocument();
   if (!agent || !conn || !doc) return plat::E_FAIL;
+  // The Login dialog runs a nested loop in which this node can be pruned and its connection closed:
+  // both are held, and the logon goes out only on the connection the node still has.
+  PeaRef<CVirtualFolder> keep(this);
+  PeaRef<CPellwick> keepConn(conn);
   std::string credentials;
   const int r = doc->BuildCredentials(this, credentials);
   if (r != 0) {
     listingPending_ = false;
     return r;
+  }
+  const auto& open = doc->connections();
+  if (!doc->IsInTree(this) || GetConnection() != conn || std::find(open.begin(), open.end(), conn) == open.end()) {
+    listingPending_ = false;
+    return plat::E_FAIL;
   }
   conn->LogonNode(this, credentials);
   return 0;

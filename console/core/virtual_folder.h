@@ -155,6 +155,8 @@ class CVirtualFolder : public CPea {
   void setInNewArray(bool v) { inNewArray_ = v; }
   bool passive() const { return (flags_ & kFlagPassive) != 0; }
   bool IsSeen(const CPea* child) const;
+  // Seen in the listing in progress (not merely pinned).
+  bool IsSeenInListing(const CPea* child) const;
   std::size_t pinnedCount() const { return pinned_; }
 
  protected:
@@ -213,6 +215,8 @@ class CShortCut : public CPea {
 CPea* ResolveShortCut(CPea* node);
 // The node as a folder (after resolving a short cut), or null.
 CVirtualFolder* AsFolder(CPea* node);
+// The node's own type: a folder's node type, kNodeShortCut for a short cut, else kNodeUnknown.
+int NodeTypeOf(const CPea* node);
 
 // The computer's name, read once.
 const std::string& ComputerName();

@@ -3,6 +3,8 @@
 // scripted screen and a fake agent on the local channel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,10 +19,16 @@
 
 namespace kelm::console::testing {
 
+// A scripted screen. Every call that would run a nested loop on a real screen first runs duringModal,
+// where a test lets records arrive or prunes nodes, as a real nested loop would.
 class FakeUi : public UiServices {
  public:
   int MessageBox(const MessageBoxRequest& r) override {
     boxes.push_back(r);
+    ++boxDepth;
+    maxBoxDepth = std::max(maxBoxDepth, boxDepth);
+    Modal();
+    --boxDepth;
     if (!answers.empty()) {
       const int a = answers.front();
       answers.erase(answers.begin());
@@ -32,10 +40,17 @@ class FakeUi : public UiServices {
   void SetWaitCursor(bool) override {}
   void SetUserText(const std::string& text) override { userText = text; }
   void SetActivity(int) override {}
-  std::optional<FontChoice> PickFont(const FontChoice&) override { return font; }
-  std::optional<std::uint32_t> PickColour(std::uint32_t) override { return colour; }
+  std::optional<FontChoice> PickFont(const FontChoice&) override {
+    Modal();
+    return font;
+  }
+  std::optional<ColorRef> PickColour(ColorRef) override {
+    Modal();
+    return colour;
+  }
   std::optional<LoginInput> RunLoginDialog(const std::string& userName, const std::string& agentName) override {
     dialogs.push_back(userName + "|" + agentName);
+    Modal();
     return login;
   }
   void FocusOutline() override { ++outlineFocus; }
@@ -43,6 +58,41 @@ class FakeUi : public UiServices {
   void EditLabel(CPea*) override {}
   void OpenRebuildWizard(CPea* array, CPea* disk) override { wizard = {array, disk}; }
   void OpenEventViewer(CPea*) override {}
+  std::optional<std::string> PickSaveFile(const std::string& name, const std::string& ext,
+                                          const std::string& filter) override {
+    saveRequests.push_back(name + "|" + ext + "|" + filter);
+    Modal();
+    return savePath;
+  }
+  SplitterMode ShowOnlyPane(SplitterPane pane) override {
+    const SplitterMode old = splitter;
+    splitter = pane == SplitterPane::List ? SplitterMode::ListOnly : SplitterMode::PropertyOnly;
+    return old;
+  }
+  SplitterMode ShowAllPanes() override {
+    const SplitterMode old = splitter;
+    splitter = SplitterMode::BothPanes;
+    return old;
+  }
+  std::optional<CreateArrayOptions> RunCreateArrayOptions() override {
+    ++optionDialogs;
+    Modal();
+    return createOptions;
+  }
+  void CloseMainWindow() override { ++closeRequests; }
+  bool RebootMachine() override {
+    ++reboots;
+    return rebootSucceeds;
+  }
+
+  // Runs once per modal call while set; a handler may clear or replace it.
+  std::function<void()> duringModal;
+  void Modal() {
+    if (duringModal) {
+      std::function<void()> f = duringModal;
+      f();
+    }
+  }
 
   std::vector<MessageBoxRequest> boxes;
   std::vector<int> answers;
@@ -50,7 +100,17 @@ class FakeUi : public UiServices {
   std::vector<std::string> dialogs;
   std::optional<LoginInput> login;
   std::optional<FontChoice> font;
-  std::optional<std::uint32_t> colour;
+  std::optional<ColorRef> colour;
+  std::vector<std::string> saveRequests;
+  std::optional<std::string> savePath;
+  SplitterMode splitter = SplitterMode::BothPanes;
+  std::optional<CreateArrayOptions> createOptions = CreateArrayOptions{};
+  int optionDialogs = 0;
+  int boxDepth = 0;
+  int maxBoxDepth = 0;
+  int closeRequests = 0;
+  int reboots = 0;
+  bool rebootSucceeds = true;
   std::string userText;
   int outlineFocus = 0;
   CPea* selected = nullptr;
@@ -123,6 +183,29 @@ class ConsoleTest : public ::testing::Test {
   RecordingView view;
   FakeAgent agent;
   std::unique_ptr<CDremmoralDoc> doc;
+};
+
+// A detached node of a given type with local values, for the rules that read only the node.
+class NodeFixture : public ConsoleTest {
+ protected:
+  void SetUp() override {
+    ValidProfile();
+    Start();
+  }
+  // A console-made folder under parent (the agent when null) with the given values.
+  CVirtualFolder* Make(const std::string& name, int type, std::vector<std::pair<std::string, std::string>> values,
+                       CVirtualFolder* parent = nullptr) {
+    if (!parent) parent = Agent();
+    auto* f = dynamic_cast<CVirtualFolder*>(parent->AddFolderFromEntry(name + "@o--@" + std::to_string(type)));
+    for (auto& [k, v] : values) {
+      if (k[0] == '!') {
+        f->AddMethod(k.substr(1), std::stoi(v));
+      } else {
+        f->AddChildEntry(k, "pr-", v);
+      }
+    }
+    return f;
+  }
 };
 
 }  // namespace kelm::console::testing

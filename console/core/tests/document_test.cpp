@@ -10,29 +10,6 @@
 namespace kelm::console::testing {
 namespace {
 
-// A detached node of a given type with local values, for the rules that read only the node.
-class NodeFixture : public ConsoleTest {
- protected:
-  void SetUp() override {
-    ValidProfile();
-    Start();
-  }
-  // A console-made folder under parent (the agent when null) with the given values.
-  CVirtualFolder* Make(const std::string& name, int type, std::vector<std::pair<std::string, std::string>> values,
-                       CVirtualFolder* parent = nullptr) {
-    if (!parent) parent = Agent();
-    auto* f = dynamic_cast<CVirtualFolder*>(parent->AddFolderFromEntry(name + "@o--@" + std::to_string(type)));
-    for (auto& [k, v] : values) {
-      if (k[0] == '!') {
-        f->AddMethod(k.substr(1), std::stoi(v));
-      } else {
-        f->AddChildEntry(k, "pr-", v);
-      }
-    }
-    return f;
-  }
-};
-
 TEST_F(NodeFixture, ArrayLabels) {
   struct Case {
     int type;
@@ -202,6 +179,49 @@ TEST_F(NodeFixture, CommandEnableRules) {
   EXPECT_FALSE(doc->IsCommandEnabled(kCmdDeleteArray));
 }
 
+// Delete Array reaches the agent on the array's controller, with the array's handle.
+TEST_F(ConsoleTest, DeleteArrayGoesToTheControllerOfTheTwoFamiliesThatDelete) {
+  FakeNode* iop = agent.root.Folder("Ctl4", kNodeIopController);
+  iop->Add("DeleteArray", "m--", "134217736");
+  FakeNode* a3 = iop->Folder("Ary1", kNodeIopArray);
+  a3->Add("ArrayHandle", "pr-", "7");
+  a3->Add("ThrottleStatus", "pr-", "0");
+  a3->Add("DeleteArray", "m--", "134217736");  // declared on the array too; it answers a failure
+  FakeNode* sc = agent.root.Folder("Sc0", kNodeSerialController);
+  sc->Add("DeleteArray", "m--", "134217736");
+  FakeNode* a22 = sc->Folder("Ary0", kNodeSerialArray);
+  a22->Add("ArrayHandle", "pr-", "2");
+  a22->Add("Status", "pr-", "0");
+  agent.root.Child("Controller0")->Add("DeleteArray", "m--", "134217736");
+  ValidProfile();
+  Start();
+  struct Case {
+    const char* array;
+    bool enabled;
+    const char* invoked;
+  } cases[] = {
+      {"\\HOST7\\Ctl4\\Ary1", true, "\\Ctl4|DeleteArray@7"},
+      {"\\HOST7\\Sc0\\Ary0", true, "\\Sc0|DeleteArray@2"},
+      {"\\HOST7\\Controller0\\Array1", false, ""},
+  };
+  for (const Case& c : cases) {
+    const std::string path = c.array;
+    Node(path.substr(0, path.rfind('\\')))->Refresh();
+    Pump();
+    CVirtualFolder* array = Node(path);
+    ASSERT_NE(array, nullptr) << path;
+    array->Refresh();
+    Pump();
+    doc->SetCommandNode(array);
+    EXPECT_EQ(doc->IsCommandEnabled(kCmdDeleteArray), c.enabled) << path;
+    if (!c.enabled) continue;
+    agent.invoked.clear();
+    doc->OnCommand(kCmdDeleteArray);
+    Pump();
+    EXPECT_EQ(agent.invoked, std::vector<std::string>{c.invoked}) << path;
+  }
+}
+
 TEST_F(NodeFixture, TheDeleteKeyRunsOnlyAnEnabledDelete) {
   CVirtualFolder* ctl = Make("Ctl", kNodeIopController, {});  // no DeleteArray method
   CVirtualFolder* a = Make("Arr", kNodeIopArray, {{"ThrottleStatus", "0"}}, ctl);
@@ -209,7 +229,42 @@ TEST_F(NodeFixture, TheDeleteKeyRunsOnlyAnEnabledDelete) {
   ui.boxes.clear();
   doc->OnDeleteKey();
   EXPECT_TRUE(ui.boxes.empty());
+  EXPECT_TRUE(ui.beeps.empty());  // a disabled delete does nothing
   EXPECT_NE(ctl->FindChild("Arr"), nullptr);
+}
+
+TEST_F(NodeFixture, TheDeleteKeyPostsTheDeleteOfFourTypesAndBeepsForEveryOther) {
+  CVirtualFolder* iop = Make("Iop", kNodeIopController, {{"!DeleteArray", "8"}});
+  CVirtualFolder* serial = Make("Sc", kNodeSerialController, {{"!DeleteArray", "8"}});
+  CVirtualFolder* users = Make("Users", kNodeUserAccounts, {{"!DeleteUser", "2"}});
+  struct Case {
+    CVirtualFolder* node;
+    int box;  // the confirmation shown, 0 for none
+    bool beep;
+  } cases[] = {
+      {Make("Srv", kNodeServer, {}), kStrConfirmDeleteServer, false},
+      {Make("A3", kNodeIopArray, {{"ThrottleStatus", "0"}}, iop), kStrConfirmDeleteArray, false},
+      {Make("A22", kNodeSerialArray, {{"Status", "0"}}, serial), 0, true},
+      {Make("A18", kNodeIdeArray, {}, Make("Ide", kNodeIdeController, {{"!DeleteArray", "8"}})), 0, false},
+      {Make("U", kNodeUser, {{"right", "4"}}, users), kStrConfirmDeleteUser, false},
+      {Make("D", kNodeIopDisk, {}), 0, true},
+      {Make("C", kNodeIopController, {}), 0, true},
+  };
+  for (const Case& c : cases) {
+    doc->SetCommandNode(c.node);
+    ui.boxes.clear();
+    ui.beeps.clear();
+    ui.answers = {kIdCancel, kIdNo};
+    doc->OnDeleteKey();
+    EXPECT_EQ(ui.boxes.empty() ? 0 : ui.boxes[0].stringId, c.box) << c.node->name();
+    EXPECT_EQ(ui.beeps, c.beep ? std::vector<std::uint32_t>{kBeepHand} : std::vector<std::uint32_t>{})
+        << c.node->name();
+  }
+  doc->SetCommandNode(nullptr);
+  doc->SetViewSelection(nullptr);
+  ui.beeps.clear();
+  doc->OnDeleteKey();
+  EXPECT_EQ(ui.beeps.size(), 1u);
 }
 
 TEST_F(NodeFixture, CreateArrayAndTheNewArrayDisks) {

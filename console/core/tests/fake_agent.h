@@ -2,6 +2,8 @@
 // A scripted agent for the console's tests: serves a declarative folder tree on the local
 // channel's record protocol, records every record it receives, and answers only when the test
 // delivers, so every exchange is seen in order.
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <map>
@@ -76,6 +78,7 @@ class FakeAgent {
     while (!pending_.empty() && ++guard < 100000) {
       Pending p = std::move(pending_.front());
       pending_.pop_front();
+      if (recordDelivered) delivered.push_back(p.message);
       if (p.owner) p.owner->OnMessage(p.message);
     }
   }
@@ -86,12 +89,33 @@ class FakeAgent {
   }
 
   std::vector<CMessage> received;  // every record, in order
+  bool recordDelivered = false;
+  std::vector<CMessage> delivered;  // every answer and notification handed out, while recording
   FakeNode root;
   bool requireLogon = false;
   bool refuseConnect = false;
   bool refuseLogon = false;
   bool silent = false;  // receives but never answers
   std::vector<std::string> invoked;  // "path|method@args"
+
+  // A folder's stored event records ("code@time@severity@title@text"), as ReadEvent pages them.
+  // A folder without a log answers ReadEvent with nothing but the echo and the final reply.
+  struct EventLog {
+    std::vector<std::string> records;
+    std::uint32_t cookie = 994730000;
+  };
+  std::map<std::string, EventLog> eventLogs;  // by the folder's full path
+
+  // The users folder (value 12) with the given accounts and rights; each account is a folder
+  // (value 13) listing "name", "right" and its three methods, as the agent's does.
+  FakeNode* AddUsers(FakeNode* parent, const std::vector<std::pair<std::string, int>>& accounts) {
+    FakeNode* users = parent->Folder("Users", 12);
+    users->Add("CreateUser", "m--", "2");
+    users->Add("DeleteUser", "m--", "2");
+    for (const auto& [name, rights] : accounts) AddAccount(users, name, rights);
+    return users;
+  }
+  std::map<std::string, std::string> passwords;  // by account name, as set through the methods
 
   // The records received since the mark, without the channel's own open record.
   std::vector<CMessage> Since(std::size_t mark) const {
@@ -190,7 +214,8 @@ class FakeAgent {
         invoked.push_back(st.current->FullPath() + "|" + m.text);
         const std::size_t at = m.text.find('@');
         FakeNode* c = at == std::string::npos ? nullptr : st.current->Child(m.text.substr(0, at));
-        const std::int32_t r = c && c->type[0] == 'm' ? kResultFunctional : kResultNotFound;
+        std::int32_t r = c && c->type[0] == 'm' ? kResultFunctional : kResultNotFound;
+        if (r == kResultFunctional) r = Method(owner, m, st.current, m.text.substr(0, at), m.text.substr(at + 1));
         Reply(owner, m, kStatusPartial, FormatResult(r) + "@" + m.text);
         return Final(owner, m, r);
       }
@@ -209,6 +234,94 @@ class FakeAgent {
       default:
         return;
     }
+  }
+
+  static constexpr int kAdminRight = 2;
+
+  FakeNode* AddAccount(FakeNode* users, const std::string& name, int rights) {
+    FakeNode* u = users->Add(name, "or-", "13");
+    u->Add("name", "pr-", name);
+    u->Add("right", "pr-", std::to_string(rights));
+    u->Add("rename", "m--", "3");
+    u->Add("password", "m--", "3");
+    u->Add("changeright", "m--", "2");
+    return u;
+  }
+  static int RightsOf(const FakeNode* user) {
+    const FakeNode* r = user->Child("right");
+    return r ? std::atoi(r->value.c_str()) : 0;
+  }
+  static int Administrators(const FakeNode* users) {
+    int n = 0;
+    for (const auto& c : users->children) n += c->value == "13" && (RightsOf(c.get()) & kAdminRight) != 0;
+    return n;
+  }
+  void NotifyFolder(std::int32_t code, const FakeNode* folder) { Notify(code, folder->FullPath() + "@"); }
+
+  // The methods the agent answers itself; others answer 800. Extra replies go out before the echo.
+  std::int32_t Method(CMessageApi* owner, const CMessage& m, FakeNode* folder, const std::string& name,
+                      const std::string& args) {
+    if (name == "ReadEvent") {
+      auto log = eventLogs.find(folder->FullPath());
+      unsigned long long pos = 0, count = 0, cookie = 0;
+      std::sscanf(args.c_str(), "%llu@%llu@%llu", &pos, &count, &cookie);
+      // No log, or a page of a log cleared since: nothing at all.
+      if (log == eventLogs.end() || (cookie != 0 && cookie != log->second.cookie)) return kResultFunctional;
+      std::size_t i = static_cast<std::size_t>(pos);
+      for (std::size_t sent = 0; i < log->second.records.size() && (count == 0 || sent < count); ++i, ++sent) {
+        Reply(owner, m, kStatusPartial, "ReadEvent@0@" + log->second.records[i]);
+      }
+      Reply(owner, m, kStatusPartial, "ReadEvent@255@256@" + std::to_string(i) + "@" + std::to_string(log->second.cookie));
+      return kResultFunctional;
+    }
+    if (name == "ClearEvent") {
+      eventLogs.erase(folder->FullPath());
+      return kResultFunctional;
+    }
+    if (folder->value == "12" && name == "CreateUser") {
+      const std::size_t a = args.find('@');
+      const std::size_t b = a == std::string::npos ? a : args.find('@', a + 1);
+      if (a == 0 || a == std::string::npos || b == std::string::npos) return 805;
+      const std::string user = args.substr(0, a);
+      if (folder->Child(user)) return 801;
+      AddAccount(folder, user, std::atoi(args.c_str() + b + 1));
+      passwords[user] = args.substr(a + 1, b - a - 1);
+      NotifyFolder(kNotifyFolderChanged, folder);
+      return kResultFunctional;
+    }
+    if (folder->value == "12" && name == "DeleteUser") {
+      FakeNode* user = folder->Child(args);
+      if (user && (Administrators(folder) > 1 || (RightsOf(user) & kAdminRight) == 0)) {
+        const std::string path = user->FullPath();
+        folder->Remove(args);
+        Notify(kNotifyFolderGone, path + "@");
+      }
+      return kResultFunctional;
+    }
+    if (folder->value == "13" && name == "rename") {
+      FakeNode* users = folder->parent;
+      if (args.empty() || users->Child(args)) return 801;
+      passwords[args] = passwords[folder->name];
+      passwords.erase(folder->name);
+      folder->name = args;
+      if (FakeNode* n = folder->Child("name")) n->value = args;
+      NotifyFolder(kNotifyFolderChanged, users);
+      return kResultFunctional;
+    }
+    if (folder->value == "13" && name == "password") {
+      passwords[folder->name] = args;
+      NotifyFolder(kNotifyFolderChanged, folder);
+      return kResultFunctional;
+    }
+    if (folder->value == "13" && name == "changeright") {
+      const int rights = std::atoi(args.c_str());
+      if ((rights & kAdminRight) != 0 || Administrators(folder->parent) >= 2) {
+        folder->Child("right")->value = std::to_string(rights);
+      }
+      NotifyFolder(kNotifyFolderChanged, folder);
+      return kResultFunctional;
+    }
+    return kResultFunctional;
   }
 
   std::map<CMessageApi*, ClientState> clients_;

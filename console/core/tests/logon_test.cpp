@@ -22,6 +22,16 @@ class LogonTest : public ConsoleTest {
     auto* n = dynamic_cast<CVirtualFolder*>(doc->root()->FindChild("LOCALAGENT"));
     return n ? n : Agent();
   }
+  // Logs on through the Login command and waits for the agent's reload.
+  void LogIn(CVirtualFolder* node) {
+    doc->SetCommandNode(node);
+    ui.login = LoginInput{"admin", "secret", false};
+    doc->OnCommand(kCmdLogin);
+    Pump();
+    clock.advanceMs(1000);
+    Pump();
+    ASSERT_EQ(node->GetProperty("bHaveLogin", "", true), "1");
+  }
   std::string LastLogonText() {
     for (auto it = agent.received.rbegin(); it != agent.received.rend(); ++it) {
       if (it->code == kReqLogon) return it->text;
@@ -111,11 +121,7 @@ TEST_F(LogonTest, CancelAndRefusedTextsSendNothing) {
 TEST_F(LogonTest, LogoffIsRecognisedEvenWhenTheAgentRefusesIt) {
   Start();
   CVirtualFolder* node = Local();
-  doc->SetCommandNode(node);
-  ui.login = LoginInput{"admin", "secret", false};
-  doc->OnCommand(kCmdLogin);
-  Pump();
-  ASSERT_EQ(node->GetProperty("bHaveLogin", "", true), "1");
+  LogIn(node);
   doc->SetCommandNode(node);
   doc->OnCommand(kCmdLogout);
   Pump();
@@ -125,6 +131,56 @@ TEST_F(LogonTest, LogoffIsRecognisedEvenWhenTheAgentRefusesIt) {
   // The partial reply "LOGOFF ..." never changes the handle.
   node->OnReply(kReqLogon, kStatusPartial, "LOGOFF 99");
   EXPECT_EQ(node->GetProperty("handle", "", true), "4660");
+}
+
+TEST_F(LogonTest, LogoutIsTheEnginesLogoffAndPurgesWhatTheLogonStillHadQueued) {
+  Start();
+  CVirtualFolder* node = Local();
+  LogIn(node);
+  // Idle: the logoff follows the change of folder under its identifier.
+  std::size_t mark = agent.received.size();
+  doc->SetCommandNode(node);
+  doc->OnCommand(kCmdLogout);
+  Pump();
+  std::vector<CMessage> sent = agent.Since(mark);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].code, kReqChangeFolder);
+  EXPECT_EQ(sent[1].code, kReqLogon);
+  EXPECT_EQ(sent[1].text, "logoff 4660");
+  EXPECT_EQ(sent[1].id, sent[0].id);
+  // Busy: what was queued behind the request in flight is never sent after the logoff.
+  LogIn(node);
+  CVirtualFolder* c0 = Node("\\" + node->name() + "\\Controller0");
+  ASSERT_NE(c0, nullptr);
+  mark = agent.received.size();
+  c0->Reload();                          // in flight
+  c0->Query("model");                    // queued behind it
+  doc->SetCommandNode(node);
+  doc->OnCommand(kCmdLogout);
+  Pump();
+  sent = agent.Since(mark);
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back().code, kReqLogon);
+  for (const CMessage& m : sent) EXPECT_NE(m.code, kReqQuery);
+  EXPECT_EQ(Conn()->heldReferences(), 0u);
+}
+
+TEST_F(LogonTest, AnOverLongLogonLeavesLoginAvailable) {
+  Start();
+  CVirtualFolder* node = Local();
+  doc->SetCommandNode(node);
+  ui.login = LoginInput{std::string(200, 'a'), "x", false};
+  doc->OnCommand(kCmdLogin);
+  Pump();
+  ASSERT_FALSE(ui.boxes.empty());
+  EXPECT_EQ(ui.boxes.back().stringId, kStrLoginError);
+  EXPECT_EQ(node->GetProperty("bValidProfile", "", true), "0");
+  EXPECT_TRUE(doc->IsCommandEnabled(kCmdLogin));
+  // The next try with a fitting name logs on.
+  ui.login = LoginInput{"admin", "secret", false};
+  doc->OnCommand(kCmdLogin);
+  Pump();
+  EXPECT_EQ(node->GetProperty("bHaveLogin", "", true), "1");
 }
 
 TEST_F(LogonTest, AutomaticLogonOnTheNotLoggedOnNoticeWithASavedProfile) {

@@ -9,6 +9,7 @@
 
 #include "console/core/array_action.h"
 #include "console/core/document.h"
+#include "console/core/null_ui_services.h"
 #include "tests/system/agent/agent_process.h"
 
 namespace kelm::systest {
@@ -17,26 +18,15 @@ namespace {
 namespace fs = std::filesystem;
 using namespace kelm::console;
 
-class ScriptedUi : public UiServices {
+class ScriptedUi : public NullUiServices {
  public:
   int MessageBox(const MessageBoxRequest& r) override {
     boxes.push_back(r.text);
     return r.buttons == MsgButtons::YesNo ? kIdYes : kIdOk;
   }
-  void Beep(std::uint32_t) override {}
-  void SetWaitCursor(bool) override {}
-  void SetUserText(const std::string&) override {}
-  void SetActivity(int) override {}
-  std::optional<FontChoice> PickFont(const FontChoice&) override { return std::nullopt; }
-  std::optional<std::uint32_t> PickColour(std::uint32_t) override { return std::nullopt; }
   std::optional<LoginInput> RunLoginDialog(const std::string&, const std::string&) override {
     return LoginInput{"admin", "secret", false};
   }
-  void FocusOutline() override {}
-  void SelectInOutline(CPea*) override {}
-  void EditLabel(CPea*) override {}
-  void OpenRebuildWizard(CPea*, CPea*) override {}
-  void OpenEventViewer(CPea*) override {}
   std::vector<std::string> boxes;
 };
 

@@ -1,9 +1,9 @@
 // The console's reading and writing of the verify schedule's text.
-#include "console/controls/verify_schedule.h"
+#include "console/core/verify_schedule.h"
 
 #include <gtest/gtest.h>
 
-namespace kelm::controls {
+namespace kelm::console {
 namespace {
 
 TEST(VerifySchedule, TextsReadAndWrittenBack) {
@@ -73,4 +73,4 @@ TEST(VerifySchedule, SetAndEnable) {
 }
 
 }  // namespace
-}  // namespace kelm::controls
+}  // namespace kelm::console

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace kelm::controls {
+namespace kelm::console {
 
 class CVerifySchedule {
  public:
@@ -40,4 +40,4 @@ class CVerifySchedule {
   int count_ = 0;
 };
 
-}  // namespace kelm::controls
+}  // namespace kelm::console

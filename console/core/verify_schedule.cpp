@@ -1,10 +1,10 @@
-#include "console/controls/verify_schedule.h"
+#include "console/core/verify_schedule.h"
 
 #include <climits>
 #include <cstdio>
 #include <vector>
 
-namespace kelm::controls {
+namespace kelm::console {
 
 namespace {
 
@@ -146,4 +146,4 @@ int CVerifySchedule::GetIntValue(int* value) const {
   return 1;
 }
 
-}  // namespace kelm::controls
+}  // namespace kelm::console
