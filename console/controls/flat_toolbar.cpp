@@ -21,8 +21,9 @@ CFlatToolbar::CFlatToolbar(QWidget* parent) : QWidget(parent) {
   colors_ = SysColors::fromPalette(palette());
 }
 
-bool CFlatToolbar::LoadBitmap(const QString& path) {
-  QImage strip(path);
+bool CFlatToolbar::LoadBitmap(const QString& path) { return LoadBitmap(QImage(path)); }
+
+bool CFlatToolbar::LoadBitmap(const QImage& strip) {
   if (strip.isNull()) {
     source_ = glyphs_ = QImage();
     update();

@@ -21,6 +21,7 @@ class CFlatToolbar : public QWidget {
   // A glyph strip from a resource or file path, recoloured to the palette; false when missing
   // (the bar then paints no buttons).
   bool LoadBitmap(const QString& path);
+  bool LoadBitmap(const QImage& strip);
   // A tool bar resource (version, width, height, count, ids) with its strip.
   bool LoadToolBar(const std::vector<std::uint16_t>& resource, const QString& bitmap);
   void SetButtons(const std::vector<int>& ids);

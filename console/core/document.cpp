@@ -6,6 +6,7 @@
 #include "agent/crypto/base64.h"
 #include "agent/crypto/logon_token.h"
 #include "console/core/array_action.h"
+#include "console/core/menus.h"
 #include "console/core/strings.h"
 #include "message/agent_channel.h"
 #include "platform/base/format.h"
@@ -1080,7 +1081,8 @@ bool CDremmoralDoc::IsCommandEnabledFor(int id, CPea* current) {
       return node && node->HasMethod("CreateUser");
     case kCmdDeleteUser: {
       auto* parent = node ? dynamic_cast<CVirtualFolder*>(node->GetParent()) : nullptr;
-      return parent && parent->HasMethod("DeleteUser");
+      // The only administrator is never offered for deletion: the agent would keep it.
+      return parent && parent->HasMethod("DeleteUser") && !OnlyAdministrator(node);
     }
     case kCmdReadEvents:
       return node && node->HasMethod("ReadEvent");

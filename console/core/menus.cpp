@@ -9,9 +9,10 @@ namespace {
 
 constexpr int kAdminRight = 2;
 
-// The user is the one account among its siblings holding the right 2: deleting it would leave no
-// one to administer the accounts, and the agent keeps it anyway.
+}  // namespace
+
 bool OnlyAdministrator(CVirtualFolder* user) {
+  if (!user || user->nodeType() != kNodeUser) return false;
   if ((user->GetIntProperty("right", 0, true) & kAdminRight) == 0) return false;
   CPea* parent = user->GetParent();
   if (!parent) return true;
@@ -23,8 +24,6 @@ bool OnlyAdministrator(CVirtualFolder* user) {
   }
   return true;
 }
-
-}  // namespace
 
 std::vector<int> ContextMenuIds(CPea* node) {
   std::vector<int> menus;

@@ -7,6 +7,12 @@
 
 namespace kelm::console {
 
+class CVirtualFolder;
+
+// The user is the one account among its siblings holding the right 2 (read from the listed values):
+// deleting it would leave no one to administer the accounts, and the agent keeps it anyway.
+bool OnlyAdministrator(CVirtualFolder* user);
+
 // Menu resource ids.
 enum MenuId : int {
   kMenuMain = 128,

@@ -1,0 +1,339 @@
+// The console's windows without a screen (offscreen platform), on the scripted agent.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+
+#include "console/core/strings.h"
+#include "console/core/tests/fake_agent.h"
+#include "console/ui/art.h"
+#include "console/ui/console_app.h"
+#include "console/ui/menus.h"
+#include "platform/testing/manual_clock.h"
+#include "platform/testing/temp_root.h"
+
+namespace kelm::console::ui {
+namespace {
+
+using testing::FakeAgent;
+using testing::FakeNode;
+
+TEST(ActivityPane, BlocksOnEverySecondPaintInBlue) {
+  ActivityPane pane;
+  pane.resize(20, 18);
+  auto grab = [&] { return pane.grab().toImage(); };
+  pane.setValue(3);
+  // Paints alternate: nothing, then the two blocks, then nothing.
+  const QImage first = grab();
+  const QImage second = grab();
+  const QImage third = grab();
+  const QImage* drawn = first.pixelColor(5, 2) == QColor(0, 0, 255) ? &first : &second;
+  const QImage* blank = drawn == &first ? &second : &first;
+  EXPECT_EQ(drawn->pixelColor(5, 2), QColor(0, 0, 255));   // COLORREF 0x00FF0000 is blue
+  EXPECT_EQ(drawn->pixelColor(5, 15), QColor(0, 0, 255));  // the lower block
+  EXPECT_NE(drawn->pixelColor(5, 8), QColor(0, 0, 255));   // the gap above the middle
+  EXPECT_NE(blank->pixelColor(5, 2), QColor(0, 0, 255));
+  EXPECT_EQ(third.pixelColor(5, 2) == QColor(0, 0, 255), drawn == &first);
+  // -2 turns the lamp off: it becomes -1 and nothing is drawn from then on.
+  pane.setValue(-2);
+  for (int i = 0; i < 3; ++i) EXPECT_NE(grab().pixelColor(5, 2), QColor(0, 0, 255));
+  EXPECT_EQ(pane.value(), -1);
+  EXPECT_EQ(pane.accessibleDescription(), QStringLiteral("idle"));
+}
+
+TEST(Colours, ColorRefOrder) {
+  EXPECT_EQ(FromColorRef(0x00FF0000), QColor(0, 0, 255));
+  EXPECT_EQ(FromColorRef(0x000000FF), QColor(255, 0, 0));
+  EXPECT_EQ(ToColorRef(QColor(1, 2, 3)), 0x00030201u);
+}
+
+TEST(FontDescription, BoundedBothWays) {
+  QFont f(QStringLiteral("DejaVu Sans"));
+  f.setPixelSize(14);
+  f.setBold(true);
+  f.setItalic(true);
+  const auto d = DescriptionFromFont(f);
+  ASSERT_EQ(d.size(), kFontDescriptionSize);
+  const auto back = FontFromDescription(d);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->family(), QStringLiteral("DejaVu Sans"));
+  EXPECT_EQ(back->pixelSize(), 14);
+  EXPECT_TRUE(back->italic());
+  EXPECT_GE(back->weight(), QFont::DemiBold);
+  // A face without its NUL, a weight past the range, the smallest height: still a font.
+  std::vector<std::uint8_t> bad(kFontDescriptionSize, 'A');
+  bad[0] = 0x00; bad[1] = 0x00; bad[2] = 0x00; bad[3] = 0x80;
+  bad[16] = 0xFF; bad[17] = 0xFF; bad[18] = 0xFF; bad[19] = 0x7F;
+  const auto odd = FontFromDescription(bad);
+  ASSERT_TRUE(odd);
+  EXPECT_EQ(odd->family().size(), 32);
+  EXPECT_FALSE(FontFromDescription(std::vector<std::uint8_t>(59, 0)));
+}
+
+TEST(Artwork, EveryImageIsDrawn) {
+  for (int i = 0; i < kNodeImageCount; ++i) {
+    const QImage small = NodeImage(i, 16).toImage();
+    const QImage big = NodeImage(i, 32).toImage();
+    ASSERT_EQ(small.size(), QSize(16, 16));
+    int opaque = 0;
+    for (int y = 0; y < 32; ++y) {
+      for (int x = 0; x < 32; ++x) opaque += qAlpha(big.pixel(x, y)) > 0;
+    }
+    EXPECT_GT(opaque, 60) << "image " << i;
+  }
+  EXPECT_EQ(ToolbarStrip().size(), QSize(16 * 15, 15));
+  EXPECT_EQ(LoginAnimationStrip().size(), QSize(128, 32));
+  EXPECT_EQ(ConsoleBanner().size(), QSize(309, 52));
+}
+
+TEST(Menus, EveryCommandHasWordsAndTheToolbarHasTips) {
+  int images = 0;
+  for (int id : ToolbarButtons()) {
+    if (id == 0) continue;
+    ++images;
+    EXPECT_FALSE(ToolbarTip(id).isEmpty()) << id;
+    EXPECT_FALSE(StatusPrompt(id).isEmpty()) << id;
+  }
+  EXPECT_EQ(images, 15);  // one glyph each in the strip
+  EXPECT_EQ(StatusPrompt(32809), QStringLiteral("Create a new array under the RAID system"));
+  EXPECT_EQ(ToolTipPrompt(32809), QStringLiteral("Create Array"));
+  for (int menu : {137, 139, 141, 144, 145, 146, 147, 157, 167, 186, 187, 202}) {
+    for (const MenuEntry& e : MenuItems(menu)) {
+      if (e.id > 0) {
+        EXPECT_FALSE(MenuText(e.id).isEmpty()) << menu << " " << e.id;
+      }
+    }
+  }
+  bool f6 = false;
+  for (const Accelerator& a : Accelerators()) f6 = f6 || (a.key == QKeySequence(Qt::Key_F6) && a.id == kCmdNextPane);
+  EXPECT_TRUE(f6);
+}
+
+// The console on the scripted agent, with the manual clock.
+class Window : public ::testing::Test {
+ protected:
+  Window() {
+    agent.root.Add("Description", "pr-", "agent");
+    FakeNode* k = agent.root.Folder("K", kNodeIdeController);
+    for (const char* n : {"A", "B"}) {
+      FakeNode* a = k->Folder(n, kNodeIdeArray);
+      a->Add("name", "prw", n);
+      a->Add("Status", "pr-", "0");
+    }
+    plat::reg::Profile p("Velkari Technology Inc.", "Kelm");
+    (void)p.writeString("MessageServer\\MyConsole\\LOCALAGENT", "bValidProfile", "1");
+    DocumentOptions opts;
+    opts.channelFactory = agent.Factory();
+    opts.programPath = "/opt/kelm/bin/kelm";
+    app = std::make_unique<ConsoleApp>(opts, clock);
+    app->ui().messageOverride = [this](const MessageBoxRequest& r) {
+      boxes.push_back(r.text);
+      return r.buttons == MsgButtons::YesNo ? kIdYes : kIdOk;
+    };
+  }
+  ~Window() override { app.reset(); }
+
+  void Pump() {
+    for (int i = 0; i < 30; ++i) {
+      agent.Deliver();
+      app->loop().runOnce(0);
+      QApplication::processEvents();
+    }
+  }
+  QTreeWidgetItem* Item(const std::string& path) {
+    CVirtualFolder* n = app->doc()->root()->FindByPath(path);
+    return n ? app->frame()->outline()->ItemOf(n) : nullptr;
+  }
+  // Opens the way to a path in the outline.
+  QTreeWidgetItem* Open(const std::string& path) {
+    for (int i = 0; i < 10; ++i) {
+      std::string at;
+      std::size_t from = 1;
+      while (true) {
+        const std::size_t slash = path.find('\\', from);
+        at = path.substr(0, slash);
+        if (QTreeWidgetItem* item = Item(at)) item->setExpanded(true);
+        Pump();
+        if (slash == std::string::npos) break;
+        from = slash + 1;
+      }
+      if (QTreeWidgetItem* item = Item(path)) return item;
+    }
+    return nullptr;
+  }
+
+  plat::testing::TempRoot root;
+  plat::ManualClock clock;
+  FakeAgent agent;
+  std::unique_ptr<ConsoleApp> app;
+  std::vector<std::string> boxes;
+};
+
+TEST_F(Window, AContextMenuCommandActsOnTheClickedNode) {
+  ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+  Pump();
+  QTreeWidgetItem* a = Open("\\HOST7\\K\\A");
+  QTreeWidgetItem* b = Item("\\HOST7\\K\\B");
+  ASSERT_TRUE(a && b);
+  COutLineView* tree = app->frame()->outline();
+  tree->setFocus();
+  tree->setCurrentItem(a);
+  Pump();
+  CPea* clicked = app->frame()->outline()->NodeOf(b);
+  const std::size_t mark = agent.received.size();
+  bool chosen = false;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    // The popup takes the focus from the tree, as on a real screen.
+    QFocusEvent out(QEvent::FocusOut, Qt::PopupFocusReason);
+    QApplication::sendEvent(tree, &out);
+    for (QAction* act : menu->actions()) {
+      if (act->data().toInt() == kCmdRefresh) {
+        menu->setActiveAction(act);
+        chosen = true;
+      }
+    }
+    QTest::keyClick(menu, Qt::Key_Return);
+  });
+  const QRect r = tree->visualItemRect(b);
+  QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, r.center());
+  ASSERT_TRUE(chosen);
+  Pump();
+  std::vector<std::string> steps;
+  for (const CMessage& m : agent.Since(mark)) {
+    if (m.code == kReqChangeFolder) steps.push_back(m.text);
+  }
+  std::string all;
+  for (const auto& st : steps) all += st + "|";
+  EXPECT_NE(std::find(steps.begin(), steps.end(), "B"), steps.end()) << all;
+  EXPECT_EQ(std::find(steps.begin(), steps.end(), "A"), steps.end());
+  EXPECT_EQ(tree->SelectedNode(), tree->NodeOf(a));  // the selection stays
+  EXPECT_EQ(app->doc()->commandNode(), nullptr);     // 8192 cleared it
+  (void)clicked;
+}
+
+TEST_F(Window, TheListPaneFollowsTheSelectionAndFallsBackToTheRoot) {
+  ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+  Pump();
+  QTreeWidgetItem* k = Open("\\HOST7\\K");
+  ASSERT_TRUE(k);
+  // Listed without moving the outline's selection.
+  app->doc()->UpdateAllViews(kHintCurrentChanged, app->frame()->outline()->NodeOf(k));
+  Pump();
+  CContentView* list = app->frame()->list();
+  ASSERT_EQ(list->count(), 2);
+  EXPECT_EQ(list->item(0)->text(), QStringLiteral("A"));
+  // The listed folder leaves the tree: the pane lists the root.
+  agent.root.Remove("K");
+  app->doc()->root()->FindByPath("\\HOST7")->Reload();
+  Pump();
+  EXPECT_EQ(app->doc()->root()->FindByPath("\\HOST7\\K"), nullptr);
+  EXPECT_EQ(list->folder(), nullptr);
+  ASSERT_GE(list->count(), 1);
+  // A right click on empty space builds the menu of what is listed (the root), without a crash.
+  QTimer::singleShot(0, [] {
+    if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) menu->close();
+  });
+  list->ShowContextMenu(QPoint(list->viewport()->width() - 2, list->viewport()->height() - 2),
+                        list->viewport()->mapToGlobal(QPoint(5, 5)));
+}
+
+TEST_F(Window, TheDeleteKeyAndTheOnlyAdministrator) {
+  FakeNode* users = agent.root.Folder("Users", kNodeUserAccounts);
+  users->Add("DeleteUser", "m--", "60");
+  FakeNode* admin = users->Folder("admin", kNodeUser);
+  admin->Add("right", "pr-", "6");
+  FakeNode* bob = users->Folder("bob", kNodeUser);
+  bob->Add("right", "pr-", "4");
+  ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+  Pump();
+  QTreeWidgetItem* adminItem = Open("\\HOST7\\Users\\admin");
+  ASSERT_TRUE(adminItem);
+  COutLineView* tree = app->frame()->outline();
+  tree->setFocus();
+  tree->setCurrentItem(adminItem);
+  Pump();
+  const std::size_t mark = agent.invoked.size();
+  QTest::keyClick(tree, Qt::Key_Delete);
+  Pump();
+  EXPECT_EQ(agent.invoked.size(), mark);  // the only administrator is not deleted
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_FALSE(app->frame()->IsCommandEnabled(kCmdDeleteUser));
+  // A channel-like node beeps.
+  const int beeps = app->ui().beeps();
+  tree->setCurrentItem(Item("\\HOST7\\Users"));
+  Pump();
+  QTest::keyClick(tree, Qt::Key_Delete);
+  EXPECT_EQ(app->ui().beeps(), beeps + 1);
+  // Another user is deleted after the confirmation.
+  tree->setCurrentItem(Item("\\HOST7\\Users\\bob"));
+  Pump();
+  EXPECT_TRUE(app->frame()->IsCommandEnabled(kCmdDeleteUser));
+  QTest::keyClick(tree, Qt::Key_Delete);
+  Pump();
+  ASSERT_FALSE(boxes.empty());
+  ASSERT_GT(agent.invoked.size(), mark);
+  EXPECT_EQ(agent.invoked.back(), "\\Users|DeleteUser@bob");
+}
+
+TEST_F(Window, ThePollIsNotReenteredFromANestedLoop) {
+  ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+  Pump();
+  int inner = -1;
+  app->ui().messageOverride = [&](const MessageBoxRequest&) {
+    // The box's own loop runs the timer: that poll returns at once.
+    const int before = app->frame()->pollsRun();
+    app->frame()->Poll();
+    inner = app->frame()->pollsRun() - before;
+    return kIdOk;
+  };
+  {
+    // Raised inside a reply: queued, and shown by the next poll.
+    CDremmoralDoc::CallbackScope scope(app->doc());
+    MessageBoxRequest box;
+    box.stringId = kStrLoginError;
+    app->doc()->ShowMessage(box);
+  }
+  app->frame()->Poll();
+  EXPECT_EQ(inner, 0);
+  app->frame()->Poll();
+  EXPECT_EQ(app->frame()->pollsRun() >= 2, true);
+}
+
+TEST_F(Window, ClosingSavesPlacementContentSizeAndTheOutline) {
+  ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+  app->frame()->resize(800, 600);
+  Pump();
+  QTreeWidgetItem* a = Open("\\HOST7\\K\\A");
+  ASSERT_TRUE(a);
+  app->frame()->outline()->setCurrentItem(a);
+  Pump();
+  app->frame()->splitter()->ShowOnlyPane(CReinSplitterWnd::kPropertyPane);
+  app->frame()->close();
+  app.reset();
+  plat::reg::Profile p("Velkari Technology Inc.", "Kelm");
+  const auto placement = ParseWindowPos(p.getString("Settings", "WindowPos", ""));
+  ASSERT_TRUE(placement);
+  EXPECT_EQ(placement->normal.width(), 800);
+  EXPECT_GT(p.getInt("General", "ContentSize", 0), 0);  // the last two-pane height, not 0
+  EXPECT_EQ(p.getString("OutLine", "ActiveLeaf", ""), "/MyConsole/HOST7/K/A");
+  EXPECT_EQ(p.getInt("OutLine", "DemoFreq", 0), 10);
+  EXPECT_EQ(p.getInt("General", "First", 1), 0);
+  EXPECT_TRUE(p.getBinary("General", "BarState"));
+}
+
+TEST_F(Window, ASecondConsoleIsRefused) {
+  ASSERT_EQ(app->InitInstance(false), ConsoleApp::Start::Started);
+  DocumentOptions opts;
+  opts.channelFactory = agent.Factory();
+  ConsoleApp second(opts, clock);
+  EXPECT_EQ(second.InitInstance(false), ConsoleApp::Start::AlreadyRunning);
+  EXPECT_EQ(second.frame(), nullptr);
+}
+
+}  // namespace
+}  // namespace kelm::console::ui
