@@ -213,6 +213,9 @@ class CDremmoralDoc {
   bool CanAddToNewArray(CPea* disk);
   void ForgetNewArrayDisk(CPea* disk);
   void ClearNewArrayMarks();
+  // The initialisation choice of the last create-array options dialog (saved with the display settings).
+  void setLastInitialization(bool on) { initialize_ = on ? 1 : 0; }
+  bool lastInitialization() const { return initialize_ != 0; }
 
   // State other parts read.
   bool freeDiskAvailable() const { return freeDiskAvailable_; }

@@ -20,6 +20,9 @@ constexpr Entry kTable[] = {
     {134, "RAID0-Striping must have at least 1 disk"},
     {135, "RAID1-Mirror must have only 2 disks"},
     {136, "RAID0+1-Stripe+Mirror must have multiple of 4 disks"},
+    {137, "RAID3/RAID5 must have at least 3 disks"},
+    {138, "Span Array must have at least 1 disk"},
+    {139, "Unknown RAID Level"},
     {140, "Functional"},
     {141, "Critical"},
     {142, "Offline"},
@@ -117,9 +120,14 @@ constexpr Entry kTable[] = {
     {61207, "Please reboot after the initialization to make the new array effective."},
     {61210, "Converting"},
     {61211, "Initializing"},
+    {61212, "Are you sure you want to convert this existing array?"},
+    {61213, "Are you sure you want to expand this existing array?"},
     {61214, "Are you sure you want to delete this array?"},
+    {61215, "The RAID type does not support Conversion"},
     {61216, "If you stop the process of conversion/expansion, the integrity of the array might get disrupted. Are you sure "
      "you want to stop the current process of conversion/expansion?"},
+    {61217, "RAID30/RAID50 must have at least 6 disks"},
+    {61218, "The RAID type does not support Expansion"},
 };
 
 }  // namespace
