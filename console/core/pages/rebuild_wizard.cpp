@@ -27,6 +27,8 @@ void RebuildWizard::Refill() {
   for (CPea* child : array->SubFolders(true)) {
     CVirtualFolder* disk = AsFolder(child);
     if (!disk || !IsDiskType(disk->nodeType())) continue;
+    // Its values are listed now, so that Finish has the disk's id to send.
+    if (!disk->isOpen()) disk->Refresh();
     Item item;
     item.disk = PeaRef<CVirtualFolder>(disk);
     NodeLabel label = doc_.BuildNodeLabel(child);
@@ -90,6 +92,14 @@ bool RebuildWizard::Finish() {
   if (!array || !disk || !doc_.IsInTree(array.get()) || !doc_.IsInTree(disk.get())) {
     MessageText(doc_, kGoneText, MsgIcon::Exclamation);
     return true;
+  }
+  // The rebuild names the disk by an id the agent gave; one not read yet would send an empty id.
+  const int type = array->nodeType();
+  const char* id = type == kNodeIopArray ? "DiskHandle" : type == kNodeIdeArray ? "handle" : "Channel";
+  if (!ReadNoQuery(disk.get(), id) || ReadNoQuery(disk.get(), id)->empty()) {
+    disk->Refresh();
+    MessageText(doc_, kMembersUnreadText, MsgIcon::Exclamation);
+    return false;
   }
   CArrayAction(&doc_, array.get()).RebuildArray(kActStart, disk.get());
   return true;

@@ -2,6 +2,7 @@
 // array or disk leaving the tree while the wizard is open.
 #include "console/core/pages/rebuild_wizard.h"
 
+#include "console/core/pages/page_support.h"
 #include "console/core/tests/page_test_support.h"
 
 namespace kelm::console::testing {
@@ -86,6 +87,7 @@ TEST_F(RebuildWizardTest, SendsTheFamilysRequest) {
     RebuildWizard w(*doc, array, nullptr);
     w.SetSelected({true});
     ASSERT_TRUE(w.Next());
+    Pump();
     for (int answer : {kIdNo, kIdYes}) {
       ui.answers = {answer};
       const std::size_t mark = agent.invoked.size();
@@ -94,6 +96,22 @@ TEST_F(RebuildWizardTest, SendsTheFamilysRequest) {
       EXPECT_EQ(Rebuilds(mark), answer == kIdYes ? std::vector<std::string>{c.sent} : std::vector<std::string>{});
     }
   }
+}
+
+TEST_F(RebuildWizardTest, WaitsForTheDisksId) {
+  CVirtualFolder* ctl = Open("IDE1");
+  CVirtualFolder* array = AsFolder(ctl->FindChild("Array1"));
+  array->Refresh();
+  Pump();
+  RebuildWizard w(*doc, array, array->FindChild("Disk0"));
+  ui.answers = {kIdYes};
+  const std::size_t mark = agent.invoked.size();
+  EXPECT_FALSE(w.Finish());  // the disk's handle is still on its way
+  EXPECT_EQ(ui.boxes.back().text, pages::kMembersUnreadText);
+  EXPECT_TRUE(Rebuilds(mark).empty());
+  ui.answers = {kIdYes};
+  EXPECT_TRUE(w.Finish());
+  EXPECT_EQ(Rebuilds(mark), std::vector<std::string>{"\\IDE1\\Array1|RebuildArray@512@7"});
 }
 
 TEST_F(RebuildWizardTest, ArrayOrDiskGoneSendsNothing) {
