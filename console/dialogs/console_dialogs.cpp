@@ -292,7 +292,8 @@ void CAnimateCtrl::showEvent(QShowEvent* e) {
 // ---- rebuild wizard ----
 
 CRebuildWizard::CRebuildWizard(CDremmoralDoc& doc, CPea* array, CPea* disk, QWidget* parent)
-    : QDialog(parent), wizard_(doc, array, disk) {
+    : QDialog(parent), doc_(doc), wizard_(doc, array, disk) {
+  doc_.AddView(this);
   pages_ = new QStackedWidget;
   auto* select = new QWidget;
   auto* sv = new QVBoxLayout(select);
@@ -360,6 +361,8 @@ CRebuildWizard::CRebuildWizard(CDremmoralDoc& doc, CPea* array, CPea* disk, QWid
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
   Show();
 }
+
+CRebuildWizard::~CRebuildWizard() { doc_.RemoveView(this); }
 
 void CRebuildWizard::FillList() {
   const QSignalBlocker block(list_);

@@ -13,6 +13,7 @@
 #include <array>
 #include <memory>
 
+#include "console/core/document.h"
 #include "console/core/pages/account_pages.h"
 #include "console/core/pages/event_viewer.h"
 #include "console/core/pages/rebuild_wizard.h"
@@ -89,17 +90,20 @@ class CAnimateCtrl : public QLabel {
 };
 
 // The rebuild wizard: "Select disk to Rebuild", then "Finish".
-class CRebuildWizard : public QDialog {
+// It watches the document's hints while it exists, so that page 0 refills when the members arrive.
+class CRebuildWizard : public QDialog, public DocumentView {
   Q_OBJECT
  public:
   CRebuildWizard(CDremmoralDoc& doc, CPea* array, CPea* disk, QWidget* parent = nullptr);
+  ~CRebuildWizard() override;
   pages::RebuildWizard& presenter() { return wizard_; }
   CAnimateCtrl* animation() const { return animation_; }
-  void OnUpdate(int hint, CPea* node);
+  void OnUpdate(int hint, CPea* node) override;
 
  private:
   void Show();
   void FillList();
+  CDremmoralDoc& doc_;
   pages::RebuildWizard wizard_;
   QStackedWidget* pages_;
   QListWidget* list_;
