@@ -28,12 +28,13 @@ struct ComSocketServer::Client {
   ComSocketServer* server = nullptr;
   std::uint64_t id = 0;
   std::unique_ptr<plat::TcpStream> stream;
-  MessageDecoder decoder;
   ComPtr<IComSocket> object;
   ComPtr<plat::com::IConnectionPoint> point;
   std::uint32_t cookie = 0;
   ComPtr<Writer> writer;
-  bool closeSent = false;  // the object has heard 4113 from this client
+  // The client's last record was 4113: its session has ended. A later record opens a new one,
+  // which the client's going must end again.
+  bool closeSent = false;
   plat::Timer dropSoon;    // set once the client overflowed its output
 };
 
@@ -86,27 +87,26 @@ void ComSocketServer::accept(std::unique_ptr<plat::TcpStream> stream) {
     return;
   stream->setOutputLimit(kOutputLimit);
   const std::uint64_t id = c->id;
-  stream->onData([this, id](std::string_view bytes) { received(id, bytes); });
+  // A few records per turn of the loop, and none read while the client leaves its replies.
+  stream->setReadPauseOutput(kReadPauseOutput);
+  stream->onRecords(RecordLength, [this, id](std::string_view record) { received(id, record); });
   stream->onClosed([this, id](const std::string&) { drop(id); });
   c->stream = std::move(stream);
   clients_.emplace(id, std::move(c));
 }
 
-void ComSocketServer::received(std::uint64_t id, std::string_view bytes) {
-  plat::LifeGuard::Scope alive(guard_);  // an object may end the server itself
+void ComSocketServer::received(std::uint64_t id, std::string_view record) {
   auto it = clients_.find(id);
   if (it == clients_.end()) return;
   Client* c = it->second.get();
-  c->decoder.Feed(bytes);
   CMessage m;
-  DecodeStatus st;
-  ComPtr<IComSocket> object = c->object;  // the client may be dropped while its object works
-  while ((st = c->decoder.Next(m)) == DecodeStatus::kOk) {
-    if (m.code == kReqComClose) c->closeSent = true;
-    object->ProcessMessage(m.code, m.id, m.status, m.text);
-    if (!alive || clients_.find(id) == clients_.end()) return;
+  if (DecodeMessage(record, m).status != DecodeStatus::kOk) {
+    drop(id);  // a broken client loses its own channel only
+    return;
   }
-  if (st == DecodeStatus::kInvalid) drop(id);  // a broken client loses its own channel only
+  c->closeSent = m.code == kReqComClose;
+  ComPtr<IComSocket> object = c->object;  // the client may be dropped while its object works
+  object->ProcessMessage(m.code, m.id, m.status, m.text);
 }
 
 void ComSocketServer::drop(std::uint64_t id) {

@@ -14,7 +14,6 @@
 
 #include "message/com_socket.h"
 #include "message/message_codec.h"
-#include "platform/base/life_guard.h"
 #include "platform/base/result.h"
 #include "platform/com/local_listener.h"
 
@@ -29,6 +28,8 @@ class ComSocketServer {
   static constexpr std::size_t kMaxClients = 64;
   // Replies waiting for a client that does not read; beyond that the client is dropped.
   static constexpr std::size_t kOutputLimit = 4u << 20;
+  // Replies waiting beyond this stop the reading of the client's records until they drain.
+  static constexpr std::size_t kReadPauseOutput = 64u << 10;
 
   // The reason when the socket cannot be made. `group` may connect besides the server's own user
   // (plat::com::consoleGroupId()).
@@ -48,14 +49,13 @@ class ComSocketServer {
   class Writer;
   ComSocketServer(plat::EventLoop& loop, ObjectMaker maker, std::unique_ptr<plat::com::LocalListener> listener);
   void accept(std::unique_ptr<plat::TcpStream> stream);
-  void received(std::uint64_t id, std::string_view bytes);
+  void received(std::uint64_t id, std::string_view record);
   void drop(std::uint64_t id);
 
   plat::EventLoop& loop_;
   ObjectMaker maker_;
   std::map<std::uint64_t, std::unique_ptr<Client>> clients_;
   std::uint64_t nextId_ = 1;
-  plat::LifeGuard guard_;
   // Last, so it goes first: no client is accepted into a server that is half gone.
   std::unique_ptr<plat::com::LocalListener> listener_;
 };

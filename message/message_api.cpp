@@ -38,7 +38,7 @@ class CMessageApi::Hold {
 };
 
 CMessageApi::CMessageApi(const plat::Clock& clock, plat::EventLoop* loop)
-    : clock_(clock), loop_(loop), nextId_(static_cast<std::int32_t>(clock.wallSeconds())) {
+    : clock_(clock), loop_(loop), nextId_(static_cast<std::uint32_t>(clock.wallSeconds())) {
   SetLink(kTargetKey, this);
 }
 
@@ -120,7 +120,7 @@ plat::HRESULT CMessageApi::QueueRequest(std::int32_t code, std::string text, std
   if (!HasTransport()) return plat::E_FAIL;
   // A record every peer would refuse, dropping the link with it.
   if (!TextFits(text)) return plat::E_INVALIDARG;
-  const std::int32_t id = (flags & kReqKeepId) ? nextId_ : ++nextId_;
+  const std::int32_t id = static_cast<std::int32_t>((flags & kReqKeepId) ? nextId_ : ++nextId_);
   RequestPtr r = MakeRequest(code, std::move(text), flags, owner, id);
   if (flags & kReqUrgent) {
     queue_.push_front(r);
@@ -176,7 +176,7 @@ plat::HRESULT CMessageApi::SendFormatted4102(std::string_view name, const char* 
 
 std::int32_t CMessageApi::Logon(std::string_view credentials, std::uint32_t flags, CPea* owner) {
   const bool inFlight = busy_ && !queue_.empty() && queue_.front()->state == kStatusRequest;
-  const std::int32_t id = inFlight ? queue_.front()->id : ++nextId_;
+  const std::int32_t id = inFlight ? queue_.front()->id : static_cast<std::int32_t>(++nextId_);
   RequestPtr r = MakeRequest(kReqLogon, "logon " + std::string(credentials), flags, owner, id);
   if (!HasTransport()) {
     // Nothing can carry it: it ends at once instead of waiting for a time-out.
@@ -191,7 +191,7 @@ std::int32_t CMessageApi::Logon(std::string_view credentials, std::uint32_t flag
 
 std::int32_t CMessageApi::Logoff(std::string_view logonKey, std::uint32_t flags, CPea* owner,
                                  std::string_view pathPrefix) {
-  RequestPtr r = MakeRequest(kReqLogon, "logoff " + std::string(logonKey), flags, owner, nextId_);
+  RequestPtr r = MakeRequest(kReqLogon, "logoff " + std::string(logonKey), flags, owner, nextId());
   if (!HasTransport()) {
     r->state = kStatusFinal;
     r->done = true;
@@ -302,6 +302,26 @@ std::int32_t CMessageApi::PurgeRequests(const std::function<bool(const RequestVi
     purged.push_back(std::move(r));
   }
   for (const RequestPtr& r : purged) CallBack(*r);
+  Pump();
+  return 0;
+}
+
+std::int32_t CMessageApi::WithdrawUnsentOfId(std::int32_t id) {
+  Hold hold(*this);
+  std::vector<RequestPtr> withdrawn;
+  for (std::size_t i = 0; i < queue_.size();) {
+    RequestPtr r = queue_[i];
+    if (r->id != id || r->done) {
+      ++i;
+      continue;
+    }
+    r->state = kStatusFinal;
+    r->done = true;
+    r->text = FormatResult(kResultAbort);
+    queue_.erase(queue_.begin() + static_cast<std::ptrdiff_t>(i));
+    withdrawn.push_back(std::move(r));
+  }
+  for (const RequestPtr& r : withdrawn) CallBack(*r);
   Pump();
   return 0;
 }

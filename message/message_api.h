@@ -120,8 +120,12 @@ class CMessageApi : public CPeaLink {
   // reported through the callback and taken out of the queue.
   std::int32_t PurgeRequests(const std::function<bool(const RequestView&)>& match);
   // Where the identifiers of this connection start, so that connections made in the same second
-  // do not share them.
-  void SeedIdentifiers(std::int32_t next) { nextId_ = next; }
+  // do not share them. The counter wraps within 32 bits.
+  void SeedIdentifiers(std::uint32_t next) { nextId_ = next; }
+  // The message server's withdrawal of a timed-out sequence: every request of the identifier not
+  // yet sent is ended with "804@Abort", reported through the callback and taken out of the queue.
+  // One already at the peer stays, so that its late replies are still recognised as its own.
+  std::int32_t WithdrawUnsentOfId(std::int32_t id);
 
   // The transport's calls below (and the tick) may end with the engine gone: an owner that counts
   // it may release it from any callback, and it goes as the call ends. Once only that call holds it,
@@ -139,7 +143,9 @@ class CMessageApi : public CPeaLink {
 
   // State, for owners and tests.
   const std::string& currentPath() const { return currentPath_; }
-  std::int32_t nextId() const { return nextId_; }
+  std::int32_t nextId() const { return static_cast<std::int32_t>(nextId_); }
+  // The identifier of the last record sent; 0 before any.
+  std::int32_t lastSentId() const { return haveLastSent_ ? lastSentId_ : 0; }
   bool busy() const { return busy_; }
   bool inEvent() const { return inEvent_; }
   std::size_t queueSize() const { return queue_.size(); }
@@ -192,7 +198,7 @@ class CMessageApi : public CPeaLink {
   const plat::Clock& clock_;
   plat::EventLoop* loop_;
   std::string currentPath_;
-  std::int32_t nextId_;
+  std::uint32_t nextId_;
   std::deque<RequestPtr> queue_;
   std::unique_ptr<CMsgSocket> socket_;
   std::unique_ptr<MessageChannel> channel_;

@@ -89,39 +89,51 @@ DecodeStatus ArchiveReader::ReadLength(std::uint64_t& n, bool& wide) {
   return DecodeStatus::kOk;
 }
 
-DecodeStatus ArchiveReader::ReadString(std::string& text) {
+DecodeStatus ArchiveReader::ReadTextLength(std::uint64_t& n, bool& wide) {
   const std::size_t start = pos_;
-  std::uint64_t n = 0;
-  bool wide = false;
   DecodeStatus s = ReadLength(n, wide);
   if (s == DecodeStatus::kOk && wide) {
     s = ReadLength(n, wide);
     if (s == DecodeStatus::kOk && wide) s = Fail("text length: wide marker repeated");
+    wide = true;
     if (s == DecodeStatus::kOk && n > kMaxTextBytes / 2)
       s = Fail("wide text of " + std::to_string(n) + " characters is over the limit");
     if (s == DecodeStatus::kOk && remaining() < 2 * n) s = DecodeStatus::kNeedMore;
-    if (s == DecodeStatus::kOk) {
-      std::u16string wideText(static_cast<std::size_t>(n), u'\0');
-      for (std::size_t i = 0; i < n; ++i) wideText[i] = static_cast<char16_t>(getLe(in_, pos_ + 2 * i, 2));
-      std::string converted = plat::utf16ToUtf8(wideText);
-      // Converted text can be longer than what arrived; no peer would take it back.
-      if (converted.size() > kMaxTextBytes) {
-        pos_ = start;
-        return Fail("wide text converts to " + std::to_string(converted.size()) + " bytes, over the limit");
-      }
-      pos_ += 2 * n;
-      text = std::move(converted);
-      return DecodeStatus::kOk;
-    }
-    pos_ = start;
-    return s;
+  } else {
+    if (s == DecodeStatus::kOk && n > kMaxTextBytes)
+      s = Fail("text of " + std::to_string(n) + " bytes is over the limit");
+    if (s == DecodeStatus::kOk && remaining() < n) s = DecodeStatus::kNeedMore;
   }
-  if (s == DecodeStatus::kOk && n > kMaxTextBytes)
-    s = Fail("text of " + std::to_string(n) + " bytes is over the limit");
-  if (s == DecodeStatus::kOk && remaining() < n) s = DecodeStatus::kNeedMore;
-  if (s != DecodeStatus::kOk) {
-    pos_ = start;
-    return s;
+  if (s != DecodeStatus::kOk) pos_ = start;
+  return s;
+}
+
+DecodeStatus ArchiveReader::SkipString() {
+  std::uint64_t n = 0;
+  bool wide = false;
+  const DecodeStatus s = ReadTextLength(n, wide);
+  if (s == DecodeStatus::kOk) pos_ += static_cast<std::size_t>(wide ? 2 * n : n);
+  return s;
+}
+
+DecodeStatus ArchiveReader::ReadString(std::string& text) {
+  const std::size_t start = pos_;
+  std::uint64_t n = 0;
+  bool wide = false;
+  const DecodeStatus s = ReadTextLength(n, wide);
+  if (s != DecodeStatus::kOk) return s;
+  if (wide) {
+    std::u16string wideText(static_cast<std::size_t>(n), u'\0');
+    for (std::size_t i = 0; i < n; ++i) wideText[i] = static_cast<char16_t>(getLe(in_, pos_ + 2 * i, 2));
+    std::string converted = plat::utf16ToUtf8(wideText);
+    // Converted text can be longer than what arrived; no peer would take it back.
+    if (converted.size() > kMaxTextBytes) {
+      pos_ = start;
+      return Fail("wide text converts to " + std::to_string(converted.size()) + " bytes, over the limit");
+    }
+    pos_ += 2 * n;
+    text = std::move(converted);
+    return DecodeStatus::kOk;
   }
   const std::string_view raw = in_.substr(pos_, static_cast<std::size_t>(n));
   // Plain ASCII needs no checking; anything else is made well-formed UTF-8.
@@ -154,6 +166,16 @@ std::string EncodeMessage(const CMessage& m) {
   out.reserve(13 + m.text.size() + 6);
   AppendMessage(out, m);
   return out;
+}
+
+std::size_t RecordLength(std::string_view in) {
+  ArchiveReader ar(in);
+  std::int32_t field = 0;
+  DecodeStatus s = DecodeStatus::kOk;
+  for (int i = 0; i < 3 && s == DecodeStatus::kOk; ++i) s = ar.ReadInt32(field);
+  if (s == DecodeStatus::kOk) s = ar.SkipString();
+  if (s == DecodeStatus::kInvalid) return kBrokenRecord;
+  return s == DecodeStatus::kOk ? ar.position() : 0;
 }
 
 DecodeResult DecodeMessage(std::string_view in, CMessage& out) {

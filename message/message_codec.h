@@ -41,6 +41,8 @@ class ArchiveReader {
   DecodeStatus ReadInt32(std::int32_t& v);
   // Narrow text is made well-formed UTF-8; wide text is converted from UTF-16.
   DecodeStatus ReadString(std::string& text);
+  // Passes over a string, checking only its length.
+  DecodeStatus SkipString();
 
   std::size_t position() const { return pos_; }
   void seek(std::size_t pos) { pos_ = pos; }
@@ -50,6 +52,9 @@ class ArchiveReader {
 
  private:
   DecodeStatus ReadLength(std::uint64_t& n, bool& wide);
+  // The length prefix of a string within the limits, with its bytes all arrived: n characters
+  // (wide: 2 bytes each) follow at the position.
+  DecodeStatus ReadTextLength(std::uint64_t& n, bool& wide);
   DecodeStatus Fail(std::string why);
 
   std::string_view in_;
@@ -63,6 +68,11 @@ inline bool TextFits(std::string_view text) { return text.size() <= kMaxTextByte
 // empty string and AppendMessage false, with nothing appended.
 std::string EncodeMessage(const CMessage& m);
 bool AppendMessage(std::string& out, const CMessage& m);
+
+// The length of the record at the start of `in`, from its framing alone: 0 while it has arrived
+// only in part, kBrokenRecord when no record can start so (decoding it may still refuse its text).
+inline constexpr std::size_t kBrokenRecord = static_cast<std::size_t>(-1);
+std::size_t RecordLength(std::string_view in);
 
 struct DecodeResult {
   DecodeStatus status;

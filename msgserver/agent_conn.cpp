@@ -1,6 +1,7 @@
 #include "msgserver/agent_conn.h"
 
 #include <cstdlib>
+#include <string_view>
 
 #include "msgserver/pellwick_doc.h"
 #include "msgserver/user.h"
@@ -8,8 +9,14 @@
 #include "platform/base/format.h"
 
 namespace kelm::msgserver {
+namespace {
 
-CAgent::CAgent(CPellwickDoc& doc, std::string name, std::string address, std::int32_t idSeed)
+// The root's property that names the host's address.
+constexpr std::string_view kIpAddressName = "IPAddress";
+
+}  // namespace
+
+CAgent::CAgent(CPellwickDoc& doc, std::string name, std::string address, std::uint32_t idSeed)
     : CMessageApi(doc.Clock(), &doc.Loop()), name_(std::move(name)), address_(std::move(address)), doc_(doc) {
   SeedIdentifiers(idSeed);
 }
@@ -29,8 +36,56 @@ std::int32_t CAgent::ConnectAgent(std::uint16_t port) {
   opening_ = true;
   SendChangeFolder("\\", kAgentOpening, nullptr);
   SendList(".", kAgentOpening | kReqKeepId, nullptr);
+  // Last, so that an agent without the property still opens: which host this is, whatever
+  // address announced it.
+  SendList(std::string(kIpAddressName), kAgentOpening | kReqKeepId, nullptr);
   openingId_ = nextId();
   return 0;
+}
+
+std::string CAgent::rootName() const {
+  const std::size_t at = rootEntry_.find('@');
+  return at == std::string::npos ? std::string() : rootEntry_.substr(0, at);
+}
+
+void CAgent::OnOpeningReply(std::int32_t code, const RequestView& view) {
+  if (code != kReqQuery) return;
+  if (view.state == kStatusPartial) {
+    if (!rootAnswered_ && view.text.rfind(".@", 0) == 0) {
+      rootEntry_ = view.text.substr(2);
+    } else if (rootAnswered_ && view.text.rfind(std::string(kIpAddressName) + "@", 0) == 0) {
+      const std::size_t at = view.text.find('@', std::string_view(kIpAddressName).size() + 1);
+      ipAddress_ = at == std::string::npos ? std::string() : view.text.substr(at + 1);
+    }
+    return;
+  }
+  if (view.state != kStatusFinal) return;
+  if (!rootAnswered_) {
+    rootAnswered_ = true;
+    const std::size_t at = rootEntry_.find('@');
+    if (ParseResultCode(view.text) != kResultFunctional || at == std::string::npos || at == 0) {
+      // An agent that does not say what its root is cannot get a folder.
+      opening_ = false;
+      doc_.Log("agent " + name_ + " at " + address_ + " did not describe its root: " + view.text);
+      doc_.RemoveAgentLater(this);
+    }
+    return;
+  }
+  // The address query may fail (a host without one): the opening ends all the same.
+  opening_ = false;
+  FinishOpening();
+}
+
+void CAgent::FinishOpening() {
+  if (const CAgent* other = doc_.FindSameAgent(*this)) {
+    doc_.LogLimited(CPellwickDoc::kLogDuplicateAgent, "agent " + rootName() + " at " + address_ +
+                                                          " is already connected through " + other->address() +
+                                                          ": this connection is closed");
+    doc_.RemoveAgentLater(this);
+    return;
+  }
+  ready_ = true;
+  doc_.AgentReady(this);
 }
 
 std::int32_t CAgent::AgentCallback(std::int32_t code, void* context, const RequestView* view, std::int32_t) {
@@ -53,23 +108,14 @@ std::int32_t CAgent::OnAgentMessage(std::int32_t code, const RequestView* view) 
   std::int32_t result = 0;
   auto* folder = view && (view->flags & kAgentForFolder) ? static_cast<CVirtualFolder*>(view->owner) : nullptr;
 
-  if (opening_ && code != kReqClose && code != kNotifyNotLoggedOn && view) {
-    if (std::abs(static_cast<std::int64_t>(view->id) - openingId_) >= 2) {
+  // Notifications go on during the opening: only a reply can end it.
+  if (opening_ && code != kReqClose && code != kNotifyNotLoggedOn && view && view->state != kStatusNotify) {
+    const auto apart =
+        static_cast<std::int32_t>(static_cast<std::uint32_t>(view->id) - static_cast<std::uint32_t>(openingId_));
+    if (apart >= 2 || apart <= -2) {
       opening_ = false;
     } else if (view->flags & kAgentOpening) {
-      if (code == kReqQuery && view->state == kStatusPartial && view->text.rfind(".@", 0) == 0) {
-        rootEntry_ = view->text.substr(2);
-      } else if (code == kReqQuery && view->state == kStatusFinal) {
-        opening_ = false;
-        if (ParseResultCode(view->text) == kResultFunctional && rootEntry_.find('@') != std::string::npos &&
-            rootEntry_.find('@') > 0) {
-          doc_.AgentReady(this);
-        } else {
-          // An agent that does not say what its root is cannot get a folder.
-          doc_.Log("agent " + name_ + " at " + address_ + " did not describe its root: " + view->text);
-          doc_.RemoveAgentLater(this);
-        }
-      }
+      OnOpeningReply(code, *view);
       Release();
       return 0;
     }
@@ -102,7 +148,8 @@ std::int32_t CAgent::OnAgentMessage(std::int32_t code, const RequestView* view) 
     }
   } else if (view && view->state == kStatusFinal && code == kReqLogon) {
     if (ParseResultCode(view->text) != kResultFunctional) {
-      if (folder) folder->AbortHeadId();
+      // Only while the folder still waits for this sequence: one that timed out there has moved on.
+      if (folder && folder->AwaitsSequence(view->id)) folder->AbortHeadId();
       AbortRequestsOfKey(view->id);
       AbortRequestsOfId(view->id);
     }
@@ -135,7 +182,8 @@ plat::HRESULT CAgent::SyncUserPath(CVirtualFolder* folder) {
   return hr;
 }
 
-plat::HRESULT CAgent::ForwardRequest(std::int32_t code, const std::string& text, CVirtualFolder* folder) {
+plat::HRESULT CAgent::ForwardRequest(std::int32_t code, const std::string& text, CVirtualFolder* folder,
+                                     std::int32_t* sequence) {
   // Nothing goes to an agent that is gone, nor for a folder of another connection: the folder
   // ends such a request itself.
   if (removed_ || !folder || !OwnsFolder(folder)) return plat::E_FAIL;
@@ -153,6 +201,7 @@ plat::HRESULT CAgent::ForwardRequest(std::int32_t code, const std::string& text,
   folder->AddRef();
   hr = QueueRequest(code, text, flags, folder);
   if (hr != plat::S_OK && hr != kPending) folder->Release();
+  if (sequence) *sequence = nextId();
   folder->Release();
   return hr;
 }

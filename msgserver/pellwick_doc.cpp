@@ -23,7 +23,9 @@ constexpr std::size_t kMaxAgentName = 255;
 CPellwickDoc::CPellwickDoc(DocOptions options)
     : options_(std::move(options)),
       clock_(options_.clock ? options_.clock : &options_.loop->clock()),
-      link_(new CPeaLink) {
+      link_(new CPeaLink),
+      throttle_(*clock_),
+      queuedBytes_(std::make_shared<ByteBudget>(options_.maxQueuedBytes)) {
   link_->SetLink(CPeaLink::kTargetKey, this);
   link_->AddRef();
   hostName_ = options_.hostName;
@@ -43,6 +45,10 @@ CPellwickDoc::~CPellwickDoc() {
 
 void CPellwickDoc::Log(const std::string& text) const {
   if (options_.log) options_.log(text);
+}
+
+void CPellwickDoc::LogLimited(const char* kind, const std::string& text) {
+  if (auto line = throttle_.admit(kind, text)) Log(*line);
 }
 
 std::uint16_t CPellwickDoc::AgentPort() const {
@@ -120,14 +126,39 @@ CAgent* CPellwickDoc::FindAgent(std::string_view address) const {
   return nullptr;
 }
 
+const CAgent* CPellwickDoc::FindSameAgent(const CAgent& agent) const {
+  // An agent answers the address only to a logon, which the server's link has not: then the
+  // names alone decide (two folders of one name could not be told apart by a console anyway).
+  const std::string name = agent.rootName();
+  for (const CAgent* a : agents_) {
+    if (a == &agent || !a->ready() || a->ipAddress() != agent.ipAddress()) continue;
+    if (::strcasecmp(a->rootName().c_str(), name.c_str()) == 0) return a;
+  }
+  return nullptr;
+}
+
 plat::Result<void> CPellwickDoc::AddAgent(const std::string& name, const std::string& address) {
-  if (FindAgent(address)) return plat::success();
+  if (CAgent* known = FindAgent(address)) {
+    if (known->ready() || known->opening()) return plat::success();
+    // One that never became ready (its opening failed, or it is on its way out) is tried again.
+    RemoveAgent(known);
+  }
   if (agents_.size() >= options_.maxAgents) {
     return plat::Error{EBUSY, "agent " + name + " at " + address + " refused: the server already serves " +
                                   std::to_string(agents_.size()) + " agents"};
   }
-  // Connections made in the same second start from different identifiers.
-  const std::int32_t seed = static_cast<std::int32_t>(clock_->wallSeconds()) + (++agentSerial_) * 100003;
+  const std::int64_t second = clock_->monotonicMs() / 1000;
+  if (second != newAgentSecond_) {
+    newAgentSecond_ = second;
+    newAgentsThisSecond_ = 0;
+  }
+  if (newAgentsThisSecond_ >= options_.maxNewAgentsPerSecond) {
+    return plat::Error{EBUSY, "agent " + name + " at " + address + " not tried: " +
+                                  std::to_string(newAgentsThisSecond_) + " new agents were tried this second"};
+  }
+  ++newAgentsThisSecond_;
+  // Connections made in the same second start from different identifiers; the seed wraps.
+  const std::uint32_t seed = static_cast<std::uint32_t>(clock_->wallSeconds()) + (++agentSerial_) * 100003u;
   auto* agent = new CAgent(*this, name, address, seed);
   agent->AddRef();
   if (const std::int32_t r = agent->ConnectAgent(AgentPort()); r != 0) {
@@ -141,7 +172,7 @@ plat::Result<void> CPellwickDoc::AddAgent(const std::string& name, const std::st
 }
 
 void CPellwickDoc::AddAgentOrLog(const std::string& name, const std::string& address) {
-  if (auto added = AddAgent(name, address); !added) Log(added.message());
+  if (auto added = AddAgent(name, address); !added) LogLimited(kLogAgentRefused, added.message());
 }
 
 void CPellwickDoc::RemoveAgent(CAgent* agent) {
@@ -185,10 +216,29 @@ void CPellwickDoc::AgentReady(CAgent* agent) { NotifyUsersOfAgent(agent, kAgentA
 void CPellwickDoc::AcceptUser(std::unique_ptr<plat::TcpStream> stream) {
   if (!stream) return;
   if (users_.size() >= options_.maxConsoles) {
-    Log("console from " + stream->peerHost() + " refused: " + std::to_string(users_.size()) +
-        " consoles are connected");
+    LogLimited(kLogConsoleRefused,
+               "console from " + stream->peerHost() + " refused: " + std::to_string(users_.size()) +
+                   " consoles are connected");
     stream->close();
     return;
+  }
+  // Consoles log on at the agents, never here: those without a logon anywhere may hold only half
+  // of the places. When they do, the oldest of them that has sent nothing at all makes room (a
+  // console sends its first request at once); if each has sent something, the newcomer is refused.
+  const std::size_t withoutLogon =
+      std::count_if(users_.begin(), users_.end(), [](const CUser* u) { return !u->HasLogon(); });
+  if (withoutLogon >= (options_.maxConsoles + 1) / 2) {
+    const auto idle = std::find_if(users_.begin(), users_.end(),
+                                   [](const CUser* u) { return !u->HasLogon() && !u->RecordSeen(); });
+    if (idle == users_.end()) {
+      LogLimited(kLogConsoleRefused, "console from " + stream->peerHost() + " refused: " +
+                                         std::to_string(withoutLogon) + " consoles are connected without a logon");
+      stream->close();
+      return;
+    }
+    LogLimited(kLogConsoleRefused, "console from " + (*idle)->PeerHost() +
+                                       " closed to make room: it has sent nothing and holds no logon");
+    RemoveUser(*idle);
   }
   auto* user = new CUser(*this);
   user->AddRef();

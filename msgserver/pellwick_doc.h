@@ -13,6 +13,7 @@
 
 #include "message/pea.h"
 #include "platform/base/clock.h"
+#include "platform/base/log_throttle.h"
 #include "platform/base/result.h"
 #include "platform/loop/event_loop.h"
 #include "platform/loop/posted_tasks.h"
@@ -44,13 +45,78 @@ struct DocOptions {
   std::size_t maxAgents = 1024;
   std::size_t maxConsoles = 128;
   std::size_t maxQueuedPerFolder = 1000;
+  // Bytes of request text queued for one console, and for all of them together.
+  std::size_t maxQueuedBytesPerConsole = 8u << 20;
+  std::size_t maxQueuedBytes = 256u << 20;
+  // New agents tried in one second; the rest wait for their next announcement.
+  std::size_t maxNewAgentsPerSecond = 100;
+  // A console that has completed no record this long after connecting is closed (0: never).
+  std::chrono::seconds recordTimeout{30};
   // How long a connect to an agent may take.
   std::chrono::milliseconds connectTimeout{3000};
   std::function<void(const std::string&)> log;
 };
 
+// The bytes of queued request text: a console's share within the server's total. A request that
+// would take either past its cap is refused.
+class ByteBudget {
+ public:
+  ByteBudget(std::size_t cap, std::shared_ptr<ByteBudget> parent = nullptr)
+      : cap_(cap), parent_(std::move(parent)) {}
+  bool Fits(std::size_t bytes) const {
+    return used_ + bytes <= cap_ && (!parent_ || parent_->Fits(bytes));
+  }
+  void Take(std::size_t bytes) {
+    used_ += bytes;
+    if (parent_) parent_->Take(bytes);
+  }
+  void Give(std::size_t bytes) {
+    used_ -= bytes;
+    if (parent_) parent_->Give(bytes);
+  }
+  std::size_t used() const { return used_; }
+
+ private:
+  std::size_t cap_;
+  std::size_t used_ = 0;
+  std::shared_ptr<ByteBudget> parent_;
+};
+
+// Held by a queued request: its bytes go back to the budget when it goes.
+class BudgetShare {
+ public:
+  BudgetShare() = default;
+  BudgetShare(std::shared_ptr<ByteBudget> budget, std::size_t bytes) : budget_(std::move(budget)), bytes_(bytes) {
+    if (budget_) budget_->Take(bytes_);
+  }
+  BudgetShare(BudgetShare&& o) noexcept : budget_(std::move(o.budget_)), bytes_(o.bytes_) { o.budget_ = nullptr; }
+  BudgetShare& operator=(BudgetShare&& o) noexcept {
+    if (this != &o) {
+      if (budget_) budget_->Give(bytes_);
+      budget_ = std::move(o.budget_);
+      bytes_ = o.bytes_;
+      o.budget_ = nullptr;
+    }
+    return *this;
+  }
+  ~BudgetShare() {
+    if (budget_) budget_->Give(bytes_);
+  }
+
+ private:
+  std::shared_ptr<ByteBudget> budget_;
+  std::size_t bytes_ = 0;
+};
+
 class CPellwickDoc {
  public:
+  // Kinds of log line an outsider can make the server write: each kind is written at most once a
+  // minute, with the count of those left out.
+  static constexpr const char* kLogConsoleRefused = "console refused";
+  static constexpr const char* kLogAgentRefused = "agent refused";
+  static constexpr const char* kLogRequestRefused = "request refused";
+  static constexpr const char* kLogDuplicateAgent = "duplicate agent";
+
   // Notification flags of OnAgentChange.
   static constexpr int kAgentAdded = 1;
   static constexpr int kAgentQuiet = 2;
@@ -71,6 +137,9 @@ class CPellwickDoc {
   // One datagram from the beacon port: checked, then AddAgent.
   void ReadAgentBeacon(std::string_view datagram, const std::string& sender);
   CAgent* FindAgent(std::string_view address) const;
+  // A ready agent other than this one with the same host name and the same "IPAddress" (both
+  // unknown counts as the same).
+  const CAgent* FindSameAgent(const CAgent& agent) const;
   // Connects a new agent unless one with this address exists; the reason when it is refused or
   // cannot be reached (its next announcement tries again).
   plat::Result<void> AddAgent(const std::string& name, const std::string& address);
@@ -104,6 +173,9 @@ class CPellwickDoc {
   std::uint16_t BeaconPort() const { return beacon_ ? beacon_->port() : 0; }
   std::uint16_t AgentPort() const;
   void Log(const std::string& text) const;
+  void LogLimited(const char* kind, const std::string& text);
+  // The server's total of queued request bytes, which every console's budget draws on.
+  const std::shared_ptr<ByteBudget>& QueuedBytes() const { return queuedBytes_; }
   // A release that must not happen inside the object's own callback runs from the loop.
   void ReleaseLater(CPeaLink* link);
 
@@ -117,7 +189,12 @@ class CPellwickDoc {
   std::unique_ptr<plat::TcpListener> listener_;
   std::vector<CAgent*> agents_;  // one reference each
   std::vector<CUser*> users_;    // one reference each
-  std::int32_t agentSerial_ = 0;
+  std::uint32_t agentSerial_ = 0;
+  // New agents tried in the current second.
+  std::int64_t newAgentSecond_ = -1;
+  std::size_t newAgentsThisSecond_ = 0;
+  plat::LogThrottle throttle_;
+  std::shared_ptr<ByteBudget> queuedBytes_;
   bool closing_ = false;
   plat::PostedTasks posted_;
 };

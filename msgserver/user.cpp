@@ -6,7 +6,10 @@
 
 namespace kelm::msgserver {
 
-CUser::CUser(CPellwickDoc& doc) : CRcvSocket(doc.Loop(), doc.Clock()), doc_(doc) {
+CUser::CUser(CPellwickDoc& doc)
+    : CRcvSocket(doc.Loop(), doc.Clock()),
+      doc_(doc),
+      queuedBytes_(std::make_shared<ByteBudget>(doc.Options().maxQueuedBytesPerConsole, doc.QueuedBytes())) {
   SetLink(kTargetKey, static_cast<CPeaLink*>(this));
   root_ = new CVirtualFolder;
   root_->SetParent(nullptr, this, doc.Link());
@@ -26,13 +29,15 @@ CUser::~CUser() {
 }
 
 void CUser::OnAccepted(std::unique_ptr<plat::TcpStream> stream) {
+  // A silent or trickling connection would hold a place for ever.
+  SetFirstRecordLimit(doc_.Options().recordTimeout.count());
   AttachArchives(std::move(stream));
   root_->setName(doc_.HostName());
   root_->setType("o--");
   root_->setValue("1");
   if (const auto& v = doc_.Options().fileVersion; v && !v->empty()) root_->AddEntry("FileVersion@pr-@" + *v);
   for (CAgent* a : doc_.Agents())
-    if (!a->opening() && !a->rootEntry().empty()) OnAgentChange(a, CPellwickDoc::kAgentAdded | CPellwickDoc::kAgentQuiet);
+    if (a->ready()) OnAgentChange(a, CPellwickDoc::kAgentAdded | CPellwickDoc::kAgentQuiet);
 }
 
 CVirtualFolder* CUser::AgentFolder(const CAgent* agent) const {
@@ -103,6 +108,13 @@ void CUser::DisconnectUser() {
   if (root_) root_->CloseTree();
   if (current_) current_->Release();
   current_ = nullptr;
+}
+
+bool CUser::HasLogon() const {
+  for (CPea::Position pos = root_->GetFirstChildPosition(); pos;) {
+    if (auto* f = dynamic_cast<CVirtualFolder*>(root_->GetNextChild(pos)); f && f->GetLogonKey() != -1) return true;
+  }
+  return false;
 }
 
 void CUser::CheckIdleCounted() {

@@ -7,6 +7,7 @@
 
 #include "agent/service/rcv_socket.h"
 #include "message/pea.h"
+#include "msgserver/pellwick_doc.h"
 
 namespace kelm::msgserver {
 
@@ -24,6 +25,8 @@ class CUser final : public CRcvSocket, public CPeaLink {
   // Closes the link, finishes the tree's queues and lets go of the current folder.
   void DisconnectUser();
   void CheckIdleCounted();
+  // Holds a logon key at some agent folder.
+  bool HasLogon() const;
   void SetCurrentFolder(CVirtualFolder* folder);
   // The folder that stands for this agent, found by its connection.
   CVirtualFolder* AgentFolder(const CAgent* agent) const;
@@ -31,6 +34,8 @@ class CUser final : public CRcvSocket, public CPeaLink {
   CVirtualFolder* Root() const { return root_; }
   CVirtualFolder* Current() const { return current_; }
   CPellwickDoc& Doc() const { return doc_; }
+  // The bytes of this console's queued requests, within the server's total.
+  const std::shared_ptr<ByteBudget>& QueuedBytes() const { return queuedBytes_; }
 
  protected:
   void OnMessage(CMessage& m) override;
@@ -41,6 +46,7 @@ class CUser final : public CRcvSocket, public CPeaLink {
   CVirtualFolder* current_ = nullptr;
   CVirtualFolder* root_ = nullptr;
   bool gone_ = false;
+  std::shared_ptr<ByteBudget> queuedBytes_;
 };
 
 }  // namespace kelm::msgserver

@@ -95,7 +95,12 @@ CPea* CVirtualFolder::AddEntry(const std::string& text) {
 }
 
 void CVirtualFolder::Queue(std::int32_t code, std::int32_t id, std::string text, std::uint32_t flags, bool atHead) {
-  FolderRequest r{code, id, kStatusRequest, std::move(text), flags};
+  FolderRequest r;
+  r.code = code;
+  r.id = id;
+  r.text = std::move(text);
+  r.flags = flags;
+  if (CUser* u = User()) r.bytes = BudgetShare(u->QueuedBytes(), r.text.size());
   if (atHead)
     queue_.push_front(std::move(r));
   else
@@ -112,16 +117,7 @@ void CVirtualFolder::OnRequest(const CMessage& m) {
   const std::int32_t own = ServerCode(m.code);
   const bool known = m.code >= kReqLogon && m.code <= kReqRefresh;
   if (!known) return;
-  // A console that floods one folder is refused; the requests already queued go on.
-  const std::size_t cap = user ? user->Doc().Options().maxQueuedPerFolder : 1000;
-  if (queue_.size() >= cap) {
-    if (user) {
-      user->Doc().Log(plat::format("a console request to %s refused: %zu requests are queued there", Path().c_str(),
-                                   queue_.size()));
-      user->SendMessage(CMessage(m.code, m.id, kStatusFinal, FormatResult(kResultError)));
-    }
-    return;
-  }
+  if (Refuse(m)) return;
   if (m.code != kReqLogon && !(m.code == kReqChangeFolder && m.text == "\\") && !listed_ && !listing_) {
     listing_ = true;
     Queue(kReqListRights, m.id, "", kFolderOwn);
@@ -137,6 +133,30 @@ void CVirtualFolder::OnRequest(const CMessage& m) {
   }
   Queue(own ? own : m.code, m.id, m.text, 0);
   Pump();
+}
+
+bool CVirtualFolder::Refuse(const CMessage& m) {
+  // A console that floods one folder, or queues more bytes than its share or the server's total
+  // allows, is refused; the requests already queued go on.
+  CUser* user = User();
+  if (!user) return false;
+  CPellwickDoc& doc = user->Doc();
+  std::string why;
+  if (queue_.size() >= doc.Options().maxQueuedPerFolder) {
+    why = plat::format("%zu requests are queued there", queue_.size());
+  } else if (!user->QueuedBytes()->Fits(m.text.size())) {
+    why = plat::format("its console has %zu bytes queued, the server %zu", user->QueuedBytes()->used(),
+                       doc.QueuedBytes()->used());
+  } else {
+    return false;
+  }
+  doc.LogLimited(CPellwickDoc::kLogRequestRefused, "a console request to " + Path() + " refused: " + why);
+  user->SendMessage(CMessage(m.code, m.id, kStatusFinal, FormatResult(kResultError)));
+  return true;
+}
+
+bool CVirtualFolder::AwaitsSequence(std::int32_t sequence) const {
+  return busy_ && !queue_.empty() && queue_.front().agentId == sequence;
 }
 
 void CVirtualFolder::PassToConsole(const FolderRequest& r) {
@@ -184,8 +204,12 @@ bool CVirtualFolder::PumpStep() {
   busyTicks_ = 0;
   const std::int32_t code = head.code;
   const std::string text = head.text;
-  const plat::HRESULT hr = agent->ForwardRequest(code, text, this);
-  if (hr != plat::S_OK && hr != kPending && busy_ && !queue_.empty() && queue_.front().code == code &&
+  std::int32_t sequence = 0;
+  const plat::HRESULT hr = agent->ForwardRequest(code, text, this, &sequence);
+  const bool failed = hr != plat::S_OK && hr != kPending;
+  if (!failed && busy_ && !queue_.empty() && queue_.front().code == code) queue_.front().agentId = sequence;
+  if (failed && sequence) agent->WithdrawUnsentOfId(sequence);
+  if (failed && busy_ && !queue_.empty() && queue_.front().code == code &&
       queue_.front().state == kStatusRequest) {
     busy_ = false;
     FolderRequest& h = queue_.front();
@@ -314,7 +338,8 @@ void CVirtualFolder::EndAgentStep() {
 plat::HRESULT CVirtualFolder::OnAgentReply(std::int32_t code, const RequestView& view) {
   if (queue_.empty()) return plat::S_OK;
   FolderRequest& head = queue_.front();
-  if (head.code != code || !busy_) return plat::E_INVALIDARG;
+  // A reply of another sequence (one that timed out here) is not this request's.
+  if (head.code != code || !busy_ || view.id != head.agentId) return plat::E_INVALIDARG;
   AddRef();
   head.state = view.state;
   head.text = view.text;
@@ -430,12 +455,25 @@ void CVirtualFolder::CloseTree() {
 }
 
 void CVirtualFolder::TickTree() {
-  if (busy_ && !queue_.empty() && ++busyTicks_ >= kBusyTimeoutTicks) {
-    // The agent never answered for this head: the console hears so, and the queue moves on.
-    EndRequest(queue_.front(), kResultTimeOut);
-    if (queue_.front().code == kReqListRights) listing_ = false;
-    EndAgentStep();
-    Pump();
+  if (busy_ && !queue_.empty()) {
+    FolderRequest& head = queue_.front();
+    // Waiting behind other consoles' requests on the agent's one connection does not count.
+    if (!head.atAgent) {
+      const CAgent* agent = OwnerAgent();
+      head.atAgent = agent && head.agentId != 0 && agent->lastSentId() == head.agentId;
+    }
+    if (head.atAgent && ++busyTicks_ >= kBusyTimeoutTicks) {
+      // The agent never answered for this head: the console hears so, and the queue moves on.
+      // What of its sequence is still unsent is withdrawn; what is at the agent answers into
+      // nothing, since its identifier is no longer awaited here.
+      const std::int32_t sequence = head.agentId;
+      EndRequest(head, kResultTimeOut);
+      head.agentId = 0;
+      if (head.code == kReqListRights) listing_ = false;
+      EndAgentStep();
+      if (CAgent* agent = OwnerAgent(); agent && sequence) agent->WithdrawUnsentOfId(sequence);
+      Pump();
+    }
   }
   for (Position pos = GetFirstChildPosition(); pos;)
     if (auto* f = dynamic_cast<CVirtualFolder*>(GetNextChild(pos))) f->TickTree();

@@ -10,6 +10,7 @@
 
 #include "message/message_api.h"
 #include "message/pea.h"
+#include "msgserver/pellwick_doc.h"
 
 namespace kelm::msgserver {
 
@@ -26,6 +27,12 @@ struct FolderRequest {
   std::int32_t state = kStatusRequest;
   std::string text;
   std::uint32_t flags = 0;
+  // The engine's identifier of the sequence that carries it to the agent, once forwarded; only
+  // replies of that sequence are its own.
+  std::int32_t agentId = 0;
+  // The sequence has been sent: the time-out counts from then.
+  bool atAgent = false;
+  BudgetShare bytes;
 };
 
 // The console's number of a request the server renumbers (0 when it keeps its own), and back.
@@ -34,7 +41,8 @@ std::int32_t ConsoleCode(std::int32_t code);
 
 class CVirtualFolder : public CPea {
  public:
-  // A folder's busy head without an answer for this many ticks ends with "806@Time Out".
+  // A folder's busy head without an answer for this many ticks after it was sent to the agent
+  // ends with "806@Time Out".
   static constexpr int kBusyTimeoutTicks = 60;
 
   CVirtualFolder() = default;
@@ -65,6 +73,8 @@ class CVirtualFolder : public CPea {
   // The nearest folder, this one included, that stands for an agent.
   const CVirtualFolder* AgentFolder() const;
   bool busy() const { return busy_; }
+  // The head is at the agent under this sequence's identifier.
+  bool AwaitsSequence(std::int32_t sequence) const;
   bool listed() const { return listed_; }
   bool listing() const { return listing_; }
   void setListed(bool v) { listed_ = v; }
@@ -79,6 +89,8 @@ class CVirtualFolder : public CPea {
   void EndRequest(FolderRequest& r, std::int32_t result);
   void EndAgentStep();
   void Queue(std::int32_t code, std::int32_t id, std::string text, std::uint32_t flags, bool atHead = false);
+  // Refused for a full queue or a full byte budget: the console is answered and one line logged.
+  bool Refuse(const CMessage& m);
   bool IsRoot() const { return GetParent() == nullptr; }
 
   bool listing_ = false;

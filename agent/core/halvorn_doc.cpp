@@ -52,7 +52,9 @@ void LookUpHost(std::string& name, std::string& address) {
 }  // namespace
 
 CHalvornDoc::CHalvornDoc(DocOptions options)
-    : options_(std::move(options)), clock_(options_.clock ? options_.clock : &plat::systemClock()) {
+    : options_(std::move(options)),
+      clock_(options_.clock ? options_.clock : &plat::systemClock()),
+      refusals_(*clock_) {
   ownerLink_ = new CPeaLink;
   ownerLink_->AddRef();
   ownerLink_->SetLink(CPeaLink::kTargetKey, this);
@@ -269,9 +271,25 @@ void CHalvornDoc::OnServerAnnounce(std::string_view datagram) {
 }
 
 void CHalvornDoc::AcceptClient(std::unique_ptr<plat::TcpStream> stream) {
-  if (clients_.size() >= maxClients_) {
-    Log("client from " + stream->peerHost() + " refused: " + std::to_string(maxClients_) + " clients already");
-    return;  // the stream closes as it goes
+  auto refuse = [&](const std::string& why) {
+    // One line a minute at most: anyone who can connect can make these.
+    if (auto line = refusals_.admit("refused", "client from " + stream->peerHost() + " refused: " + why)) Log(*line);
+  };
+  if (clients_.size() >= maxClients_) return refuse(std::to_string(maxClients_) + " clients already");  // the stream closes as it goes
+  // Clients without a logon take at most half the places. When they hold them, the oldest that
+  // has asked nothing yet makes room; one that has sent requests is never closed for want of a
+  // logon (the message server's link logs nothing on, a console may sit at its logon dialog).
+  std::size_t withoutLogon = 0;
+  CSvrSocketTcpIp* idle = nullptr;
+  for (CSvrSocket* s : clients_) {
+    auto* t = dynamic_cast<CSvrSocketTcpIp*>(s);
+    if (!t || !t->IsConnected() || t->HasLogons()) continue;
+    ++withoutLogon;
+    if (!idle && !t->SentRequests()) idle = t;
+  }
+  if (withoutLogon >= maxClients_ / 2) {
+    if (!idle) return refuse(std::to_string(withoutLogon) + " clients without a logon already");
+    RemoveConnection(idle);
   }
   auto* c = new CSvrSocketTcpIp(*this, std::move(stream));
   c->AddRef();

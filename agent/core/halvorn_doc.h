@@ -16,6 +16,7 @@
 #include "message/message.h"
 #include "message/pea.h"
 #include "platform/base/clock.h"
+#include "platform/base/log_throttle.h"
 #include "platform/com/unknown.h"
 #include "platform/loop/event_loop.h"
 #include "platform/loop/posted_tasks.h"
@@ -123,6 +124,7 @@ class CHalvornDoc {
   std::unique_ptr<ComSocketServer> local_;
   std::vector<CSvrSocket*> clients_;  // one reference each
   std::size_t maxClients_;
+  plat::LogThrottle refusals_;
   std::uint64_t ticks_ = 0;
   std::uint64_t serverAnnouncements_ = 0;
   bool paused_ = false;

@@ -65,6 +65,7 @@ void CSvrSocket::ReplyStatus(CMessage& m, std::int32_t result) {
 void CSvrSocket::OnClosed() { doc_.RemoveConnection(this); }
 
 void CSvrSocket::OnMessage(CMessage& m) {
+  sentRequests_ = true;
   if (!folder_) return;
   AddRef();
   CVirtualFolder* folder = folder_;
@@ -185,6 +186,8 @@ CSvrSocketTcpIp::CSvrSocketTcpIp(CHalvornDoc& doc, std::unique_ptr<plat::TcpStre
     : CSvrSocket(doc), socket_(*this, doc.Loop(), doc.Clock()), pending_(std::move(stream)) {}
 
 void CSvrSocketTcpIp::Start() {
+  // A silent or trickling client would otherwise hold its place for ever: keep-alives need no logon.
+  socket_.SetFirstRecordLimit(kFirstRecordSeconds);
   socket_.AttachArchives(std::move(pending_));
   CSvrSocket::Start();
 }

@@ -50,6 +50,8 @@ class CSvrSocket : public CPeaLink {
   // The current logon carried the agent's local token.
   bool CurrentLogonIsLocal() const;
   bool HasLogons() const { return !logons_.empty(); }
+  // The client has sent a request (keep-alives are none).
+  bool SentRequests() const { return sentRequests_; }
   void LogoffAll();
   CHalvornDoc& Doc() const { return doc_; }
 
@@ -65,6 +67,7 @@ class CSvrSocket : public CPeaLink {
   const LogonRecord* Current() const;
 
   CVirtualFolder* folder_ = nullptr;
+  bool sentRequests_ = false;
   std::vector<LogonRecord> logons_;
   std::uint32_t currentKey_ = 0;  // 0: no current logon
   std::uint32_t nextKey_;
@@ -80,6 +83,8 @@ class CSvrSocketTcpIp final : public CSvrSocket {
   void SendClose() override { socket_.SendDisconnect(); }
   void Notify(std::int32_t code, const std::string& text) override { socket_.SendCode(code, text); }
   bool IsConnected() const { return socket_.IsConnected(); }
+  // Seconds a new client has to complete its first record.
+  static constexpr std::int64_t kFirstRecordSeconds = 30;
 
  private:
   class TcpClientSocket final : public CRcvSocket {

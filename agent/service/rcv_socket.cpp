@@ -1,5 +1,7 @@
 #include "agent/service/rcv_socket.h"
 
+static_assert(kelm::kBrokenRecord == plat::TcpStream::kBrokenFrame);
+
 namespace kelm {
 
 CRcvSocket::CRcvSocket(plat::EventLoop& loop, const plat::Clock& clock) : loop_(loop), clock_(clock) {}
@@ -14,7 +16,10 @@ void CRcvSocket::AttachArchives(std::unique_ptr<plat::TcpStream> stream) {
   idleSteps_ = 0;
   if (!stream_) return;
   stream_->setOutputLimit(outputLimit_);
-  stream_->onData([this](std::string_view bytes) { OnReceive(bytes); });
+  stream_->setReadPauseOutput(kReadPauseOutput);
+  // Records are handed over a few at a time per turn of the loop, so one flooding peer cannot
+  // keep the others waiting.
+  stream_->onRecords(RecordLength, [this](std::string_view record) { OnRecord(record); });
   stream_->onClosed([this](const std::string&) { LinkLost(); });
 }
 
@@ -35,36 +40,30 @@ void CRcvSocket::LinkLost() {
   OnDisconnected();
 }
 
-void CRcvSocket::OnReceive(std::string_view bytes) {
+void CRcvSocket::OnRecord(std::string_view bytes) {
   lastTrafficMs_ = clock_.monotonicMs();
   idleSteps_ = 0;
-  decoder_.Feed(bytes);
-  plat::LifeGuard::Scope alive(guard_);
+  recordSeen_ = true;
   CMessage m;
-  for (;;) {
-    DecodeStatus st = decoder_.Next(m);
-    if (st == DecodeStatus::kNeedMore) return;
-    if (st == DecodeStatus::kInvalid) {
-      // The peer's framing is lost: nothing after this can be read.
-      LinkLost();
-      return;
+  if (DecodeMessage(bytes, m).status != DecodeStatus::kOk) {
+    // The peer's framing is lost: nothing after this can be read.
+    LinkLost();
+    return;
+  }
+  if (m.code == kReqKeepAlive) {
+    if (m.status != kStatusFinal) {
+      m.status = kStatusFinal;
+      SendMessage(m);
     }
-    if (m.code == kReqKeepAlive) {
-      if (m.status != kStatusFinal) {
-        m.status = kStatusFinal;
-        SendMessage(m);
-      }
-      continue;
-    }
-    const bool close = (m.code == kReqClose);
-    OnMessage(m);
-    if (!alive) return;
-    if (close) {
-      Disconnect();
-      OnDisconnected();
-      return;
-    }
-    if (!IsConnected()) return;
+    return;
+  }
+  plat::LifeGuard::Scope alive(guard_);
+  const bool close = (m.code == kReqClose);
+  OnMessage(m);
+  if (!alive) return;
+  if (close) {
+    Disconnect();
+    OnDisconnected();
   }
 }
 
@@ -101,6 +100,11 @@ void CRcvSocket::Disconnect() {
 void CRcvSocket::CheckIdle() {
   if (!IsConnected()) return;
   const std::int64_t idle = IdleSeconds();
+  if (!recordSeen_ && firstRecordSeconds_ > 0 && idle >= firstRecordSeconds_) {
+    Disconnect();
+    OnDisconnected();
+    return;
+  }
   if (idle < kIdleStepSeconds + 1) return;
   const std::int64_t steps = idle / kIdleStepSeconds;
   if (steps <= idleSteps_) return;

@@ -25,6 +25,9 @@ class CRcvSocket {
   static constexpr std::int64_t kCloseSteps = 6;
   // Replies waiting for a peer that does not read; beyond that the peer is dropped.
   static constexpr std::size_t kDefaultOutputLimit = 1u << 20;
+  // Replies waiting beyond this stop the reading of the peer's requests until they drain, so a
+  // peer that sends and never reads holds up nobody else.
+  static constexpr std::size_t kReadPauseOutput = 64u << 10;
 
   CRcvSocket(plat::EventLoop& loop, const plat::Clock& clock);
   virtual ~CRcvSocket();
@@ -51,6 +54,10 @@ class CRcvSocket {
   std::int64_t IdleSeconds() const;
   const std::string& PeerHost() const;
   void SetOutputLimit(std::size_t bytes);
+  // A peer that completes no record this many seconds after it was accepted is closed by the idle
+  // check (0: never).
+  void SetFirstRecordLimit(std::int64_t seconds) { firstRecordSeconds_ = seconds; }
+  bool RecordSeen() const { return recordSeen_; }
 
  protected:
   // Every record other than keep-alives.
@@ -59,16 +66,17 @@ class CRcvSocket {
   virtual void OnDisconnected() {}
 
  private:
-  void OnReceive(std::string_view bytes);
+  void OnRecord(std::string_view bytes);
   void LinkLost();
 
   plat::EventLoop& loop_;
   const plat::Clock& clock_;
   std::unique_ptr<plat::TcpStream> stream_;
-  MessageDecoder decoder_;
   std::int64_t lastTrafficMs_ = 0;
   std::int64_t idleSteps_ = 0;
   std::size_t outputLimit_ = kDefaultOutputLimit;
+  std::int64_t firstRecordSeconds_ = 0;
+  bool recordSeen_ = false;
   bool lossPosted_ = false;
   plat::PostedTasks posted_;
   plat::LifeGuard guard_;  // OnMessage may destroy this object

@@ -61,7 +61,11 @@ CDremmoralDoc::CDremmoralDoc(UiServices& ui, plat::EventLoop& loop, const plat::
 
 CDremmoralDoc::~CDremmoralDoc() {
   Close();
+  // What still holds nodes goes while the document can still be told of them leaving.
   deferred_.clear();
+  reloadTimers_.clear();
+  flushTimer_ = plat::Timer();
+  pendingCommands_.clear();
   commandNode_.reset();
   viewSelection_.reset();
   currentIopController_.reset();

@@ -202,6 +202,25 @@ TEST_F(AgentChannelTest, OpenRequestsRepliesAndExactlyOneClose) {
   EXPECT_EQ(log.count(kReqComClose), 1) << "the socket's close after 4113 adds no second one";
 }
 
+// A client that ended its session with 4113 and then sent more has opened a new one on the agent;
+// its going ends that one too, so that nothing it opened stays behind.
+TEST_F(AgentChannelTest, AClientThatGoesEndsTheSessionItReopenedAfterItsClose) {
+  startAgent();
+  auto fd = plat::com::connectLocalSocket(plat::com::localSocketPath(kComSocketName));
+  ASSERT_TRUE(fd) << fd.message();
+  std::string bytes;
+  for (int round = 0; round < 3; ++round) {
+    AppendMessage(bytes, CMessage(kReqComOpen, 0, 0, ""));
+    AppendMessage(bytes, CMessage(kReqComClose, 0, 0, ""));
+    AppendMessage(bytes, CMessage(kReqQuery, round, kStatusRequest, "."));
+  }
+  ASSERT_EQ(::write(fd->get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ASSERT_TRUE(waitAgent([&] { return log.count(kReqQuery) == 3; }));
+  fd->reset();
+  ASSERT_TRUE(waitAgent([&] { return log.count(kReqComClose) == 4; }));
+  EXPECT_EQ(log.snapshot().back().record, CMessage(kReqComClose, 0, 0, ""));
+}
+
 TEST_F(AgentChannelTest, EveryClientHasItsOwnChannel) {
   startAgent();
   Console a, b;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,46 @@ TEST_F(Engine, IdentifiersStartAtTheClockAndRequestsGoOneAtATime) {
   ASSERT_EQ(calls.size(), 2u);
   EXPECT_EQ(calls[1].view.text, "800@Functional");
   EXPECT_EQ(calls[1].view.replyCount, -2) << "the last request of its identifier";
+}
+
+TEST_F(Engine, TheIdentifierCounterWrapsWithin32Bits) {
+  // A seed at the top of the signed range (or the unsigned one) goes on at the other end.
+  struct Case {
+    std::uint32_t seed;
+    std::int32_t first, second;
+  } cases[] = {{0x7FFFFFFFu, INT32_MIN, INT32_MIN + 1}, {0xFFFFFFFFu, 0, 1}};
+  for (const Case& k : cases) {
+    api.AbortAll();
+    sent.clear();
+    api.SeedIdentifiers(k.seed);
+    api.QueueRequest(kReqQuery, "a", 0, nullptr);
+    api.QueueRequest(kReqQuery, "b", kReqKeepId, nullptr);
+    api.QueueRequest(kReqQuery, "c", 0, nullptr);
+    const auto q = api.QueueSnapshot();
+    ASSERT_EQ(q.size(), 3u);
+    EXPECT_EQ(q[0].id, k.first);
+    EXPECT_EQ(q[1].id, k.first);
+    EXPECT_EQ(q[2].id, k.second);
+    EXPECT_EQ(api.nextId(), k.second);
+  }
+}
+
+TEST_F(Engine, WithdrawingAnIdentifierTakesOnlyWhatWasNotSent) {
+  api.QueueRequest(kReqQuery, "a", 0, nullptr);
+  api.QueueRequest(kReqQuery, "b", kReqKeepId, nullptr);
+  api.QueueRequest(kReqQuery, "c", 0, nullptr);
+  const std::int32_t first = sent.back().id;
+  EXPECT_EQ(api.lastSentId(), first);
+  calls.clear();
+  api.WithdrawUnsentOfId(first);
+  // "b" ends, reported, and leaves the queue; "a" is still at the peer and keeps its place.
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].view.text, "804@Abort");
+  ASSERT_EQ(api.queueSize(), 2u);
+  EXPECT_EQ(sent.size(), 1u);
+  answerLast("800@Functional");
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent.back().text, "c");
 }
 
 TEST_F(Engine, UnmatchedRepliesAndEchoedRequestsAreIgnored) {

@@ -88,6 +88,9 @@ TEST(MessageCodec, ReaderAcceptsWideTextAndNonShortestPrefixes) {
     ASSERT_EQ(r.status, DecodeStatus::kOk);
     EXPECT_EQ(r.consumed, wire.size());
     EXPECT_EQ(m, CMessage(4097, 2, 3, c.text));
+    // The framing alone tells the same length, and nothing for every part of it.
+    EXPECT_EQ(RecordLength(wire + "more"), wire.size());
+    for (std::size_t n = 0; n < wire.size(); ++n) ASSERT_EQ(RecordLength(wire.substr(0, n)), 0u) << n;
   }
 }
 
@@ -110,6 +113,7 @@ TEST(MessageCodec, OversizeAndMalformedLengthsAreRefused) {
     EXPECT_FALSE(r.error.empty());
     EXPECT_EQ(r.consumed, 0u);
     EXPECT_EQ(m, CMessage());
+    EXPECT_EQ(RecordLength(kHeader + c.tail), kBrokenRecord);
   }
   // Exactly at the limit is still a record (it only waits for its bytes).
   CMessage m;

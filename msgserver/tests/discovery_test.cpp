@@ -32,12 +32,16 @@ TEST(Discovery, StartConnectsToItsOwnHostWithTheOpeningExchangeAndAnnouncesItsel
   EXPECT_EQ(rig.doc->Agents()[0]->address(), "127.0.0.2");
   EXPECT_EQ(rig.doc->Agents()[0]->rootEntry(), "Host1@o--@2");
   const auto& got = rig.Agent(0).received;
-  ASSERT_GE(got.size(), 2u);
+  ASSERT_GE(got.size(), 3u);
   EXPECT_EQ(got[0].code, kReqChangeFolder);
   EXPECT_EQ(got[0].text, "\\");
   EXPECT_EQ(got[1].code, kReqQuery);
   EXPECT_EQ(got[1].text, ".");
+  // Which host it is, whatever address announced it.
+  EXPECT_EQ(got[2].code, kReqQuery);
+  EXPECT_EQ(got[2].text, "IPAddress");
   EXPECT_EQ(got[0].id, got[1].id);
+  EXPECT_EQ(got[0].id, got[2].id);
   rig.Pump([&] { return !rig.serverAnnouncements.empty(); });
   ASSERT_FALSE(rig.serverAnnouncements.empty());
   EXPECT_EQ(rig.serverAnnouncements[0], "VELKARI_PELLWICK#srvhost#Hello World!");

@@ -5,7 +5,7 @@
 namespace kelm::msgserver::testing {
 
 FakeAgent::FakeAgent(plat::EventLoop& loop, std::string address, std::uint16_t port, std::string hostName)
-    : loop_(loop), address_(std::move(address)), host_(std::move(hostName)) {
+    : address_(std::move(address)), host_(std::move(hostName)) {
   listener_ = std::move(plat::TcpListener::listen(loop, address_, port).value());
   listener_->onAccept([this](std::unique_ptr<plat::TcpStream> s) {
     auto c = std::make_unique<Conn>();
@@ -32,13 +32,33 @@ void FakeAgent::Notify(std::int32_t code, const std::string& text) {
 void FakeAgent::DropConnections() {
   for (auto& c : conns_) c->stream->close();
   conns_.clear();
+  held_.clear();
+}
+
+void FakeAgent::AnswerHeld() {
+  auto held = std::move(held_);
+  held_.clear();
+  for (auto& [c, m] : held) Answer(*c, m);
+}
+
+void FakeAgent::PartialToHeld(const std::string& text) {
+  for (auto& [c, m] : held_) Send(*c, CMessage(m.code, m.id, kStatusPartial, text));
 }
 
 void FakeAgent::OnRecord(Conn& c, const CMessage& m) {
   if (m.status != kStatusRequest) return;
   received.push_back(m);
+  if (!notifyFirst.empty() && received.size() == 1) Send(c, CMessage(8195, 7, kStatusNotify, notifyFirst));
   for (std::int32_t s : silentCodes)
     if (s == m.code) return;
+  if (hold && hold(m)) {
+    held_.emplace_back(&c, m);
+    return;
+  }
+  Answer(c, m);
+}
+
+void FakeAgent::Answer(Conn& c, const CMessage& m) {
   const std::string ok = "800@Functional";
   auto final = [&](const std::string& t) { Send(c, CMessage(m.code, m.id, kStatusFinal, t)); };
   auto partial = [&](const std::string& t) { Send(c, CMessage(m.code, m.id, kStatusPartial, t)); };
@@ -100,6 +120,8 @@ Console::Console(plat::EventLoop& loop, std::uint16_t port) {
 void Console::Send(std::int32_t code, std::int32_t id, const std::string& text) {
   (void)stream_->write(EncodeMessage(CMessage(code, id, kStatusRequest, text)));
 }
+
+void Console::SendRaw(std::string_view bytes) { (void)stream_->write(bytes); }
 
 std::vector<CMessage> Console::Take() {
   std::vector<CMessage> out;

@@ -30,10 +30,19 @@ class FakeAgent {
   // A result other than 800 for the "user" selection.
   std::string userReply = "800@Functional";
   std::string setReply = "800@Functional";
+  // Requests this picks are held unanswered until AnswerHeld.
+  std::function<bool(const CMessage&)> hold;
+  // A notification sent ahead of the answer to the first record this agent receives.
+  std::string notifyFirst;
   // Children per folder path as name@type@value.
   std::map<std::string, std::vector<std::string>> children;
 
   void Notify(std::int32_t code, const std::string& text);
+  // Answers every held request (the hold stays as it is for new ones).
+  void AnswerHeld();
+  // A partial reply with this text to every held request.
+  void PartialToHeld(const std::string& text);
+  std::size_t heldCount() const { return held_.size(); }
   void DropConnections();
   std::size_t connections() const { return conns_.size(); }
 
@@ -44,19 +53,21 @@ class FakeAgent {
     std::string path = "\\";
   };
   void OnRecord(Conn& c, const CMessage& m);
+  void Answer(Conn& c, const CMessage& m);
   void Send(Conn& c, const CMessage& m);
 
-  plat::EventLoop& loop_;
   std::string address_;
   std::string host_;
   std::unique_ptr<plat::TcpListener> listener_;
   std::vector<std::unique_ptr<Conn>> conns_;
+  std::vector<std::pair<Conn*, CMessage>> held_;
 };
 
 class Console {
  public:
   Console(plat::EventLoop& loop, std::uint16_t port);
   void Send(std::int32_t code, std::int32_t id, const std::string& text);
+  void SendRaw(std::string_view bytes);
   std::vector<CMessage> Take();  // everything received since the last Take
   std::vector<CMessage> got;
   bool closed = false;

@@ -63,7 +63,7 @@ struct Rig {
 
   std::size_t ReadyAgents() const {
     return std::count_if(doc->Agents().begin(), doc->Agents().end(),
-                         [](const CAgent* a) { return !a->opening() && !a->rootEntry().empty(); });
+                         [](const CAgent* a) { return a->ready(); });
   }
 
   template <class F>

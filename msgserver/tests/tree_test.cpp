@@ -78,7 +78,7 @@ TEST(Root, TheServersOwnFolderAnswersItselfAndRefusesWhatOnlyAnAgentCouldDo) {
     }
   }
   // Nothing of it went to the agent beyond the opening exchange.
-  EXPECT_EQ(rig.Agent(0).received.size(), 2u);
+  EXPECT_EQ(rig.Agent(0).received.size(), 3u);
 }
 
 TEST(Forwarding, ARequestInsideAnAgentIsOneSequenceUnderOneIdentifierAndRepliesKeepTheConsolesId) {

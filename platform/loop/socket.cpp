@@ -162,6 +162,7 @@ TcpStream::~TcpStream() = default;
 
 void TcpStream::release() {
   connectTimer_.stop();
+  nextTurn_.stop();
   watch_.reset();
   fd_.reset();
   out_.clear();
@@ -229,7 +230,8 @@ Result<void> TcpStream::flush(bool deferredFailure) {
 
 void TcpStream::updateInterest() {
   if (!fd_ || connecting_) return;
-  watch_.update(kIoReadable | (pendingOutput() > 0 ? std::uint32_t{kIoWritable} : 0u));
+  watch_.update((wantsInput() ? std::uint32_t{kIoReadable} : 0u) |
+                (pendingOutput() > 0 ? std::uint32_t{kIoWritable} : 0u));
 }
 
 void TcpStream::finishConnect() {
@@ -247,17 +249,74 @@ void TcpStream::finishConnect() {
   if (auto fn = connected_) fn();
 }
 
-void TcpStream::readSome() {
+void TcpStream::onRecords(FrameFn frame, RecordFn record) {
+  frame_ = std::move(frame);
+  record_ = std::move(record);
+  resumeInput();
+}
+
+void TcpStream::setReadPauseOutput(std::size_t bytes) {
+  readPauseOutput_ = bytes;
+  updateInterest();
+  resumeInput();
+}
+
+bool TcpStream::recordWaiting() {
+  if (!frame_ || inStart_ >= in_.size()) return false;
+  return frame_(std::string_view(in_).substr(inStart_)) != 0;
+}
+
+bool TcpStream::wantsInput() { return fd_ && !connecting_ && !outputPaused() && !recordWaiting(); }
+
+void TcpStream::resumeInput() {
+  if (!fd_ || connecting_ || nextTurn_.started() || outputPaused() || !recordWaiting()) return;
+  nextTurn_ = loop_.singleShot(std::chrono::milliseconds(0), [this] { deliverRecords(); });
+}
+
+void TcpStream::deliverRecords() {
+  LifeGuard::Scope alive(guard_);
+  nextTurn_.stop();
+  for (std::size_t n = 0; n < recordsPerTurn_ && fd_ && !outputPaused(); ++n) {
+    const std::string_view pending = std::string_view(in_).substr(inStart_);
+    if (pending.empty()) break;
+    const std::size_t len = frame_(pending);
+    if (len == 0) break;
+    if (len == kBrokenFrame || len > pending.size()) {
+      fail("unreadable record");
+      return;
+    }
+    inStart_ += len;
+    auto fn = record_;  // the callback may destroy this stream
+    fn(pending.substr(0, len));
+    if (!alive) return;
+  }
+  if (!fd_) return;
+  if (inStart_ == in_.size()) {
+    in_.clear();
+    inStart_ = 0;
+  } else if (inStart_ >= in_.size() / 2) {
+    in_.erase(0, inStart_);
+    inStart_ = 0;
+  }
+  resumeInput();
+  updateInterest();
+}
+
+void TcpStream::readSome(bool force) {
   LifeGuard::Scope alive(guard_);
   char buf[kReadChunk];
-  for (int i = 0; i < kReadsPerWakeup && alive && fd_; ++i) {
+  // Paced input stops reading once a complete record waits, so its buffer holds at most one
+  // record and a read's worth besides; a hang-up or error is read regardless, to be noticed.
+  for (int i = 0; i < kReadsPerWakeup && alive && fd_ && (force || wantsInput()); ++i) {
     const ssize_t n = ::recv(fd_.get(), buf, sizeof buf, 0);
     if (n > 0) {
-      if (data_) {
+      if (frame_) {
+        in_.append(buf, static_cast<std::size_t>(n));
+      } else if (data_) {
         auto fn = data_;  // the callback may destroy this stream
         fn(std::string_view(buf, static_cast<std::size_t>(n)));
       }
-      if (static_cast<std::size_t>(n) < sizeof buf) return;
+      if (static_cast<std::size_t>(n) < sizeof buf) break;
       continue;
     }
     if (n == 0) {
@@ -265,9 +324,15 @@ void TcpStream::readSome() {
       return;
     }
     if (errno == EINTR) continue;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) break;
     fail(errnoError("read").message);
     return;
+  }
+  if (!alive || !fd_) return;
+  if (frame_) {
+    deliverRecords();
+  } else {
+    updateInterest();
   }
 }
 
@@ -278,11 +343,14 @@ void TcpStream::handle(std::uint32_t events) {
     return;
   }
   if (events & (kIoReadable | kIoError)) {
-    readSome();
+    readSome((events & kIoError) != 0);
     if (!alive || !fd_) return;
   }
   if (events & kIoWritable) {
-    if (flush()) updateInterest();
+    if (flush()) {
+      updateInterest();
+      resumeInput();
+    }
   }
 }
 

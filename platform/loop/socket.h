@@ -36,8 +36,17 @@ class TcpStream {
   // What the output buffer holds at most; a write that does not fit is refused.
   static constexpr std::size_t kDefaultOutputLimit = 8u << 20;
 
+  // Records handed over per turn of the loop by default, in paced input.
+  static constexpr std::size_t kDefaultRecordsPerTurn = 16;
+
   using ConnectedFn = std::function<void()>;
   using DataFn = std::function<void(std::string_view bytes)>;
+  // Paced input: the length of the complete record at the start of `bytes`; 0 while it has
+  // arrived only in part, kBrokenFrame when the bytes can never form one.
+  using FrameFn = std::function<std::size_t(std::string_view bytes)>;
+  static constexpr std::size_t kBrokenFrame = static_cast<std::size_t>(-1);
+  // One whole record; the bytes stay valid for the call (while the stream lives).
+  using RecordFn = std::function<void(std::string_view record)>;
   // The stream is closed when this is called: the peer closed it, a read or write failed, or the
   // connect failed or timed out.
   using ClosedFn = std::function<void(const std::string& reason)>;
@@ -59,6 +68,17 @@ class TcpStream {
   void onConnected(ConnectedFn fn) { connected_ = std::move(fn); }
   void onData(DataFn fn) { data_ = std::move(fn); }
   void onClosed(ClosedFn fn) { closed_ = std::move(fn); }
+  // Paced input, instead of onData, for a stream that carries records: what arrives is framed
+  // by `frame` and handed to `record` one record at a time, at most recordsPerTurn per turn of the
+  // loop; the rest wait, and nothing more is read while a complete record waits, so one busy peer
+  // can neither keep the loop from everyone else nor fill memory. Broken framing closes the
+  // stream (the close callback: "unreadable record").
+  void onRecords(FrameFn frame, RecordFn record);
+  void setRecordsPerTurn(std::size_t n) { recordsPerTurn_ = n ? n : 1; }
+  // While more than `bytes` of output wait (the peer is not taking its replies), nothing is read
+  // and no waiting record is handed over, until the output drains to the bound. 0 (the default)
+  // never pauses: a client that pauses too could wait on its server for ever.
+  void setReadPauseOutput(std::size_t bytes);
 
   // Queues bytes and sends what the socket takes now; the rest drains when it is writable.
   // An error, and nothing queued, when the stream is closed (ENOTCONN), the bytes would overflow
@@ -82,9 +102,16 @@ class TcpStream {
   static Result<std::unique_ptr<TcpStream>> watched(std::unique_ptr<TcpStream> s);
   void handle(std::uint32_t events);
   void finishConnect();
-  void readSome();
+  void readSome(bool force);
   Result<void> flush(bool deferredFailure = false);  // an error after a write failure (the stream is then closed)
   void updateInterest();
+  bool outputPaused() const { return readPauseOutput_ > 0 && pendingOutput() > readPauseOutput_; }
+  // A complete record waits in the input buffer (paced input only).
+  bool recordWaiting();
+  bool wantsInput();
+  // Hands over waiting records, within the turn's budget; schedules the next turn for the rest.
+  void deliverRecords();
+  void resumeInput();
   void fail(const std::string& reason, bool deferred = false);
   void release();
 
@@ -98,6 +125,13 @@ class TcpStream {
   std::string out_;
   std::size_t outStart_ = 0;
   std::size_t outputLimit_ = kDefaultOutputLimit;
+  std::string in_;  // paced input not yet handed over
+  std::size_t inStart_ = 0;
+  std::size_t recordsPerTurn_ = kDefaultRecordsPerTurn;
+  std::size_t readPauseOutput_ = 0;
+  Timer nextTurn_;
+  FrameFn frame_;
+  RecordFn record_;
   std::string peerHost_;
   std::uint16_t peerPort_ = 0;
   ConnectedFn connected_;

@@ -1,4 +1,6 @@
 // The local channel: connections per client, the drain as a posted task, and TCP clients.
+#include <algorithm>
+
 #include "agent/core/svr_socket.h"
 #include "agent/crypto/logon_token.h"
 #include "message/message_codec.h"
@@ -123,23 +125,82 @@ TEST(TcpClients, ASilentClientGetsAKeepAliveAndLosesItsLogons) {
   EXPECT_EQ(got[0].code, kNotifyNotLoggedOn);  // the logon ended with the silence
 }
 
+// TCP clients of a TcpDoc, each with what it received and whether it was closed.
+struct Peers {
+  explicit Peers(TcpDoc& doc) : t(doc) {}
+  std::size_t Connect() {
+    const std::size_t i = streams.size();
+    streams.push_back(std::move(plat::TcpStream::connect(*t.loop, "127.0.0.1", t.doc->TcpPort(), std::chrono::seconds(5)).value()));
+    in.emplace_back();
+    closed.push_back(false);
+    streams[i]->onData([this, i](std::string_view b) { in[i].append(b); });
+    streams[i]->onClosed([this, i](const std::string&) { closed[i] = true; });
+    for (int k = 0; k < 500 && t.doc->ClientCount() + refusedOrGone() < streams.size(); ++k) t.loop->runOnce(5);
+    return i;
+  }
+  std::size_t refusedOrGone() const { return static_cast<std::size_t>(std::count(closed.begin(), closed.end(), true)); }
+  // Sends a request and waits for its final reply.
+  void Ask(std::size_t i, std::int32_t code, const std::string& text) {
+    const std::size_t before = in[i].size();
+    ASSERT_TRUE(streams[i]->write(EncodeMessage(CMessage(code, 7, kStatusRequest, text))).ok());
+    for (int k = 0; k < 500 && in[i].find("@", before) == std::string::npos && !closed[i]; ++k) t.loop->runOnce(5);
+    for (int k = 0; k < 20; ++k) t.loop->runOnce(1);
+  }
+  void Settle() {
+    for (int k = 0; k < 40; ++k) t.loop->runOnce(2);
+  }
+  TcpDoc& t;
+  std::vector<std::unique_ptr<plat::TcpStream>> streams;
+  std::vector<std::string> in;
+  std::vector<bool> closed;
+};
+
 TEST(TcpClients, AClosedConnectionLeavesTheListAndTheNumberIsCapped) {
   TcpDoc t(2);
-  auto& doc = *t.doc;
-  auto& loop = t.loop;
-  ASSERT_NE(doc.TcpPort(), 0);
-  std::vector<std::unique_ptr<plat::TcpStream>> streams;
-  std::vector<bool> closed(3, false);
-  for (int i = 0; i < 3; ++i) {
-    streams.push_back(std::move(plat::TcpStream::connect(*loop, "127.0.0.1", doc.TcpPort(), std::chrono::seconds(5)).value()));
-    streams.back()->onClosed([&closed, i](const std::string&) { closed[i] = true; });
-  }
-  for (int i = 0; i < 500 && !closed[2]; ++i) loop->runOnce(10);
-  EXPECT_EQ(doc.ClientCount(), 2u);
-  EXPECT_TRUE(closed[2]);  // the third was refused
-  streams[0]->close();
-  for (int i = 0; i < 500 && doc.ClientCount() != 1; ++i) loop->runOnce(10);
-  EXPECT_EQ(doc.ClientCount(), 1u);
+  ASSERT_EQ(t.doc->Accounts().InitUserStore("admin", "secret"), plat::S_OK);
+  ASSERT_NE(t.doc->TcpPort(), 0);
+  Peers p(t);
+  const std::string logon = crypto::LogonText(0, 0, crypto::BuildLogonToken("admin", "secret"));
+  for (int i = 0; i < 2; ++i) p.Ask(p.Connect(), kReqLogon, logon);
+  p.Connect();
+  p.Settle();
+  EXPECT_EQ(t.doc->ClientCount(), 2u);
+  EXPECT_TRUE(p.closed[2]);  // the third was refused
+  p.streams[0]->close();
+  for (int i = 0; i < 500 && t.doc->ClientCount() != 1; ++i) t.loop->runOnce(10);
+  EXPECT_EQ(t.doc->ClientCount(), 1u);
+}
+
+// Clients without a logon take at most half the places: a newcomer then closes the oldest that has
+// asked nothing, never one that has sent requests; and a client that completes no record in 30
+// seconds is closed.
+TEST(TcpClients, ClientsWithoutALogonTakeHalfThePlacesAndSilentOnesGo) {
+  TcpDoc t(4);
+  ASSERT_EQ(t.doc->Accounts().InitUserStore("admin", "secret"), plat::S_OK);
+  Peers p(t);
+  const auto admin = p.Connect();
+  p.Ask(admin, kReqLogon, crypto::LogonText(0, 0, crypto::BuildLogonToken("admin", "secret")));
+  const auto asker = p.Connect();
+  p.Ask(asker, kReqQuery, ".");
+  const auto silent = p.Connect();
+  const auto newcomer = p.Connect();
+  p.Settle();
+  EXPECT_TRUE(p.closed[silent]);
+  EXPECT_FALSE(p.closed[asker]);
+  EXPECT_FALSE(p.closed[newcomer]);
+  EXPECT_FALSE(p.closed[admin]);
+  EXPECT_EQ(t.doc->ClientCount(), 3u);
+  // Still silent after 30 seconds: closed; the asker stays although it never logged on.
+  t.clock.advanceSeconds(29);
+  t.doc->OnTick();
+  p.Settle();
+  EXPECT_FALSE(p.closed[newcomer]);
+  t.clock.advanceSeconds(1);
+  t.doc->OnTick();
+  p.Settle();
+  EXPECT_TRUE(p.closed[newcomer]);
+  EXPECT_FALSE(p.closed[asker]);
+  EXPECT_EQ(t.doc->ClientCount(), 2u);
 }
 
 }  // namespace

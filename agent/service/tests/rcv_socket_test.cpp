@@ -130,5 +130,34 @@ TEST(RcvSocket, APeerThatDoesNotReadIsDropped) {
   EXPECT_FALSE(p.server->IsConnected());
 }
 
+// A peer that completes no record within its first seconds is closed; one that has sent a whole
+// record (a keep-alive answer included) stays.
+TEST(RcvSocket, APeerThatCompletesNoRecordInTimeIsClosed) {
+  const std::string record = EncodeMessage(CMessage(4105, 1, 3, "hello buddy!"));
+  struct Case {
+    const char* label;
+    std::string sent;
+    int disconnects;
+  } cases[] = {
+      {"silent", "", 1},
+      {"half a record", record.substr(0, 7), 1},
+      {"a whole record", record, 0},
+  };
+  for (const Case& c : cases) {
+    Pair p;
+    p.server->SetFirstRecordLimit(30);
+    if (!c.sent.empty()) {
+      ASSERT_TRUE(p.client->write(c.sent).ok());
+      for (int i = 0; i < 20; ++i) p.loop->runOnce(2);
+    }
+    p.clock.advanceSeconds(29);
+    p.server->CheckIdle();
+    EXPECT_EQ(p.server->disconnects, 0) << c.label;
+    p.clock.advanceSeconds(1);
+    p.server->CheckIdle();
+    EXPECT_EQ(p.server->disconnects, c.disconnects) << c.label;
+  }
+}
+
 }  // namespace
 }  // namespace kelm

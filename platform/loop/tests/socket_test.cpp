@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,16 @@ void bindPair(EventLoop& loop, const char* rxHost, std::unique_ptr<UdpSocket>& r
   rx = std::move(rxr).value();
   tx = std::move(txr).value();
 }
+
+// Records for the paced-input tests: a length byte, then that many bytes; 0xFF never frames.
+std::size_t frameByLengthByte(std::string_view bytes) {
+  if (bytes.empty()) return 0;
+  const auto n = static_cast<unsigned char>(bytes[0]);
+  if (n == 0xFF) return TcpStream::kBrokenFrame;
+  return bytes.size() > n ? n + 1u : 0u;
+}
+
+std::string record(std::string_view body) { return std::string(1, static_cast<char>(body.size())) + std::string(body); }
 
 }  // namespace
 
@@ -162,6 +173,104 @@ TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
   ASSERT_TRUE(spin(*loop, [&] { return calls > 0; }));
   for (int i = 0; i < 5; ++i) loop->runOnce(1);
   EXPECT_EQ(calls, 1);
+}
+
+TEST(TcpStream, PacedInputServesEveryPeerBetweenTheRecordsOfAFlood) {
+  auto loop = plat::testing::makeTestLoop();
+  Pair flood = connectPair(*loop);
+  Pair quiet = connectPair(*loop);
+  std::vector<std::string> got;
+  for (auto* p : {&flood, &quiet}) {
+    p->server->setRecordsPerTurn(4);
+    p->server->onRecords(frameByLengthByte, [&got](std::string_view r) { got.emplace_back(r.substr(1)); });
+  }
+  std::string burst;
+  const int kFlood = 3000;
+  for (int i = 0; i < kFlood; ++i) burst += record("f" + std::to_string(i));
+  ASSERT_TRUE(flood.client->write(burst));
+  // Every flood record is in the server's input before the quiet peer's one is sent.
+  ASSERT_TRUE(spin(*loop, [&] { return !got.empty(); }));
+  ASSERT_TRUE(quiet.client->write(record("q")));
+  ASSERT_TRUE(spin(*loop, [&] { return got.size() == kFlood + 1u; }));
+  const auto q = std::find(got.begin(), got.end(), "q");
+  ASSERT_NE(q, got.end());
+  EXPECT_LT(q - got.begin(), kFlood / 2) << "the quiet peer waited for the whole flood";
+  got.erase(q);
+  for (int i = 0; i < kFlood; ++i) ASSERT_EQ(got[i], "f" + std::to_string(i)) << "order kept";
+}
+
+TEST(TcpStream, PacedInputHandsOverEveryRecordBeforeThePeersCloseAndStopsAtBrokenFraming) {
+  auto loop = plat::testing::makeTestLoop();
+  struct Case {
+    std::string tail;  // after ten good records
+    bool clientCloses;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"", true, "closed by the peer"},
+      {std::string("\xFF") + record("after"), false, "unreadable record"},
+  };
+  for (const Case& c : cases) {
+    Pair p = connectPair(*loop);
+    std::vector<std::string> got;
+    std::string reason;
+    p.server->setRecordsPerTurn(3);
+    p.server->onRecords(frameByLengthByte, [&](std::string_view r) { got.emplace_back(r.substr(1)); });
+    p.server->onClosed([&](const std::string& why) { reason = why; });
+    std::string bytes;
+    for (int i = 0; i < 10; ++i) bytes += record(std::string(static_cast<std::size_t>(i) * 20, 'a' + i));
+    ASSERT_TRUE(p.client->write(bytes + c.tail));
+    if (c.clientCloses) p.client->close();
+    ASSERT_TRUE(spin(*loop, [&] { return !reason.empty(); })) << c.reason;
+    EXPECT_EQ(reason, c.reason);
+    ASSERT_EQ(got.size(), 10u) << c.reason;
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(got[i], std::string(static_cast<std::size_t>(i) * 20, 'a' + i));
+  }
+}
+
+TEST(TcpStream, ReadingPausesWhileThePeerLeavesItsRepliesAndResumesWhenTheyDrain) {
+  auto loop = plat::testing::makeTestLoop();
+  auto listener = TcpListener::listen(*loop, "127.0.0.1", 0);
+  ASSERT_TRUE(listener) << listener.message();
+  std::unique_ptr<TcpStream> server;
+  (*listener)->onAccept([&](std::unique_ptr<TcpStream> s) { server = std::move(s); });
+  // A peer with a small receive window, so that the kernel holds little of what it does not read.
+  UniqueFd peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const int window = 4096;
+  ASSERT_EQ(setsockopt(peer.get(), SOL_SOCKET, SO_RCVBUF, &window, sizeof window), 0);
+  auto addr = resolveIpv4("127.0.0.1", (*listener)->port());
+  ASSERT_TRUE(addr);
+  ASSERT_EQ(::connect(peer.get(), reinterpret_cast<const sockaddr*>(&*addr), sizeof *addr), 0);
+  ASSERT_TRUE(spin(*loop, [&] { return server != nullptr; }));
+  const std::size_t kReply = 256u << 10;
+  const std::size_t kPause = 512u << 10;
+  server->setOutputLimit(256u << 20);
+  server->setReadPauseOutput(kPause);
+  int handled = 0;
+  server->onRecords(frameByLengthByte, [&](std::string_view) {
+    ++handled;
+    EXPECT_TRUE(server->write(std::string(kReply, 'r')));
+  });
+  // Far more requests than the kernel's buffers and the bound take replies for, and nothing read:
+  // the server stops handling them once its output is past the bound.
+  const int kRequests = 100;
+  std::string requests;
+  for (int i = 0; i < kRequests; ++i) requests += record("request");
+  ASSERT_EQ(::send(peer.get(), requests.data(), requests.size(), 0), static_cast<ssize_t>(requests.size()));
+  ASSERT_TRUE(spin(*loop, [&] { return server->pendingOutput() > kPause; }));
+  for (int i = 0; i < 50; ++i) loop->runOnce(2);
+  EXPECT_LT(handled, kRequests / 2);
+  EXPECT_LE(server->pendingOutput(), kPause + kReply) << "one reply past the bound, no more";
+  // Taking the replies lets the rest be handled.
+  std::size_t taken = 0;
+  char buf[65536];
+  for (int i = 0; i < 20000 && taken < kRequests * kReply; ++i) {
+    const ssize_t n = ::recv(peer.get(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) taken += static_cast<std::size_t>(n);
+    loop->runOnce(n > 0 ? 0 : 1);
+  }
+  EXPECT_EQ(taken, kRequests * kReply);
+  EXPECT_EQ(handled, kRequests);
 }
 
 TEST(TcpListener, RefusesAPortInUseWithoutReuse) {

@@ -1,5 +1,5 @@
 // Scale: 1,000 agents on loopback addresses (127.0.x.y), served by one light fake agent on a
-// thread of this test, and 100 consoles on one pellwick. Every agent appears in a console's root
+// thread of this test, and 100 consoles, each logged on at one agent, on one pellwick. Every agent appears in a console's root
 // listing and a request to each is relayed. The server's resident memory and CPU time per second,
 // idle and under the relay load, are reported (test properties and standard output).
 #include <gtest/gtest.h>
@@ -66,7 +66,9 @@ class ManyAgents {
           std::string out;
           while (raw->decoder.Next(m) == DecodeStatus::kOk) {
             if (m.status != kStatusRequest) continue;
-            if (m.code == kReqQuery && m.text == ".")
+            if (m.code == kReqLogon && m.text.rfind("logon ", 0) == 0)
+              AppendMessage(out, CMessage(m.code, m.id, kStatusPartial, "logon 1"));
+            else if (m.code == kReqQuery && m.text == ".")
               AppendMessage(out, CMessage(m.code, m.id, kStatusPartial, ".@" + raw->host + "@o--@2"));
             else if (m.code == kReqQuery || m.code == kReqListRights)
               AppendMessage(out, CMessage(m.code, m.id, kStatusPartial, "Status@prv@OK"));
@@ -149,6 +151,12 @@ TEST(Scale, AThousandAgentsAndAHundredConsolesOnOneServer) {
   for (int k = 0; k < kConsoles; ++k) {
     consoles.push_back(server.Console());
     ASSERT_TRUE(consoles.back());
+    // Logged on at an agent, as a console is before it works there: consoles without any logon
+    // may hold only half of the server's places.
+    AgentClient& c = *consoles.back();
+    ASSERT_EQ(c.Result(kReqChangeFolder, "host" + std::to_string(k)), 800) << k;
+    ASSERT_EQ(c.Logon("admin", "secret"), 800) << k;
+    ASSERT_EQ(c.Result(kReqChangeFolder, "\\"), 800) << k;
   }
   EXPECT_EQ(Folders(consoles.back()->List()).size(), static_cast<std::size_t>(kAgents));
 
