@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 #include <cstdio>
+#include <set>
 
 #include "console/core/menus.h"
 #include "console/core/strings.h"
@@ -355,7 +356,11 @@ void CMainFrame::ApplyContentSize() {
 
 void CMainFrame::showEvent(QShowEvent* e) {
   CSizeDockFrame::showEvent(e);
-  QTimer::singleShot(0, this, [this] { ApplyContentSize(); });
+  QTimer::singleShot(0, this, [this] {
+    ApplyContentSize();
+    // The frame's focus goes on to the next pane: from nowhere, the outline.
+    if (!QApplication::focusWidget() || !isAncestorOf(QApplication::focusWidget())) NextPane();
+  });
 }
 
 void CMainFrame::SaveState() {
@@ -494,6 +499,35 @@ void CMainFrame::BuildMenus() {
   }
 }
 
+namespace {
+
+// A command offered by two of the appended menus shows once; separators never lead, trail or pair.
+void Tidy(QMenu* menu) {
+  std::set<int> seen;
+  QAction* previous = nullptr;
+  for (QAction* a : menu->actions()) {
+    if (a->menu()) {
+      previous = a;
+      continue;
+    }
+    const bool separator = a->isSeparator();
+    if ((separator && (!previous || previous->isSeparator())) || (!separator && !seen.insert(a->data().toInt()).second)) {
+      menu->removeAction(a);
+      delete a;
+      continue;
+    }
+    previous = a;
+  }
+  const auto actions = menu->actions();
+  if (!actions.isEmpty() && actions.back()->isSeparator()) {
+    QAction* last = actions.back();
+    menu->removeAction(last);
+    delete last;
+  }
+}
+
+}  // namespace
+
 void CMainFrame::FillNodeMenu(QMenu* menu, CPea* node, const std::vector<int>& leading) {
   for (int id : leading) {
     if (id == 140) {
@@ -517,6 +551,7 @@ void CMainFrame::FillNodeMenu(QMenu* menu, CPea* node, const std::vector<int>& l
     if (!menu->isEmpty()) menu->addSeparator();
     AddMenuEntries(menu, MenuItems(m));
   }
+  Tidy(menu);
   UpdateMenuStates(menu);
 }
 
@@ -549,6 +584,7 @@ void CMainFrame::RebuildNodePopup(CPea* node) {
       AddMenuEntries(nodePopup_, MenuItems(m));
     }
   }
+  Tidy(nodePopup_);
 }
 
 // ---- commands ----

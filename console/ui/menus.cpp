@@ -38,7 +38,7 @@ QString Prompt(int id) {
 const std::map<int, const char*>& Texts() {
   static const std::map<int, const char*> table = {
       {32777, "&Rebuild Array..."},      {32778, "&Synchronize"},        {32781, "&Delete Array"},
-      {32784, "R&efresh"},               {32791, "Co&llapse"},           {32799, "&New User..."},
+      {32784, "R&efresh"},               {32791, "&Collapse"},           {32799, "&New User..."},
       {32802, "&Delete User"},           {32807, "&New Server"},         {32809, "&Create Array..."},
       {32810, "Re&build Disk..."},       {32811, "&Delete Server"},      {32813, "&Disconnect"},
       {32814, "&Connect"},               {32816, "Re&name"},             {32817, "E&xpand"},
