@@ -151,19 +151,19 @@ void CPaintedPage::paintEvent(QPaintEvent*) {
   PaintDrawList(p, list_, font());
 }
 
-CDiskView::CDiskView(CDremmoralDoc& doc, QWidget* parent) : CPaintedPage(parent), page_(doc) {
+CDiskView::CDiskView(DiskPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
   Bind(page_);
   setAccessibleName(QStringLiteral("Disk"));
 }
 
-CChannelView::CChannelView(CDremmoralDoc& doc, QWidget* parent) : CPaintedPage(parent), page_(doc) {
+CChannelView::CChannelView(ChannelPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
   Bind(page_);
   setAccessibleName(QStringLiteral("Channel"));
 }
 
 // --- enclosure ---
 
-CEnclosureView::CEnclosureView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CEnclosureView::CEnclosureView(EnclosurePage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Enclosure"));
   picture_ = new QLabel(this);
   picture_->setGeometry(10, 10, 96, 64);
@@ -258,7 +258,7 @@ void CEnclosureView::paintEvent(QPaintEvent*) {
 
 // --- intelligent-I/O array ---
 
-CArrayView::CArrayView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CArrayView::CArrayView(ArrayPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Array"));
   auto* top = new QVBoxLayout(this);
   auto* form = new QFormLayout();
@@ -379,7 +379,7 @@ void CArrayView::Sync() {
 
 // --- intelligent-I/O controller ---
 
-CCtrlrView::CCtrlrView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CCtrlrView::CCtrlrView(ControllerPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Controller"));
   auto* top = new QVBoxLayout(this);
   auto* info = new QFormLayout();
@@ -523,7 +523,7 @@ void CCtrlrView::Sync() {
 
 // --- serial controller ---
 
-CSorventicCtrlrView::CSorventicCtrlrView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CSorventicCtrlrView::CSorventicCtrlrView(SerialControllerPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Controller"));
   auto* top = new QVBoxLayout(this);
   auto* info = new QFormLayout();
@@ -580,7 +580,7 @@ void CSorventicCtrlrView::Sync() {
 
 // --- serial box ---
 
-CSorventicBoxView::CSorventicBoxView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CSorventicBoxView::CSorventicBoxView(SerialBoxPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Enclosure"));
   auto* top = new QGridLayout(this);
   auto* temps = new QGroupBox(QStringLiteral("Temperature and Voltage"), this);
@@ -611,7 +611,7 @@ void CSorventicBoxView::Sync() {
 
 // --- serial array ---
 
-CSorventicArrayView::CSorventicArrayView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CSorventicArrayView::CSorventicArrayView(SerialArrayPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Array"));
   auto* top = new QVBoxLayout(this);
   auto* form = new QFormLayout();

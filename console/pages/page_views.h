@@ -1,6 +1,7 @@
 #pragma once
 // The Qt forms of the array, controller, disk, channel and enclosure pages of the intelligent-I/O
-// and serial families: each shows what its presenter holds and hands it every edit and button.
+// and serial families: each shows what its presenter (owned by the property pane) holds and hands
+// it every edit and button.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -56,27 +57,27 @@ class CPaintedPage : public QWidget {
 class CDiskView : public CPaintedPage {
   Q_OBJECT
  public:
-  CDiskView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CDiskView(DiskPage& page, QWidget* parent = nullptr);
   DiskPage& presenter() { return page_; }
 
  private:
-  DiskPage page_;
+  DiskPage& page_;
 };
 
 class CChannelView : public CPaintedPage {
   Q_OBJECT
  public:
-  CChannelView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CChannelView(ChannelPage& page, QWidget* parent = nullptr);
   ChannelPage& presenter() { return page_; }
 
  private:
-  ChannelPage page_;
+  ChannelPage& page_;
 };
 
 class CEnclosureView : public QWidget {
   Q_OBJECT
  public:
-  CEnclosureView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CEnclosureView(EnclosurePage& page, QWidget* parent = nullptr);
   EnclosurePage& presenter() { return page_; }
 
  protected:
@@ -84,7 +85,7 @@ class CEnclosureView : public QWidget {
 
  private:
   void Sync();
-  EnclosurePage page_;
+  EnclosurePage& page_;
   QLabel* picture_;
   QCheckBox* beeper_;
   std::array<controls::CAnimateStatic*, EnclosurePage::kFanSlots> fans_{};
@@ -105,12 +106,12 @@ class CEnclosureView : public QWidget {
 class CArrayView : public QWidget {
   Q_OBJECT
  public:
-  CArrayView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CArrayView(ArrayPage& page, QWidget* parent = nullptr);
   ArrayPage& presenter() { return page_; }
 
  private:
   void Sync();
-  ArrayPage page_;
+  ArrayPage& page_;
   bool syncing_ = false;
   QLineEdit* name_;
   QComboBox* level_;
@@ -132,12 +133,12 @@ class CArrayView : public QWidget {
 class CCtrlrView : public QWidget {
   Q_OBJECT
  public:
-  CCtrlrView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CCtrlrView(ControllerPage& page, QWidget* parent = nullptr);
   ControllerPage& presenter() { return page_; }
 
  private:
   void Sync();
-  ControllerPage page_;
+  ControllerPage& page_;
   bool syncing_ = false;
   QWidget* policy_;
   controls::CSpinEditCell* flush_;
@@ -165,12 +166,12 @@ class CCtrlrView : public QWidget {
 class CSorventicCtrlrView : public QWidget {
   Q_OBJECT
  public:
-  CSorventicCtrlrView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CSorventicCtrlrView(SerialControllerPage& page, QWidget* parent = nullptr);
   SerialControllerPage& presenter() { return page_; }
 
  private:
   void Sync();
-  SerialControllerPage page_;
+  SerialControllerPage& page_;
   bool syncing_ = false;
   std::array<QLabel*, 5> texts_{};
   controls::CSpinEditCell* autoFlush_;
@@ -184,12 +185,12 @@ class CSorventicCtrlrView : public QWidget {
 class CSorventicBoxView : public QWidget {
   Q_OBJECT
  public:
-  CSorventicBoxView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CSorventicBoxView(SerialBoxPage& page, QWidget* parent = nullptr);
   SerialBoxPage& presenter() { return page_; }
 
  private:
   void Sync();
-  SerialBoxPage page_;
+  SerialBoxPage& page_;
   std::array<QLabel*, 5> lines_{};
   std::array<QLabel*, 8> fans_{};
 };
@@ -197,12 +198,12 @@ class CSorventicBoxView : public QWidget {
 class CSorventicArrayView : public QWidget {
   Q_OBJECT
  public:
-  CSorventicArrayView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CSorventicArrayView(SerialArrayPage& page, QWidget* parent = nullptr);
   SerialArrayPage& presenter() { return page_; }
 
  private:
   void Sync();
-  SerialArrayPage page_;
+  SerialArrayPage& page_;
   bool syncing_ = false;
   QLineEdit* name_;
   QComboBox* level_;

@@ -103,7 +103,8 @@ class PageViewsTest : public PageTest {
 };
 
 TEST_F(PageViewsTest, DiskPageIsPaintedAndReadAloud) {
-  CDiskView form(*doc);
+  DiskPage page(*doc);
+  CDiskView form(page);
   form.presenter().ShowNode(Open("IOP1\\Channel0\\Disk0"));
   form.resize(400, 240);
   const QStringList texts = form.paintedTexts();
@@ -121,7 +122,8 @@ TEST_F(PageViewsTest, DiskPageIsPaintedAndReadAloud) {
 }
 
 TEST_F(PageViewsTest, ArrayFormShowsAndSends) {
-  CArrayView form(*doc);
+  ArrayPage page(*doc);
+  CArrayView form(page);
   form.presenter().ShowNode(Open("IOP1\\Array0"));
   auto labels = form.findChildren<QLabel*>();
   bool size = false, status = false;
@@ -144,24 +146,28 @@ TEST_F(PageViewsTest, ArrayFormShowsAndSends) {
 
 TEST_F(PageViewsTest, ScreenshotsOfEveryPage) {
   {
-    CCtrlrView form(*doc);
+    ControllerPage page(*doc);
+    CCtrlrView form(page);
     form.presenter().ShowNode(Open("IOP1"));
     Shot(form, "controller");
   }
   {
-    CChannelView form(*doc);
+    ChannelPage page(*doc);
+    CChannelView form(page);
     form.presenter().ShowNode(Open("IOP1\\Channel0"));
     Shot(form, "channel");
   }
   {
-    CEnclosureView form(*doc);
+    EnclosurePage page(*doc);
+    CEnclosureView form(page);
     for (const char* s : {"Sensor0", "Sensor1", "Temp0"}) Open(std::string("IOP1\\Enclosure\\") + s);
     form.presenter().ShowNode(Open("IOP1\\Enclosure"));
     EXPECT_TRUE(form.accessibleDescription().contains(QStringLiteral("Channel 2")));
     Shot(form, "enclosure", QSize(1080, 660));
   }
   {
-    CArrayView form(*doc);
+    ArrayPage page(*doc);
+    CArrayView form(page);
     CVirtualFolder* ctl = Open("IOP1");
     Open("IOP1\\Channel0\\Disk0");
     doc->setFreeDiskAvailable(true);
@@ -172,17 +178,20 @@ TEST_F(PageViewsTest, ScreenshotsOfEveryPage) {
     Shot(form, "array-create");
   }
   {
-    CSorventicCtrlrView form(*doc);
+    SerialControllerPage page(*doc);
+    CSorventicCtrlrView form(page);
     form.presenter().ShowNode(Open("SC0"));
     Shot(form, "serial-controller");
   }
   {
-    CSorventicBoxView form(*doc);
+    SerialBoxPage page(*doc);
+    CSorventicBoxView form(page);
     form.presenter().ShowNode(Open("SC0\\Enclosure3"));
     Shot(form, "serial-box");
   }
   {
-    CSorventicArrayView form(*doc);
+    SerialArrayPage page(*doc);
+    CSorventicArrayView form(page);
     for (int i = 0; i < 3; ++i) Open("SC0\\ch" + std::to_string(i) + "\\Disk" + std::to_string(i));
     form.presenter().ShowNode(Open("SC0\\Array1"));
     Shot(form, "serial-array");
