@@ -1,5 +1,7 @@
 #include "console/ui/qt_ui.h"
 
+#include "console/dialogs/console_dialogs.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
@@ -316,8 +318,19 @@ void QtUiServices::EditLabel(CPea* node) {
   if (frame_) frame_->outline()->EditNodeLabel(node);
 }
 
-void QtUiServices::OpenRebuildWizard(CPea*, CPea*) {}
+void QtUiServices::OpenRebuildWizard(CPea* array, CPea* disk) {
+  if (!frame_ || !array) return;
+  // The nodes stay counted for the whole modal loop, in which listings can prune them.
+  PeaRef<CPea> keepArray(array), keepDisk(disk);
+  dialogs::CRebuildWizard wizard(frame_->doc(), array, disk, parentWidget());
+  wizard.exec();
+}
 
-void QtUiServices::OpenEventViewer(CPea*) {}
+void QtUiServices::OpenEventViewer(CPea* node) {
+  if (!frame_ || !node) return;
+  PeaRef<CPea> keep(node);
+  dialogs::CEventViewerDlg viewer(frame_->doc(), node, parentWidget());
+  viewer.exec();
+}
 
 }  // namespace kelm::console::ui
