@@ -28,6 +28,9 @@ CPellwick::CPellwick(CDremmoralDoc* document, std::string name, std::string addr
 }
 
 CPellwick::~CPellwick() {
+  // The close below ends what is still queued; its owners may be the very nodes whose release
+  // brought this connection down, so nothing is handed on from here.
+  destroying_ = true;
   releaseTimer_.stop();
   Close();
   ReleaseAllHeld();
@@ -198,6 +201,7 @@ plat::HRESULT CPellwick::LogoffNode(CVirtualFolder* node, const std::string& han
 }
 
 std::int32_t CPellwick::OnCallback(std::int32_t code, const RequestView* view) {
+  if (destroying_) return 0;
   PeaRef<CPellwick> self(this);
   std::optional<CDremmoralDoc::CallbackScope> scope;
   if (document_) scope.emplace(document_);

@@ -70,6 +70,8 @@ class CPellwick : public CMessageApi {
   std::string ownEntry_;
   std::string description_;
   bool firstQueryPending_ = false;
+  // Set while the destructor runs: replies and the close are no longer handed on.
+  bool destroying_ = false;
   std::int32_t firstQueryId_ = 0;
   std::map<std::int32_t, std::vector<CVirtualFolder*>> held_;
   plat::Timer releaseTimer_;

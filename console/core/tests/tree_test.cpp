@@ -285,6 +285,24 @@ TEST_F(TimeOutTest, AnAgentThatNeverAnswersItsFirstQueryIsDisconnectedButKept) {
   EXPECT_EQ(node->GetProperty("ServerStatus", "", true), "2");
 }
 
+// Closing ends the unanswered property change; the failed change asks for a reload, which stays
+// queued on a connection only the tree's nodes still hold. The last node to go takes the connection
+// with it, and that connection's final close must not hand the reload back to the dying node.
+TEST_F(ConsoleTest, TheConsoleClosesWhileARequestIsUnanswered) {
+  ValidProfile();
+  Start();
+  ASSERT_NE(Conn(), nullptr);
+  CVirtualFolder* controller = Node("\\HOST7\\Controller0");
+  ASSERT_NE(controller, nullptr);
+  controller->Refresh();
+  Pump();
+  agent.silent = true;
+  controller->SetRemoteProperty("model", "M-200");
+  Pump();
+  ASSERT_GT(Conn()->heldReferences(), 0u);
+  doc.reset();
+}
+
 TEST_F(ConsoleTest, ARefusedFirstQueryEndsAtOnceOnTheNotLoggedOnNotice) {
   agent.requireLogon = true;
   agent.root.Child("Controller0");
