@@ -8,6 +8,7 @@
 
 #include "platform/kernel/module_path.h"
 #include "platform/loop/qt/qt_loop.h"
+#include "console/ui/page_hosts.h"
 
 namespace kelm::console::ui {
 
@@ -64,6 +65,7 @@ void ConsoleApp::EndSession() {
 int KelmMain(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kelm"));
+  RegisterPageForms();
   ConsoleApp console;
   if (console.InitInstance() == ConsoleApp::Start::AlreadyRunning) return 0;
   return QApplication::exec();
