@@ -43,6 +43,8 @@ ConsoleApp::Start ConsoleApp::InitInstance(bool show) {
   } else {
     guard_.emplace(std::move(*guard));
   }
+  // The property pane takes its pages from the registry when it is made.
+  RegisterPageForms();
   doc_ = std::make_unique<CDremmoralDoc>(ui_, *loop_, clock_, options_);
   frame_ = std::make_unique<CMainFrame>(*doc_, ui_);
   frame_->OnCreate();
@@ -65,7 +67,6 @@ void ConsoleApp::EndSession() {
 int KelmMain(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("kelm"));
-  RegisterPageForms();
   ConsoleApp console;
   if (console.InitInstance() == ConsoleApp::Start::AlreadyRunning) return 0;
   return QApplication::exec();

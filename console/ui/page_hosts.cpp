@@ -1,5 +1,6 @@
 #include "console/ui/page_hosts.h"
 
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <functional>
 #include <memory>
@@ -17,14 +18,34 @@ namespace {
 
 // A property form around a page's own widget. The widget listens to its presenter; the pane takes
 // that listener over to tell the form, so the host keeps the widget's listener and passes it on.
+// The page scrolls when the pane is smaller than it, so nothing of it is cut off.
 class CHostedPage : public CPropertyForm {
  public:
   CHostedPage(PagePresenter* presenter, QWidget* parent, const std::function<QWidget*(QWidget*)>& make)
       : CPropertyForm(presenter, parent) {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(make(this));
-    layout->addStretch(1);
+    auto* area = new QScrollArea(this);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->setBackgroundRole(QPalette::Button);
+    auto* inner = new QWidget(area);
+    inner->setBackgroundRole(QPalette::Button);
+    auto* column = new QVBoxLayout(inner);
+    column->setContentsMargins(0, 0, 0, 0);
+    QWidget* page = make(inner);
+    if (page->layout()) {
+      // A laid-out page keeps its own height at the top of the pane.
+      column->addWidget(page);
+      column->addStretch(1);
+    } else {
+      // A page that places or paints its parts itself fills the pane, at least as large as its parts.
+      const QRect parts = page->childrenRect().united(QRect(0, 0, 1, 1));
+      page->setMinimumSize(parts.right() + 8, parts.bottom() + 8);
+      column->addWidget(page, 1);
+    }
+    area->setWidget(inner);
+    layout->addWidget(area);
     if (presenter) changed_ = presenter->onChanged;
   }
   void ShowPresenter() override {
@@ -43,11 +64,15 @@ void Register(PageId id) {
       [](PagePresenter* presenter, QWidget* parent) -> CPropertyForm* {
         auto* page = dynamic_cast<Page*>(presenter);
         if (!page) return new CPropertyForm(presenter, parent);
-        return new CHostedPage(presenter, parent, [page](QWidget* host) { return new View(*page, host); });
+        return HostPage(presenter, parent, [page](QWidget* host) { return new View(*page, host); });
       });
 }
 
 }  // namespace
+
+CPropertyForm* HostPage(PagePresenter* presenter, QWidget* parent, const std::function<QWidget*(QWidget*)>& make) {
+  return new CHostedPage(presenter, parent, make);
+}
 
 void RegisterPageForms() {
   using namespace kelm::console::pages;

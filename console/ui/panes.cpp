@@ -115,6 +115,7 @@ CPropertyForm::CPropertyForm(PagePresenter* presenter, QWidget* parent) : QWidge
 
 bool CPropertyForm::OnScrollCommand(int id) {
   auto* area = qobject_cast<QScrollArea*>(parentWidget());
+  if (!area) area = findChild<QScrollArea*>(QString(), Qt::FindDirectChildrenOnly);
   QScrollBar* h = area ? area->horizontalScrollBar() : nullptr;
   QScrollBar* v = area ? area->verticalScrollBar() : nullptr;
   if (!h || !v) return false;
@@ -185,6 +186,16 @@ void CPropertyView::OnPageShown(PageId id, PagePresenter* page) {
 void CPropertyView::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
   if (shown_) shown_->setGeometry(rect());
+}
+
+void CPropertyView::keyPressEvent(QKeyEvent* e) {
+  for (const Accelerator& a : Accelerators()) {
+    if (std::string_view(a.where) == "pages" && a.key == QKeySequence(e->keyCombination())) {
+      if (shown_) shown_->OnScrollCommand(a.id);
+      return;
+    }
+  }
+  QWidget::keyPressEvent(e);
 }
 
 void CPropertyView::focusInEvent(QFocusEvent* e) {

@@ -85,6 +85,7 @@ class CPropertyView : public QWidget {
  protected:
   void resizeEvent(QResizeEvent* e) override;
   void focusInEvent(QFocusEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
 
  private:
   void OnPageShown(PageId id, PagePresenter* page);

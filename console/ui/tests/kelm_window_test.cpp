@@ -15,10 +15,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <cctype>
 #include <functional>
+#include <map>
+#include <string>
 
 #include "console/controls/animate_static.h"
 #include "console/core/array_action.h"
+#include "console/core/panes/property_pane.h"
 #include "console/ui/console_app.h"
 #include "message/com_socket.h"
 #include "platform/com/activation.h"
@@ -100,6 +104,47 @@ CVirtualFolder* FindType(CPea* under, int type) {
     if (CVirtualFolder* deeper = FindType(cf, type)) return deeper;
   }
   return nullptr;
+}
+
+// A stable file name per node type for the page tour's screenshots.
+std::string KindName(CVirtualFolder* node, const QString& label) {
+  static const std::map<int, const char*> kinds = {
+      {kNodeConsoleRoot, "console"},       {kNodeServer, "server"},
+      {kNodeAgent, "agent"},               {kNodeIopArray, "iop-array"},
+      {kNodeIopController, "iop-controller"}, {kNodeChannel, "iop-channel"},
+      {kNodeIopDisk, "iop-disk"},          {kNodeEnclosure, "iop-enclosure"},
+      {kNodePower, "power"},               {kNodeFan, "fan"},
+      {kNodeTemperature, "temperature"},   {kNodeVoltage, "voltage"},
+      {kNodeUserAccounts, "users"},        {kNodeUser, "user"},
+      {kNodeSensorGroup, "sensor-group"},  {kNodeIdeArray, "ide-array"},
+      {kNodeIdeController, "ide-controller"}, {kNodeIdeChannel, "ide-channel"},
+      {kNodeIdeDisk, "ide-disk"},          {kNodeSerialArray, "serial-array"},
+      {kNodeSerialController, "serial-controller"}, {kNodeSerialDisk, "serial-disk"},
+      {kNodeSerialEnclosure, "serial-box"},
+  };
+  const int type = node->nodeType();
+  if (type == kNodeRaidSystem) {
+    // Each family's system has its own page.
+    std::string name = "raid-system-";
+    for (char c : label.toStdString()) {
+      if (std::isalnum(static_cast<unsigned char>(c))) name += static_cast<char>(std::tolower(c));
+    }
+    return name;
+  }
+  auto it = kinds.find(type);
+  return it != kinds.end() ? it->second : "type-" + std::to_string(type);
+}
+
+// Every folder under a node, in tree order.
+void Folders(CPea* under, std::vector<CVirtualFolder*>& out) {
+  auto* f = AsFolder(under);
+  if (!f) return;
+  for (CPea* c : f->SubFolders(false)) {
+    auto* cf = AsFolder(c);
+    if (!cf || cf != c) continue;
+    out.push_back(cf);
+    Folders(cf, out);
+  }
 }
 
 TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
@@ -222,6 +267,60 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
   Shot(frame, "kelm-tree.png");
   ASSERT_TRUE(ideArray && ideDisk);
   PeaRef<CVirtualFolder> keepArray(ideArray);
+
+  // The page tour: every folder opened, then one node of each type selected in the outline and
+  // the whole frame shot with its page in the property pane.
+  std::size_t lastCount = 0;
+  int steady = 0;
+  Until(
+      [&] {
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+          if (!(*it)->isExpanded() && (*it)->childCount() > 0) (*it)->setExpanded(true);
+        }
+        const std::size_t count = tree->itemCount();
+        steady = count == lastCount ? steady + 1 : 0;
+        lastCount = count;
+        Until([] { return false; }, 200);
+        return steady >= 5;
+      },
+      60000);
+  std::vector<CVirtualFolder*> all{AsFolder(doc->root())};
+  Folders(doc->root(), all);
+  std::map<std::string, PeaRef<CVirtualFolder>> tour;
+  for (CVirtualFolder* f : all) {
+    QTreeWidgetItem* item = tree->ItemOf(f);
+    if (!item) continue;
+    const std::string kind = KindName(f, item->text(0));
+    if (!tour.count(kind)) tour.emplace(kind, PeaRef<CVirtualFolder>(f));
+  }
+  for (const char* kind :
+       {"console", "agent", "users", "user", "raid-system-palindrex", "raid-system-sorventic", "raid-system-marovelt",
+        "iop-controller", "iop-channel", "iop-disk", "iop-array", "iop-enclosure", "ide-controller", "ide-channel",
+        "ide-disk", "ide-array", "serial-controller", "serial-disk", "serial-array", "serial-box"}) {
+    EXPECT_TRUE(tour.count(kind)) << kind << " is not in the tree";
+  }
+  for (const auto& [kind, node] : tour) {
+    if (!InTree(*doc, node.get())) continue;
+    QTreeWidgetItem* item = tree->ItemOf(node.get());
+    if (!item) continue;
+    tree->setFocus();
+    tree->setCurrentItem(item);
+    tree->scrollToItem(item);
+    // The pane shows the node's page where one is built, else none.
+    const PageChoice choice = ChoosePage(node.get());
+    PropertyPanePresenter& pane = frame->property()->presenter();
+    const bool built = Until([&] { return pane.shownNode() == choice.node && pane.shownPageId() == choice.page; }, 3000);
+    EXPECT_TRUE(built || pane.shownPageId() == PageId::None) << kind;
+    if (built) {
+      EXPECT_EQ(frame->property()->shownForm()->presenter(), pane.shownPage()) << kind;
+      // Channels and the users folder give the list pane the whole area.
+      EXPECT_TRUE(!frame->property()->isVisible() || frame->property()->shownForm()->isVisible()) << kind;
+    }
+    std::printf("page %s: %s\n", kind.c_str(), built ? "built" : "none");
+    Until([] { return false; }, 1200);  // a poll or two fills the page
+    Shot(frame, ("kelm-page-" + kind + ".png").c_str());
+  }
+  tour.clear();
 
   // A context-menu command reaches the clicked node, not the selected one.
   CVirtualFolder* controller = AsFolder(ideArray->GetParent());

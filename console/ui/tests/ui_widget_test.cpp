@@ -3,6 +3,10 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QVBoxLayout>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +16,8 @@
 #include "console/ui/art.h"
 #include "console/ui/console_app.h"
 #include "console/ui/menus.h"
+#include "console/ui/page_hosts.h"
+#include "console/ui/panes.h"
 #include "platform/testing/manual_clock.h"
 #include "platform/testing/temp_root.h"
 
@@ -42,6 +48,49 @@ TEST(ActivityPane, BlocksOnEverySecondPaintInBlue) {
   for (int i = 0; i < 3; ++i) EXPECT_NE(grab().pixelColor(5, 2), QColor(0, 0, 255));
   EXPECT_EQ(pane.value(), -1);
   EXPECT_EQ(pane.accessibleDescription(), QStringLiteral("idle"));
+}
+
+// A hosted page is never squeezed to nothing, and one taller than the pane scrolls.
+TEST(PropertyPane, HostedPagesFillOrScrollAndAreNeverCollapsed) {
+  enum class Kind { LaidOut, PlacedParts, Painted };
+  struct Case {
+    Kind kind;
+    int minHeight;   // the page is at least this tall
+    bool scrolls;    // in a 300x120 pane
+  } cases[] = {
+      {Kind::LaidOut, 20, false},
+      {Kind::PlacedParts, 322, true},  // the label ends at 322
+      {Kind::Painted, 120, false},
+  };
+  for (const Case& c : cases) {
+    QWidget* page = nullptr;
+    std::unique_ptr<CPropertyForm> form(HostPage(nullptr, nullptr, [&](QWidget* parent) {
+      page = new QWidget(parent);
+      if (c.kind == Kind::LaidOut) {
+        auto* l = new QVBoxLayout(page);
+        l->addWidget(new QLabel(QStringLiteral("Name"), page));
+      } else if (c.kind == Kind::PlacedParts) {
+        (new QLabel(QStringLiteral("Fan"), page))->setGeometry(10, 300, 80, 22);
+      }
+      return page;
+    }));
+    form->resize(300, 120);
+    form->show();
+    QApplication::processEvents();
+    SCOPED_TRACE(static_cast<int>(c.kind));
+    EXPECT_GE(page->height(), c.minHeight);
+    if (c.kind == Kind::LaidOut) {
+      EXPECT_LT(page->height(), 120);  // kept at the top, not stretched
+    }
+    auto* area = form->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    QScrollBar* v = area->verticalScrollBar();
+    EXPECT_EQ(v->maximum() > 0, c.scrolls);
+    EXPECT_TRUE(form->OnScrollCommand(kCmdScrollPageDown));
+    EXPECT_EQ(v->value() > 0, c.scrolls);
+    EXPECT_TRUE(form->OnScrollCommand(kCmdScrollPageUp));
+    EXPECT_EQ(v->value(), 0);
+  }
 }
 
 TEST(Colours, ColorRefOrder) {
