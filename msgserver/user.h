@@ -3,6 +3,7 @@
 // the server host and every known agent is a folder under it.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agent/service/rcv_socket.h"
@@ -17,6 +18,28 @@ class CVirtualFolder;
 
 class CUser final : public CRcvSocket, public CPeaLink {
  public:
+  // Holds a console's replies while one piece of work makes them (a local answer, a reply
+  // passed on and its final), so that they reach the console in one send; the console is
+  // counted meanwhile.
+  class ReplyBatch {
+   public:
+    explicit ReplyBatch(CUser* user) : user_(user) {
+      if (!user_) return;
+      user_->AddRef();
+      batch_.emplace(*user_);
+    }
+    ~ReplyBatch() {
+      batch_.reset();
+      if (user_) user_->Release();
+    }
+    ReplyBatch(const ReplyBatch&) = delete;
+    ReplyBatch& operator=(const ReplyBatch&) = delete;
+
+   private:
+    CUser* user_;
+    std::optional<OutputBatch> batch_;
+  };
+
   explicit CUser(CPellwickDoc& doc);
   ~CUser() override;
 

@@ -176,7 +176,10 @@ void CVirtualFolder::Pump() {
   if (pumping_) return;
   pumping_ = true;
   AddRef();
-  while (PumpStep()) {
+  {
+    CUser::ReplyBatch batch(User());
+    while (PumpStep()) {
+    }
   }
   pumping_ = false;
   Release();
@@ -341,6 +344,7 @@ plat::HRESULT CVirtualFolder::OnAgentReply(std::int32_t code, const RequestView&
   // A reply of another sequence (one that timed out here) is not this request's.
   if (head.code != code || !busy_ || view.id != head.agentId) return plat::E_INVALIDARG;
   AddRef();
+  CUser::ReplyBatch batch(User());
   head.state = view.state;
   head.text = view.text;
   const bool final = view.state == kStatusFinal;

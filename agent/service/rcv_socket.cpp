@@ -83,6 +83,14 @@ bool CRcvSocket::SendMessage(const CMessage& m) {
   return false;
 }
 
+CRcvSocket::OutputBatch::OutputBatch(CRcvSocket& socket) : stream_(socket.stream_.get()) {
+  if (stream_) stream_->holdOutput();
+}
+
+CRcvSocket::OutputBatch::~OutputBatch() {
+  if (stream_) stream_->releaseOutput();
+}
+
 bool CRcvSocket::SendCode(std::int32_t code, const std::string& text) {
   return SendMessage(CMessage(code, static_cast<std::int32_t>(clock_.wallSeconds()), kStatusNotify, text));
 }

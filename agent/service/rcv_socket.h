@@ -41,6 +41,18 @@ class CRcvSocket {
   // Without a link: true and nothing sent. A write the peer's backlog cannot take closes the
   // link (after the current callback) and gives false.
   bool SendMessage(const CMessage& m);
+  // Replies sent while a batch is open leave together as it closes (TcpStream::holdOutput).
+  // Batches nest; the socket must outlive its batches.
+  class OutputBatch {
+   public:
+    explicit OutputBatch(CRcvSocket& socket);
+    ~OutputBatch();
+    OutputBatch(const OutputBatch&) = delete;
+    OutputBatch& operator=(const OutputBatch&) = delete;
+
+   private:
+    plat::TcpStream* stream_;
+  };
   // {code, id = now, status 4, text}.
   bool SendCode(std::int32_t code, const std::string& text);
   // With a link: sends {4104, 0, 4, ""} and closes.

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <linux/tcp.h>
+#include <sys/socket.h>
 
 #include "msgserver/tests/rig.h"
+#include "platform/base/unique_fd.h"
 
 namespace kelm::msgserver::testing {
 namespace {
@@ -134,6 +137,76 @@ TEST(Forwarding, ARequestInsideAnAgentIsOneSequenceUnderOneIdentifierAndRepliesK
   rig.Ask(*c, kReqInvoke, 13, "Rebuild@2");
   ASSERT_FALSE(agent.received.empty());
   EXPECT_EQ(agent.received[0].text, "user 1a2b");
+}
+
+// A console on a plain socket, off the loop, so that the data segments the server sent it can
+// be counted.
+struct RawConsole {
+  plat::UniqueFd fd;
+  MessageDecoder decoder;
+  std::vector<CMessage> got;
+
+  explicit RawConsole(std::uint16_t port) : fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(fd.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  }
+  void Send(std::int32_t code, std::int32_t id, const std::string& text) {
+    const std::string bytes = EncodeMessage(CMessage(code, id, kStatusRequest, text));
+    EXPECT_EQ(::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+  }
+  void Read() {
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::recv(fd.get(), buf, sizeof buf, MSG_DONTWAIT)) > 0) decoder.Feed(std::string_view(buf, n));
+    CMessage m;
+    while (decoder.Next(m) == DecodeStatus::kOk) got.push_back(m);
+  }
+  std::uint32_t DataSegmentsIn() const {
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    EXPECT_EQ(::getsockopt(fd.get(), IPPROTO_TCP, TCP_INFO, &info, &len), 0);
+    return info.tcpi_data_segs_in;
+  }
+  // The request's final reply has come, and how many data segments it all took.
+  std::uint32_t Ask(Rig& rig, std::int32_t code, std::int32_t id, const std::string& text) {
+    const std::uint32_t before = DataSegmentsIn();
+    Send(code, id, text);
+    rig.Pump([&] {
+      Read();
+      return FinalText(got, id) != "<none>";
+    });
+    EXPECT_EQ(FinalText(got, id), "800@Functional") << text;
+    return DataSegmentsIn() - before;
+  }
+};
+
+TEST(Replies, ThoseMadeInOneGoReachTheConsoleInOneSegment) {
+  Rig rig;
+  const std::size_t users = rig.doc->Users().size();
+  RawConsole c(rig.doc->ConsolePort());
+  ASSERT_TRUE(rig.Pump([&] { return rig.doc->Users().size() > users; }));
+  c.Ask(rig, kReqChangeFolder, 1, "Host1");
+  c.Ask(rig, kReqChangeFolder, 2, "Controller1");
+  c.Ask(rig, kReqListRights, 3, "");
+  struct Case {
+    std::int32_t code;
+    const char* text;
+    std::size_t partials;
+  } cases[] = {
+      {kReqListRights, "", 3},   // from the server's copy
+      {kReqQuery, ".", 1},       // from the copy
+      {kReqQuery, "Temp", 1},    // a volatile property: read from the agent first
+  };
+  std::int32_t id = 10;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.text);
+    c.got.clear();
+    EXPECT_EQ(c.Ask(rig, k.code, ++id, k.text), 1u);
+    EXPECT_EQ(Texts(Of(c.got, id), kStatusPartial).size(), k.partials);
+  }
 }
 
 TEST(Forwarding, SetPropertyCarriesTheAgentsRefusalOrFunctional) {

@@ -204,10 +204,16 @@ Result<void> TcpStream::write(std::string_view bytes) {
     outStart_ = 0;
   }
   out_.append(bytes);
-  if (connecting_) return success();
+  if (connecting_ || outputHolds_ > 0) return success();
   if (Result<void> sent = flush(true); !sent) return sent;
   updateInterest();
   return success();
+}
+
+void TcpStream::releaseOutput() {
+  if (outputHolds_ == 0 || --outputHolds_ > 0) return;
+  if (!fd_ || connecting_ || pendingOutput() == 0) return;
+  if (flush(true)) updateInterest();
 }
 
 Result<void> TcpStream::flush(bool deferredFailure) {

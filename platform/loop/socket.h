@@ -85,6 +85,12 @@ class TcpStream {
   // the buffer (ENOBUFS) or sending failed (the stream is then closed; its close notice follows
   // from the loop).
   Result<void> write(std::string_view bytes);
+  // While output is held, writes only queue their bytes (within the limit); the last release sends
+  // what was queued, so that records made in one go leave together instead of one send and one
+  // wake-up of the peer each. Holds nest. A send that fails at the release closes the stream, and
+  // its close notice follows from the loop.
+  void holdOutput() { ++outputHolds_; }
+  void releaseOutput();
   // Sends what it can of the buffer without waiting, shuts down both directions and closes.
   // No callback follows.
   void close();
@@ -125,6 +131,7 @@ class TcpStream {
   std::string out_;
   std::size_t outStart_ = 0;
   std::size_t outputLimit_ = kDefaultOutputLimit;
+  int outputHolds_ = 0;
   std::string in_;  // paced input not yet handed over
   std::size_t inStart_ = 0;
   std::size_t recordsPerTurn_ = kDefaultRecordsPerTurn;

@@ -74,6 +74,26 @@ TEST(RcvSocket, RecordsInOneSegmentAreAllHandledInOrderAndKeepAlivesAnsweredHere
   EXPECT_EQ(p.server->got[2].text, "ccc");
 }
 
+TEST(RcvSocket, RepliesSentInABatchLeaveTogetherWhenTheOutermostBatchEnds) {
+  Pair p;
+  {
+    CRcvSocket::OutputBatch outer(*p.server);
+    {
+      CRcvSocket::OutputBatch inner(*p.server);
+      ASSERT_TRUE(p.server->SendMessage(CMessage(4100, 5, 2, "a@pr-@1")));
+    }
+    ASSERT_TRUE(p.server->SendMessage(CMessage(4100, 5, 3, "800@Functional")));
+    for (int i = 0; i < 3; ++i) p.loop->runOnce(5);
+    EXPECT_TRUE(p.clientIn.empty());
+  }
+  ASSERT_TRUE(p.pumpUntil([&] { return p.clientRecords().size() == 2; }));
+  EXPECT_EQ(p.clientRecords()[1], CMessage(4100, 5, 3, "800@Functional"));
+  // A socket without a link takes a batch too.
+  Recorder unlinked(*p.loop, p.clock);
+  CRcvSocket::OutputBatch none(unlinked);
+  EXPECT_TRUE(unlinked.SendMessage(CMessage(4100, 6, 3, "800@Functional")));
+}
+
 TEST(RcvSocket, SilentPeerGetsFiveKeepAlivesAndIsClosedAtTwelveMinutes) {
   Pair p;
   p.clock.advanceSeconds(120);

@@ -161,6 +161,38 @@ TEST(TcpStream, OutputBufferIsBoundedAndDrainsWhenWritable) {
   EXPECT_EQ(p.client->pendingOutput(), 0u);
 }
 
+TEST(TcpStream, HeldOutputLeavesInOneSendAtTheLastReleaseWithinTheLimit) {
+  auto loop = plat::testing::makeTestLoop();
+  Pair p = connectPair(*loop);
+  std::vector<std::string> reads;
+  p.server->onData([&](std::string_view b) { reads.emplace_back(b); });
+  p.client->setOutputLimit(5);
+  p.client->holdOutput();
+  p.client->holdOutput();
+  ASSERT_TRUE(p.client->write("ab"));
+  ASSERT_TRUE(p.client->write("cd"));
+  // Held bytes still count against the buffer's bound.
+  const Result<void> over = p.client->write("ef");
+  ASSERT_FALSE(over.ok());
+  EXPECT_EQ(over.code(), ENOBUFS);
+  p.client->releaseOutput();  // an inner release sends nothing
+  for (int i = 0; i < 3; ++i) loop->runOnce(5);
+  EXPECT_TRUE(reads.empty());
+  EXPECT_EQ(p.client->pendingOutput(), 4u);
+  p.client->releaseOutput();
+  EXPECT_EQ(p.client->pendingOutput(), 0u);
+  ASSERT_TRUE(spin(*loop, [&] { return !reads.empty(); }));
+  EXPECT_EQ(reads, std::vector<std::string>{"abcd"});
+  // Once released, writes go at once again; a release too many, or one after the close, is harmless.
+  ASSERT_TRUE(p.client->write("g"));
+  EXPECT_EQ(p.client->pendingOutput(), 0u);
+  p.client->releaseOutput();
+  p.client->holdOutput();
+  p.client->close();
+  p.client->releaseOutput();
+  EXPECT_FALSE(p.client->isOpen());
+}
+
 TEST(TcpStream, DestroyedFromItsOwnDataCallback) {
   auto loop = plat::testing::makeTestLoop();
   Pair p = connectPair(*loop);
