@@ -35,9 +35,11 @@ CPellwickDoc::CPellwickDoc(DocOptions options)
     hostName_ = id.name;
     if (options_.hostAddress.empty() && !id.address.empty()) hostAddress_ = id.address;
   }
+  if (options_.agentBusyPoll.count() > 0) options_.loop->setBusyPoll(options_.agentBusyPoll, [this] { return AwaitsAgent(); });
 }
 
 CPellwickDoc::~CPellwickDoc() {
+  if (options_.agentBusyPoll.count() > 0) options_.loop->setBusyPoll(std::chrono::microseconds::zero(), nullptr);
   posted_.stop();
   Close();
   link_->Release();
@@ -49,6 +51,10 @@ void CPellwickDoc::Log(const std::string& text) const {
 
 void CPellwickDoc::LogLimited(const char* kind, const std::string& text) {
   if (auto line = throttle_.admit(kind, text)) Log(*line);
+}
+
+bool CPellwickDoc::AwaitsAgent() const {
+  return std::any_of(agents_.begin(), agents_.end(), [](const CAgent* a) { return a->busy() && a->HasTransport(); });
 }
 
 std::uint16_t CPellwickDoc::AgentPort() const {

@@ -54,6 +54,10 @@ struct DocOptions {
   std::chrono::seconds recordTimeout{30};
   // How long a connect to an agent may take.
   std::chrono::milliseconds connectTimeout{3000};
+  // How long the worker looks again for an agent's answer before it sleeps, while a request is
+  // at an agent (0: it always sleeps). Each step of a forwarded sequence is answered within tens
+  // of microseconds; sleeping for each costs a processor's wake-up.
+  std::chrono::microseconds agentBusyPoll{50};
   std::function<void(const std::string&)> log;
 };
 
@@ -160,6 +164,8 @@ class CPellwickDoc {
   void SendToUsers(std::int32_t code, const std::string& text, CUser* user = nullptr);
   void PurgeUser(CUser* user);
   void OnTimerTick();
+  // Some agent's connection has a request out and awaits its answer.
+  bool AwaitsAgent() const;
 
   plat::EventLoop& Loop() const { return *options_.loop; }
   const plat::Clock& Clock() const { return *clock_; }

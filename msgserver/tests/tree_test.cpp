@@ -209,6 +209,23 @@ TEST(Replies, ThoseMadeInOneGoReachTheConsoleInOneSegment) {
   }
 }
 
+TEST(Replies, TheWorkerLooksForAnAgentsAnswerOnlyWhileARequestIsAtTheAgent) {
+  Rig rig;
+  auto c = rig.Connect();
+  rig.Ask(*c, kReqChangeFolder, 1, "Host1");
+  rig.Ask(*c, kReqListRights, 2, "");
+  EXPECT_FALSE(rig.doc->AwaitsAgent());
+  FakeAgent& agent = rig.Agent(0);
+  agent.hold = [](const CMessage& m) { return m.code == kReqInvoke; };
+  c->Send(kReqInvoke, 3, "Rebuild@1");
+  ASSERT_TRUE(rig.Pump([&] { return agent.heldCount() == 1; }));
+  EXPECT_TRUE(rig.doc->AwaitsAgent());
+  agent.hold = nullptr;
+  agent.AnswerHeld();
+  ASSERT_TRUE(rig.Pump([&] { return FinalText(c->got, 3) != "<none>"; }));
+  EXPECT_FALSE(rig.doc->AwaitsAgent());
+}
+
 TEST(Forwarding, SetPropertyCarriesTheAgentsRefusalOrFunctional) {
   for (const char* reply : {"800@Functional", "802@Access Denied"}) {
     Rig rig;

@@ -1,4 +1,5 @@
 // The epoll implementation of EventLoop.
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
@@ -107,6 +108,11 @@ class EpollLoop final : public EventLoop {
 
   const Clock& clock() const override { return clock_; }
 
+  void setBusyPoll(std::chrono::microseconds window, std::function<bool()> expecting) override {
+    busyPollWindow_ = expecting ? window : std::chrono::microseconds::zero();
+    busyPollWhile_ = std::move(expecting);
+  }
+
  private:
   struct Watch {
     std::uint32_t generation;
@@ -154,7 +160,8 @@ class EpollLoop final : public EventLoop {
 
   Result<void> runOnceInScope(int timeoutMs) {
     epoll_event events[64];
-    int n = epoll_wait(epfd_.get(), events, 64, timeoutMs);
+    int n = timeoutMs != 0 ? busyPoll(events, 64) : 0;
+    if (n == 0) n = epoll_wait(epfd_.get(), events, 64, timeoutMs);
     if (n < 0) {
       // A signal is a wake-up with nothing ready; anything else would fail again at once.
       if (errno != EINTR) return errnoError("epoll_wait");
@@ -185,6 +192,19 @@ class EpollLoop final : public EventLoop {
     return success();
   }
 
+  // Looks for readiness without sleeping while an answer is expected, within the window; what
+  // epoll_wait gave (0 when nothing came, or when no answer is expected).
+  int busyPoll(epoll_event* events, int max) {
+    if (busyPollWindow_.count() <= 0 || !busyPollWhile_ || !busyPollWhile_()) return 0;
+    const auto end = std::chrono::steady_clock::now() + busyPollWindow_;
+    for (;;) {
+      const int n = epoll_wait(epfd_.get(), events, max, 0);
+      if (n != 0 || std::chrono::steady_clock::now() >= end) return n;
+      // Whatever else is runnable here (the peer itself, perhaps) goes first.
+      sched_yield();
+    }
+  }
+
   void runDueTimers() {
     timers_.runDue(clock_.monotonicMs());
     armTimerFd();
@@ -208,6 +228,8 @@ class EpollLoop final : public EventLoop {
   std::uint32_t lastGeneration_ = 0;
   TimerTable timers_;
   std::unordered_map<int, Watch> watches_;
+  std::chrono::microseconds busyPollWindow_{0};
+  std::function<bool()> busyPollWhile_;
   std::mutex postMutex_;
   std::vector<std::function<void()>> posted_;
 };

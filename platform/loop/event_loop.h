@@ -108,6 +108,16 @@ class EventLoop {
   // The clock timers are measured on.
   virtual const Clock& clock() const = 0;
 
+  // While `expecting()` holds, a wait that would sleep first looks again for up to `window`
+  // (real time) without sleeping: a thread that expects an answer within microseconds would
+  // otherwise pay the wake-up of a sleeping processor (slow on virtual machines) for each one.
+  // The predicate runs once per wait, on the loop's thread. A zero window (the default) always
+  // sleeps; a loop that cannot look without sleeping ignores this.
+  virtual void setBusyPoll(std::chrono::microseconds window, std::function<bool()> expecting) {
+    (void)window;
+    (void)expecting;
+  }
+
  protected:
   EventLoop();
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/base/unique_fd.h"
 #include "platform/loop/event_loop.h"
@@ -70,4 +71,59 @@ TEST(EventLoop, ALoopThatCannotMakeItsDescriptorsSaysWhy) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "room for " << room << " descriptors";
   }
+}
+
+TEST(EventLoop, BusyPollAsksOnlyForWaitsThatWouldSleepAndFallsBackToSleeping) {
+  auto loop = makeEpollLoop().value();
+  int p[2];
+  ASSERT_EQ(pipe(p), 0);
+  UniqueFd rd(p[0]), wr(p[1]);
+  int reads = 0;
+  auto watch = loop->watch(rd.get(), kIoReadable, [&](std::uint32_t) {
+    char c;
+    if (::read(rd.get(), &c, 1) == 1) ++reads;
+  });
+  ASSERT_TRUE(watch);
+  struct Case {
+    const char* what;
+    bool expecting;
+    bool ready;     // a byte waits before the wait
+    int timeoutMs;  // 0: a wait that never sleeps
+    int asks;
+    int reads;
+  };
+  const std::vector<Case> cases = {
+      {"a wait that cannot sleep does not ask", true, false, 0, 0, 0},
+      {"nothing comes: the window ends and the wait sleeps its time", true, false, 5, 1, 0},
+      {"what is ready is handled from the look itself", true, true, -1, 1, 1},
+      {"no answer expected: it sleeps at once", false, false, 5, 1, 0},
+      {"no answer expected, something ready", false, true, -1, 1, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int asks = 0;
+    reads = 0;
+    loop->setBusyPoll(std::chrono::microseconds(200), [&] {
+      ++asks;
+      return c.expecting;
+    });
+    if (c.ready) {
+      ASSERT_EQ(::write(wr.get(), "x", 1), 1);
+    }
+    loop->runOnce(c.timeoutMs);
+    EXPECT_EQ(asks, c.asks);
+    EXPECT_EQ(reads, c.reads);
+  }
+  // Turned off, the predicate is never asked again.
+  int asks = 0;
+  loop->setBusyPoll(std::chrono::microseconds(200), nullptr);
+  loop->setBusyPoll(std::chrono::microseconds::zero(), [&] { return ++asks > 0; });
+  loop->runOnce(1);
+  EXPECT_EQ(asks, 0);
+  // A timer that falls due during the looking still fires.
+  loop->setBusyPoll(std::chrono::microseconds(200), [] { return true; });
+  bool fired = false;
+  plat::Timer t = loop->singleShot(std::chrono::milliseconds(0), [&] { fired = true; });
+  for (int i = 0; i < 100 && !fired; ++i) loop->runOnce(10);
+  EXPECT_TRUE(fired);
 }
