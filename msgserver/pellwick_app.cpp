@@ -1,8 +1,14 @@
 #include "msgserver/pellwick_app.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <exception>
+#include <optional>
 
+#include "msgserver/virtual_folder.h"
+#include "platform/base/format.h"
+#include "platform/base/paths.h"
 #include "platform/kernel/module_path.h"
 #include "platform/kernel/version_block.h"
 #include "platform/registry/registry.h"
@@ -36,6 +42,25 @@ DocOptions ConfiguredOptions(const std::function<void(const std::string&)>& warn
   return o;
 }
 
+void ApplyTestRootTiming(DocOptions& o, const std::function<void(const std::string&)>& warn) {
+  if (plat::paths::root().empty()) return;
+  const auto read = [&](const char* name, long min, long max) -> std::optional<long> {
+    const char* v = std::getenv(name);
+    if (!v) return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(v, &end, 10);
+    if (end == v || *end != '\0' || errno != 0 || n < min || n > max) {
+      if (warn) warn(plat::format("%s is ignored: not a number from %ld to %ld", name, min, max));
+      return std::nullopt;
+    }
+    return n;
+  };
+  if (auto ms = read("KELM_PELLWICK_TICK_MS", 10, 1000)) o.tick = std::chrono::milliseconds(*ms);
+  if (auto ticks = read("KELM_PELLWICK_FOLDER_TICKS", 1, CVirtualFolder::kBusyTimeoutTicks))
+    o.folderTimeoutTicks = static_cast<int>(*ticks);
+}
+
 CPellwickApp::CPellwickApp() : CServiceApp({kServiceName, kDisplayName}) {}
 
 CPellwickApp::~CPellwickApp() { StopWorker(); }
@@ -58,6 +83,7 @@ std::uint32_t CPellwickApp::OnServiceStart(const std::vector<std::string>&, std:
 void CPellwickApp::WorkerMain(std::promise<std::string>& ready) {
   std::unique_ptr<plat::EventLoop> loop;
   std::unique_ptr<CPellwickDoc> doc;
+  std::chrono::milliseconds tick{1000};
   try {
     auto made = plat::makeEpollLoop();
     if (!made) {
@@ -67,6 +93,8 @@ void CPellwickApp::WorkerMain(std::promise<std::string>& ready) {
     loop = std::move(*made);
     const auto warn = [this](const std::string& text) { Log(EventType::Warning, text); };
     DocOptions o = ConfiguredOptions(warn);
+    ApplyTestRootTiming(o, warn);
+    tick = o.tick;
     o.loop = loop.get();
     o.log = warn;
     doc = std::make_unique<CPellwickDoc>(std::move(o));
@@ -83,7 +111,7 @@ void CPellwickApp::WorkerMain(std::promise<std::string>& ready) {
   ready.set_value(std::string());
   std::string died;
   try {
-    plat::Timer tick = loop->timer(std::chrono::milliseconds(1000), true, [this, d = doc.get()] {
+    plat::Timer ticking = loop->timer(tick, true, [this, d = doc.get()] {
       if (!paused_) d->OnTimerTick();
     });
     if (auto ran = loop->run(); !ran) died = ran.message();

@@ -24,6 +24,12 @@ inline constexpr std::string_view kServerKey = "SOFTWARE\\Velkari Technology, In
 // cannot be read (another type, a hive that cannot answer) keeps its default and is told to warn.
 DocOptions ConfiguredOptions(const std::function<void(const std::string&)>& warn = {});
 
+// In a private root only (KELM_ROOT set: a test or demo root, never an installation), the tick
+// and the folder time-out may be shortened from the environment, so that a time-out can be seen
+// in seconds: KELM_PELLWICK_TICK_MS (10 to 1000) and KELM_PELLWICK_FOLDER_TICKS (1 to 60). A value
+// out of range or not a number is ignored, with a warning.
+void ApplyTestRootTiming(DocOptions& o, const std::function<void(const std::string&)>& warn = {});
+
 class CPellwickApp final : public CServiceApp {
  public:
   CPellwickApp();

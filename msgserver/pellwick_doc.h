@@ -58,6 +58,9 @@ struct DocOptions {
   // at an agent (0: it always sleeps). Each step of a forwarded sequence is answered within tens
   // of microseconds; sleeping for each costs a processor's wake-up.
   std::chrono::microseconds agentBusyPoll{50};
+  // The worker's tick, and the ticks a folder's request may stay at its agent unanswered.
+  std::chrono::milliseconds tick{1000};
+  int folderTimeoutTicks = 60;
   std::function<void(const std::string&)> log;
 };
 

@@ -466,7 +466,9 @@ void CVirtualFolder::TickTree() {
       const CAgent* agent = OwnerAgent();
       head.atAgent = agent && head.agentId != 0 && agent->lastSentId() == head.agentId;
     }
-    if (head.atAgent && ++busyTicks_ >= kBusyTimeoutTicks) {
+    const CUser* user = User();
+    const int limit = user ? user->Doc().Options().folderTimeoutTicks : kBusyTimeoutTicks;
+    if (head.atAgent && ++busyTicks_ >= limit) {
       // The agent never answered for this head: the console hears so, and the queue moves on.
       // What of its sequence is still unsent is withdrawn; what is at the agent answers into
       // nothing, since its identifier is no longer awaited here.

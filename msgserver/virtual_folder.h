@@ -42,7 +42,7 @@ std::int32_t ConsoleCode(std::int32_t code);
 class CVirtualFolder : public CPea {
  public:
   // A folder's busy head without an answer for this many ticks after it was sent to the agent
-  // ends with "806@Time Out".
+  // ends with "806@Time Out" (the document's folderTimeoutTicks, this by default).
   static constexpr int kBusyTimeoutTicks = 60;
 
   CVirtualFolder() = default;

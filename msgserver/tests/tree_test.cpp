@@ -394,30 +394,36 @@ namespace kelm::msgserver::testing {
 namespace {
 
 TEST(Folders, ABusyHeadThatNeverHearsBackTimesOutAndTheQueueMovesOn) {
-  Rig rig;
-  auto c = rig.Connect();
-  rig.Ask(*c, kReqChangeFolder, 1, "Host1");
-  rig.Ask(*c, kReqListRights, 2, "");
-  rig.Agent(0).silentCodes = {kReqInvoke};
-  c->Send(kReqInvoke, 3, "Rebuild@1");
-  c->Send(kReqQuery, 4, ".");
-  rig.Settle();
-  CVirtualFolder* folder = rig.doc->Users()[0]->AgentFolder(rig.doc->Agents()[0]);
-  ASSERT_NE(folder, nullptr);
-  ASSERT_TRUE(folder->busy());
-  // Only the folder's own clock runs here: the connection's time-out is not what frees it.
-  for (int i = 0; i < CVirtualFolder::kBusyTimeoutTicks - 1; ++i) folder->TickTree();
-  rig.Settle();
-  EXPECT_TRUE(c->Take().empty());
-  folder->TickTree();
-  std::vector<CMessage> got;
-  rig.Pump([&] {
-    for (auto& m : c->Take()) got.push_back(m);
-    return FinalText(got, 4) != "<none>";
-  });
-  EXPECT_EQ(FinalText(got, 3), "806@Time Out");
-  EXPECT_EQ(FinalText(got, 4), "800@Functional");
-  EXPECT_FALSE(folder->busy());
+  // The default time-out, and one a private root has shortened.
+  for (int limit : {CVirtualFolder::kBusyTimeoutTicks, 3}) {
+    SCOPED_TRACE(limit);
+    DocOptions o;
+    o.folderTimeoutTicks = limit;
+    Rig rig(std::move(o));
+    auto c = rig.Connect();
+    rig.Ask(*c, kReqChangeFolder, 1, "Host1");
+    rig.Ask(*c, kReqListRights, 2, "");
+    rig.Agent(0).silentCodes = {kReqInvoke};
+    c->Send(kReqInvoke, 3, "Rebuild@1");
+    c->Send(kReqQuery, 4, ".");
+    rig.Settle();
+    CVirtualFolder* folder = rig.doc->Users()[0]->AgentFolder(rig.doc->Agents()[0]);
+    ASSERT_NE(folder, nullptr);
+    ASSERT_TRUE(folder->busy());
+    // Only the folder's own clock runs here: the connection's time-out is not what frees it.
+    for (int i = 0; i < limit - 1; ++i) folder->TickTree();
+    rig.Settle();
+    EXPECT_TRUE(c->Take().empty());
+    folder->TickTree();
+    std::vector<CMessage> got;
+    rig.Pump([&] {
+      for (auto& m : c->Take()) got.push_back(m);
+      return FinalText(got, 4) != "<none>";
+    });
+    EXPECT_EQ(FinalText(got, 3), "806@Time Out");
+    EXPECT_EQ(FinalText(got, 4), "800@Functional");
+    EXPECT_FALSE(folder->busy());
+  }
 }
 
 }  // namespace
