@@ -2,11 +2,10 @@
 // they show and read aloud, and a screenshot of each kept as a test artefact.
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QTest>
 
-#include "console/core/tests/page_test_support.h"
+#include "console/pages/tests/form_test.h"
 #include "console/pages/family_views.h"
 
 namespace kelm::console::testing {
@@ -14,10 +13,10 @@ namespace {
 
 using namespace pages;
 
-class FamilyViewsTest : public PageTest {
+class FamilyViewsTest : public FormTest {
  protected:
   void SetUp() override {
-    PageTest::SetUp();
+    FormTest::SetUp();
     FakeNode& r = agent.root;
     const char* values[][2] = {{"FileVersion", "2.10"},
                                {"bEmailEnable", "1"},
@@ -61,21 +60,12 @@ class FamilyViewsTest : public PageTest {
     for (auto& v : dv) d->Add(v[0], "prv", v[1]);
     Start();
   }
-
-  void Shot(QWidget& w, const char* name, QSize size = QSize(820, 600)) {
-    w.resize(size);
-    w.show();
-    QApplication::processEvents();
-    const QString dir = QStringLiteral(KELM_ARTEFACT_DIR);
-    QDir().mkpath(dir);
-    const QString file = dir + QStringLiteral("/page-%1.png").arg(QString::fromUtf8(name));
-    EXPECT_TRUE(w.grab().save(file)) << file.toStdString();
-  }
 };
 
 TEST_F(FamilyViewsTest, ScreenshotsOfTheAgentSystemAndIdePages) {
   {
-    CRAIDMachineView form(*doc);
+    AgentSettingsPage page(*doc);
+    CRAIDMachineView form(page);
     form.presenter().ShowNode(Agent());
     Pump();
     QApplication::processEvents();
@@ -90,29 +80,49 @@ TEST_F(FamilyViewsTest, ScreenshotsOfTheAgentSystemAndIdePages) {
     Shot(form, "agent", QSize(1000, 720));
   }
   {
-    CRAIDSystemView form(*doc);
+    RaidSystemPage page(*doc);
+    CRAIDSystemView form(page);
     form.presenter().ShowNode(Open("RAID"));
     Shot(form, "raid-system", QSize(500, 200));
   }
   {
-    CMaroveltCtrlrView form(*doc);
+    IdeControllerPage page(*doc);
+    CMaroveltCtrlrView form(page);
     form.presenter().ShowNode(Open("MV0"));
     Shot(form, "ide-controller", QSize(760, 360));
   }
   {
-    CMaroveltArrayView form(*doc);
+    IdeArrayPage page(*doc);
+    CMaroveltArrayView form(page);
     form.presenter().ShowNode(Open("MV0\\Array1"));
     form.resize(500, 260);
     EXPECT_TRUE(form.paintedTexts().contains(QStringLiteral("Synchronizing 37%")));
     Shot(form, "ide-array", QSize(500, 260));
   }
   {
-    CMaroveltDiskView form(*doc);
+    IdeDiskPage page(*doc);
+    CMaroveltDiskView form(page);
     Open("MV0\\Channel0");
     form.presenter().ShowNode(Open("MV0\\Channel0\\Disk0"));
     form.resize(500, 260);
     EXPECT_TRUE(form.accessibleDescription().contains(QStringLiteral("(Rebuilding)")));
     Shot(form, "ide-disk", QSize(500, 260));
+  }
+}
+
+// The IDE channel's own page exists for its class alone: it paints the background and nothing else.
+TEST_F(FamilyViewsTest, TheIdeChannelPagePaintsOnlyItsBackground) {
+  ChannelPage page(*doc);
+  CMaroveltChannelView form(page);
+  form.presenter().ShowNode(Open("MV0\\Channel0"));
+  form.resize(300, 200);
+  form.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(form.paintedTexts().isEmpty());
+  const QImage image = form.grab().toImage();
+  const QColor background = ToQColor(doc->display().backgroundColor);
+  for (int y = 0; y < image.height(); y += 7) {
+    for (int x = 0; x < image.width(); x += 7) ASSERT_EQ(image.pixelColor(x, y), background) << x << "," << y;
   }
 }
 
