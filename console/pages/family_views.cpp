@@ -100,7 +100,8 @@ CRAIDMachineView::CRAIDMachineView(AgentSettingsPage& page, QWidget* parent) : Q
   server_ = Row(ml, "SMTP Server", new QLineEdit(mail));
   interval_ = Row(ml, "Interval (hours)", Spin(1, 24, mail));
   protection_ = Check("E-mail protection", mail);
-  serverApply_ = Button("Apply", mail);
+  // Three buttons read "Apply": each is read aloud with what it applies.
+  serverApply_ = Named(Button("Apply", mail), QStringLiteral("Apply e-mail settings"));
   ml->addRow(Side({protection_, serverApply_}));
   recipients_ = Row(ml, "Recipients", new QListWidget(mail));
   recipients_->setMaximumHeight(70);
@@ -131,7 +132,7 @@ CRAIDMachineView::CRAIDMachineView(AgentSettingsPage& page, QWidget* parent) : Q
   nl->addWidget(notices_);
   allEmail_ = Check("All events by e-mail", notice);
   allPopup_ = Check("All events as pop-ups", notice);
-  noticeApply_ = Button("Apply", notice);
+  noticeApply_ = Named(Button("Apply", notice), QStringLiteral("Apply event notices"));
   nl->addLayout(Side({allEmail_, allPopup_, noticeApply_}));
   top->addWidget(notice, 0, 1, 2, 1);
 
@@ -158,7 +159,7 @@ CRAIDMachineView::CRAIDMachineView(AgentSettingsPage& page, QWidget* parent) : Q
                       QStringLiteral("SATURDAY")});
   monthDay_ = Row(sl, "Day of the month", Spin(1, 31, sched));
   count_ = Row(sl, "Every", Spin(0, 65535, sched));
-  schedApply_ = Button("Apply", sched);
+  schedApply_ = Named(Button("Apply", sched), QStringLiteral("Apply verify schedule"));
   sl->addRow(Side({schedApply_}));
   top->addWidget(sched, 2, 0);
 

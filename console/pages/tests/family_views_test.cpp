@@ -2,10 +2,14 @@
 // they show and read aloud, and a screenshot of each kept as a test artefact.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QLabel>
 #include <QTest>
 
 #include "console/pages/tests/form_test.h"
+#include "console/controls/time_edit.h"
 #include "console/pages/family_views.h"
 
 namespace kelm::console::testing {
@@ -108,6 +112,40 @@ TEST_F(FamilyViewsTest, ScreenshotsOfTheAgentSystemAndIdePages) {
     EXPECT_TRUE(form.accessibleDescription().contains(QStringLiteral("(Rebuilding)")));
     Shot(form, "ide-disk", QSize(500, 260));
   }
+}
+
+// The schedule's buttons, weekday list, time editor and count reach the presenter and what Apply sends.
+TEST_F(FamilyViewsTest, TheScheduleControlsSendWhatTheyShow) {
+  AgentSettingsPage page(*doc);
+  CRAIDMachineView form(page);
+  form.presenter().ShowNode(Agent());
+  Pump();
+  const auto named = [&](const QString& name) -> QWidget* {
+    for (auto* w : form.findChildren<QWidget*>()) {
+      if (w->accessibleName() == name) return w;
+    }
+    ADD_FAILURE() << "nothing reads as " << name.toStdString();
+    return nullptr;
+  };
+  const auto apply = [&] {
+    const std::size_t mark = agent.invoked.size();
+    if (auto* b = qobject_cast<QPushButton*>(named(QStringLiteral("Apply verify schedule")))) b->click();
+    return Invoked(mark);
+  };
+  auto* weekday = qobject_cast<QComboBox*>(named(QStringLiteral("Weekday")));
+  auto* time = qobject_cast<controls::CTimeEdit*>(named(QStringLiteral("Time")));
+  ASSERT_TRUE(weekday && time);
+  // As read: weekly, SUNDAY, 22:00.
+  EXPECT_EQ(weekday->currentText(), QStringLiteral("SUNDAY"));
+  EXPECT_EQ(time->hourEdit()->text(), QStringLiteral("22"));
+  weekday->setCurrentIndex(3);
+  emit weekday->activated(3);
+  time->minuteEdit()->setText(QStringLiteral("15"));
+  EXPECT_EQ(apply(), (std::vector<std::string>{"\\|SetVerifySchedule@1@2@3@22@15", "\\|GetVerifySchedule@"}));
+
+  static_cast<QAbstractButton*>(named(QStringLiteral("Every n hours")))->click();
+  qobject_cast<QSpinBox*>(named(QStringLiteral("Every")))->setValue(6);
+  EXPECT_EQ(apply(), (std::vector<std::string>{"\\|SetVerifySchedule@1@5@6", "\\|GetVerifySchedule@"}));
 }
 
 // The IDE channel's own page exists for its class alone: it paints the background and nothing else.
