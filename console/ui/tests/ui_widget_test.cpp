@@ -12,8 +12,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "console/core/strings.h"
 #include "console/core/pages/ide_pages.h"
+#include "console/core/strings.h"
 #include "console/core/tests/fake_agent.h"
 #include "console/pages/family_views.h"
 #include "console/ui/art.h"
