@@ -103,11 +103,13 @@ CRAIDMachineView::CRAIDMachineView(AgentSettingsPage& page, QWidget* parent) : Q
   ml->addRow(email_);
   sender_ = Row(ml, "Sender", new QLineEdit(mail));
   server_ = Row(ml, "SMTP Server", new QLineEdit(mail));
-  interval_ = Row(ml, "Interval (hours)", Spin(1, 24, mail));
-  protection_ = Check("E-mail protection", mail);
-  // Three buttons read "Apply": each is read aloud with what it applies.
+  // Apply sends the server and the interval; three buttons read "Apply", and each is read aloud
+  // with what it applies.
+  interval_ = Named(Spin(1, 24, mail), QStringLiteral("Interval (hours)"));
   serverApply_ = Named(Button("Apply", mail), QStringLiteral("Apply e-mail settings"));
-  ml->addRow(Side({protection_, serverApply_}));
+  ml->addRow(QStringLiteral("Interval (hours)"), Side({interval_, serverApply_}));
+  protection_ = Check("E-mail protection", mail);
+  ml->addRow(protection_);
   recipients_ = Row(ml, "Recipients", new QListWidget(mail));
   recipients_->setMaximumHeight(70);
   newRecipient_ = Named(new QLineEdit(mail), QStringLiteral("New recipient"));
@@ -143,6 +145,7 @@ CRAIDMachineView::CRAIDMachineView(AgentSettingsPage& page, QWidget* parent) : Q
 
   auto* sched = new QGroupBox(QStringLiteral("Verify Schedule"), this);
   auto* sl = new QFormLayout(sched);
+  sl->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
   schedEnabled_ = Check("Enable verify schedule", sched);
   sl->addRow(schedEnabled_);
   // The buttons' ids are the schedule types.
@@ -169,12 +172,11 @@ CRAIDMachineView::CRAIDMachineView(AgentSettingsPage& page, QWidget* parent) : Q
   top->addWidget(sched, 2, 0);
 
   auto* test = new QGroupBox(QStringLiteral("Test Event"), this);
-  auto* tl = new QHBoxLayout(test);
   test_ = Named(new QLineEdit(test), QStringLiteral("Event code"));
   test_->setMaxLength(5);
+  test_->setMaximumWidth(test_->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
   testButton_ = Button("Test", test);
-  tl->addWidget(test_);
-  tl->addWidget(testButton_);
+  (new QVBoxLayout(test))->addLayout(Side({test_, testButton_}));
   top->addWidget(test, 2, 1, Qt::AlignTop);
 
   connect(autoSave_, &QCheckBox::clicked, this, [this](bool on) { page_.SetAutoSave(on); });
