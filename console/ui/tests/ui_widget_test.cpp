@@ -392,8 +392,6 @@ TEST_F(Window, ASecondConsoleIsRefused) {
 class FamilyPages : public Window {
  protected:
   FamilyPages() {
-    // As the program does before it makes its frame (the frame is made by InitInstance).
-    RegisterPageForms();
     FakeNode& host = agent.root;
     host.Add("FileVersion", "pr-", "2.10");
     for (const char* m : {"SetProperty", "GetEmailNoticeList", "GetReportNoticeList", "GetVerifySchedule"}) {
