@@ -21,15 +21,6 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-// Room for everything the painted IDE pages draw (the last row ends near y 190, the notes near
-// x 400): a host's layout gives a widget without contents no room otherwise. They paint their
-// background over all the room they are given.
-constexpr QSize kIdePaintedSize(420, 200);
-void TakeRoom(QWidget* w) {
-  w->setMinimumSize(kIdePaintedSize);
-  w->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-}
-
 template <class W>
 W* Named(W* w, const QString& name) {
   w->setAccessibleName(QString(name).remove('&'));
@@ -322,13 +313,11 @@ void CRAIDSystemView::Sync() {
 CMaroveltArrayView::CMaroveltArrayView(IdeArrayPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
   Bind(page_);
   setAccessibleName(QStringLiteral("Array"));
-  TakeRoom(this);
 }
 
 CMaroveltDiskView::CMaroveltDiskView(IdeDiskPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
   Bind(page_);
   setAccessibleName(QStringLiteral("Disk"));
-  TakeRoom(this);
 }
 
 CMaroveltCtrlrView::CMaroveltCtrlrView(IdeControllerPage& page, QWidget* parent) : QWidget(parent), page_(page) {
