@@ -1,13 +1,18 @@
 #include "console/pages/family_views.h"
 
+#include <QButtonGroup>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QRadioButton>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "console/controls/time_edit.h"
 #include "console/core/strings.h"
 
 namespace kelm::console::pages {
@@ -27,10 +32,24 @@ QCheckBox* Check(const char* caption, QWidget* parent) {
 QPushButton* Button(const char* caption, QWidget* parent) {
   return Named(new QPushButton(QString::fromUtf8(caption), parent), QString::fromUtf8(caption));
 }
-QSpinBox* Spin(const char* name, int lo, int hi, QWidget* parent) {
-  auto* s = Named(new QSpinBox(parent), QString::fromUtf8(name));
+QSpinBox* Spin(int lo, int hi, QWidget* parent) {
+  auto* s = new QSpinBox(parent);
   s->setRange(lo, hi);
   return s;
+}
+// A captioned row of a form, its control read aloud by the caption.
+template <class W>
+W* Row(QFormLayout* form, const char* caption, W* w) {
+  form->addRow(QString::fromUtf8(caption), Named(w, QString::fromUtf8(caption)));
+  return w;
+}
+QLabel* Value(QFormLayout* form, const char* caption, QWidget* parent) { return Row(form, caption, new QLabel(parent)); }
+// Controls side by side, kept to the left.
+QHBoxLayout* Side(std::initializer_list<QWidget*> widgets) {
+  auto* row = new QHBoxLayout();
+  for (QWidget* w : widgets) row->addWidget(w);
+  row->addStretch();
+  return row;
 }
 void Set(QCheckBox* c, bool on) {
   QSignalBlocker b(c);
@@ -54,17 +73,14 @@ void Set(QSlider* s, int v) {
 
 // --- agent settings ---
 
-CRAIDMachineView::CRAIDMachineView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CRAIDMachineView::CRAIDMachineView(AgentSettingsPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Agent settings"));
   auto* top = new QGridLayout(this);
   auto* id = new QGroupBox(QStringLiteral("Agent"), this);
   auto* idl = new QFormLayout(id);
-  name_ = new QLabel(id);
-  version_ = new QLabel(id);
-  ip_ = new QLabel(id);
-  idl->addRow(QStringLiteral("Name"), name_);
-  idl->addRow(QStringLiteral("Version"), version_);
-  idl->addRow(QStringLiteral("IP Address"), ip_);
+  name_ = Value(idl, "Name", id);
+  version_ = Value(idl, "Version", id);
+  ip_ = Value(idl, "IP Address", id);
   autoSave_ = Check("Auto save", id);
   // The agent's system-log switch, in place of the Windows event log.
   ntLog_ = Check("Write events to the system log", id);
@@ -76,27 +92,21 @@ CRAIDMachineView::CRAIDMachineView(CDremmoralDoc& doc, QWidget* parent) : QWidge
   auto* ml = new QFormLayout(mail);
   email_ = Check("Enable e-mail notification", mail);
   ml->addRow(email_);
-  sender_ = Named(new QLineEdit(mail), QStringLiteral("Sender"));
-  ml->addRow(QStringLiteral("Sender"), sender_);
-  server_ = Named(new QLineEdit(mail), QStringLiteral("SMTP Server"));
-  ml->addRow(QStringLiteral("SMTP Server"), server_);
+  sender_ = Row(ml, "Sender", new QLineEdit(mail));
+  server_ = Row(ml, "SMTP Server", new QLineEdit(mail));
+  // Apply sends the server and the interval; three buttons read "Apply", and each is read aloud
+  // with what it applies.
+  interval_ = Named(Spin(1, 24, mail), QStringLiteral("Interval (hours)"));
+  serverApply_ = Named(Button("Apply", mail), QStringLiteral("Apply e-mail settings"));
+  ml->addRow(QStringLiteral("Interval (hours)"), Side({interval_, serverApply_}));
   protection_ = Check("E-mail protection", mail);
-  interval_ = Spin("Interval (hours)", 1, 24, mail);
   ml->addRow(protection_);
-  ml->addRow(QStringLiteral("Interval (hours)"), interval_);
-  serverApply_ = Button("Apply", mail);
-  ml->addRow(serverApply_);
-  recipients_ = Named(new QListWidget(mail), QStringLiteral("Recipients"));
+  recipients_ = Row(ml, "Recipients", new QListWidget(mail));
   recipients_->setMaximumHeight(70);
-  ml->addRow(QStringLiteral("Recipients"), recipients_);
   newRecipient_ = Named(new QLineEdit(mail), QStringLiteral("New recipient"));
   add_ = Button("Add", mail);
   del_ = Button("Delete", mail);
-  auto* rl = new QHBoxLayout();
-  rl->addWidget(newRecipient_);
-  rl->addWidget(add_);
-  rl->addWidget(del_);
-  ml->addRow(QStringLiteral("New recipient"), rl);
+  ml->addRow(QStringLiteral("New recipient"), Side({newRecipient_, add_, del_}));
   top->addWidget(mail, 1, 0);
 
   auto* notice = new QGroupBox(QStringLiteral("Event Notice"), this);
@@ -105,6 +115,7 @@ CRAIDMachineView::CRAIDMachineView(CDremmoralDoc& doc, QWidget* parent) : QWidge
   notices_->setHorizontalHeaderLabels({QStringLiteral("Event"), QStringLiteral("Email"), QStringLiteral("Popup")});
   notices_->verticalHeader()->hide();
   notices_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  for (int col = 1; col < 3; ++col) notices_->horizontalHeader()->setSectionResizeMode(col, QHeaderView::ResizeToContents);
   for (int r = 0; r < notices_->rowCount(); ++r) {
     auto* ev = new QTableWidgetItem(Q(std::string(LoadString(kNoticeEvents[static_cast<std::size_t>(r)].stringId))));
     ev->setFlags(Qt::ItemIsEnabled);
@@ -119,42 +130,44 @@ CRAIDMachineView::CRAIDMachineView(CDremmoralDoc& doc, QWidget* parent) : QWidge
   nl->addWidget(notices_);
   allEmail_ = Check("All events by e-mail", notice);
   allPopup_ = Check("All events as pop-ups", notice);
-  noticeApply_ = Button("Apply", notice);
-  auto* al = new QHBoxLayout();
-  al->addWidget(allEmail_);
-  al->addWidget(allPopup_);
-  al->addWidget(noticeApply_);
-  nl->addLayout(al);
+  noticeApply_ = Named(Button("Apply", notice), QStringLiteral("Apply event notices"));
+  nl->addLayout(Side({allEmail_, allPopup_, noticeApply_}));
   top->addWidget(notice, 0, 1, 2, 1);
 
   auto* sched = new QGroupBox(QStringLiteral("Verify Schedule"), this);
   auto* sl = new QFormLayout(sched);
+  sl->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
   schedEnabled_ = Check("Enable verify schedule", sched);
   sl->addRow(schedEnabled_);
-  schedType_ = Spin("Schedule type", 0, 5, sched);
-  schedType_->setSpecialValueText(QStringLiteral("None"));
-  sl->addRow(QStringLiteral("Type (1 daily, 2 weekly, 3 monthly, 4 minutes, 5 hours)"), schedType_);
-  hour_ = Spin("Hour", 0, 23, sched);
-  minute_ = Spin("Minute", 0, 59, sched);
-  weekday_ = Spin("Weekday", 0, 6, sched);
-  monthDay_ = Spin("Day of the month", 1, 31, sched);
-  count_ = Spin("Every", 0, 65535, sched);
-  sl->addRow(QStringLiteral("Hour"), hour_);
-  sl->addRow(QStringLiteral("Minute"), minute_);
-  sl->addRow(QStringLiteral("Weekday (0 SUNDAY)"), weekday_);
-  sl->addRow(QStringLiteral("Day of the month"), monthDay_);
-  sl->addRow(QStringLiteral("Every"), count_);
-  schedApply_ = Button("Apply", sched);
-  sl->addRow(schedApply_);
+  // The buttons' ids are the schedule types.
+  schedType_ = new QButtonGroup(this);
+  auto* types = new QGridLayout();
+  const char* typeNames[] = {"None", "Daily", "Weekly", "Monthly", "Every n minutes", "Every n hours"};
+  for (int t = 0; t < 6; ++t) {
+    auto* b = Named(new QRadioButton(QString::fromUtf8(typeNames[t]), sched), QString::fromUtf8(typeNames[t]));
+    schedType_->addButton(b, t);
+    types->addWidget(b, t / 3, t % 3);
+  }
+  sl->addRow(QStringLiteral("Type"), types);
+  time_ = Row(sl, "Time", new controls::CTimeEdit(sched));
+  time_->Create(0, 0, 0, controls::kTimeHour | controls::kTimeMinute);
+  time_->setFixedSize(110, 24);
+  weekday_ = Row(sl, "Weekday", new QComboBox(sched));
+  weekday_->addItems({QStringLiteral("SUNDAY"), QStringLiteral("MONDAY"), QStringLiteral("TUESDAY"),
+                      QStringLiteral("WEDNESDAY"), QStringLiteral("THURSDAY"), QStringLiteral("FRIDAY"),
+                      QStringLiteral("SATURDAY")});
+  monthDay_ = Row(sl, "Day of the month", Spin(1, 31, sched));
+  count_ = Row(sl, "Every", Spin(0, 65535, sched));
+  schedApply_ = Named(Button("Apply", sched), QStringLiteral("Apply verify schedule"));
+  sl->addRow(Side({schedApply_}));
   top->addWidget(sched, 2, 0);
 
   auto* test = new QGroupBox(QStringLiteral("Test Event"), this);
-  auto* tl = new QHBoxLayout(test);
   test_ = Named(new QLineEdit(test), QStringLiteral("Event code"));
   test_->setMaxLength(5);
+  test_->setMaximumWidth(test_->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
   testButton_ = Button("Test", test);
-  tl->addWidget(test_);
-  tl->addWidget(testButton_);
+  (new QVBoxLayout(test))->addLayout(Side({test_, testButton_}));
   top->addWidget(test, 2, 1, Qt::AlignTop);
 
   connect(autoSave_, &QCheckBox::clicked, this, [this](bool on) { page_.SetAutoSave(on); });
@@ -186,11 +199,16 @@ CRAIDMachineView::CRAIDMachineView(CDremmoralDoc& doc, QWidget* parent) : QWidge
   connect(allPopup_, &QCheckBox::clicked, this, [this](bool on) { page_.SetAllPopup(on); });
   connect(noticeApply_, &QPushButton::clicked, this, [this] { page_.ApplyNoticeLists(); });
   connect(schedEnabled_, &QCheckBox::clicked, this, [this](bool on) { page_.SetScheduleEnabled(on); });
-  connect(schedType_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleType(v); });
-  const auto time = [this] { page_.SetScheduleTime(hour_->value(), minute_->value()); };
-  connect(hour_, &QSpinBox::valueChanged, this, time);
-  connect(minute_, &QSpinBox::valueChanged, this, time);
-  connect(weekday_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleWeekday(v); });
+  connect(schedType_, &QButtonGroup::idClicked, this, [this](int t) { page_.SetScheduleType(t); });
+  const auto time = [this] {
+    if (syncing_) return;
+    int hour = 0, minute = 0, second = 0;
+    time_->GetTime(&hour, &minute, &second);
+    page_.SetScheduleTime(hour, minute);
+  };
+  connect(time_->hourEdit(), &QLineEdit::textChanged, this, time);
+  connect(time_->minuteEdit(), &QLineEdit::textChanged, this, time);
+  connect(weekday_, &QComboBox::activated, this, [this](int v) { page_.SetScheduleWeekday(v); });
   connect(monthDay_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleMonthDay(v); });
   connect(count_, &QSpinBox::valueChanged, this, [this](int v) { page_.SetScheduleCount(v); });
   connect(schedApply_, &QPushButton::clicked, this, [this] { page_.ApplySchedule(); });
@@ -232,10 +250,11 @@ void CRAIDMachineView::Sync() {
   Set(allEmail_, c.allEmail);
   Set(allPopup_, c.allPopup);
   Set(schedEnabled_, c.scheduleEnabled);
-  Set(schedType_, c.scheduleType);
-  Set(hour_, c.hour);
-  Set(minute_, c.minute);
-  Set(weekday_, c.weekday);
+  if (QAbstractButton* b = schedType_->button(c.scheduleType)) b->setChecked(true);
+  int hour = -1, minute = -1, second = 0;
+  time_->GetTime(&hour, &minute, &second);
+  if (hour != c.hour || minute != c.minute) time_->SetTime(c.hour, c.minute, 0);
+  weekday_->setCurrentIndex(std::clamp(c.weekday, 0, 6));
   Set(monthDay_, c.monthDay);
   Set(count_, c.scheduleType == 5 ? c.hours : c.minutes);
   ntLog_->setEnabled(e.ntEventLog);
@@ -252,9 +271,9 @@ void CRAIDMachineView::Sync() {
   allPopup_->setEnabled(e.noticeList);
   noticeApply_->setEnabled(e.noticeApply);
   schedEnabled_->setEnabled(e.scheduleEnabled);
-  for (QWidget* w : std::initializer_list<QWidget*>{schedType_, hour_, minute_, weekday_, monthDay_, count_}) {
-    w->setEnabled(e.scheduleEnabled);
-  }
+  for (QAbstractButton* b : schedType_->buttons()) b->setEnabled(e.scheduleEnabled);
+  time_->EnableTime(e.scheduleEnabled);
+  for (QWidget* w : std::initializer_list<QWidget*>{weekday_, monthDay_, count_}) w->setEnabled(e.scheduleEnabled);
   schedApply_->setEnabled(e.scheduleApply);
   test_->setEnabled(e.testEvent);
   testButton_->setEnabled(e.testEvent);
@@ -263,22 +282,15 @@ void CRAIDMachineView::Sync() {
 
 // --- RAID system ---
 
-CRAIDSystemView::CRAIDSystemView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CRAIDSystemView::CRAIDSystemView(RaidSystemPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("RAID system"));
   auto* l = new QFormLayout(this);
-  type_ = new QLabel(this);
-  port_ = new QLabel(this);
-  version_ = new QLabel(this);
-  l->addRow(QStringLiteral("Type"), type_);
-  l->addRow(QStringLiteral("Port Status"), port_);
-  l->addRow(QStringLiteral("Firmware Version"), version_);
+  type_ = Value(l, "Type", this);
+  port_ = Value(l, "Port Status", this);
+  version_ = Value(l, "Firmware Version", this);
   connect_ = Button("Connect", this);
   disconnect_ = Button("Disconnect", this);
-  auto* b = new QHBoxLayout();
-  b->addWidget(connect_);
-  b->addWidget(disconnect_);
-  b->addStretch();
-  l->addRow(b);
+  l->addRow(Side({connect_, disconnect_}));
   connect(connect_, &QPushButton::clicked, this, [this] { page_.Connect(); });
   connect(disconnect_, &QPushButton::clicked, this, [this] { page_.Disconnect(); });
   page_.onChanged = [this] { Sync(); };
@@ -298,26 +310,23 @@ void CRAIDSystemView::Sync() {
 
 // --- IDE family ---
 
-CMaroveltArrayView::CMaroveltArrayView(CDremmoralDoc& doc, QWidget* parent) : CPaintedPage(parent), page_(doc) {
+CMaroveltArrayView::CMaroveltArrayView(IdeArrayPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
   Bind(page_);
   setAccessibleName(QStringLiteral("Array"));
 }
 
-CMaroveltDiskView::CMaroveltDiskView(CDremmoralDoc& doc, QWidget* parent) : CPaintedPage(parent), page_(doc) {
+CMaroveltDiskView::CMaroveltDiskView(IdeDiskPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
   Bind(page_);
   setAccessibleName(QStringLiteral("Disk"));
 }
 
-CMaroveltCtrlrView::CMaroveltCtrlrView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CMaroveltCtrlrView::CMaroveltCtrlrView(IdeControllerPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   setAccessibleName(QStringLiteral("Controller"));
   auto* top = new QGridLayout(this);
   auto* sys = new QGroupBox(QStringLiteral("System Information"), this);
   auto* sl = new QFormLayout(sys);
   const char* captions[] = {"IRQ", "Bus Master Base", "ROM Base Address", "Driver Version", "Hardware Type"};
-  for (std::size_t i = 0; i < info_.size(); ++i) {
-    info_[i] = Named(new QLabel(sys), QString::fromUtf8(captions[i]));
-    sl->addRow(QString::fromUtf8(captions[i]), info_[i]);
-  }
+  for (std::size_t i = 0; i < info_.size(); ++i) info_[i] = Value(sl, captions[i], sys);
   top->addWidget(sys, 0, 0);
   auto* disk = new QGroupBox(QStringLiteral("Disk Parameters"), this);
   auto* dl = new QVBoxLayout(disk);

@@ -1,7 +1,9 @@
 #pragma once
 // The Qt forms of the agent's settings page, the RAID system page and the IDE family's pages: each
-// shows what its presenter holds and hands it every edit and button.
+// shows what its presenter (owned by the property pane) holds and hands it every edit and button.
+#include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,22 +18,29 @@
 #include "console/core/pages/ide_pages.h"
 #include "console/pages/page_views.h"
 
+namespace kelm::controls {
+class CTimeEdit;
+}
+
 namespace kelm::console::pages {
 
 class CRAIDMachineView : public QWidget {
   Q_OBJECT
  public:
-  CRAIDMachineView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CRAIDMachineView(AgentSettingsPage& page, QWidget* parent = nullptr);
   AgentSettingsPage& presenter() { return page_; }
 
  private:
   void Sync();
-  AgentSettingsPage page_;
+  AgentSettingsPage& page_;
   bool syncing_ = false;
   QLabel *name_, *version_, *ip_;
   QCheckBox *autoSave_, *email_, *ntLog_, *protection_, *allEmail_, *allPopup_, *schedEnabled_;
   QLineEdit *sender_, *server_, *newRecipient_, *test_;
-  QSpinBox *interval_, *schedType_, *hour_, *minute_, *weekday_, *monthDay_, *count_;
+  QSpinBox *interval_, *monthDay_, *count_;
+  QButtonGroup* schedType_;
+  controls::CTimeEdit* time_;
+  QComboBox* weekday_;
   QListWidget* recipients_;
   QTableWidget* notices_;
   QPushButton *serverApply_, *add_, *del_, *noticeApply_, *schedApply_, *testButton_;
@@ -40,12 +49,12 @@ class CRAIDMachineView : public QWidget {
 class CRAIDSystemView : public QWidget {
   Q_OBJECT
  public:
-  CRAIDSystemView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CRAIDSystemView(RaidSystemPage& page, QWidget* parent = nullptr);
   RaidSystemPage& presenter() { return page_; }
 
  private:
   void Sync();
-  RaidSystemPage page_;
+  RaidSystemPage& page_;
   QLabel *type_, *port_, *version_;
   QPushButton *connect_, *disconnect_;
 };
@@ -53,32 +62,40 @@ class CRAIDSystemView : public QWidget {
 class CMaroveltArrayView : public CPaintedPage {
   Q_OBJECT
  public:
-  CMaroveltArrayView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CMaroveltArrayView(IdeArrayPage& page, QWidget* parent = nullptr);
   IdeArrayPage& presenter() { return page_; }
 
  private:
-  IdeArrayPage page_;
+  IdeArrayPage& page_;
 };
 
 class CMaroveltDiskView : public CPaintedPage {
   Q_OBJECT
  public:
-  CMaroveltDiskView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CMaroveltDiskView(IdeDiskPage& page, QWidget* parent = nullptr);
   IdeDiskPage& presenter() { return page_; }
 
  private:
-  IdeDiskPage page_;
+  IdeDiskPage& page_;
+};
+
+// The IDE channel's own page: it paints only its background and shows nothing. No node selects it,
+// since the IDE channels show the general channel page.
+class CMaroveltChannelView : public CChannelView {
+  Q_OBJECT
+ public:
+  using CChannelView::CChannelView;
 };
 
 class CMaroveltCtrlrView : public QWidget {
   Q_OBJECT
  public:
-  CMaroveltCtrlrView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CMaroveltCtrlrView(IdeControllerPage& page, QWidget* parent = nullptr);
   IdeControllerPage& presenter() { return page_; }
 
  private:
   void Sync();
-  IdeControllerPage page_;
+  IdeControllerPage& page_;
   std::array<QLabel*, 5> info_{};
   QCheckBox *smart_, *cache_, *hotSpare_;
   QSlider *rate_, *pci_;

@@ -5,11 +5,14 @@
 #include <functional>
 #include <memory>
 
+#include "console/core/pages/agent_page.h"
 #include "console/core/pages/array_page.h"
 #include "console/core/pages/controller_page.h"
 #include "console/core/pages/disk_page.h"
 #include "console/core/pages/enclosure_page.h"
+#include "console/core/pages/ide_pages.h"
 #include "console/core/pages/serial_pages.h"
+#include "console/pages/family_views.h"
 #include "console/pages/page_views.h"
 #include "console/ui/panes.h"
 
@@ -84,6 +87,11 @@ void RegisterPageForms() {
   Register<SerialArrayPage, CSorventicArrayView>(PageId::SorventicArray);
   Register<SerialControllerPage, CSorventicCtrlrView>(PageId::SorventicController);
   Register<SerialBoxPage, CSorventicBoxView>(PageId::SorventicBox);
+  Register<AgentSettingsPage, CRAIDMachineView>(PageId::RaidMachine);
+  Register<RaidSystemPage, CRAIDSystemView>(PageId::RaidSystem);
+  Register<IdeArrayPage, CMaroveltArrayView>(PageId::MaroveltArray);
+  Register<IdeControllerPage, CMaroveltCtrlrView>(PageId::MaroveltController);
+  Register<IdeDiskPage, CMaroveltDiskView>(PageId::MaroveltDisk);
 }
 
 }  // namespace kelm::console::ui

@@ -8,8 +8,8 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFontDialog>
-#include <QProcess>
 #include <QTimer>
+#include <QtGlobal>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -289,8 +289,10 @@ void QtUiServices::CloseMainWindow() {
 }
 
 bool QtUiServices::RebootMachine() {
-  if (rebootOverride) return rebootOverride();
-  return QProcess::execute(QStringLiteral("systemctl"), {QStringLiteral("reboot")}) == 0;
+  auto done = rebooter_->Reboot();
+  // The page shows only "Reboot Fail!": the reason goes to the log.
+  if (!done) qWarning("kelm: %s", done.message().c_str());
+  return done.ok();
 }
 
 std::optional<ColorRef> QtUiServices::PickColour(ColorRef start) {

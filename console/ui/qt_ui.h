@@ -6,9 +6,11 @@
 #include <QFont>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "console/core/ui_services.h"
+#include "console/ui/rebooter.h"
 
 class QLineEdit;
 class QCheckBox;
@@ -76,7 +78,8 @@ class QtUiServices : public UiServices {
   // Tests replace the dialogs that would wait for a person.
   std::function<std::optional<LoginInput>(const std::string&, const std::string&)> loginOverride;
   std::function<int(const MessageBoxRequest&)> messageOverride;
-  std::function<bool()> rebootOverride;
+  // The machine's own unless a test gives its recorder.
+  void setRebooter(std::unique_ptr<Rebooter> rebooter) { rebooter_ = std::move(rebooter); }
 
   int MessageBox(const MessageBoxRequest& request) override;
   void Beep(std::uint32_t kind) override;
@@ -104,6 +107,7 @@ class QtUiServices : public UiServices {
  private:
   QWidget* parentWidget() const;
   CMainFrame* frame_ = nullptr;
+  std::unique_ptr<Rebooter> rebooter_ = std::make_unique<SystemRebooter>();
   int waitDepth_ = 0;
   int beeps_ = 0;
 };

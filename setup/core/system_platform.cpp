@@ -8,7 +8,7 @@
 
 #include "platform/base/paths.h"
 #include "platform/kernel/named_objects.h"
-#include "setup/core/process.h"
+#include "platform/base/process.h"
 
 namespace kelm::setup {
 
@@ -100,7 +100,7 @@ plat::Result<void> SpawnLauncher::Start(const std::filesystem::path& program, co
   std::vector<std::string> argv{program.string()};
   argv.insert(argv.end(), args.begin(), args.end());
   // A session of its own: the installer goes on when the wizard's terminal or session ends.
-  auto pid = Spawn(argv, {workingDir, true, false});
+  auto pid = plat::process::Spawn(argv, {workingDir, true, false});
   if (!pid) return pid.error();
   return plat::success();
 }

@@ -14,7 +14,7 @@
 #include "msgserver/pellwick_doc.h"
 #include "platform/base/paths.h"
 #include "platform/kernel/named_objects.h"
-#include "setup/core/process.h"
+#include "platform/base/process.h"
 #include "setup/installer/cab_archive.h"
 
 namespace kelm::setup {
@@ -60,7 +60,7 @@ std::string trimmed(std::string s) {
 
 // Runs a step; its failure names the program, its exit code and what it said.
 plat::Result<std::string> step(const std::vector<std::string>& argv, bool searchPath = false) {
-  auto ran = Run(argv, {{}, false, searchPath});
+  auto ran = plat::process::Run(argv, {{}, false, searchPath});
   if (!ran) return ran.error();
   if (ran->exitCode != 0)
     return plat::Error{EIO, argv[0] + " " + (argv.size() > 1 ? argv[1] : std::string()) + " failed (exit code " +

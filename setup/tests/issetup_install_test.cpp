@@ -4,14 +4,16 @@
 
 #include <fstream>
 
+#include "platform/base/process.h"
 #include "platform/kernel/named_objects.h"
 #include "platform/testing/temp_root.h"
-#include "setup/core/process.h"
 
 namespace kelm::setup {
 namespace {
 
 namespace fs = std::filesystem;
+using plat::process::Run;
+using plat::process::RunOutput;
 
 const char* kAll = "-PART=\"$Remote$Local$Server$Agent$I2O$MV$SC\"";
 
@@ -85,7 +87,8 @@ TEST_F(IssetupInstall, EveryPartGoesUnderThePrivateRootAndASecondInstallGoesOver
       EXPECT_EQ(e.path().filename().string().rfind("setup-", 0), std::string::npos) << e.path();
   }
   // The installed programs run from the root.
-  auto version = setup::Run({(root / "usr/bin/kelmversion").string(), "show", (root / "usr/bin/halvorn").string()});
+  auto version =
+      plat::process::Run({(root / "usr/bin/kelmversion").string(), "show", (root / "usr/bin/halvorn").string()});
   ASSERT_TRUE(version);
   EXPECT_EQ(version->exitCode, 0) << version->output;
 }

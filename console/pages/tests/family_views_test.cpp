@@ -2,11 +2,14 @@
 // they show and read aloud, and a screenshot of each kept as a test artefact.
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
+#include <QComboBox>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QLabel>
 #include <QTest>
 
-#include "console/core/tests/page_test_support.h"
+#include "console/pages/tests/form_test.h"
+#include "console/controls/time_edit.h"
 #include "console/pages/family_views.h"
 
 namespace kelm::console::testing {
@@ -14,10 +17,10 @@ namespace {
 
 using namespace pages;
 
-class FamilyViewsTest : public PageTest {
+class FamilyViewsTest : public FormTest {
  protected:
   void SetUp() override {
-    PageTest::SetUp();
+    FormTest::SetUp();
     FakeNode& r = agent.root;
     const char* values[][2] = {{"FileVersion", "2.10"},
                                {"bEmailEnable", "1"},
@@ -61,21 +64,12 @@ class FamilyViewsTest : public PageTest {
     for (auto& v : dv) d->Add(v[0], "prv", v[1]);
     Start();
   }
-
-  void Shot(QWidget& w, const char* name, QSize size = QSize(820, 600)) {
-    w.resize(size);
-    w.show();
-    QApplication::processEvents();
-    const QString dir = QStringLiteral(KELM_ARTEFACT_DIR);
-    QDir().mkpath(dir);
-    const QString file = dir + QStringLiteral("/page-%1.png").arg(QString::fromUtf8(name));
-    EXPECT_TRUE(w.grab().save(file)) << file.toStdString();
-  }
 };
 
 TEST_F(FamilyViewsTest, ScreenshotsOfTheAgentSystemAndIdePages) {
   {
-    CRAIDMachineView form(*doc);
+    AgentSettingsPage page(*doc);
+    CRAIDMachineView form(page);
     form.presenter().ShowNode(Agent());
     Pump();
     QApplication::processEvents();
@@ -90,29 +84,83 @@ TEST_F(FamilyViewsTest, ScreenshotsOfTheAgentSystemAndIdePages) {
     Shot(form, "agent", QSize(1000, 720));
   }
   {
-    CRAIDSystemView form(*doc);
+    RaidSystemPage page(*doc);
+    CRAIDSystemView form(page);
     form.presenter().ShowNode(Open("RAID"));
     Shot(form, "raid-system", QSize(500, 200));
   }
   {
-    CMaroveltCtrlrView form(*doc);
+    IdeControllerPage page(*doc);
+    CMaroveltCtrlrView form(page);
     form.presenter().ShowNode(Open("MV0"));
     Shot(form, "ide-controller", QSize(760, 360));
   }
   {
-    CMaroveltArrayView form(*doc);
+    IdeArrayPage page(*doc);
+    CMaroveltArrayView form(page);
     form.presenter().ShowNode(Open("MV0\\Array1"));
     form.resize(500, 260);
     EXPECT_TRUE(form.paintedTexts().contains(QStringLiteral("Synchronizing 37%")));
     Shot(form, "ide-array", QSize(500, 260));
   }
   {
-    CMaroveltDiskView form(*doc);
+    IdeDiskPage page(*doc);
+    CMaroveltDiskView form(page);
     Open("MV0\\Channel0");
     form.presenter().ShowNode(Open("MV0\\Channel0\\Disk0"));
     form.resize(500, 260);
     EXPECT_TRUE(form.accessibleDescription().contains(QStringLiteral("(Rebuilding)")));
     Shot(form, "ide-disk", QSize(500, 260));
+  }
+}
+
+// The schedule's buttons, weekday list, time editor and count reach the presenter and what Apply sends.
+TEST_F(FamilyViewsTest, TheScheduleControlsSendWhatTheyShow) {
+  AgentSettingsPage page(*doc);
+  CRAIDMachineView form(page);
+  form.presenter().ShowNode(Agent());
+  Pump();
+  const auto named = [&](const QString& name) -> QWidget* {
+    for (auto* w : form.findChildren<QWidget*>()) {
+      if (w->accessibleName() == name) return w;
+    }
+    ADD_FAILURE() << "nothing reads as " << name.toStdString();
+    return nullptr;
+  };
+  const auto apply = [&] {
+    const std::size_t mark = agent.invoked.size();
+    if (auto* b = qobject_cast<QPushButton*>(named(QStringLiteral("Apply verify schedule")))) b->click();
+    return Invoked(mark);
+  };
+  auto* weekday = qobject_cast<QComboBox*>(named(QStringLiteral("Weekday")));
+  auto* time = qobject_cast<controls::CTimeEdit*>(named(QStringLiteral("Time")));
+  ASSERT_TRUE(weekday && time);
+  // As read: weekly, SUNDAY, 22:00.
+  EXPECT_EQ(weekday->currentText(), QStringLiteral("SUNDAY"));
+  EXPECT_EQ(time->hourEdit()->text(), QStringLiteral("22"));
+  weekday->setCurrentIndex(3);
+  emit weekday->activated(3);
+  time->minuteEdit()->setText(QStringLiteral("15"));
+  EXPECT_EQ(apply(), (std::vector<std::string>{"\\|SetVerifySchedule@1@2@3@22@15", "\\|GetVerifySchedule@"}));
+
+  static_cast<QAbstractButton*>(named(QStringLiteral("Every n hours")))->click();
+  qobject_cast<QSpinBox*>(named(QStringLiteral("Every")))->setValue(6);
+  EXPECT_EQ(apply(), (std::vector<std::string>{"\\|SetVerifySchedule@1@5@6", "\\|GetVerifySchedule@"}));
+}
+
+// The IDE channel's own page exists for its class alone: it paints the background and nothing else.
+TEST_F(FamilyViewsTest, TheIdeChannelPagePaintsOnlyItsBackground) {
+  ChannelPage page(*doc);
+  CMaroveltChannelView form(page);
+  form.presenter().ShowNode(Open("MV0\\Channel0"));
+  form.resize(300, 200);
+  form.show();
+  QApplication::processEvents();
+  EXPECT_TRUE(form.paintedTexts().isEmpty());
+  const QImage image = form.grab().toImage();
+  const QColor background = ToQColor(doc->display().backgroundColor);
+  for (int y = 0; y < image.height(); y += 7) {
+    for (int x = 0; x < image.width(); x += 7) ASSERT_EQ(image.pixelColor(x, y), background) << x << "," << y;
   }
 }
 

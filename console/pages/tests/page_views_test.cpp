@@ -2,12 +2,11 @@
 // technology, and a screenshot of each page kept as a test artefact.
 #include <QAbstractButton>
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QPixmap>
 #include <QTest>
 
-#include "console/core/tests/page_test_support.h"
+#include "console/pages/tests/form_test.h"
 #include "console/pages/page_views.h"
 
 namespace kelm::console::testing {
@@ -15,10 +14,10 @@ namespace {
 
 using namespace pages;
 
-class PageViewsTest : public PageTest {
+class PageViewsTest : public FormTest {
  protected:
   void SetUp() override {
-    PageTest::SetUp();
+    FormTest::SetUp();
     FakeNode* c = agent.root.Folder("IOP1", kNodeIopController);
     c->Add("IsQx6", "pr-", "1");
     c->Add("ProcessorMemory", "pr-", "16777216");
@@ -88,17 +87,6 @@ class PageViewsTest : public PageTest {
     for (auto& val : values) box->Add(val[0], "prv", val[1]);
     for (int i = 3; i <= 8; ++i) box->Add("fanrpm" + std::to_string(i), "prv", "-1");
     Start();
-  }
-
-  // Shows the widget at the page's size and saves it under the build tree's artefacts.
-  void Shot(QWidget& w, const char* name, QSize size = QSize(820, 600)) {
-    w.resize(size);
-    w.show();
-    QApplication::processEvents();
-    const QString dir = QStringLiteral(KELM_ARTEFACT_DIR);
-    QDir().mkpath(dir);
-    const QString file = dir + QStringLiteral("/page-%1.png").arg(QString::fromUtf8(name));
-    EXPECT_TRUE(w.grab().save(file)) << file.toStdString();
   }
 };
 

@@ -1,23 +1,27 @@
 // The console's windows without a screen (offscreen platform), on the scripted agent.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QVBoxLayout>
-#include <QMenu>
 #include <QTest>
 #include <QTimer>
+#include <QVBoxLayout>
 
+#include "console/core/pages/ide_pages.h"
 #include "console/core/strings.h"
 #include "console/core/tests/fake_agent.h"
+#include "console/pages/family_views.h"
 #include "console/ui/art.h"
 #include "console/ui/console_app.h"
 #include "console/ui/menus.h"
 #include "console/ui/page_hosts.h"
 #include "console/ui/panes.h"
+#include "platform/base/paths.h"
 #include "platform/testing/manual_clock.h"
 #include "platform/testing/temp_root.h"
 
@@ -382,6 +386,184 @@ TEST_F(Window, ASecondConsoleIsRefused) {
   ConsoleApp second(opts, clock);
   EXPECT_EQ(second.InitInstance(false), ConsoleApp::Start::AlreadyRunning);
   EXPECT_EQ(second.frame(), nullptr);
+}
+
+// The agent, RAID system and IDE pages in the property pane, on the scripted agent.
+class FamilyPages : public Window {
+ protected:
+  FamilyPages() {
+    FakeNode& host = agent.root;
+    host.Add("FileVersion", "pr-", "2.10");
+    for (const char* m : {"SetProperty", "GetEmailNoticeList", "GetReportNoticeList", "GetVerifySchedule"}) {
+      host.Add(m, "m--", "64");
+    }
+    agent.answers["GetEmailNoticeList"].partials = {"GetEmailNoticeList@0@1@256"};
+    FakeNode* raid = host.Folder("RAID", kNodeRaidSystem);
+    raid->Add("Type", "pr-", "VELKARI SorventicRAID");
+    raid->Add("ComportStatus", "prv", "Disconnected");
+    raid->Add("connectComPort", "m--", "64");
+    FakeNode* k = host.Child("K");
+    k->Add("IRQ", "pr-", "11");
+    k->Add("GetSmart", "prv", "0");
+    k->Add("SetSmart", "m--", "64");
+    FakeNode* d = k->Folder("Ch", kNodeIdeChannel)->Folder("D", kNodeIdeDisk);
+    d->Add("model", "pr-", "QM-2000");
+    d->Add("Status", "prv", "256");
+  }
+
+  // Selects the node in the outline; the form the property pane shows for it, checked to show the
+  // pane's own presenter.
+  template <class View>
+  View* Show(const std::string& path) {
+    QTreeWidgetItem* item = Open(path);
+    if (!item) {
+      ADD_FAILURE() << path << " is not in the outline";
+      return nullptr;
+    }
+    app->frame()->outline()->setCurrentItem(item);
+    Pump();
+    CPropertyView* pane = app->frame()->property();
+    CPropertyForm* form = pane->shownForm();
+    View* view = form ? form->findChild<View*>() : nullptr;
+    if (!view) {
+      ADD_FAILURE() << path << " shows " << (form ? form->metaObject()->className() : "no form");
+      return nullptr;
+    }
+    EXPECT_EQ(static_cast<PagePresenter*>(&view->presenter()), pane->presenter().shownPage()) << path;
+    EXPECT_TRUE(view->isVisible()) << path;
+    return view;
+  }
+  static QStringList Labels(QWidget* w) {
+    QStringList out;
+    for (auto* l : w->findChildren<QLabel*>()) out << l->text();
+    return out;
+  }
+  static void Click(QWidget* w, const QString& caption) {
+    for (auto* b : w->findChildren<QAbstractButton*>()) {
+      if (b->text() == caption) return b->click();
+    }
+    ADD_FAILURE() << "no button " << caption.toStdString();
+  }
+  CVirtualFolder* Node(const std::string& path) { return app->doc()->root()->FindByPath(path); }
+};
+
+TEST_F(FamilyPages, EachFormShowsThePanesOwnPresenter) {
+  ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+  Pump();
+  if (auto* form = Show<pages::CRAIDMachineView>("\\HOST7")) {
+    EXPECT_TRUE(Labels(form).contains(QStringLiteral("2.10")));
+  }
+  if (auto* form = Show<pages::CRAIDSystemView>("\\HOST7\\RAID")) {
+    EXPECT_TRUE(Labels(form).contains(QStringLiteral("VELKARI SorventicRAID")));
+    // What the presenter changes reaches the form through the pane.
+    Click(form, QStringLiteral("Connect"));
+    EXPECT_TRUE(Labels(form).contains(QStringLiteral("Please wait...")));
+  }
+  if (auto* form = Show<pages::CMaroveltCtrlrView>("\\HOST7\\K")) {
+    EXPECT_TRUE(Labels(form).contains(QStringLiteral("11")));
+  }
+  // The painted pages get the pane's room to paint in.
+  if (auto* form = Show<pages::CMaroveltArrayView>("\\HOST7\\K\\A")) {
+    EXPECT_TRUE(form->paintedTexts().contains(QStringLiteral("Functional")));
+    EXPECT_GE(form->height(), 190);
+  }
+  if (auto* form = Show<pages::CMaroveltDiskView>("\\HOST7\\K\\Ch\\D")) {
+    EXPECT_TRUE(form->paintedTexts().contains(QStringLiteral("QM-2000")));
+    EXPECT_GE(form->height(), 190);
+  }
+}
+
+TEST_F(FamilyPages, FormsLetGoOfTheirNodeWhenThePaneMovesOnOrGoes) {
+  ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+  Pump();
+  CVirtualFolder* host = Node("\\HOST7");
+  auto* machine = Show<pages::CRAIDMachineView>("\\HOST7");
+  ASSERT_TRUE(machine);
+  pages::AgentSettingsPage& settings = machine->presenter();
+  // While shown, the page hears the agent's answers about its node...
+  auto before = settings.controls().email;
+  agent.answers["GetEmailNoticeList"].partials = {"GetEmailNoticeList@0@1@530"};
+  host->Invoke("GetEmailNoticeList", "");
+  Pump();
+  EXPECT_NE(settings.controls().email, before);
+  // ...and no longer once the pane shows another node.
+  auto* system = Show<pages::CRAIDSystemView>("\\HOST7\\RAID");
+  ASSERT_TRUE(system);
+  before = settings.controls().email;
+  agent.answers["GetEmailNoticeList"].partials = {"GetEmailNoticeList@0@1@257"};
+  host->Invoke("GetEmailNoticeList", "");
+  Pump();
+  EXPECT_EQ(settings.controls().email, before);
+
+  // The wait after Connect ends when the pane moves on, and reloads on the clock when it stays.
+  pages::RaidSystemPage& raid = system->presenter();
+  Click(system, QStringLiteral("Connect"));
+  EXPECT_TRUE(raid.waiting());
+  ASSERT_TRUE(Show<pages::CMaroveltCtrlrView>("\\HOST7\\K"));
+  EXPECT_FALSE(raid.waiting());
+  ASSERT_EQ(Show<pages::CRAIDSystemView>("\\HOST7\\RAID"), system);
+  Click(system, QStringLiteral("Connect"));
+  agent.root.Child("RAID")->Child("ComportStatus")->value = "Connected";
+  clock.advanceMs(pages::RaidSystemPage::kConnectWait.count());
+  Pump();
+  EXPECT_FALSE(raid.waiting());
+  EXPECT_TRUE(Labels(system).contains(QStringLiteral("Connected")));
+
+  // A pane that goes takes its pages' listeners with it: later answers reach nothing that is gone.
+  {
+    CPropertyView pane(*app->doc());
+    for (const char* path : {"\\HOST7", "\\HOST7\\K"}) pane.presenter().SelectPropertyForm(Node(path));
+    pane.presenter().SelectPropertyForm(Node("\\HOST7"));
+  }
+  host->Invoke("GetEmailNoticeList", "");
+  Node("\\HOST7\\K")->Invoke("SetSmart", "1");
+  Pump();
+}
+
+// Records a reboot instead of doing one.
+class RecordingRebooter : public Rebooter {
+ public:
+  explicit RecordingRebooter(int& count) : count_(count) {}
+  plat::Result<void> Reboot() override {
+    ++count_;
+    return plat::success();
+  }
+
+ private:
+  int& count_;
+};
+
+// The controller form's commit of a setting that needs a reboot, answered Yes: the boxes shown,
+// and whether the main window was closed afterwards.
+class ControllerReboot : public FamilyPages {
+ protected:
+  void CommitSmart() {
+    ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+    Pump();
+    auto* form = Show<pages::CMaroveltCtrlrView>("\\HOST7\\K");
+    ASSERT_TRUE(form);
+    Click(form, QStringLiteral("Enable S.M.A.R.T Check"));
+    Click(form, QStringLiteral("Commit"));
+    Pump();
+    EXPECT_EQ(agent.invoked.back(), "\\K|SetSmart@1");
+    EXPECT_FALSE(app->frame()->isVisible());
+  }
+  const std::string question = pages::IdeControllerPage::kRebootQuestion;
+  const std::string fail = pages::IdeControllerPage::kRebootFail;
+};
+
+TEST_F(ControllerReboot, TheMachinesRebooterRefusesUnderAPrivateRoot) {
+  ASSERT_FALSE(plat::paths::root().empty());
+  CommitSmart();
+  EXPECT_EQ(boxes, (std::vector<std::string>{question, fail}));
+}
+
+TEST_F(ControllerReboot, TheConsolesRebooterIsTheOneAsked) {
+  int reboots = 0;
+  app->ui().setRebooter(std::make_unique<RecordingRebooter>(reboots));
+  CommitSmart();
+  EXPECT_EQ(boxes, std::vector<std::string>{question});
+  EXPECT_EQ(reboots, 1);
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "platform/base/result.h"
 
-namespace kelm::setup {
+namespace plat::process {
 
 struct SpawnOptions {
   std::filesystem::path workingDir;  // empty: this process's
@@ -16,7 +16,7 @@ struct SpawnOptions {
 };
 
 // Starts argv (argv[0] is the program); its process id.
-plat::Result<int> Spawn(const std::vector<std::string>& argv, const SpawnOptions& options);
+Result<int> Spawn(const std::vector<std::string>& argv, const SpawnOptions& options);
 
 struct RunOutput {
   int exitCode = 0;    // 128 + signal when a signal ended it
@@ -24,6 +24,6 @@ struct RunOutput {
 };
 inline constexpr std::size_t kMaxOutput = 64 * 1024;
 // Runs argv to its end; standard error goes where ours goes.
-plat::Result<RunOutput> Run(const std::vector<std::string>& argv, const SpawnOptions& options = {});
+Result<RunOutput> Run(const std::vector<std::string>& argv, const SpawnOptions& options = {});
 
-}  // namespace kelm::setup
+}  // namespace plat::process

@@ -1,4 +1,4 @@
-#include "setup/core/process.h"
+#include "platform/base/process.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -11,14 +11,12 @@
 
 extern char** environ;
 
-namespace kelm::setup {
-
-using plat::UniqueFd;
+namespace plat::process {
 
 namespace {
 
-plat::Result<int> spawnWith(const std::vector<std::string>& argvText, const SpawnOptions& options, int stdoutFd) {
-  if (argvText.empty()) return plat::Error{EINVAL, "no program to start"};
+Result<int> spawnWith(const std::vector<std::string>& argvText, const SpawnOptions& options, int stdoutFd) {
+  if (argvText.empty()) return Error{EINVAL, "no program to start"};
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
@@ -35,19 +33,19 @@ plat::Result<int> spawnWith(const std::vector<std::string>& argvText, const Spaw
                                    : ::posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&actions);
-  if (r != 0) return plat::errnoError("starting " + argvText[0], r);
+  if (r != 0) return errnoError("starting " + argvText[0], r);
   return static_cast<int>(pid);
 }
 
 }  // namespace
 
-plat::Result<int> Spawn(const std::vector<std::string>& argv, const SpawnOptions& options) {
+Result<int> Spawn(const std::vector<std::string>& argv, const SpawnOptions& options) {
   return spawnWith(argv, options, -1);
 }
 
-plat::Result<RunOutput> Run(const std::vector<std::string>& argv, const SpawnOptions& options) {
+Result<RunOutput> Run(const std::vector<std::string>& argv, const SpawnOptions& options) {
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return plat::errnoError("pipe");
+  if (::pipe2(fds, O_CLOEXEC) != 0) return errnoError("pipe");
   UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
   auto pid = spawnWith(argv, options, writeEnd.get());
   writeEnd = UniqueFd();
@@ -64,10 +62,10 @@ plat::Result<RunOutput> Run(const std::vector<std::string>& argv, const SpawnOpt
   }
   int st = 0;
   while (::waitpid(*pid, &st, 0) < 0) {
-    if (errno != EINTR) return plat::errnoError("waiting for " + argv[0]);
+    if (errno != EINTR) return errnoError("waiting for " + argv[0]);
   }
   out.exitCode = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   return out;
 }
 
-}  // namespace kelm::setup
+}  // namespace plat::process
