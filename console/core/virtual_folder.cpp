@@ -77,6 +77,18 @@ int NodeTypeOf(const CPea* node) {
 
 CVirtualFolder* AsFolder(CPea* node) { return dynamic_cast<CVirtualFolder*>(ResolveShortCut(node)); }
 
+CVirtualFolder* FindFolderOfType(CPea* under, int type) {
+  auto* f = AsFolder(under);
+  if (!f) return nullptr;
+  for (CPea* c : f->SubFolders(false)) {
+    auto* cf = AsFolder(c);
+    if (!cf || cf != c) continue;
+    if (cf->nodeType() == type) return cf;
+    if (CVirtualFolder* deeper = FindFolderOfType(cf, type)) return deeper;
+  }
+  return nullptr;
+}
+
 // ---- CVirtualFolder ----
 
 CVirtualFolder::CVirtualFolder() = default;

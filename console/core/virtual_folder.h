@@ -217,6 +217,9 @@ CPea* ResolveShortCut(CPea* node);
 CVirtualFolder* AsFolder(CPea* node);
 // The node's own type: a folder's node type, kNodeShortCut for a short cut, else kNodeUnknown.
 int NodeTypeOf(const CPea* node);
+// The first folder of a node type among the listed folders under a node, depth first, short cuts
+// not followed; null when there is none.
+CVirtualFolder* FindFolderOfType(CPea* under, int type);
 
 // The computer's name, read once.
 const std::string& ComputerName();

@@ -1,9 +1,11 @@
 #include "console/ui/art.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <map>
 
 namespace kelm::console::ui {
 namespace {
@@ -249,9 +251,32 @@ QPixmap NodeImage(int index, int size) {
   return QPixmap::fromImage(img);
 }
 
+namespace {
+
+// Drawing an icon costs far more than showing it, and the panes set one on every item they list:
+// each image is drawn once and shared. The cache goes with the application, before its pixmaps
+// can no longer be freed.
+std::map<int, QIcon>& IconCache() {
+  static std::map<int, QIcon> cache;
+  static bool cleared = false;
+  if (!cleared) {
+    cleared = true;
+    qAddPostRoutine([] {
+      IconCache().clear();
+    });
+  }
+  return cache;
+}
+
+}  // namespace
+
 QIcon NodeIcon(int index) {
+  std::map<int, QIcon>& cache = IconCache();
+  if (auto it = cache.find(index); it != cache.end()) return it->second;
   QIcon icon;
   for (int s : {16, 32, 48}) icon.addPixmap(NodeImage(index, s));
+  // Only the images there are are kept, so the cache stays bounded whatever index is asked for.
+  if (index >= 0 && index < 64) cache.emplace(index, icon);
   return icon;
 }
 

@@ -293,17 +293,32 @@ CPea* COutLineView::SelectedNode() const {
   return sel.isEmpty() ? nullptr : NodeOf(sel.front());
 }
 
+namespace {
+
+constexpr int kImageRole = Qt::UserRole + 1;
+
+// Every change of an item makes the outline measure all its labels again (it sizes its column to
+// them): an item's image is set only when it is another.
+void SetItemImage(QTreeWidgetItem* item, int image) {
+  const QVariant was = item->data(0, kImageRole);
+  if (was.isValid() && was.toInt() == image) return;
+  item->setData(0, kImageRole, image);
+  item->setIcon(0, NodeIcon(image));
+}
+
+}  // namespace
+
 void COutLineView::SetItemLabel(QTreeWidgetItem* item, CPea* node) {
   if (!item || !node) return;
   const CachedNode* c = frame_ ? frame_->cache().Find(node) : nullptr;
   if (!c) {
     item->setText(0, Q(doc_.BuildNodeLabel(node).text));
-    item->setIcon(0, NodeIcon(doc_.GetNodeImage(node)));
+    SetItemImage(item, doc_.GetNodeImage(node));
     return;
   }
   const QString text = Q(c->label);
   if (item->text(0) != text) item->setText(0, text);
-  item->setIcon(0, NodeIcon(c->image));
+  SetItemImage(item, c->image);
 }
 
 void COutLineView::RefreshItem(CPea* node) {

@@ -94,18 +94,6 @@ class HintSpy : public DocumentView {
   std::map<CPea*, int> children;
 };
 
-CVirtualFolder* FindType(CPea* under, int type) {
-  auto* f = AsFolder(under);
-  if (!f) return nullptr;
-  for (CPea* c : f->SubFolders(false)) {
-    auto* cf = AsFolder(c);
-    if (!cf || cf != c) continue;
-    if (cf->nodeType() == type) return cf;
-    if (CVirtualFolder* deeper = FindType(cf, type)) return deeper;
-  }
-  return nullptr;
-}
-
 // A stable file name per node type for the page tour's screenshots.
 std::string KindName(CVirtualFolder* node, const QString& label) {
   static const std::map<int, const char*> kinds = {
@@ -182,7 +170,7 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
   COutLineView* tree = frame->outline();
   CVirtualFolder* host = nullptr;
   ASSERT_TRUE(Until([&] {
-    host = FindType(doc->root(), kNodeAgent);
+    host = FindFolderOfType(doc->root(), kNodeAgent);
     return host && host->GetProperty("ServerStatus", "", true) == "1";
   }));
   PeaRef<CVirtualFolder> keepHost(host);
@@ -244,7 +232,7 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
       [&] {
         expandAll();
         const QStringList l = labels();
-        ideArray = FindType(host, kNodeIdeArray);
+        ideArray = FindFolderOfType(host, kNodeIdeArray);
         ideDisk = nullptr;
         // The array's last member is the one rebuilt.
         if (ideArray) {
@@ -253,9 +241,9 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
           }
         }
         return l.contains(QStringLiteral("MAROVELT")) && l.contains(QStringLiteral("PALINDREX")) &&
-               l.contains(QStringLiteral("SORVENTIC")) && FindType(host, kNodeIopArray) &&
-               FindType(host, kNodeSerialArray) && ideDisk && FindType(host, kNodeIopDisk) &&
-               FindType(host, kNodeSerialDisk) && tree->ItemOf(ideDisk);
+               l.contains(QStringLiteral("SORVENTIC")) && FindFolderOfType(host, kNodeIopArray) &&
+               FindFolderOfType(host, kNodeSerialArray) && ideDisk && FindFolderOfType(host, kNodeIopDisk) &&
+               FindFolderOfType(host, kNodeSerialDisk) && tree->ItemOf(ideDisk);
       },
       90000);
   EXPECT_TRUE(opened) << labels().join(QStringLiteral(" | ")).toStdString();
