@@ -353,7 +353,9 @@ NodeLabel CDremmoralDoc::BuildNodeLabel(CPea* node) {
     } else if (parent && IsArrayType(parent->nodeType())) {
       const int channel = folder->GetIntProperty("Channel", -1, true);
       const std::string model = folder->GetProperty("model", "");
-      info.text = plat::format("ch%d", channel + 1) + "\\" + (model.empty() ? folder->name() : model);
+      // Until the disk's values arrive its channel is unknown: it shows its own name rather than
+      // a made-up "ch0".
+      if (channel >= 0) info.text = plat::format("ch%d", channel + 1) + "\\" + (model.empty() ? folder->name() : model);
     } else {
       const std::string model = folder->GetProperty("model", "");
       if (!model.empty()) info.text = folder->name() + " (" + model + ")";

@@ -308,6 +308,15 @@ void SetItemImage(QTreeWidgetItem* item, int image) {
 
 }  // namespace
 
+QSize COutLineView::sizeHint() const {
+  QSize hint = QTreeWidget::sizeHint();
+  const auto* bar = qobject_cast<const COutLineBar*>(parentWidget());
+  if (bar && !bar->isFloating() && !controls::isHorzDock(bar->model().side)) {
+    hint.setWidth(std::max(hint.width(), bar->model().vertDockSize.width()));
+  }
+  return hint;
+}
+
 void COutLineView::SetItemLabel(QTreeWidgetItem* item, CPea* node) {
   if (!item || !node) return;
   const CachedNode* c = frame_ ? frame_->cache().Find(node) : nullptr;

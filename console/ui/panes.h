@@ -137,6 +137,9 @@ class COutLineView : public QTreeWidget, public DocumentView {
   void ShowContextMenu(QTreeWidgetItem* item, QPoint global);
   void EditNodeLabel(CPea* node);
   AutoDemo& demo() { return demo_; }
+  // Docked at a side the bar is sized from its content's hint: the hint is the bar's docked
+  // width, so that a first run, with no saved layout, opens it wide enough for a disk's label.
+  QSize sizeHint() const override;
   const std::vector<std::string>& pendingPath() const { return pending_; }
   std::size_t itemCount() const { return static_cast<std::size_t>(items_.size()); }
 

@@ -93,6 +93,9 @@ TEST_F(NodeFixture, OtherLabels) {
   CVirtualFolder* array = Make("Arr", kNodeIdeArray, {{"name", "Data"}});
   CVirtualFolder* d = Make("Disk3", kNodeIdeDisk, {{"Channel", "1"}, {"model", "ST1"}}, array);
   EXPECT_EQ(doc->BuildNodeLabel(d).text, "ch2\\ST1");
+  EXPECT_EQ(doc->BuildNodeLabel(Make("Disk4", kNodeIdeDisk, {{"Channel", "0"}}, array)).text, "ch1\\Disk4");
+  // Its values not read yet: no channel is made up.
+  EXPECT_EQ(doc->BuildNodeLabel(Make("master00", kNodeIdeDisk, {}, array)).text, "master00");
   EXPECT_TRUE(doc->notIntelligentIo());
   doc->BuildNodeLabel(Make("VANTREL_RAID", kNodeRaidSystem, {}));
   EXPECT_FALSE(doc->notIntelligentIo());

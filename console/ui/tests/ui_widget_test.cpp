@@ -379,6 +379,25 @@ TEST_F(Window, ClosingSavesPlacementContentSizeAndTheOutline) {
   EXPECT_TRUE(p.getBinary("General", "BarState"));
 }
 
+// A first run has no saved layout: the outline still opens at its docked width, whether the
+// window keeps its first size or is resized before it is first laid out.
+TEST_F(Window, TheFirstRunOpensTheOutlineWideEnoughForADisksLabel) {
+  for (const bool resizedAtOnce : {false, true}) {
+    SCOPED_TRACE(resizedAtOnce);
+    plat::testing::TempRoot fresh;
+    DocumentOptions opts;
+    opts.channelFactory = agent.Factory();
+    app.reset();
+    app = std::make_unique<ConsoleApp>(opts, clock);
+    ASSERT_EQ(app->InitInstance(), ConsoleApp::Start::Started);
+    if (resizedAtOnce) app->frame()->resize(1200, 860);
+    Pump();
+    EXPECT_GE(app->frame()->outlineBar()->width(), 300);
+    EXPECT_LT(app->frame()->outlineBar()->width(), app->frame()->width() / 2);
+    app.reset();
+  }
+}
+
 TEST_F(Window, ASecondConsoleIsRefused) {
   ASSERT_EQ(app->InitInstance(false), ConsoleApp::Start::Started);
   DocumentOptions opts;
