@@ -254,18 +254,28 @@ class LabelDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
+namespace {
+
+// The outline and the list pane drag nodes to and from each other, and name themselves to
+// assistive technology.
+void SetUpNodeView(QAbstractItemView* view, const QString& name) {
+  view->setDragEnabled(true);
+  view->setAcceptDrops(true);
+  view->setDropIndicatorShown(false);
+  view->setDragDropMode(QAbstractItemView::DragDrop);
+  view->setAccessibleName(name);
+}
+
+}  // namespace
+
 COutLineView::COutLineView(CDremmoralDoc& doc, CMainFrame* frame, QWidget* parent)
     : QTreeWidget(parent), doc_(doc), frame_(frame) {
   setHeaderHidden(true);
   setRootIsDecorated(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  setDragEnabled(true);
-  setAcceptDrops(true);
-  setDropIndicatorShown(false);
-  setDragDropMode(QAbstractItemView::DragDrop);
+  SetUpNodeView(this, QStringLiteral("Outline"));
   setIconSize(QSize(16, 16));
-  setAccessibleName(QStringLiteral("Outline"));
   header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   header()->setStretchLastSection(false);
   setItemDelegate(new LabelDelegate(this, [this](QTreeWidgetItem* item, const QString& text) {
@@ -814,12 +824,8 @@ CContentView::CContentView(CDremmoralDoc& doc, CMainFrame* frame, QWidget* paren
   setWordWrap(false);
   setTextElideMode(Qt::ElideRight);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
-  setDragEnabled(true);
-  setAcceptDrops(true);
-  setDropIndicatorShown(false);
-  setDragDropMode(QAbstractItemView::DragDrop);
+  SetUpNodeView(this, QStringLiteral("Contents"));
   setFrameShape(QFrame::Box);
-  setAccessibleName(QStringLiteral("Contents"));
   doc_.AddView(this);
 }
 

@@ -193,7 +193,7 @@ class NodeFixture : public ConsoleTest {
     Start();
   }
   // A console-made folder under parent (the agent when null) with the given values.
-  CVirtualFolder* Make(const std::string& name, int type, std::vector<std::pair<std::string, std::string>> values,
+  CVirtualFolder* Make(const std::string& name, int type, std::vector<std::pair<std::string, std::string>> values = {},
                        CVirtualFolder* parent = nullptr) {
     if (!parent) parent = Agent();
     auto* f = dynamic_cast<CVirtualFolder*>(parent->AddFolderFromEntry(name + "@o--@" + std::to_string(type)));

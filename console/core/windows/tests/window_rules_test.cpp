@@ -145,26 +145,7 @@ TEST(ReentryGuard, APollInsideAPollReturnsAtOnce) {
 }
 
 // Nodes made by the console under the fake agent, for rules that read only the node.
-class Nodes : public ConsoleTest {
- protected:
-  void SetUp() override {
-    ValidProfile();
-    Start();
-  }
-  CVirtualFolder* Make(const std::string& name, int type, std::vector<std::pair<std::string, std::string>> values = {},
-                       CVirtualFolder* parent = nullptr) {
-    if (!parent) parent = Agent();
-    auto* f = dynamic_cast<CVirtualFolder*>(parent->AddFolderFromEntry(name + "@o--@" + std::to_string(type)));
-    for (auto& [k, v] : values) {
-      if (k[0] == '!') {
-        f->AddMethod(k.substr(1), std::stoi(v));
-      } else {
-        f->AddChildEntry(k, "pr-", v);
-      }
-    }
-    return f;
-  }
-};
+class Nodes : public NodeFixture {};
 
 TEST_F(Nodes, RefillKeepsMatchedItemsAndMarksNewFolders) {
   CVirtualFolder* p = Make("P", kNodeIopController);
