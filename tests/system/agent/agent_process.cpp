@@ -1,11 +1,14 @@
 #include "tests/system/agent/agent_process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -31,10 +34,12 @@ fs::path AgentRoot::bin(const std::string& program) { return envDir("KELM_TEST_B
 fs::path AgentRoot::lib(const std::string& library) { return envDir("KELM_TEST_LIB", "../lib") / library; }
 
 namespace {
-// Starts a program with these arguments (the first is its path).
-pid_t Spawn(const std::vector<std::string>& argv) {
+// Starts a program with these arguments (the first is its path), its standard output on `out` when
+// that is a descriptor.
+pid_t Spawn(const std::vector<std::string>& argv, int out = -1) {
   pid_t pid = ::fork();
   if (pid == 0) {
+    if (out >= 0) ::dup2(out, STDOUT_FILENO);
     std::vector<char*> a;
     for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
     a.push_back(nullptr);
@@ -47,6 +52,27 @@ pid_t Spawn(const std::vector<std::string>& argv) {
 
 int AgentRoot::Run(const std::vector<std::string>& argv) {
   const pid_t pid = Spawn(argv);
+  int st = 0;
+  while (::waitpid(pid, &st, 0) < 0) {
+  }
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+int AgentRoot::Output(const std::vector<std::string>& argv, std::string& out) {
+  constexpr std::size_t kMost = 1 << 20;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
+  plat::UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
+  const pid_t pid = Spawn(argv, writeEnd.get());
+  writeEnd.reset();
+  out.clear();
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buf, std::min(static_cast<std::size_t>(n), kMost - std::min(kMost, out.size())));
+  }
   int st = 0;
   while (::waitpid(pid, &st, 0) < 0) {
   }

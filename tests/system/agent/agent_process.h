@@ -28,6 +28,8 @@ class AgentRoot {
   static std::filesystem::path lib(const std::string& library);
   // Runs a program to its end; its exit code.
   static int Run(const std::vector<std::string>& argv);
+  // The same, keeping what it writes to its standard output (at most 1 MiB) in `out`.
+  static int Output(const std::vector<std::string>& argv, std::string& out);
 
  private:
   plat::testing::TempRoot root_;

@@ -1,9 +1,11 @@
 #pragma once
 // The console's core against the real agent: a private root with the given components and the
 // simulators on a stepped clock, the agent in the foreground, and a document on a real loop that
-// logs on to it. until() runs the loop and the one-second poll until a condition holds.
+// logs on to it. until() runs the loop and the one-second poll until a condition holds. The loop's
+// clock runs with real time and can be stepped ahead, so that the console's own waits pass at once.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -21,20 +23,52 @@ class ScriptedUi : public console::NullUiServices {
  public:
   int MessageBox(const console::MessageBoxRequest& r) override {
     boxes.push_back(r.text);
+    titles.push_back(r.caption);
     return r.buttons == console::MsgButtons::YesNo ? console::kIdYes : console::kIdOk;
   }
   std::optional<console::LoginInput> RunLoginDialog(const std::string&, const std::string&) override {
-    return console::LoginInput{"admin", "secret", false};
+    return login;
   }
   std::optional<console::CreateArrayOptions> RunCreateArrayOptions() override { return options; }
-  std::vector<std::string> boxes;
+  // A recording rebooter: the machine is never rebooted by a test.
+  bool RebootMachine() override {
+    ++reboots;
+    return rebootWorks;
+  }
+  void CloseMainWindow() override { ++closes; }
+  std::vector<std::string> boxes, titles;
+  console::LoginInput login{"admin", "secret", false};
   std::optional<console::CreateArrayOptions> options = console::CreateArrayOptions{};
+  int reboots = 0, closes = 0;
+  bool rebootWorks = true;
+};
+
+// Real time plus an offset the test moves forward.
+class SteppableClock final : public plat::Clock {
+ public:
+  std::int64_t wallSeconds() const override { return plat::systemClock().wallSeconds() + offsetMs_ / 1000; }
+  std::int64_t monotonicMs() const override { return plat::systemClock().monotonicMs() + offsetMs_; }
+  void step(std::chrono::milliseconds by) { offsetMs_ += by.count(); }
+
+ private:
+  std::atomic<std::int64_t> offsetMs_{0};
+};
+
+// Another console on the same loop, with a connection of its own.
+struct OtherConsole {
+  ScriptedUi ui;
+  std::unique_ptr<console::CDremmoralDoc> doc;
+  console::CVirtualFolder* host = nullptr;
+  ~OtherConsole() {
+    if (doc) doc->Close();
+  }
 };
 
 class ConsoleSession {
  public:
   explicit ConsoleSession(const std::vector<std::filesystem::path>& components) : root_(components) {}
   ~ConsoleSession() {
+    others_.clear();
     if (doc) doc->Close();
     doc.reset();  // before the loop its timers run on
   }
@@ -49,30 +83,27 @@ class ConsoleSession {
     }
     agent_ = std::make_unique<AgentProcess>(root_, std::vector<std::string>{"-win98"});
     if (!agent_->ready()) return ::testing::AssertionFailure() << "the agent did not start";
-    auto loop = plat::makeEpollLoop();
+    auto loop = plat::makeEpollLoop(clock_);
     if (!loop) return ::testing::AssertionFailure() << loop.message();
     loop_ = std::move(*loop);
-    console::DocumentOptions opts;
-    opts.programPath = "/opt/kelm/bin/kelm";
-    doc = std::make_unique<console::CDremmoralDoc>(ui, *loop_, plat::systemClock(), opts);
     lastPoll_ = std::chrono::steady_clock::now();
-    doc->OnInitialUpdate();
-    if (doc->connections().size() != 1u) return ::testing::AssertionFailure() << "no connection to the agent";
-    console::CPellwick* conn = doc->connections().front();
-    if (!until([&] { return !conn->firstQueryPending(); })) return ::testing::AssertionFailure() << "no first reply";
-    for (CPea* child : doc->root()->SubFolders(false)) {
-      auto* f = dynamic_cast<console::CVirtualFolder*>(child);
-      if (f && f->nodeType() == console::kNodeAgent) host = f;
-    }
-    if (!host) return ::testing::AssertionFailure() << "no agent node";
-    doc->SetCommandNode(host);
-    doc->OnCommand(console::kCmdLogin);
-    doc->SetCommandNode(nullptr);
-    if (!until([&] { return host->GetIntProperty("bHaveLogin", 0, true) == 1; })) {
-      return ::testing::AssertionFailure() << "no logon";
-    }
-    return ::testing::AssertionSuccess();
+    return LogOn(ui, doc, host);
   }
+
+  // A second console logged on to the same agent as the given user; null (with the failure
+  // recorded) when it could not log on.
+  OtherConsole* OpenAnother(const std::string& user, const std::string& password) {
+    auto other = std::make_unique<OtherConsole>();
+    other->ui.login = console::LoginInput{user, password, false};
+    const auto logged = LogOn(other->ui, other->doc, other->host);
+    EXPECT_TRUE(logged);
+    if (!logged) return nullptr;
+    others_.push_back(std::move(other));
+    return others_.back().get();
+  }
+
+  // Moves the console's loop clock ahead: its timers due by then fire on the next pass.
+  void stepClock(std::chrono::milliseconds by) { clock_.step(by); }
 
   // Runs the console's loop (and its one-second poll) until the condition holds; the ceiling only
   // keeps a broken build from hanging.
@@ -83,6 +114,7 @@ class ConsoleSession {
       if (std::chrono::steady_clock::now() - lastPoll_ >= std::chrono::seconds(1)) {
         lastPoll_ = std::chrono::steady_clock::now();
         doc->Poll();
+        for (auto& o : others_) o->doc->Poll();
       }
     }
     return done();
@@ -123,10 +155,36 @@ class ConsoleSession {
   console::CVirtualFolder* host = nullptr;
 
  private:
+  // A document on the session's loop that logs on to the local agent through the ui's dialog.
+  ::testing::AssertionResult LogOn(ScriptedUi& with, std::unique_ptr<console::CDremmoralDoc>& made,
+                                   console::CVirtualFolder*& agent) {
+    console::DocumentOptions opts;
+    opts.programPath = "/opt/kelm/bin/kelm";
+    made = std::make_unique<console::CDremmoralDoc>(with, *loop_, clock_, opts);
+    made->OnInitialUpdate();
+    if (made->connections().size() != 1u) return ::testing::AssertionFailure() << "no connection to the agent";
+    console::CPellwick* conn = made->connections().front();
+    if (!until([&] { return !conn->firstQueryPending(); })) return ::testing::AssertionFailure() << "no first reply";
+    for (CPea* child : made->root()->SubFolders(false)) {
+      auto* f = dynamic_cast<console::CVirtualFolder*>(child);
+      if (f && f->nodeType() == console::kNodeAgent) agent = f;
+    }
+    if (!agent) return ::testing::AssertionFailure() << "no agent node";
+    made->SetCommandNode(agent);
+    made->OnCommand(console::kCmdLogin);
+    made->SetCommandNode(nullptr);
+    if (!until([&] { return agent->GetIntProperty("bHaveLogin", 0, true) == 1; })) {
+      return ::testing::AssertionFailure() << "no logon as " << with.login.userName;
+    }
+    return ::testing::AssertionSuccess();
+  }
+
   AgentRoot root_;
   std::unique_ptr<SteppedSimulators> sims_;
   std::unique_ptr<AgentProcess> agent_;
+  SteppableClock clock_;  // before the loop and the documents that use it
   std::unique_ptr<plat::EventLoop> loop_;
+  std::vector<std::unique_ptr<OtherConsole>> others_;
   std::chrono::steady_clock::time_point lastPoll_;
 };
 
