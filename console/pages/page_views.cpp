@@ -151,15 +151,8 @@ void CPaintedPage::paintEvent(QPaintEvent*) {
   PaintDrawList(p, list_, font());
 }
 
-CDiskView::CDiskView(DiskPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
-  Bind(page_);
-  setAccessibleName(QStringLiteral("Disk"));
-}
-
-CChannelView::CChannelView(ChannelPage& page, QWidget* parent) : CPaintedPage(parent), page_(page) {
-  Bind(page_);
-  setAccessibleName(QStringLiteral("Channel"));
-}
+QString PaintedPageName(const DiskPage&) { return QStringLiteral("Disk"); }
+QString PaintedPageName(const ChannelPage&) { return QStringLiteral("Channel"); }
 
 // --- enclosure ---
 

@@ -54,25 +54,27 @@ class CPaintedPage : public QWidget {
   DrawList list_;
 };
 
-class CDiskView : public CPaintedPage {
-  Q_OBJECT
+// The accessible names of the painted pages below.
+QString PaintedPageName(const DiskPage&);
+QString PaintedPageName(const ChannelPage&);
+
+// A painted page around a presenter the pane owns: the disk page, and the channel page, which
+// paints only its background.
+template <class Page>
+class CPaintedPageView : public CPaintedPage {
  public:
-  CDiskView(DiskPage& page, QWidget* parent = nullptr);
-  DiskPage& presenter() { return page_; }
+  explicit CPaintedPageView(Page& page, QWidget* parent = nullptr) : CPaintedPage(parent), page_(page) {
+    Bind(page_);
+    setAccessibleName(PaintedPageName(page_));
+  }
+  Page& presenter() { return page_; }
 
  private:
-  DiskPage& page_;
+  Page& page_;
 };
 
-class CChannelView : public CPaintedPage {
-  Q_OBJECT
- public:
-  CChannelView(ChannelPage& page, QWidget* parent = nullptr);
-  ChannelPage& presenter() { return page_; }
-
- private:
-  ChannelPage& page_;
-};
+using CDiskView = CPaintedPageView<DiskPage>;
+using CChannelView = CPaintedPageView<ChannelPage>;
 
 class CEnclosureView : public QWidget {
   Q_OBJECT

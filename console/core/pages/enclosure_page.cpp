@@ -62,7 +62,9 @@ void EnclosurePage::Listen(CVirtualFolder* node) {
 void EnclosurePage::OnShowNode() {
   CVirtualFolder* node = GetFolder();
   Listen(node && node->nodeType() == kNodeEnclosure ? node : nullptr);
-  buzzerPending_ = false;
+  // The pane shows the node again after every reload: a buzzer invoke still running keeps the
+  // button disabled until its reply.
+  if (!shown_.Again(node)) buzzerPending_ = false;
   Bind();
 }
 

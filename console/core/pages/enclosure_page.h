@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/core/pages/page_presenter.h"
+#include "console/core/pages/page_support.h"
 #include "console/core/pages/page_texts.h"
 #include "console/core/virtual_folder.h"
 
@@ -91,6 +92,7 @@ class EnclosurePage : public PagePresenter, public ReplyListener {
   std::array<Slot, kTempSlots> temps_;
   std::array<Box, kBoxSlots> boxes_;
   PeaRef<CVirtualFolder> listened_;
+  RepeatShow shown_;
 };
 
 }  // namespace kelm::console::pages

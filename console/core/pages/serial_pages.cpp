@@ -146,7 +146,10 @@ CVirtualFolder* SerialArrayPage::Controller() const {
 
 void SerialArrayPage::OnShowNode() {
   const bool again = shown_.Again(GetFolder());
-  if (!again) candidates_.clear();
+  if (!again) {
+    candidates_.clear();
+    statusRead_ = false;
+  }
   Fill(!again);
 }
 
@@ -163,32 +166,46 @@ void SerialArrayPage::Fill(bool everything) {
   }
   if (!(touched_ & kTBlock)) c_.blockSize = array->GetIntProperty("Block Size", 64);
   c_.sizeText = array->GetProperty("Size", "");
-  status_ = array->GetIntProperty("Status", 0);
+  const int status = array->GetIntProperty("Status", 0);
+  // A task that started or ended changes which disks are free, and a disk's state is read only
+  // with its node: read them again, or the list would offer the new members.
+  const bool taskChanged = statusRead_ && status != status_;
+  status_ = status;
+  statusRead_ = true;
   c_.statusText = ArrayStatusText(status_, array->GetIntProperty("percent", 0), true);
   c_.autoDetect = array->GetIntProperty("GetAutoSeqRandDet", 0) != 0;
   c_.writeBack = array->GetIntProperty("GetWriteBackCache", 0) != 0;
-  if (!createMode_) FindCandidates();
+  if (createMode_) return;
+  if (taskChanged) RereadDisks(ControllerDisks());
+  FindCandidates();
 }
 
 void SerialArrayPage::FindCandidates() {
   std::vector<Candidate> found;
-  CVirtualFolder* controller = Controller();
-  if (controller) {
-    for (CPea* c : controller->SubFolders(false)) {
-      auto* channel = dynamic_cast<CVirtualFolder*>(c);
-      if (!channel || channel->nodeType() != kNodeIdeChannel) continue;
-      for (CPea* d : channel->SubFolders(false)) {
-        auto* disk = dynamic_cast<CVirtualFolder*>(d);
-        if (!disk || disk->nodeType() != kNodeSerialDisk || !IsFree(disk)) continue;
-        Candidate cand;
-        cand.disk = PeaRef<CVirtualFolder>(disk);
-        cand.text = channel->name() + "\\" + disk->name();
-        for (const Candidate& old : candidates_) cand.chosen |= old.chosen && old.disk.get() == disk;
-        found.push_back(std::move(cand));
-      }
-    }
+  for (CVirtualFolder* disk : ControllerDisks()) {
+    if (!IsFree(disk)) continue;
+    Candidate cand;
+    cand.disk = PeaRef<CVirtualFolder>(disk);
+    cand.text = disk->GetParent()->name() + "\\" + disk->name();
+    for (const Candidate& old : candidates_) cand.chosen |= old.chosen && old.disk.get() == disk;
+    found.push_back(std::move(cand));
   }
   candidates_ = std::move(found);
+}
+
+std::vector<CVirtualFolder*> SerialArrayPage::ControllerDisks() const {
+  std::vector<CVirtualFolder*> disks;
+  CVirtualFolder* controller = Controller();
+  if (!controller) return disks;
+  for (CPea* c : controller->SubFolders(false)) {
+    auto* channel = dynamic_cast<CVirtualFolder*>(c);
+    if (!channel || channel->nodeType() != kNodeIdeChannel) continue;
+    for (CPea* d : channel->SubFolders(false)) {
+      auto* disk = dynamic_cast<CVirtualFolder*>(d);
+      if (disk && disk->nodeType() == kNodeSerialDisk) disks.push_back(disk);
+    }
+  }
+  return disks;
 }
 
 bool SerialArrayPage::busy() const {

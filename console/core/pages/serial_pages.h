@@ -126,6 +126,7 @@ class SerialArrayPage : public PagePresenter {
   enum Touched : std::uint32_t { kTLevel = 1, kTName = 2, kTBlock = 4 };
   void Fill(bool everything);
   void FindCandidates();
+  std::vector<CVirtualFolder*> ControllerDisks() const;
   CVirtualFolder* Controller() const;
   void Create(CVirtualFolder* array);
   void Change(CVirtualFolder* array);
@@ -133,6 +134,7 @@ class SerialArrayPage : public PagePresenter {
   Controls c_;
   std::string readLevel_;
   int status_ = 0;
+  bool statusRead_ = false;  // status_ holds the shown array's
   bool createMode_ = false;
   std::uint32_t touched_ = 0;
   std::vector<Candidate> candidates_;

@@ -171,6 +171,11 @@ TEST_F(DiskEnclosureTest, BuzzerTogglesByStateAndIsEnabledAgainOnTheReply) {
   EXPECT_TRUE(page.buzzerOn());
   page.ToggleBuzzer();
   EXPECT_FALSE(page.buzzerEnabled());
+  // The pane shows the node again after a reload while the invoke runs: still disabled, and a
+  // second press sends nothing.
+  page.ShowNode(encl);
+  EXPECT_FALSE(page.buzzerEnabled());
+  page.ToggleBuzzer();
   EXPECT_EQ(Invoked(), std::vector<std::string>{"\\IOP1\\Enclosure|SilentBuzzer@"});
   EXPECT_TRUE(page.buzzerEnabled());  // its final reply came
   agent.root.Child("IOP1")->Child("Enclosure")->Child("BuzzStatus")->value = "0";

@@ -252,6 +252,45 @@ TEST_F(SerialPagesTest, ChangeModeConvertsAndExpandsWithFreeDisksOnly) {
   EXPECT_EQ(BoxIds(), std::vector<int>{kStrNoExpansion});
 }
 
+TEST_F(SerialPagesTest, DisksAreReadAgainWhenATaskStartsOrEnds) {
+  // As with the component, a disk's state here changes only when its node is read again.
+  FakeNode* fakeDisk = agent.root.Child("SC0")->Child("ch4")->Child("Disk4");
+  fakeDisk->Child("Status")->type = "pr-";
+  Disk(4)->Reload();
+  SerialArrayPage page(*doc);
+  CVirtualFolder* array = Open("SC0\\Array1");
+  page.ShowNode(array);
+  Pump();
+  page.RefreshPage();
+  const auto offered = [&] {
+    std::vector<int> ids;
+    for (const auto& c : page.candidates()) ids.push_back(c.disk->GetIntProperty("Channel", -1, true));
+    return ids;
+  };
+  ASSERT_EQ(offered(), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+  FakeNode* fakeArray = agent.root.Child("SC0")->Child("Array1");
+  struct Step {
+    const char* arrayStatus;
+    const char* diskStatus;
+    std::vector<int> offered;
+  } steps[] = {
+      {"768", "512", {0, 1, 2, 3, 5}},  // an expansion onto disk 4 started
+      {"768", "256", {0, 1, 2, 3, 5}},  // nothing started or ended: the disks are not read again
+      {"0", "256", {0, 1, 2, 3, 4, 5}},  // it ended (here without keeping the disk)
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.arrayStatus);
+    fakeArray->Child("Status")->value = step.arrayStatus;
+    fakeDisk->Child("Status")->value = step.diskStatus;
+    array->Reload();
+    Pump();
+    page.RefreshPage();
+    Pump();
+    page.RefreshPage();
+    EXPECT_EQ(offered(), step.offered);
+  }
+}
+
 TEST_F(SerialPagesTest, ChangeControlsWaitForARunningTask) {
   SerialArrayPage page(*doc);
   struct Case {

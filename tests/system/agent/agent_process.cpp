@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -175,6 +176,17 @@ SteppedSimulators::SteppedSimulators()
 
 SteppedSimulators::~SteppedSimulators() {
   if (started_) AgentRoot::Run({AgentRoot::bin("kelmsim").string(), "stop"});
+}
+
+std::string SteppedSimulators::Output(const std::string& args) {
+  std::string out;
+  const std::string cmd = "'" + AgentRoot::bin("kelmsim").string() + "' " + args + " 2>&1";
+  if (FILE* p = ::popen(cmd.c_str(), "r")) {
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
 }
 
 }  // namespace kelm::systest

@@ -44,6 +44,8 @@ class SteppedSimulators {
   SteppedSimulators(const SteppedSimulators&) = delete;
   SteppedSimulators& operator=(const SteppedSimulators&) = delete;
   bool started() const { return started_; }
+  // What "kelmsim ARGS" prints (stdout and stderr), e.g. the simulators' "status" report.
+  static std::string Output(const std::string& args);
 
  private:
   bool started_ = false;

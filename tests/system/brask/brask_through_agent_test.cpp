@@ -37,17 +37,7 @@ void ListTree(AgentClient& c, const std::string& indent, Lines& out) {
   }
 }
 
-// The simulators' status report.
-std::string KelmsimStatus() {
-  std::string out;
-  const std::string cmd = "'" + AgentRoot::bin("kelmsim").string() + "' status 2>&1";
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
-}
+std::string KelmsimStatus() { return SteppedSimulators::Output("status"); }
 
 // The serial subsystem's line for its first array.
 std::string SimArrayLine() {

@@ -83,6 +83,8 @@ class ConsoleSession {
     }
     agent_ = std::make_unique<AgentProcess>(root_, std::vector<std::string>{"-win98"});
     if (!agent_->ready()) return ::testing::AssertionFailure() << "the agent did not start";
+    // The console connects once, at once: wait until the local channel opened after the TCP port.
+    if (!agent_->Local()) return ::testing::AssertionFailure() << "the agent's local channel did not open";
     auto loop = plat::makeEpollLoop(clock_);
     if (!loop) return ::testing::AssertionFailure() << loop.message();
     loop_ = std::move(*loop);
