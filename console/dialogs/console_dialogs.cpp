@@ -89,7 +89,7 @@ QIcon EventLevelIcon(int image) {
 
 // ---- console root ----
 
-CMyConsoleView::CMyConsoleView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CMyConsoleView::CMyConsoleView(pages::ConsolePage& page, QWidget* parent) : QWidget(parent), page_(page) {
   page_.onChanged = [this] { update(); };
 }
 
@@ -120,7 +120,7 @@ void CMyConsoleView::paintEvent(QPaintEvent*) {
 
 // ---- server ----
 
-CServerView::CServerView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CServerView::CServerView(pages::ServerPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   auto* grid = new QGridLayout;
   name_ = new QLineEdit;
   address_ = new QLineEdit;
@@ -171,7 +171,7 @@ void CServerView::Show() {
 
 // ---- user ----
 
-CUserView::CUserView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CUserView::CUserView(pages::UserPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   name_ = new QLineEdit;
   name_->setMaxLength(static_cast<int>(pages::kUserNameMax));
   password_ = new QLineEdit;
