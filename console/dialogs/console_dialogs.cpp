@@ -303,7 +303,9 @@ CRebuildWizard::CRebuildWizard(CDremmoralDoc& doc, CPea* array, CPea* disk, QWid
   list_->setViewMode(QListView::IconMode);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setIconSize(QSize(32, 32));
-  list_->setGridSize(QSize(110, 64));
+  // Room for the whole icon above its two-line label; a fixed grid cut the icons' tops.
+  list_->setSpacing(10);
+  list_->setWordWrap(true);
   list_->setResizeMode(QListView::Adjust);
   list_->setMovement(QListView::Static);
   sv->addWidget(prompt);
