@@ -20,7 +20,8 @@ bool OnlyAdministrator(CVirtualFolder* user) {
   while (CPea* sibling = parent->GetNextChild(pos)) {
     auto* other = dynamic_cast<CVirtualFolder*>(sibling);
     if (!other || other == user || other->nodeType() != kNodeUser) continue;
-    if (other->GetIntProperty("right", 0, true) & kAdminRight) return false;
+    // An account whose rights are not read yet may be one too; the agent keeps its last one anyway.
+    if (!other->FindChild("right") || (other->GetIntProperty("right", 0, true) & kAdminRight)) return false;
   }
   return true;
 }

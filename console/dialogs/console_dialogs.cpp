@@ -89,7 +89,7 @@ QIcon EventLevelIcon(int image) {
 
 // ---- console root ----
 
-CMyConsoleView::CMyConsoleView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CMyConsoleView::CMyConsoleView(pages::ConsolePage& page, QWidget* parent) : QWidget(parent), page_(page) {
   page_.onChanged = [this] { update(); };
 }
 
@@ -120,7 +120,7 @@ void CMyConsoleView::paintEvent(QPaintEvent*) {
 
 // ---- server ----
 
-CServerView::CServerView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CServerView::CServerView(pages::ServerPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   auto* grid = new QGridLayout;
   name_ = new QLineEdit;
   address_ = new QLineEdit;
@@ -171,7 +171,7 @@ void CServerView::Show() {
 
 // ---- user ----
 
-CUserView::CUserView(CDremmoralDoc& doc, QWidget* parent) : QWidget(parent), page_(doc) {
+CUserView::CUserView(pages::UserPage& page, QWidget* parent) : QWidget(parent), page_(page) {
   name_ = new QLineEdit;
   name_->setMaxLength(static_cast<int>(pages::kUserNameMax));
   password_ = new QLineEdit;
@@ -303,7 +303,9 @@ CRebuildWizard::CRebuildWizard(CDremmoralDoc& doc, CPea* array, CPea* disk, QWid
   list_->setViewMode(QListView::IconMode);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setIconSize(QSize(32, 32));
-  list_->setGridSize(QSize(110, 64));
+  // Room for the whole icon above its two-line label; a fixed grid cut the icons' tops.
+  list_->setSpacing(10);
+  list_->setWordWrap(true);
   list_->setResizeMode(QListView::Adjust);
   list_->setMovement(QListView::Static);
   sv->addWidget(prompt);

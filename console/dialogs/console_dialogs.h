@@ -1,6 +1,7 @@
 #pragma once
 // The Qt forms of the console root, server and user pages, the rebuild wizard and the event viewer:
-// each shows what its presenter holds and hands it every edit and button.
+// each shows what its presenter holds and hands it every edit and button. The three pages show the
+// presenter the property pane owns; the wizard and the viewer own theirs.
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
@@ -27,25 +28,25 @@ QIcon EventLevelIcon(int image);
 class CMyConsoleView : public QWidget {
   Q_OBJECT
  public:
-  CMyConsoleView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CMyConsoleView(pages::ConsolePage& page, QWidget* parent = nullptr);
   pages::ConsolePage& presenter() { return page_; }
 
  protected:
   void paintEvent(QPaintEvent* e) override;
 
  private:
-  pages::ConsolePage page_;
+  pages::ConsolePage& page_;
 };
 
 class CServerView : public QWidget {
   Q_OBJECT
  public:
-  CServerView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CServerView(pages::ServerPage& page, QWidget* parent = nullptr);
   pages::ServerPage& presenter() { return page_; }
   void Show();
 
  private:
-  pages::ServerPage page_;
+  pages::ServerPage& page_;
   QLineEdit *name_, *address_, *label_;
   QLabel* version_;
   QPushButton *commit_, *reset_;
@@ -55,12 +56,12 @@ class CServerView : public QWidget {
 class CUserView : public QWidget {
   Q_OBJECT
  public:
-  CUserView(CDremmoralDoc& doc, QWidget* parent = nullptr);
+  CUserView(pages::UserPage& page, QWidget* parent = nullptr);
   pages::UserPage& presenter() { return page_; }
   void Show();
 
  private:
-  pages::UserPage page_;
+  pages::UserPage& page_;
   QLineEdit *name_, *password_, *confirm_;
   std::array<QCheckBox*, pages::UserPage::kBoxCount> boxes_{};
   QPushButton *commit_, *reset_;

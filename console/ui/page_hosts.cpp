@@ -12,6 +12,7 @@
 #include "console/core/pages/enclosure_page.h"
 #include "console/core/pages/ide_pages.h"
 #include "console/core/pages/serial_pages.h"
+#include "console/dialogs/console_dialogs.h"
 #include "console/pages/family_views.h"
 #include "console/pages/page_views.h"
 #include "console/ui/panes.h"
@@ -79,6 +80,9 @@ CPropertyForm* HostPage(PagePresenter* presenter, QWidget* parent, const std::fu
 
 void RegisterPageForms() {
   using namespace kelm::console::pages;
+  Register<ConsolePage, dialogs::CMyConsoleView>(PageId::MyConsole);
+  Register<ServerPage, dialogs::CServerView>(PageId::Server);
+  Register<UserPage, dialogs::CUserView>(PageId::User);
   Register<ArrayPage, CArrayView>(PageId::Array);
   Register<ControllerPage, CCtrlrView>(PageId::Controller);
   Register<ChannelPage, CChannelView>(PageId::Channel);

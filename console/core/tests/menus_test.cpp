@@ -39,6 +39,11 @@ TEST_F(MenusTest, ContextMenusFollowTheNodeInTheTablesOrder) {
   for (const Case& c : cases) {
     EXPECT_EQ(ContextMenuIds(c.node), c.menus) << (c.node ? c.node->name() : "null");
   }
+  // A sibling whose rights are not read yet may be an administrator.
+  CVirtualFolder* unread = Make("u", kNodeUser, {}, users);
+  EXPECT_EQ(ContextMenuIds(admin1), std::vector<int>{146});
+  users->RemoveChild(unread);
+  EXPECT_EQ(ContextMenuIds(admin1), std::vector<int>{});
   // A second administrator: both may be deleted.
   CVirtualFolder* admin2 = Make("a2", kNodeUser, {{"right", "2"}}, users);
   EXPECT_EQ(ContextMenuIds(admin1), std::vector<int>{146});

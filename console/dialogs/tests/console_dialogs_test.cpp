@@ -55,7 +55,8 @@ class DialogsTest : public PageTest {
 };
 
 TEST_F(DialogsTest, ConsoleRootDrawsTheBanner) {
-  CMyConsoleView form(*doc);
+  pages::ConsolePage page(*doc);
+  CMyConsoleView form(page);
   form.presenter().ShowNode(doc->root());
   form.resize(700, 400);
   Shot(form, "console-root");
@@ -66,7 +67,8 @@ TEST_F(DialogsTest, ConsoleRootDrawsTheBanner) {
 }
 
 TEST_F(DialogsTest, UserPageSendsThroughItsPresenter) {
-  CUserView form(*doc);
+  pages::UserPage page(*doc);
+  CUserView form(page);
   form.presenter().ShowNode(Open("Users\\ann"));
   form.resize(640, 320);
   Shot(form, "user");
@@ -78,7 +80,8 @@ TEST_F(DialogsTest, UserPageSendsThroughItsPresenter) {
 }
 
 TEST_F(DialogsTest, ServerPage) {
-  CServerView form(*doc);
+  pages::ServerPage page(*doc);
+  CServerView form(page);
   form.presenter().ShowNode(Agent());
   form.resize(520, 220);
   Shot(form, "server");

@@ -192,29 +192,6 @@ std::string TempText(int celsiusTenths) {
   return plat::format("Temp: %.1f F/ %.1f C", c * 1.8 + 32, c);
 }
 
-// The family node below the agent that holds a controller of the given type.
-CVirtualFolder* FamilyController(ConsoleSession& s, int controllerType) {
-  CVirtualFolder* found = nullptr;
-  s.until([&] {
-    for (CPea* c : s.host->SubFolders(true)) {
-      auto* family = dynamic_cast<CVirtualFolder*>(c);
-      if (!family || family->nodeType() != kNodeRaidSystem) continue;
-      if (!family->isOpen()) family->Refresh();
-      for (CPea* cc : family->SubFolders(false)) {
-        auto* ctl = dynamic_cast<CVirtualFolder*>(cc);
-        if (ctl && ctl->nodeType() == controllerType && !found) found = ctl;  // the first card
-      }
-    }
-    return found != nullptr;
-  });
-  if (!found) return nullptr;
-  s.until([&] {
-    if (!found->isOpen()) found->Refresh();
-    return found->isOpen();
-  });
-  return found;
-}
-
 // A session with one component and its first controller of the given type; the controller stays
 // null (the test skipped or failed) when there is none.
 class ConsolePagesWithAgent : public ::testing::Test {
@@ -225,7 +202,7 @@ class ConsolePagesWithAgent : public ::testing::Test {
     session = std::make_unique<ConsoleSession>(std::vector<fs::path>{lib});
     const auto started = session->Start();
     ASSERT_TRUE(started);
-    controller = FamilyController(*session, controllerType);
+    controller = session->familyChild(controllerType);
     ASSERT_NE(controller, nullptr) << "no controller of type " << controllerType;
   }
   std::unique_ptr<ConsoleSession> session;

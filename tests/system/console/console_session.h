@@ -152,6 +152,35 @@ class ConsoleSession {
     return found->isOpen() ? found : nullptr;
   }
 
+  // The first node of the given type among the children of the family nodes below the agent (a
+  // controller, or an array of a family without one), opened.
+  console::CVirtualFolder* familyChild(int nodeType) {
+    console::CVirtualFolder* found = nullptr;
+    until([&] {
+      for (CPea* c : host->SubFolders(true)) {
+        auto* family = dynamic_cast<console::CVirtualFolder*>(c);
+        if (!family || family->nodeType() != console::kNodeRaidSystem) continue;
+        if (!family->isOpen()) family->Refresh();
+        for (CPea* cc : family->SubFolders(false)) {
+          auto* f = dynamic_cast<console::CVirtualFolder*>(cc);
+          if (f && f->nodeType() == nodeType && !found) found = f;
+        }
+      }
+      return found != nullptr;
+    });
+    if (!found) return nullptr;
+    until([&] {
+      if (!found->isOpen()) found->Refresh();
+      return found->isOpen();
+    });
+    return found;
+  }
+
+  // The loop the console runs on, for another document beside `doc`.
+  plat::EventLoop& loop() { return *loop_; }
+  // The session's private root.
+  const std::filesystem::path& dir() const { return root_.dir(); }
+
   ScriptedUi ui;
   std::unique_ptr<console::CDremmoralDoc> doc;
   console::CVirtualFolder* host = nullptr;
