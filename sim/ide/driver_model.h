@@ -52,8 +52,9 @@ enum : std::uint32_t {
   kEvFanUnderspeed = 0x80000212,
 };
 
-// Event categories: the driver's own sorting of its records.
-enum : std::uint32_t { kCatInfo = 0, kCatWarning = 1, kCatError = 2 };
+// Event categories, the driver's own sorting of its records: an error is 0, a warning 1, anything
+// else information.
+enum : std::uint32_t { kCatError = 0, kCatWarning = 1, kCatInfo = 2 };
 
 struct Drive {
   std::string model;

@@ -185,7 +185,7 @@ TEST_F(MiniportTest, EventsAreCountedThenReadAndDrained) {
   Bytes d = dataOf(read);
   EXPECT_EQ(u32(d, 0), 2u);
   EXPECT_EQ(Bytes(d.begin() + 4, d.begin() + 48),
-            hex("00010080 05000000 00000000 00000000 02000000 02000000 00000000 00000000 00000000 00000000 00000000"));
+            hex("00010080 05000000 00000000 00000000 00000000 02000000 00000000 00000000 00000000 00000000 00000000"));
   EXPECT_EQ(u32(d, 48), kEvArrayCritical);
   EXPECT_EQ(u32(d, 48 + 20), 0u) << "array 0";
   EXPECT_EQ(u32(send(18, 4).out, 28), 0u) << "read records leave the queue";

@@ -1,10 +1,15 @@
-// The console's user page and rebuild wizard against the real agent with the IDE family's component
-// over its simulated driver, driven as an administrator's clicks would drive them: accounts made,
-// changed, used and removed; a rebuild of a replaced disk started from the wizard and seen on the
+// The console's user page, event viewer and rebuild wizard against the real agent with the IDE
+// family's component over its simulated driver, driven as an administrator's clicks would drive
+// them: accounts made, changed, used and removed; a controller's log read page by page, saved and
+// cleared after a disk failed; a rebuild of a replaced disk started from the wizard and seen on the
 // simulated card.
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "console/core/pages/account_pages.h"
+#include "console/core/pages/event_viewer.h"
 #include "console/core/pages/rebuild_wizard.h"
 #include "console/core/strings.h"
 #include "tests/system/console/console_session.h"
@@ -28,9 +33,10 @@ class ConsoleOnIde : public ::testing::Test {
   void SetUp() override {
     const fs::path lib = AgentRoot::lib("libtirrow.so");
     if (!fs::exists(lib)) GTEST_SKIP() << "the IDE-family component is not built";
-    session = std::make_unique<ConsoleSession>(std::vector<fs::path>{lib});
+    session = std::make_unique<ConsoleSession>(std::vector<fs::path>{lib}, Kind());
     ASSERT_TRUE(session->Start());
   }
+  virtual ConsoleSession::Agent Kind() const { return ConsoleSession::Agent::Process; }
   // The listed child folders of a node, by name.
   static std::vector<std::string> Children(CVirtualFolder* node) {
     std::vector<std::string> out;
@@ -39,6 +45,96 @@ class ConsoleOnIde : public ::testing::Test {
   }
   std::unique_ptr<ConsoleSession> session;
 };
+
+// ---- events ----
+
+// A viewer of its own reads the node's whole log.
+std::vector<pages::EventRow> WholeLog(ConsoleSession& s, CVirtualFolder* node) {
+  pages::EventViewer v(*s.doc, node);
+  v.GetAll();
+  s.until([&] { return !v.pending(); });
+  return v.rows();
+}
+
+// The agent reads a component's new events on its one-minute walk: it runs on a stepped clock here.
+class ConsoleOnSteppedIde : public ConsoleOnIde {
+ protected:
+  ConsoleSession::Agent Kind() const override { return ConsoleSession::Agent::SteppedInProcess; }
+};
+
+TEST_F(ConsoleOnSteppedIde, ControllerEventsArePagedSavedAndCleared) {
+  ConsoleSession& s = *session;
+  CVirtualFolder* ctl = s.familyChild(kNodeIdeController);
+  ASSERT_NE(ctl, nullptr);
+  // A failed disk (two records) and a run of media errors: more than one page.
+  Kelmsim("fault disk-fail 2");
+  for (int lba = 1; lba <= 10; ++lba) Kelmsim("fault media-error 0 " + std::to_string(lba * 4096));
+  std::vector<pages::EventRow> all;
+  ASSERT_TRUE(s.until([&] {
+    s.stepAgent(61);  // the component polls each second; the walk logs what it queued
+    all = WholeLog(s, ctl);
+    return all.size() >= 12;
+  })) << all.size() << " records";
+
+  pages::EventViewer viewer(*s.doc, ctl);
+  viewer.Start();
+  ASSERT_TRUE(s.until([&] { return !viewer.pending(); }));
+  ASSERT_EQ(viewer.rows().size(), 10u);
+  EXPECT_TRUE(viewer.nextEnabled());
+  EXPECT_TRUE(viewer.clearEnabled());
+  viewer.NextTen();
+  ASSERT_TRUE(s.until([&] { return !viewer.pending(); }));
+  ASSERT_EQ(viewer.rows().size(), std::min<std::size_t>(all.size(), 20));
+  // Page by page gives the same rows as the whole log read at once.
+  for (std::size_t i = 0; i < viewer.rows().size(); ++i) {
+    EXPECT_EQ(viewer.rows()[i].description, all[i].description) << i;
+    EXPECT_EQ(viewer.rows()[i].time, all[i].time) << i;
+  }
+  viewer.GetAll();
+  ASSERT_TRUE(s.until([&] { return !viewer.pending(); }));
+  ASSERT_EQ(viewer.rows().size(), all.size());
+  EXPECT_FALSE(viewer.nextEnabled());
+  EXPECT_TRUE(viewer.getAllEnabled());
+  // The failed disk is logged as an error, and every row has a date, a time and a level.
+  bool sawFailure = false;
+  for (const pages::EventRow& r : viewer.rows()) {
+    EXPECT_EQ(r.date.size(), 8u) << r.date;
+    EXPECT_EQ(r.time.size(), 8u) << r.time;
+    EXPECT_NE(r.level, "Unknown") << r.description;
+    sawFailure |= r.description.find("Disk Set Down") != std::string::npos && r.level == "Error" && r.image == 0;
+  }
+  EXPECT_TRUE(sawFailure) << pages::EventExportText(viewer.rows());
+
+  // Saved: one line a row, nothing after the last; saving again replaces the file.
+  const fs::path file = s.dir() / "events.log";
+  {
+    std::ofstream(file) << "an older and much longer file than the one that replaces it\n";
+  }
+  ASSERT_TRUE(viewer.SaveTo(file.string()));
+  std::stringstream read;
+  read << std::ifstream(file).rdbuf();
+  const std::string saved = read.str();
+  EXPECT_EQ(saved, pages::EventExportText(viewer.rows()));
+  EXPECT_EQ(static_cast<std::size_t>(std::count(saved.begin(), saved.end(), '\n')), viewer.rows().size() - 1);
+  EXPECT_NE(saved.find(viewer.rows().front().description), std::string::npos);
+
+  // Cleared: the agent then sends no record and no end of page at all, and the viewer is not left
+  // waiting.
+  viewer.ClearEvents();
+  EXPECT_TRUE(s.until([&] { return !viewer.pending(); }));
+  EXPECT_TRUE(viewer.rows().empty());
+  EXPECT_TRUE(viewer.getAllEnabled());
+  EXPECT_FALSE(viewer.nextEnabled());
+  EXPECT_TRUE(WholeLog(s, ctl).empty());
+  // A new event is logged and read after the clear.
+  Kelmsim("fault media-error 0 64");
+  EXPECT_TRUE(s.until([&] {
+    s.stepAgent(61);
+    viewer.GetAll();
+    s.until([&] { return !viewer.pending(); });
+    return viewer.rows().size() == 1;
+  })) << viewer.rows().size();
+}
 
 // ---- accounts ----
 

@@ -3,11 +3,15 @@
 // simulators on a stepped clock, the agent in the foreground, and a document on a real loop that
 // logs on to it. until() runs the loop and the one-second poll until a condition holds. The loop's
 // clock runs with real time and can be stepped ahead, so that the console's own waits pass at once.
+// The agent can instead run in this process on a manual clock (its one-minute walk, which reads the
+// components' new events, then passes when the test steps it).
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <future>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,9 +19,59 @@
 
 #include "console/core/document.h"
 #include "console/core/null_ui_services.h"
+#include "agent/core/halvorn_doc.h"
+#include "agent/events/services/agent_event_services.h"
+#include "platform/testing/manual_clock.h"
 #include "tests/system/agent/agent_process.h"
+#include "tests/system/agent/stepped_doc.h"
 
 namespace kelm::systest {
+
+// The agent's document with its event services on a worker thread of its own, serving the local
+// channel and TCP as halvorn does, on a clock that moves only when stepped.
+class SteppedAgent {
+ public:
+  SteppedAgent() {
+    std::promise<bool> ready;
+    worker_ = std::thread([this, &ready] {
+      auto loop = plat::makeEpollLoop(clock_);
+      if (!loop) return ready.set_value(false);
+      loop_ = std::move(*loop);
+      agent::DocOptions o;
+      o.loop = loop_.get();
+      o.clock = &clock_;
+      o.makeEvents = [](agent::CHalvornDoc& d) { return std::make_unique<events::CAgentEventServices>(d); };
+      doc_ = std::make_unique<agent::CHalvornDoc>(o);
+      // The store is named after the program that keeps it: this one's gets the same account.
+      if (plat::FAILED(doc_->Accounts().InitUserStore("admin", "secret"))) return ready.set_value(false);
+      doc_->CloseAll();
+      doc_->StartListening();
+      doc_->OnTick();  // the first walk
+      ready.set_value(true);
+      (void)loop_->run();
+      doc_.reset();
+    });
+    ready_ = ready.get_future().get();
+  }
+  ~SteppedAgent() {
+    if (loop_) {
+      loop_->post([this] { doc_.reset(); });
+      loop_->quit();
+    }
+    if (worker_.joinable()) worker_.join();
+  }
+  SteppedAgent(const SteppedAgent&) = delete;
+  SteppedAgent& operator=(const SteppedAgent&) = delete;
+  bool ready() const { return ready_; }
+  void step(int seconds) { StepDocument(clock_, *loop_, *doc_, seconds); }
+
+ private:
+  plat::ManualClock clock_{plat::systemClock().wallSeconds()};
+  std::unique_ptr<plat::EventLoop> loop_;
+  std::unique_ptr<agent::CHalvornDoc> doc_;
+  std::thread worker_;
+  bool ready_ = false;
+};
 
 class ScriptedUi : public console::NullUiServices {
  public:
@@ -66,7 +120,9 @@ struct OtherConsole {
 
 class ConsoleSession {
  public:
-  explicit ConsoleSession(const std::vector<std::filesystem::path>& components) : root_(components) {}
+  enum class Agent { Process, SteppedInProcess };
+  explicit ConsoleSession(const std::vector<std::filesystem::path>& components, Agent kind = Agent::Process)
+      : kind_(kind), root_(components) {}
   ~ConsoleSession() {
     others_.clear();
     if (doc) doc->Close();
@@ -81,10 +137,15 @@ class ConsoleSession {
         AgentRoot::Run({AgentRoot::bin("halvorn").string(), "-RegServer"}) != 0) {
       return ::testing::AssertionFailure() << "the agent could not be set up";
     }
-    agent_ = std::make_unique<AgentProcess>(root_, std::vector<std::string>{"-win98"});
-    if (!agent_->ready()) return ::testing::AssertionFailure() << "the agent did not start";
-    // The console connects once, at once: wait until the local channel opened after the TCP port.
-    if (!agent_->Local()) return ::testing::AssertionFailure() << "the agent's local channel did not open";
+    if (kind_ == Agent::SteppedInProcess) {
+      stepped_ = std::make_unique<SteppedAgent>();
+      if (!stepped_->ready()) return ::testing::AssertionFailure() << "the agent did not start";
+    } else {
+      agent_ = std::make_unique<AgentProcess>(root_, std::vector<std::string>{"-win98"});
+      if (!agent_->ready()) return ::testing::AssertionFailure() << "the agent did not start";
+      // The console connects once, at once: wait until the local channel opened after the TCP port.
+      if (!agent_->Local()) return ::testing::AssertionFailure() << "the agent's local channel did not open";
+    }
     auto loop = plat::makeEpollLoop(clock_);
     if (!loop) return ::testing::AssertionFailure() << loop.message();
     loop_ = std::move(*loop);
@@ -176,6 +237,13 @@ class ConsoleSession {
     return found;
   }
 
+  // An agent in this process moves on by the seconds, with the console's loop running meanwhile.
+  void stepAgent(int seconds) {
+    for (int i = 0; i < seconds && stepped_; ++i) {
+      stepped_->step(1);
+      (void)loop_->runOnce(0);
+    }
+  }
   // The loop the console runs on, for another document beside `doc`.
   plat::EventLoop& loop() { return *loop_; }
   // The session's private root.
@@ -210,9 +278,11 @@ class ConsoleSession {
     return ::testing::AssertionSuccess();
   }
 
+  Agent kind_;
   AgentRoot root_;
   std::unique_ptr<SteppedSimulators> sims_;
   std::unique_ptr<AgentProcess> agent_;
+  std::unique_ptr<SteppedAgent> stepped_;
   SteppableClock clock_;  // before the loop and the documents that use it
   std::unique_ptr<plat::EventLoop> loop_;
   std::vector<std::unique_ptr<OtherConsole>> others_;

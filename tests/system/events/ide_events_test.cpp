@@ -17,6 +17,7 @@
 #include "agent/events/tests/syslog_sink.h"
 #include "platform/base/paths.h"
 #include "tests/system/agent/agent_process.h"
+#include "tests/system/agent/stepped_doc.h"
 #include "tests/system/serial/sim_process.h"
 #include "platform/testing/manual_clock.h"
 
@@ -76,17 +77,7 @@ class IdeEventsTest : public ::testing::Test {
   }
   // One second of the agent's life: the clock moves, the component's timers and the document's
   // tick run on the worker.
-  void Step(int seconds = 1) {
-    for (int i = 0; i < seconds; ++i) {
-      clock_.advanceSeconds(1);
-      std::promise<void> done;
-      loop_->post([this, &done] {
-        doc_->OnTick();
-        done.set_value();
-      });
-      done.get_future().wait();
-    }
-  }
+  void Step(int seconds = 1) { StepDocument(clock_, *loop_, *doc_, seconds); }
   std::string Status() {
     std::string out;
     sim_->kelmsim("status", &out);
