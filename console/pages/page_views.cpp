@@ -95,7 +95,8 @@ void PaintDrawList(QPainter& painter, const DrawList& list, const QFont& font) {
         }
         painter.setFont(f);
         painter.setPen(ToQColor(op.colour));
-        painter.drawText(r, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, Q(op.text));
+        painter.drawText(r, (op.centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
+                         Q(op.text));
         break;
       }
       case DrawOp::Kind::Bitmap: {
@@ -536,7 +537,11 @@ CSorventicCtrlrView::CSorventicCtrlrView(SerialControllerPage& page, QWidget* pa
   writeBack_ = Check("Enable Write Back", box);
   for (QCheckBox* c : {smart_, rebuild_, hdCache_, writeBack_}) bl->addRow(c);
   apply_ = Button("Apply", box);
-  bl->addRow(apply_);
+  // At the group's right edge, as the other pages place their buttons.
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch();
+  buttons->addWidget(apply_);
+  bl->addRow(buttons);
   top->addWidget(box);
   top->addStretch();
   connect(autoFlush_, &controls::CSpinEditCell::changed, this, [this](int v) {

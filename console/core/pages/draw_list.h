@@ -27,6 +27,7 @@ struct DrawOp {
   int fontWeight = 400;  // Text: 400 normal, 600 and more bold
   int bitmapId = 0;      // Bitmap: the resource id, drawn with its top-left at (left, top)
   bool masked = false;   // Bitmap: pixels of the mask colour are not drawn
+  bool centred = false;  // Text: centred in its box rather than left-aligned
   bool operator==(const DrawOp&) const = default;
 };
 
@@ -43,6 +44,12 @@ class DrawList {
     DrawOp& op = Add(DrawOp::Kind::Text, box, colour);
     op.text = std::move(text);
     op.fontWeight = fontWeight;
+  }
+  // Text centred in the box, as under a picture.
+  void CentredText(DrawRect box, std::string text, ColorRef colour) {
+    DrawOp& op = Add(DrawOp::Kind::Text, box, colour);
+    op.text = std::move(text);
+    op.centred = true;
   }
   void Bitmap(int bitmapId, int x, int y) { Add(DrawOp::Kind::Bitmap, DrawRect{x, y, x, y}, 0).bitmapId = bitmapId; }
   void MaskedBitmap(int bitmapId, int x, int y, ColorRef mask) {

@@ -21,7 +21,7 @@ void PaintSlotText(DrawList& out, const DrawRect& window, const std::string& tex
   const DrawRect box{centre - EnclosurePage::kTextBoxWidth / 2, window.bottom, centre + EnclosurePage::kTextBoxWidth / 2,
                      window.bottom + EnclosurePage::kTextBoxHeight};
   out.FillRect(box, back);
-  out.Text(box, text, fore);
+  out.CentredText(box, text, fore);
 }
 
 }  // namespace

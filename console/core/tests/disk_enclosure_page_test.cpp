@@ -158,6 +158,7 @@ TEST_F(DiskEnclosureTest, EnclosureSlotsAndBoxes) {
       EXPECT_EQ(op.rect.width(), EnclosurePage::kTextBoxWidth);
       EXPECT_EQ(op.rect.height(), 30);
       EXPECT_EQ((op.rect.left + op.rect.right) / 2, (w.left + w.right) / 2);
+      EXPECT_TRUE(op.centred) << "the text is centred under its window";
     }
   }
   EXPECT_TRUE(found);

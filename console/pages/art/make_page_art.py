@@ -92,9 +92,11 @@ def enclosure(name, bays, colour):
     px = canvas(96, 64)
     rect(px, 4, 6, 92, 58, 'c')
     frame(px, 4, 6, 92, 58, '#')
-    h = (46 - 2 * (bays - 1)) // bays
+    # The bays sit inside the case's frame (rows 7 to 56) with a margin of 4 above and below.
+    h = (42 - 2 * (bays - 1)) // bays
+    top = 7 + (50 - (bays * h + 2 * (bays - 1))) // 2
     for i in range(bays):
-        y = 12 + i * (h + 2)
+        y = top + i * (h + 2)
         rect(px, 10, y, 86, y + h, 'k')
         frame(px, 10, y, 86, y + h, 'd')
         rect(px, 78, y + h // 2 - 1, 82, y + h // 2 + 1, 'l')
