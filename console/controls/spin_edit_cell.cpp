@@ -62,6 +62,16 @@ void CSpinEditCell::stepBy(int direction) {
 
 void CSpinEditCell::resizeEvent(QResizeEvent*) { layoutChildren(); }
 
+QSize CSpinEditCell::sizeHint() const {
+  const QSize edit = edit_->sizeHint();
+  return {edit.width() + kSpinWidth, edit.height()};
+}
+
+QSize CSpinEditCell::minimumSizeHint() const {
+  const QSize edit = edit_->minimumSizeHint();
+  return {edit.width() + kSpinWidth, edit.height()};
+}
+
 bool CSpinEditCell::eventFilter(QObject* watched, QEvent* event) {
   if (watched == edit_ && event->type() == QEvent::KeyPress) {
     const int key = static_cast<QKeyEvent*>(event)->key();

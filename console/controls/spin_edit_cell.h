@@ -48,6 +48,10 @@ class CSpinEditCell : public QWidget {
   QLineEdit* edit() const { return edit_; }
   SpinButtons* spin() const { return spin_; }
 
+  // As tall as a line edit, so that a layout does not squeeze the arrows to slivers.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
  signals:
   // The cell's value changed (the edit's change, reported from the cell).
   void changed(int value);

@@ -491,9 +491,14 @@ void CCtrlrView::Sync() {
   SetChecked(hdCache_, c.hdCache);
   SetChecked(bbu_, c.bbu);
   SetChecked(rebuild_, c.rebuildPriority);
+  const bool firstFill = modules_->topLevelItemCount() == 0;
   modules_->clear();
   for (const auto& m : c.modules) {
     modules_->addTopLevelItem(new QTreeWidgetItem({Q(m.name), Q(m.version), Q(m.date), Q(m.size)}));
+  }
+  // Wide enough for the module names once; a column the administrator resized keeps its width.
+  if (firstFill && modules_->topLevelItemCount() > 0) {
+    for (int col = 0; col < modules_->columnCount(); ++col) modules_->resizeColumnToContents(col);
   }
   const auto set = page_.controlSet();
   if (set != ControllerPage::ControlSet::Unchanged) {

@@ -7,6 +7,7 @@
 #include <QStyleOptionToolBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "console/controls/animate_static.h"
 #include "console/controls/flat_toolbar.h"
@@ -150,6 +151,23 @@ TEST(SpinEditCellWidget, StepsAndTheSuffix) {
   day.stepBy(+1);
   EXPECT_EQ(day.suffix(), QStringLiteral("nd"));
   EXPECT_EQ(day.edit()->maxLength(), 2);
+}
+
+// In a layout the cell is as tall as a line edit: the arrows stay big enough to click.
+TEST(SpinEditCellWidget, ALayoutGivesItALineEditsHeight) {
+  QWidget form;
+  auto* rows = new QVBoxLayout(&form);
+  auto* cell = new CSpinEditCell(&form);
+  cell->setFixedWidth(100);
+  cell->Setup(10, 0, 60, 1);
+  rows->addWidget(cell);
+  rows->addStretch();
+  form.resize(300, 400);
+  form.show();
+  QApplication::processEvents();
+  QLineEdit reference;
+  EXPECT_GE(cell->height(), reference.sizeHint().height());
+  EXPECT_GE(cell->spin()->height(), reference.sizeHint().height());
 }
 
 TEST(TimeEditWidget, TwelveHourNoonAndFocusRules) {
