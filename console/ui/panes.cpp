@@ -821,7 +821,7 @@ CContentView::CContentView(CDremmoralDoc& doc, CMainFrame* frame, QWidget* paren
   setWrapping(true);
   setIconSize(QSize(32, 32));
   setGridSize(QSize(128, 92));
-  setWordWrap(false);
+  setWordWrap(true);  // a long disk label takes two lines, as in the outline it is whole
   setTextElideMode(Qt::ElideRight);
   setSelectionMode(QAbstractItemView::ExtendedSelection);
   SetUpNodeView(this, QStringLiteral("Contents"));
