@@ -361,9 +361,11 @@ plat::Result<void> Link::exchange(std::uint8_t* reply, std::size_t replyLength, 
   Port* p = currentHandle_;
   const std::string& name = table_[current_].name;
   if (!p) return plat::Error{ENODEV, (name.empty() ? std::string("The com port") : name) + " is not open"};
-  // Purged inside the lock, so that no other caller's reply is thrown away half-read.
+  // A late reply to an earlier command is dropped, inside the lock, so that no other caller's reply
+  // is thrown away half-read. Only input: the previous command may have been written without a
+  // reply to wait for (the 0xA4 that enters command mode), and its bytes must still reach the line.
   p->clearErrors();
-  p->purge();
+  p->discardInput();
   env_.sleeper->sleepMs(1);
   int timeout = timeoutMs > 0 ? timeoutMs : readTimeoutMs_.load();
   // A short count is the time-out; an error is a line that failed.

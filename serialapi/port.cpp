@@ -17,6 +17,7 @@ class TtyPort final : public Port {
     return port_->read(data, n, timeoutMs);
   }
   void purge() override { port_->purge(); }
+  void discardInput() override { port_->discardInput(); }
   void clearErrors() override { port_->clearErrors(); }
 
  private:

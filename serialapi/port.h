@@ -15,7 +15,10 @@ class Port {
   // (a hang-up): the link then opens the port afresh.
   virtual plat::Result<std::size_t> write(const std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
   virtual plat::Result<std::size_t> read(std::uint8_t* data, std::size_t n, int timeoutMs) = 0;
+  // Drops what is queued both ways: after a failure, so that nothing of it reaches the next command.
   virtual void purge() = 0;
+  // Drops received bytes not yet read (a reply that came too late), keeping written ones on their way.
+  virtual void discardInput() = 0;
   virtual void clearErrors() = 0;
 };
 

@@ -119,6 +119,8 @@ Result<std::size_t> SerialPort::read(void* data, std::size_t n, int timeoutMs) {
 
 void SerialPort::purge() { ::tcflush(fd_.get(), TCIOFLUSH); }
 
+void SerialPort::discardInput() { ::tcflush(fd_.get(), TCIFLUSH); }
+
 void SerialPort::clearErrors() {
   // A tty keeps no sticky error state that blocks further I/O; a pending break is all there is to end.
   ::tcflow(fd_.get(), TCOON);

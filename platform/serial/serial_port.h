@@ -27,8 +27,12 @@ class SerialPort {
   // moved before it is of no use then.
   Result<std::size_t> write(const void* data, std::size_t n, int timeoutMs);
   Result<std::size_t> read(void* data, std::size_t n, int timeoutMs);
-  // Drops everything queued in both directions.
+  // Drops everything queued in both directions, output not yet sent included.
   void purge();
+  // Drops what was received and not yet read. What was written is left to go out: on a
+  // pseudo-terminal, bytes a write handed over may still wait for the other side to take them, and
+  // flushing the output would lose them although the write reported them sent.
+  void discardInput();
   // Restarts output that a line condition suspended.
   void clearErrors();
 

@@ -70,6 +70,7 @@ class ScriptPort final : public glimmora::Port {
     return st == Outcome::Ok ? n : std::min(i, n - 1);  // a time-out always comes short
   }
   void purge() override {}
+  void discardInput() override {}
   void clearErrors() override {}
 
  private:

@@ -38,6 +38,7 @@ class FuzzPort final : public glimmora::Port {
     return n;
   }
   void purge() override {}
+  void discardInput() override {}
   void clearErrors() override {}
 
  private:

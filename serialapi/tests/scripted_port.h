@@ -70,7 +70,9 @@ class ScriptedPort final : public Port {
     w_->pending.erase(w_->pending.begin(), w_->pending.begin() + static_cast<long>(k));
     return k;  // short of n: the time-out
   }
-  void purge() override {
+  // What was written is recorded at once: there is no output left to drop.
+  void purge() override { discardInput(); }
+  void discardInput() override {
     std::lock_guard<std::mutex> g(w_->m);
     w_->pending.clear();
   }

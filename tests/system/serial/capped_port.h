@@ -19,6 +19,7 @@ class CappedPort final : public glimmora::Port {
     return p_->read(d, n, std::min(ms, kCapMs));
   }
   void purge() override { p_->purge(); }
+  void discardInput() override { p_->discardInput(); }
   void clearErrors() override { p_->clearErrors(); }
 
   // The ComN port the library would open, capped; the reason when it cannot be opened.

@@ -33,6 +33,7 @@ class CappedPort final : public glimmora::Port {
     return p_->read(d, n, std::min(ms, kCapMs));
   }
   void purge() override { p_->purge(); }
+  void discardInput() override { p_->discardInput(); }
   void clearErrors() override { p_->clearErrors(); }
 
   static inline std::atomic<int> truncateNext{0};
