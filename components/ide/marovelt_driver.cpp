@@ -663,6 +663,7 @@ plat::Result<int> CMaroveltDriver::PollActivity() {
         result = std::max(result, 1);
       }
     } else if (runningSlot_ == static_cast<int>(s)) {
+      if (flags_.load() & kFlagWorker) taskEnded_ = true;
       runningSlot_ = -1;
       runningType_ = 0;
       currentPercent_ = 0;  // no task runs: its last percent must not hold the every-tick refresh
@@ -720,11 +721,16 @@ plat::Result<void> CMaroveltDriver::StartTask(std::uint32_t code, int slot, int 
     // Once stopping, the workers are gone or going.
     if (stopping_ || !taskWorker_ || !abortWorker_) return plat::Error{ECANCELED, "the driver is being released"};
     if (!abort) {
-      // One task at a time: a start waits for nothing and is refused while a task runs.
-      if (flags_.load() & kFlagWorker) {
+      // One task at a time: a start waits for nothing and is refused while a task runs. A task the
+      // driver has ended (stopped) no longer runs, although its worker may not have returned yet:
+      // the nodes already show the array without it, and the start queues behind that worker.
+      if ((flags_.load() & kFlagWorker) && !taskEnded_) {
         return plat::Error{EBUSY, (flags_.load() & kFlagSync) ? "a synchronise runs" : "a rebuild runs"};
       }
-      flags_ |= static_cast<std::uint8_t>(kFlagWorker | (code == kMpRebuild ? kFlagRebuild : kFlagSync));
+      taskEnded_ = false;
+      ++tasks_;
+      flags_ = static_cast<std::uint8_t>((flags_.load() & ~(kFlagRebuild | kFlagSync)) | kFlagWorker |
+                                         (code == kMpRebuild ? kFlagRebuild : kFlagSync));
       activity_[static_cast<std::size_t>(slot)].type = kActivityRequested;
       currentPercent_ = 0;
     }
@@ -782,7 +788,11 @@ plat::Result<void> CMaroveltDriver::RunTask(std::uint32_t code, int slot, int me
   }
   if (abort) return outcome;
   std::lock_guard lock(activityMutex_);
-  flags_ &= static_cast<std::uint8_t>(~(kFlagWorker | (code == kMpRebuild ? kFlagRebuild : kFlagSync)));
+  // A task queued behind this one keeps the worker's flags.
+  if (--tasks_ == 0) {
+    flags_ &= static_cast<std::uint8_t>(~(kFlagWorker | (code == kMpRebuild ? kFlagRebuild : kFlagSync)));
+    taskEnded_ = false;
+  }
   activity_[static_cast<std::size_t>(slot)].type = kActivityRequested;
   return outcome;
 }

@@ -254,6 +254,12 @@ class CMaroveltDriver {
   std::map<std::uint64_t, plat::devio::Interrupter> inFlight_;  // requests the workers block on
   std::atomic<std::uint64_t> nextTicket_{1};
   bool stopping_ = false;
+  // Tasks started and not yet returned from the driver: one runs, and at most one more waits
+  // behind a task the driver has already ended.
+  int tasks_ = 0;
+  // The activity poll saw the driver end the running task while its worker was still returning
+  // (a stop): the next start is taken, and runs once the worker is free.
+  bool taskEnded_ = false;
 
   int runningSlot_ = -1;
   int runningType_ = 0;

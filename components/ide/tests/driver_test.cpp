@@ -437,6 +437,33 @@ TEST_F(DriverTest, TaskStartsAndTheirRefusals) {
   EXPECT_EQ(loopless.StartRebuild(0, 1, 0).code(), EINVAL);
 }
 
+// A stop: the driver ends the task and the activity poll sees it gone, while the worker has not yet
+// returned from its request. A new start is taken then (the nodes already show no task) and runs
+// once that worker is free; another start is still refused while it waits.
+TEST_F(DriverTest, AStartAfterTheDriverEndedTheTaskWaitsForItsWorker) {
+  ASSERT_TRUE(driver.ReadDriverState().ok());
+  fake.HoldTasks();
+  ASSERT_TRUE(driver.StartRebuild(0, 1, 0).ok());
+  while (fake.HeldTasks() == 0) std::this_thread::yield();
+  fake.activity[0] = 2, fake.activity[1] = 30;
+  ASSERT_EQ(driver.PollActivity().valueOr(-1), 2);
+  EXPECT_EQ(driver.StartRebuild(0, 1, 0).code(), EBUSY) << "the task still runs";
+  fake.activity[0] = 0, fake.activity[1] = 0;
+  ASSERT_EQ(driver.PollActivity().valueOr(-1), 2);
+  ASSERT_TRUE(driver.WorkerBusy());
+  auto again = driver.StartRebuild(0, 1, 0);
+  EXPECT_TRUE(again.ok()) << again.message();
+  auto third = driver.StartSynchronise(0, 0);
+  EXPECT_EQ(third.code(), EBUSY);
+  EXPECT_EQ(third.message(), "a rebuild runs");
+  EXPECT_EQ(fake.CountOf(kMpRebuild), 1) << "the new request waits for the worker";
+  fake.Release();
+  for (int i = 0; i < 2000 && driver.WorkerBusy(); ++i) loop->runOnce(5);
+  EXPECT_FALSE(driver.WorkerBusy());
+  EXPECT_EQ(fake.CountOf(kMpRebuild), 2);
+  EXPECT_TRUE(driver.StartSynchronise(0, 0).ok()) << "both are over";
+}
+
 // A request the driver fails reaches the caller's completion, on the loop, with the reason.
 TEST_F(DriverTest, ATaskTheDriverFailsReportsWhy) {
   ASSERT_TRUE(driver.ReadDriverState().ok());
