@@ -257,16 +257,20 @@ TEST(KelmWindow, StartsLogsOnShowsTheTreeAndFollowsARebuild) {
   PeaRef<CVirtualFolder> keepArray(ideArray);
 
   // The page tour: every folder opened, then one node of each type selected in the outline and
-  // the whole frame shot with its page in the property pane.
+  // the whole frame shot with its page in the property pane. The tree is whole once no folder
+  // shows its "Please wait" placeholder any more (its listing has come) and nothing new arrives:
+  // a steady count alone passes while a listing queued behind slow ones is still on its way.
   std::size_t lastCount = 0;
   int steady = 0;
   Until(
       [&] {
+        bool waiting = false;
         for (QTreeWidgetItemIterator it(tree); *it; ++it) {
           if (!(*it)->isExpanded() && (*it)->childCount() > 0) (*it)->setExpanded(true);
+          if (!tree->NodeOf(*it)) waiting = true;
         }
         const std::size_t count = tree->itemCount();
-        steady = count == lastCount ? steady + 1 : 0;
+        steady = count == lastCount && !waiting ? steady + 1 : 0;
         lastCount = count;
         Until([] { return false; }, 200);
         return steady >= 5;
