@@ -34,6 +34,8 @@ class CPellwick : public CMessageApi {
   plat::HRESULT SetNodeProperty(CVirtualFolder* node, const std::string& name, const std::string& value);
   plat::HRESULT InvokeNodeMethod(CVirtualFolder* node, const std::string& method, const std::string& arguments);
   plat::HRESULT ReloadNode(CVirtualFolder* node);
+  // Whether a listing of the node is still queued (sent and unanswered, or waiting to be sent).
+  bool ListingQueued(const CVirtualFolder* node) const;
   plat::HRESULT LogonNode(CVirtualFolder* node, const std::string& credentials);
   plat::HRESULT LogoffNode(CVirtualFolder* node, const std::string& handle);
 

@@ -151,8 +151,13 @@ int CVirtualFolder::Refresh() {
   CPellwick* conn = GetConnection();
   if (!conn) return plat::E_FAIL;
   if (listingPending_) {
-    if (nodeType_ == kNodeIopDisk || nodeType_ == kNodeEnclosure || nodeType_ == kNodeSensorGroup ||
-        nodeType_ == kNodeIdeDisk || nodeType_ == kNodeSerialDisk) {
+    // These nodes are listed again when their listing went without an answer (a logoff drops
+    // what it had queued). One still queued is not repeated: the pages and the outline refresh a
+    // closed node on every read and every hint, and every listing asked for later would wait
+    // behind the repeats.
+    if ((nodeType_ == kNodeIopDisk || nodeType_ == kNodeEnclosure || nodeType_ == kNodeSensorGroup ||
+         nodeType_ == kNodeIdeDisk || nodeType_ == kNodeSerialDisk) &&
+        !conn->ListingQueued(this)) {
       conn->ListFolder(this);
     }
     return 0;

@@ -84,6 +84,77 @@ TEST_F(ConsoleTest, ReloadPrunesWhatTheAgentNoLongerListsButKeepsPinnedChildren)
   EXPECT_NE(c0->FindChild("Local"), nullptr);
 }
 
+// The listings sent since the mark, by the folder they were asked in.
+std::vector<std::string> ListingsSince(const FakeAgent& agent, std::size_t mark) {
+  std::vector<std::string> out;
+  std::string folder;
+  for (const CMessage& m : agent.Since(mark)) {
+    if (m.code == kReqChangeFolder) folder = m.text;
+    if (m.code == kReqListRights) out.push_back(folder);
+  }
+  return out;
+}
+
+// The pages and the outline refresh a closed node on every read and every hint while its listing
+// is on the way. The node types that list again must not queue a listing per refresh: a sibling
+// asked for afterwards would wait behind all of them.
+TEST_F(ConsoleTest, APendingListingIsSentOnceHoweverOftenItsNodeIsRefreshed) {
+  ValidProfile();
+  Start();
+  CVirtualFolder* c0 = Node("\\HOST7\\Controller0");
+  for (int type : {kNodeIopDisk, kNodeEnclosure, kNodeSensorGroup, kNodeIdeDisk, kNodeSerialDisk}) {
+    SCOPED_TRACE(type);
+    const std::string name = "Node" + std::to_string(type);
+    agent.root.Child("Controller0")->Folder(name, type)->Add("Status", "prv", "0");
+    c0->Reload();
+    Pump();
+    auto* node = dynamic_cast<CVirtualFolder*>(c0->FindChild(name));
+    auto* array = dynamic_cast<CVirtualFolder*>(c0->FindChild("Array1"));
+    ASSERT_NE(node, nullptr);
+    ASSERT_NE(array, nullptr);
+    ASSERT_FALSE(node->isOpen());
+    array->setOpen(false);
+    array->setListingPending(false);
+    const std::size_t mark = agent.received.size();
+    for (int i = 0; i < 25; ++i) {
+      node->Refresh();
+      (void)node->GetProperty("Temperature", "");  // a closed node's read refreshes it too
+    }
+    array->Refresh();
+    Pump();
+    EXPECT_TRUE(node->isOpen());
+    EXPECT_TRUE(array->isOpen());
+    EXPECT_EQ(ListingsSince(agent, mark), (std::vector<std::string>{name, "Array1"}));
+    EXPECT_EQ(Conn()->heldReferences(), 0u);
+  }
+}
+
+// A listing that went without an answer (a logoff drops the requests it had queued) is sent
+// again by the next refresh of such a node.
+TEST_F(ConsoleTest, AListingDroppedUnansweredIsSentAgainByTheNextRefresh) {
+  ValidProfile();
+  Start();
+  CVirtualFolder* c0 = Node("\\HOST7\\Controller0");
+  agent.root.Child("Controller0")->Folder("Disk0", kNodeIopDisk)->Add("Status", "prv", "0");
+  c0->Refresh();
+  Pump();
+  auto* disk = dynamic_cast<CVirtualFolder*>(c0->FindChild("Disk0"));
+  ASSERT_NE(disk, nullptr);
+  c0->Query("model");  // in flight, so that the disk's listing waits behind it
+  disk->Refresh();
+  ASSERT_TRUE(Conn()->ListingQueued(disk));
+  Conn()->LogoffNode(Agent(), "4660");
+  ASSERT_FALSE(Conn()->ListingQueued(disk));
+  Pump();
+  ASSERT_TRUE(disk->listingPending());
+  ASSERT_FALSE(disk->isOpen());
+  const std::size_t mark = agent.received.size();
+  disk->Refresh();
+  Pump();
+  EXPECT_EQ(ListingsSince(agent, mark), (std::vector<std::string>{"Disk0"}));
+  EXPECT_TRUE(disk->isOpen());
+}
+
 TEST(TreeEntry, SplitsAtTheFirstTwoAtSigns) {
   struct Case {
     const char* entry;

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "console/core/pages/array_page.h"
+#include "console/core/pellwick.h"
 #include "console/core/pages/controller_page.h"
 #include "console/core/pages/disk_page.h"
 #include "console/core/pages/enclosure_page.h"
@@ -713,6 +714,41 @@ TEST_F(ConsolePagesWithAgent, SerialExpansionAndConversionReshapeTheArray) {
     page->RefreshPage();
     return page->candidates().empty();
   }, 15000)) << page->candidates().size() << " offered";
+}
+
+// The administrator clicks an enclosure whose listing has not come back yet: the page reads the
+// node on every refresh, and the node's listing must not be queued once per read, or every folder
+// opened next waits behind the repeats.
+TEST_F(ConsolePagesWithAgent, AClickedEnclosureIsListedOnceWhileItsPageRefreshes) {
+  Begin("libvantrel.so", kNodeIopController);
+  if (!controller) return;
+  ConsoleSession& s = *session;
+  CVirtualFolder* enclosure = nullptr;
+  CVirtualFolder* array = nullptr;
+  for (CPea* c : controller->SubFolders(false)) {
+    auto* f = dynamic_cast<CVirtualFolder*>(c);
+    if (f && f->nodeType() == kNodeEnclosure && !enclosure) enclosure = f;
+    if (f && f->nodeType() == kNodeIopArray && !array) array = f;
+  }
+  ASSERT_NE(enclosure, nullptr);
+  ASSERT_NE(array, nullptr);
+  ASSERT_FALSE(enclosure->isOpen());
+  CPellwick* conn = s.doc->connections().front();
+  const auto listingsOf = [&](const CVirtualFolder* node) {
+    int n = 0;
+    for (const RequestView& r : conn->QueueSnapshot()) n += r.code == kReqListRights && r.owner == node;
+    return n;
+  };
+  auto pane = Pane(*s.doc);
+  auto* page = Click<pages::EnclosurePage>(s, *pane, enclosure);
+  ASSERT_NE(page, nullptr);
+  // No reply is read in between: the refreshes all find the first listing still queued.
+  for (int i = 0; i < 20; ++i) page->RefreshPage();
+  EXPECT_EQ(listingsOf(enclosure), 1);
+  array->Refresh();
+  EXPECT_EQ(listingsOf(array), 1);
+  ASSERT_TRUE(s.until([&] { return enclosure->isOpen() && array->isOpen(); }));
+  EXPECT_EQ(listingsOf(enclosure), 0);
 }
 
 TEST_F(ConsolePagesWithAgent, IopArrayRenameReachesTheCard) {
