@@ -93,9 +93,11 @@ bool PortFree(std::uint16_t port, int type) {
 
 AgentRoot::AgentRoot(const std::vector<fs::path>& components) {
   // A base of its own for each run, whose ports nobody holds, so that tests and benchmarks
-  // running side by side never share ports.
+  // running side by side never share ports. The bases stay below the kernel's ephemeral range
+  // (32768 and up): a port found free there can be taken a moment later as the local end of
+  // another test's outgoing connection, and the agent's bind then fails.
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    base_ = static_cast<std::uint16_t>(20000 + ((unsigned(::getpid()) * 7919u + attempt * 104729u) % 10000u) * 4u);
+    base_ = static_cast<std::uint16_t>(10000 + ((unsigned(::getpid()) * 7919u + attempt * 104729u) % 5500u) * 4u);
     if (PortFree(base_, SOCK_STREAM) && PortFree(base_ + 2, SOCK_DGRAM) && PortFree(base_ + 3, SOCK_DGRAM)) break;
   }
   ::setenv("KELM_PORT_BASE", std::to_string(base_).c_str(), 1);
