@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "message/message_codec.h"
@@ -550,6 +551,11 @@ void CMessageApi::OnClose() {
   }
   AbortAll();
   if (CallbacksOn()) callback_(kReqClose, context_, nullptr, 0);
+}
+
+bool CMessageApi::Queued(std::int32_t code, const CPea* owner) const {
+  return std::any_of(queue_.begin(), queue_.end(),
+                     [&](const RequestPtr& r) { return r->code == code && r->owner == owner; });
 }
 
 std::vector<RequestView> CMessageApi::QueueSnapshot() const {

@@ -150,6 +150,8 @@ class CMessageApi : public CPeaLink {
   bool inEvent() const { return inEvent_; }
   std::size_t queueSize() const { return queue_.size(); }
   std::vector<RequestView> QueueSnapshot() const;
+  // Whether a request of this code for this owner is queued (sent and unanswered, or waiting).
+  bool Queued(std::int32_t code, const CPea* owner) const;
   std::uint32_t connectionFlags() const { return connFlags_; }
   const std::string& peerAddress() const { return peerAddress_; }
   CMsgSocket* socket() const { return socket_.get(); }

@@ -180,10 +180,7 @@ plat::HRESULT CPellwick::ReloadNode(CVirtualFolder* node) {
 }
 
 bool CPellwick::ListingQueued(const CVirtualFolder* node) const {
-  const std::vector<RequestView> queue = QueueSnapshot();
-  return std::any_of(queue.begin(), queue.end(), [&](const RequestView& r) {
-    return r.code == kReqListRights && r.owner == static_cast<const CPea*>(node);
-  });
+  return Queued(kReqListRights, node);
 }
 
 plat::HRESULT CPellwick::LogonNode(CVirtualFolder* node, const std::string& credentials) {
