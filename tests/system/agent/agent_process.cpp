@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "platform/base/paths.h"
@@ -35,12 +35,13 @@ fs::path AgentRoot::bin(const std::string& program) { return envDir("KELM_TEST_B
 fs::path AgentRoot::lib(const std::string& library) { return envDir("KELM_TEST_LIB", "../lib") / library; }
 
 namespace {
-// Starts a program with these arguments (the first is its path), its standard output on `out` when
-// that is a descriptor.
-pid_t Spawn(const std::vector<std::string>& argv, int out = -1) {
+// Starts a program with these arguments (the first is its path), its standard output (and, with
+// `withErrors`, its standard error) on `out` when that is a descriptor.
+pid_t Spawn(const std::vector<std::string>& argv, int out = -1, bool withErrors = false) {
   pid_t pid = ::fork();
   if (pid == 0) {
     if (out >= 0) ::dup2(out, STDOUT_FILENO);
+    if (out >= 0 && withErrors) ::dup2(out, STDERR_FILENO);
     std::vector<char*> a;
     for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
     a.push_back(nullptr);
@@ -59,12 +60,12 @@ int AgentRoot::Run(const std::vector<std::string>& argv) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
-int AgentRoot::Output(const std::vector<std::string>& argv, std::string& out) {
+int AgentRoot::Output(const std::vector<std::string>& argv, std::string& out, bool withErrors) {
   constexpr std::size_t kMost = 1 << 20;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return -1;
   plat::UniqueFd readEnd(fds[0]), writeEnd(fds[1]);
-  const pid_t pid = Spawn(argv, writeEnd.get());
+  const pid_t pid = Spawn(argv, writeEnd.get(), withErrors);
   writeEnd.reset();
   out.clear();
   char buf[4096];
@@ -78,6 +79,16 @@ int AgentRoot::Output(const std::vector<std::string>& argv, std::string& out) {
   while (::waitpid(pid, &st, 0) < 0) {
   }
   return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+int AgentRoot::Kelmsim(const std::string& args, std::string* out) {
+  std::vector<std::string> argv{bin("kelmsim").string()};
+  std::istringstream words(args);
+  for (std::string w; words >> w;) argv.push_back(w);
+  std::string text;
+  const int rc = Output(argv, text, true);
+  if (out) *out = std::move(text);
+  return rc;
 }
 
 namespace {
@@ -178,17 +189,6 @@ SteppedSimulators::SteppedSimulators()
 
 SteppedSimulators::~SteppedSimulators() {
   if (started_) AgentRoot::Run({AgentRoot::bin("kelmsim").string(), "stop"});
-}
-
-std::string SteppedSimulators::Output(const std::string& args) {
-  std::string out;
-  const std::string cmd = "'" + AgentRoot::bin("kelmsim").string() + "' " + args + " 2>&1";
-  if (FILE* p = ::popen(cmd.c_str(), "r")) {
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
 }
 
 }  // namespace kelm::systest

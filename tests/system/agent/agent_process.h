@@ -28,8 +28,12 @@ class AgentRoot {
   static std::filesystem::path lib(const std::string& library);
   // Runs a program to its end; its exit code.
   static int Run(const std::vector<std::string>& argv);
-  // The same, keeping what it writes to its standard output (at most 1 MiB) in `out`.
-  static int Output(const std::vector<std::string>& argv, std::string& out);
+  // The same, keeping what it writes to its standard output (at most 1 MiB) in `out`; with
+  // `withErrors`, what it writes to its standard error too.
+  static int Output(const std::vector<std::string>& argv, std::string& out, bool withErrors = false);
+  // Runs "kelmsim ARGS" (words split at blanks) in the current root: its exit code, and what it
+  // printed, errors included, in `out`.
+  static int Kelmsim(const std::string& args, std::string* out = nullptr);
 
  private:
   plat::testing::TempRoot root_;
@@ -45,7 +49,11 @@ class SteppedSimulators {
   SteppedSimulators& operator=(const SteppedSimulators&) = delete;
   bool started() const { return started_; }
   // What "kelmsim ARGS" prints (stdout and stderr), e.g. the simulators' "status" report.
-  static std::string Output(const std::string& args);
+  static std::string Output(const std::string& args) {
+    std::string out;
+    (void)AgentRoot::Kelmsim(args, &out);
+    return out;
+  }
 
  private:
   bool started_ = false;

@@ -13,7 +13,6 @@
 #include "console/core/pages/rebuild_wizard.h"
 #include "console/core/strings.h"
 #include "tests/system/console/console_session.h"
-#include "tests/system/serial/sim_process.h"
 
 namespace kelm::systest {
 namespace {
@@ -23,7 +22,7 @@ using namespace kelm::console;
 
 std::string Kelmsim(const std::string& args) {
   std::string out;
-  const int rc = RunKelmsim(AgentRoot::bin("kelmsim").parent_path(), args, &out);
+  const int rc = AgentRoot::Kelmsim(args, &out);
   EXPECT_EQ(rc, 0) << "kelmsim " << args << ": " << out;
   return out;
 }

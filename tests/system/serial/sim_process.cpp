@@ -23,11 +23,7 @@ SimProcess::~SimProcess() {
 }
 
 int SimProcess::kelmsim(const std::string& args, std::string* out) const {
-  return RunKelmsim(bin_.parent_path(), args, out);
-}
-
-int RunKelmsim(const std::filesystem::path& binDir, const std::string& args, std::string* out) {
-  std::string cmd = "'" + (binDir / "kelmsim").string() + "' " + args + " 2>&1";
+  std::string cmd = "'" + bin_.string() + "' " + args + " 2>&1";
   FILE* p = ::popen(cmd.c_str(), "r");
   if (!p) return -1;
   std::array<char, 512> buf;

@@ -6,10 +6,6 @@
 
 namespace kelm::systest {
 
-// Runs "kelmsim ARGS" from the directory `binDir` in the current root; the exit code, and its
-// output in `out`.
-int RunKelmsim(const std::filesystem::path& binDir, const std::string& args, std::string* out = nullptr);
-
 class SimProcess {
  public:
   // `binDir` holds kelmsim; the root is made under the temporary directory and set as KELM_ROOT.
